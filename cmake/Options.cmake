@@ -1,0 +1,19 @@
+# Compiler options shared by the library, its tests and its tools.
+add_library(tessora_options INTERFACE)
+target_compile_options(tessora_options INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wcast-qual -Wnon-virtual-dtor -Woverloaded-virtual
+  -Wmissing-declarations)
+if(TESSORA_WERROR)
+  target_compile_options(tessora_options INTERFACE -Werror)
+endif()
+if(TESSORA_SANITIZE)
+  target_compile_options(tessora_options INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(tessora_options INTERFACE -fsanitize=address,undefined)
+endif()
+if(WIN32)
+  # A DLL that imports nothing but system DLLs: the C++ runtime and winpthreads go in statically.
+  target_link_options(tessora_options INTERFACE -static -static-libgcc -static-libstdc++)
+  target_compile_definitions(tessora_options INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX
+    _WIN32_WINNT=0x0601 UNICODE _UNICODE)
+endif()

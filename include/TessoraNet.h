@@ -1,0 +1,111 @@
+/*
+ * TessoraNet: client library for the Tessora payment API.
+ *
+ * Windows: TessoraNet.dll, a 32-bit DLL. Linux: libTessoraNet.so. Both export these five
+ * functions with plain, undecorated names.
+ *
+ * Calling convention
+ *   cdecl on 32-bit Windows (the caller pushes the arguments right to left and removes them);
+ *   the platform's C convention elsewhere. Every argument of the Windows build is 32 bits wide.
+ *
+ * Text
+ *   Every string passed in or handed back is a zero-terminated byte string in the process ANSI
+ *   code page, read once when the library loads (Windows: GetACP; Linux: the codeset of the
+ *   environment's locale, LC_ALL / LC_CTYPE / LANG, where the C locale counts as UTF-8).
+ *   A null pointer is accepted wherever a string is expected and means the empty string.
+ *   The library reads a host string only during the call and keeps no pointer to it.
+ *   Bytes invalid in the code page become a replacement character; characters the code page
+ *   cannot hold come back as a best-fit character or "?".
+ *
+ * Result buffers
+ *   TessoraNet and TessoraNetGetInstanceData hand back a new buffer for every result. The
+ *   library never reads, changes, reuses or releases a buffer once handed out, and it offers no
+ *   function to release one: it comes from the library's own allocator, so never pass it to
+ *   free(), delete, LocalFree or any other release routine of your own. A buffer stays valid
+ *   until the library is unloaded; do not use it after that.
+ *
+ * Threads
+ *   There are no handles: everything configured, and the token the library captures, belongs to
+ *   the calling thread. Configure each thread that calls the library; a new thread starts with
+ *   empty settings and no token. Threads may call the library at the same time. The endpoint
+ *   file is read once per process, by the first TessoraNet call of any thread, from that thread's
+ *   ConfigFileName; later values of ConfigFileName are ignored.
+ *   Only the traffic of the thread that loaded the library is recorded, in "Call Logs.txt" in
+ *   the current directory at load time. The log holds request headers, credentials included.
+ *
+ * Failures
+ *   An HTTP error status is not a failure: its response body is the result. Transport failures
+ *   of a call (name resolution, connection, TLS, time-outs) are not failures either: TessoraNet
+ *   then returns the last status line received, or an empty string.
+ *   Other failures (a missing or malformed endpoint file, an unknown operation, exhausted
+ *   memory) leave the function without a result:
+ *   - Windows: as a non-continuable structured exception with code TESSORANET_FAILURE_CODE,
+ *     whose ExceptionInformation[0] points to the message (zero-terminated, ANSI code page; valid
+ *     until the thread's next failure). Hosts that need to survive it catch it with __try /
+ *     __except or a vectored exception handler.
+ *   - Linux: as a C++ exception derived from std::exception whose what() is the message in
+ *     UTF-8. A C++ host can catch it; a C host sees the process end, as with an unhandled
+ *     exception on Windows.
+ */
+#ifndef TESSORANET_H
+#define TESSORANET_H
+
+#if defined(_WIN32)
+#define TESSORANET_CALL __cdecl
+#else
+#define TESSORANET_CALL
+#endif
+
+/* Code of the structured exception by which a failure leaves a function on Windows. */
+#define TESSORANET_FAILURE_CODE 0xE054534EUL
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * Configures the calling thread: OAuth client id and secret, the environment prefix of the API
+ * host name, the path of the endpoint file, and the partner token ("" for none). Replaces all
+ * five values; checks and sends nothing. The captured token and the proxy settings stay.
+ */
+void TESSORANET_CALL ConfigureService(const char* ClientID, const char* ClientSecret,
+                                      const char* Environment, const char* ConfigFileName,
+                                      const char* PartnerToken);
+
+/*
+ * Configures the calling thread's HTTP proxy (CONNECT tunnel). An empty ProxyServer means no
+ * proxy. Basic credentials are sent only when both user name and password are non-empty.
+ * ProxyPort is a 32-bit signed integer (int on every supported platform), stored as passed; only
+ * its low 16 bits are used as the port.
+ */
+void TESSORANET_CALL ConfigureProxy(const char* ProxyServer, int ProxyPort,
+                                    const char* ProxyUserName, const char* ProxyPassword);
+
+/*
+ * Performs the API operation named EndPointOperation (a name from the endpoint file) for the
+ * calling thread. Parameters holds the route parameters and OptionalParameters the query
+ * parameters, one name=value per line (CR LF, CR or LF). Body is the JSON body, sent by POST
+ * and PUT operations only. "AUTHORIZE" (in any letter case) sends the client credentials and
+ * keeps the returned access token for the thread's later calls.
+ * Returns the response body (whatever the HTTP status) in a new result buffer; never NULL.
+ */
+char* TESSORANET_CALL TessoraNet(const char* EndPointOperation, const char* Parameters,
+                                 const char* OptionalParameters, const char* Body);
+
+/*
+ * Stores in *AccessToken a new result buffer holding the calling thread's access token ("" when
+ * it has none). AccessToken must point to a writable pointer variable.
+ */
+void TESSORANET_CALL TessoraNetGetInstanceData(char** AccessToken);
+
+/*
+ * 1 when the calling thread's token has expired (or it never got one), else 0. Only the low
+ * byte of the return value is defined. The library never renews a token by itself.
+ */
+unsigned char TESSORANET_CALL TessoraNetTokenExpired(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TESSORANET_H */

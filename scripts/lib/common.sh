@@ -1,0 +1,57 @@
+# Shared steps of the build and test scripts.
+
+APT_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev googletest
+  g++-mingw-w64-i686-posix wine wine32)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+ensure_packages() {
+  local missing=()
+  local pkg
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    as_root dpkg --add-architecture i386
+    NEED_UPDATE=1
+  fi
+  for pkg in "${APT_PACKAGES[@]}"; do
+    dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
+  done
+  if [ ${#missing[@]} -gt 0 ] || [ -n "${NEED_UPDATE:-}" ]; then
+    echo "== installing: ${missing[*]}"
+    as_root apt-get update -qq
+    if [ ${#missing[@]} -gt 0 ]; then
+      as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+    fi
+  fi
+}
+
+# build_and_test <name> <cmake options...>: configures out/<name>, builds, runs CTest.
+build_and_test() {
+  local name=$1
+  shift
+  local dir="$BUILD/$name"
+  echo "== $name: configure"
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DTESSORA_WERROR=ON "$@" >/dev/null
+  echo "== $name: build"
+  cmake --build "$dir" -j "$JOBS"
+  echo "== $name: test"
+  (cd "$dir" && ctest -j "$JOBS" --output-on-failure --no-tests=error)
+}
+
+# with_wine <command...>: runs the command with a private Wine prefix and a running wineserver.
+with_wine() {
+  export WINEPREFIX="$BUILD/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$WINEPREFIX"
+  # A persistent server for the whole run: each test program then starts in a fraction of a second.
+  wineserver -p || true
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "== creating the Wine prefix"
+    wineboot --init >/dev/null 2>&1 || true
+  fi
+  local rc=0
+  "$@" || rc=$?
+  wineserver -k || true
+  return $rc
+}

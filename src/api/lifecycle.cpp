@@ -1,0 +1,55 @@
+// Start-up and shutdown, run by the platform's load and unload entry points.
+#include "api/lifecycle.h"
+
+#include "api/thread_settings.h"
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/library_entry.h"
+#include "platform/locale.h"
+#include "platform/thread_storage.h"
+#include "transport/http_client.h"
+#include "transport/traffic_log.h"
+
+namespace tessora {
+
+std::unique_ptr<TTrafficLog> OpenCallLog() {
+  auto log = std::make_unique<TTrafficLog>();
+  log->SetFilename(kCallLogFileName);
+  try {
+    log->SetActive(true);
+  } catch (const Error&) {
+    // The directory is not writable, or another process holds the file: no log, but a working
+    // library.
+    return nullptr;
+  }
+  return log;
+}
+
+bool LibraryStartup() {
+  try {
+    platform::InitAnsiCodePage();
+    platform::InitLocaleFormats();
+    platform::InitThreadStorage(&ReleaseThreadSettings);
+    CurrentSettings().CallLog = OpenCallLog();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void LibraryShutdown() {
+  if (ThreadSettings* settings = ExistingSettings()) {
+    platform::SetThreadValue(nullptr);
+    try {
+      // The client first: releasing it records "Disconnected." in the log it is attached to.
+      settings->HttpClient.reset();
+      settings->CallLog.reset();
+    } catch (...) {
+      // Nothing can be reported from an unload.
+    }
+    delete settings;
+  }
+  platform::DoneThreadStorage();
+}
+
+}  // namespace tessora

@@ -1,0 +1,63 @@
+#include "api/thread_settings.h"
+
+#include <mutex>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/error.h"
+#include "platform/thread_storage.h"
+#include "transport/http_client.h"
+#include "transport/traffic_log.h"
+
+namespace tessora {
+
+namespace {
+
+// The log of a loading thread that has ended. The file stays open until the process ends; holding
+// the object here keeps it reachable.
+struct OrphanedLogs {
+  std::mutex Lock;
+  std::vector<std::unique_ptr<TTrafficLog>> Logs;
+};
+
+OrphanedLogs& Orphans() {
+  static auto* orphans = new OrphanedLogs;  // never destroyed: the files stay open to the end
+  return *orphans;
+}
+
+}  // namespace
+
+ThreadSettings::ThreadSettings() = default;
+ThreadSettings::~ThreadSettings() = default;
+
+ThreadSettings* ExistingSettings() {
+  return static_cast<ThreadSettings*>(platform::GetThreadValue());
+}
+
+ThreadSettings& CurrentSettings() {
+  if (ThreadSettings* settings = ExistingSettings()) return *settings;
+  auto settings = std::make_unique<ThreadSettings>();
+  platform::SetThreadValue(settings.get());
+  if (ExistingSettings() != settings.get()) Raise(u"Thread storage is not available.");
+  return *settings.release();
+}
+
+bool TokenExpired() {
+  return platform::NowLocal() > CurrentSettings().TokenExpiration;
+}
+
+void ReleaseThreadSettings(void* value) {
+  std::unique_ptr<ThreadSettings> settings(static_cast<ThreadSettings*>(value));
+  try {
+    settings->HttpClient.reset();
+    if (settings->CallLog) {
+      OrphanedLogs& orphans = Orphans();
+      std::lock_guard<std::mutex> guard(orphans.Lock);
+      orphans.Logs.push_back(std::move(settings->CallLog));
+    }
+  } catch (...) {
+    // A thread that ends has nobody to report to; what could not be released stays behind.
+  }
+}
+
+}  // namespace tessora

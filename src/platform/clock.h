@@ -1,0 +1,22 @@
+// The current local date-time and the machine's time-zone rules.
+#pragma once
+
+#include "platform/datetime.h"
+
+namespace tessora::platform {
+
+// The current local wall-clock time, to the millisecond; a test clock when one is set.
+TDateTime NowLocal();
+
+using TestClock = TDateTime (*)();
+// Replaces the system clock for tests; nullptr restores it.
+void SetTestClock(TestClock clock);
+
+// The system's local wall-clock time, to the millisecond.
+DateTimeParts SystemLocalNow();
+
+// Converts a UTC date and time to local time by the machine's time-zone rules for that moment.
+// Gives nothing when the platform cannot convert that moment.
+std::optional<DateTimeParts> UtcToLocal(const DateTimeParts& utc);
+
+}  // namespace tessora::platform

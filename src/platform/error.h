@@ -1,0 +1,43 @@
+// Failures raised inside the library: a message plus the kind of failure.
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace tessora {
+
+// What went wrong, as far as a caller may care. The message is the same for every kind of failure;
+// the kind only lets callers and tests tell a missing list item from a bad cast or a socket error.
+enum class ErrorKind {
+  Plain,
+  ListError,    // an item that is not in a list or map
+  InvalidCast,  // a value read as the wrong kind
+  FileOpen,     // an existing file that cannot be opened
+  FileCreate,   // a file that cannot be created
+  Conversion,   // a text that does not convert to a number
+  Socket,       // a failure of the socket layer; Code() holds the Windows Sockets number
+};
+
+class Error : public std::exception {
+ public:
+  Error(ErrorKind kind, std::u16string message, int code = 0);
+
+  ErrorKind Kind() const noexcept { return kind_; }
+  const std::u16string& Message() const noexcept { return message_; }
+  // The system or socket error number behind the failure, or 0.
+  int Code() const noexcept { return code_; }
+  // The message as UTF-8, for C++ hosts that catch std::exception.
+  const char* what() const noexcept override { return utf8_.c_str(); }
+
+ private:
+  ErrorKind kind_;
+  std::u16string message_;
+  int code_;
+  std::string utf8_;
+};
+
+// Raises a plain failure with the given message.
+[[noreturn]] void Raise(std::u16string message);
+[[noreturn]] void Raise(ErrorKind kind, std::u16string message, int code = 0);
+
+}  // namespace tessora

@@ -1,0 +1,47 @@
+// Files with the sharing rules the library needs, and the system's error texts.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tessora::platform {
+
+class File {
+ public:
+  // Opens a file for reading while other readers are allowed and writers refused (Windows share
+  // mode; POSIX a shared flock taken without waiting). Raises a file-open failure
+  // "Cannot open file "<full path>". <system message>".
+  static std::unique_ptr<File> OpenRead(const std::u16string& path);
+  // Opens an existing file for reading and writing at its end, or creates it when absent; others
+  // may read it but not write it. Raises a file-open or file-create failure.
+  static std::unique_ptr<File> OpenAppend(const std::u16string& path);
+
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // The whole contents from the current position.
+  std::string ReadAll();
+  // Writes all bytes with one write call; false when the write failed or was short.
+  bool Write(std::string_view bytes);
+
+  struct Handle;
+
+ private:
+  explicit File(std::unique_ptr<Handle> handle);
+  std::unique_ptr<Handle> handle_;
+};
+
+// A path expanded to a full path against the current directory.
+std::u16string ExpandFileName(const std::u16string& path);
+// The system's text for an error number, without trailing blanks, line breaks and periods.
+std::u16string SystemErrorMessage(int code);
+
+// Removes trailing blanks, line breaks and periods from a system message.
+std::u16string TrimSystemMessage(std::u16string message);
+
+// Raises "Cannot open file ..." or "Cannot create file ..." for `path` and a system error number.
+[[noreturn]] void RaiseFileError(bool create, const std::u16string& path, int code);
+
+}  // namespace tessora::platform

@@ -1,0 +1,15 @@
+// How a failure leaves an exported function.
+#pragma once
+
+#include <exception>
+
+namespace tessora::platform {
+
+// Code of the structured exception by which a failure leaves an export on Windows.
+constexpr unsigned long kHostFailureCode = 0xE054534EUL;
+
+// Hands a failure to the host: on Windows a non-continuable structured exception whose first
+// parameter is the message in the ANSI code page; on POSIX the C++ exception itself.
+[[noreturn]] void LeaveExport(std::exception_ptr failure);
+
+}  // namespace tessora::platform

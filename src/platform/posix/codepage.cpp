@@ -1,0 +1,192 @@
+// POSIX code pages: the ANSI code page is the codeset of the environment's locale, converted with
+// iconv. The C locale (plain ASCII) counts as UTF-8.
+#include "platform/codepage.h"
+
+#include <errno.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/fault_injection.h"
+#include "platform/text.h"
+
+namespace tessora::platform {
+
+namespace {
+
+struct AnsiState {
+  std::string Codeset = "UTF-8";
+  unsigned CodePage = 65001;
+};
+
+AnsiState& Ansi() {
+  static AnsiState state;
+  return state;
+}
+
+struct CodesetPage {
+  const char* Codeset;
+  unsigned CodePage;
+};
+
+// Codesets glibc reports, with the Windows code page that holds the same characters.
+constexpr CodesetPage kCodesets[] = {
+    {"UTF-8", 65001},      {"ANSI_X3.4-1968", 65001}, {"ISO-8859-1", 28591}, {"ISO-8859-2", 28592},
+    {"ISO-8859-5", 28595}, {"ISO-8859-7", 28597},     {"ISO-8859-9", 28599}, {"ISO-8859-15", 28605},
+    {"CP1250", 1250},      {"CP1251", 1251},          {"CP1252", 1252},      {"KOI8-R", 20866},
+    {"KOI8-U", 21866},     {"EUC-JP", 20932},         {"SHIFT_JIS", 932},    {"GB2312", 936},
+    {"GBK", 936},          {"GB18030", 54936},        {"BIG5", 950},         {"BIG5-HKSCS", 950},
+    {"EUC-KR", 949},       {"EUC-TW", 51950},         {"TIS-620", 874},      {"ISO-8859-11", 874},
+};
+
+// iconv names of Windows code pages that glibc does not know as "CP<number>".
+constexpr CodesetPage kIconvNames[] = {
+    {"SHIFT_JIS", 932},     {"GBK", 936},           {"UHC", 949},           {"BIG5", 950},
+    {"UTF-16LE", 1200},     {"UTF-16BE", 1201},     {"MACINTOSH", 10000},   {"ASCII", 20127},
+    {"KOI8-R", 20866},      {"EUC-JP", 20932},      {"KOI8-U", 21866},      {"ISO-8859-1", 28591},
+    {"ISO-8859-2", 28592},  {"ISO-8859-3", 28593},  {"ISO-8859-4", 28594},  {"ISO-8859-5", 28595},
+    {"ISO-8859-6", 28596},  {"ISO-8859-7", 28597},  {"ISO-8859-8", 28598},  {"ISO-8859-9", 28599},
+    {"ISO-8859-13", 28603}, {"ISO-8859-15", 28605}, {"ISO-2022-JP", 50220}, {"ISO-2022-KR", 50225},
+    {"EUC-JP", 51932},      {"EUC-CN", 51936},      {"EUC-KR", 51949},      {"HZ", 52936},
+    {"GB18030", 54936},     {"UTF-7", 65000},       {"UTF-8", 65001},
+};
+
+std::string IconvName(unsigned codePage) {
+  for (const CodesetPage& entry : kIconvNames) {
+    if (entry.CodePage == codePage) return entry.Codeset;
+  }
+  return "CP" + std::to_string(codePage);
+}
+
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Converter() {
+    if (ok()) iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+void AppendUtf16Le(std::u16string& out, const char* bytes, std::size_t count) {
+  for (std::size_t i = 0; i + 1 < count; i += 2) {
+    out.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                        (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+  }
+}
+
+// Decodes with iconv; every byte iconv refuses becomes U+FFFD and decoding goes on after it.
+std::u16string DecodeWith(Converter& conv, std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  char buffer[4096];
+  char* in = const_cast<char*>(bytes.data());
+  std::size_t inLeft = bytes.size();
+  while (inLeft > 0) {
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof buffer;
+    const std::size_t rc = iconv(conv.get(), &in, &inLeft, &outPtr, &outLeft);
+    AppendUtf16Le(out, buffer, sizeof buffer - outLeft);
+    if (rc != static_cast<std::size_t>(-1)) continue;
+    if (errno == E2BIG) continue;
+    out.push_back(u'\uFFFD');
+    if (errno == EINVAL) break;  // incomplete sequence at the end
+    ++in, --inLeft;              // EILSEQ: skip the byte
+    iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
+  }
+  // Flush any shift state (stateful encodings such as ISO-2022-JP).
+  char* outPtr = buffer;
+  std::size_t outLeft = sizeof buffer;
+  iconv(conv.get(), nullptr, nullptr, &outPtr, &outLeft);
+  AppendUtf16Le(out, buffer, sizeof buffer - outLeft);
+  return out;
+}
+
+}  // namespace
+
+void InitAnsiCodePage() {
+  AnsiState state;
+  if (locale_t loc = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr))) {
+    const char* codeset = nl_langinfo_l(CODESET, loc);
+    if (codeset != nullptr && *codeset != '\0') {
+      state.Codeset = codeset;
+      state.CodePage = 0;
+      for (const CodesetPage& entry : kCodesets) {
+        if (strcasecmp(entry.Codeset, codeset) == 0) state.CodePage = entry.CodePage;
+      }
+      if (state.CodePage == 65001) state.Codeset = "UTF-8";
+    }
+    freelocale(loc);
+  }
+  Ansi() = state;
+}
+
+unsigned AnsiCodePage() {
+  return Ansi().CodePage;
+}
+
+std::u16string AnsiToText(std::string_view bytes) {
+  const AnsiState& ansi = Ansi();
+  if (ansi.CodePage == 65001) return Utf8ToText(bytes);
+  Converter conv("UTF-16LE", ansi.Codeset.c_str());
+  if (!conv.ok()) return BytesToText(bytes);
+  return DecodeWith(conv, bytes);
+}
+
+std::string TextToAnsi(std::u16string_view text) {
+  const AnsiState& ansi = Ansi();
+  if (ansi.CodePage == 65001) return TextToUtf8(text);
+  Converter conv((ansi.Codeset + "//TRANSLIT").c_str(), "UTF-16LE");
+  if (!conv.ok()) return TextToBytes(text);
+  // Convert one character (a surrogate pair counts as one) at a time, so that a character iconv
+  // cannot even transliterate becomes "?" and the rest goes on.
+  std::string out;
+  out.reserve(text.size());
+  char buffer[64];
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t units = 1;
+    if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      units = 2;
+    }
+    char in[4];
+    for (std::size_t k = 0; k < units; ++k) {
+      in[2 * k] = static_cast<char>(text[i + k] & 0xFF);
+      in[2 * k + 1] = static_cast<char>(text[i + k] >> 8);
+    }
+    char* inPtr = in;
+    std::size_t inLeft = units * 2;
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof buffer;
+    const std::size_t rc = iconv(conv.get(), &inPtr, &inLeft, &outPtr, &outLeft);
+    if (rc == static_cast<std::size_t>(-1) || inLeft != 0) {
+      iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
+      out.push_back('?');
+    } else {
+      out.append(buffer, sizeof buffer - outLeft);
+    }
+    i += units;
+  }
+  char* outPtr = buffer;
+  std::size_t outLeft = sizeof buffer;
+  iconv(conv.get(), nullptr, nullptr, &outPtr, &outLeft);
+  out.append(buffer, sizeof buffer - outLeft);
+  return out;
+}
+
+std::optional<std::u16string> CodePageToText(unsigned codePage, std::string_view bytes) {
+  if (TakeFault(Fault::CodePage) != 0) return std::nullopt;
+  Converter conv("UTF-16LE", IconvName(codePage).c_str());
+  if (!conv.ok()) return std::nullopt;
+  return DecodeWith(conv, bytes);
+}
+
+}  // namespace tessora::platform

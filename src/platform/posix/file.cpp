@@ -1,0 +1,136 @@
+// POSIX files. Windows share modes become advisory flock locks taken without waiting: a reader
+// that lets others read takes a shared lock, the log (others may read, nobody else may write) an
+// exclusive one.
+#include "platform/file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/fault_injection.h"
+#include "platform/text.h"
+
+namespace tessora::platform {
+
+struct File::Handle {
+  int Fd = -1;
+  ~Handle() {
+    if (Fd >= 0) close(Fd);
+  }
+};
+
+namespace {
+
+std::string NativePath(const std::u16string& path) {
+  return TextToAnsi(path);
+}
+
+// Opens and locks; on failure returns -1 with errno set.
+int OpenLocked(const std::string& path, int flags, int lockMode) {
+  const int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  if (flock(fd, lockMode | LOCK_NB) != 0) {
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+File::File(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
+File::~File() = default;
+
+std::unique_ptr<File> File::OpenRead(const std::u16string& path) {
+  if (const int fault = TakeFault(Fault::FileOpen)) RaiseFileError(false, path, fault);
+  const int fd = OpenLocked(NativePath(path), O_RDONLY, LOCK_SH);
+  if (fd < 0) RaiseFileError(false, path, errno);
+  auto handle = std::make_unique<Handle>();
+  handle->Fd = fd;
+  return std::unique_ptr<File>(new File(std::move(handle)));
+}
+
+std::unique_ptr<File> File::OpenAppend(const std::u16string& path) {
+  const std::string native = NativePath(path);
+  struct stat st {};
+  const bool exists = stat(native.c_str(), &st) == 0;
+  int fd = -1;
+  if (exists) {
+    if (const int fault = TakeFault(Fault::FileOpen)) RaiseFileError(false, path, fault);
+    fd = OpenLocked(native, O_RDWR | O_APPEND, LOCK_EX);
+    if (fd < 0) RaiseFileError(false, path, errno);
+  } else {
+    if (const int fault = TakeFault(Fault::FileCreate)) RaiseFileError(true, path, fault);
+    fd = OpenLocked(native, O_RDWR | O_APPEND | O_CREAT | O_TRUNC, LOCK_EX);
+    if (fd < 0) RaiseFileError(true, path, errno);
+  }
+  auto handle = std::make_unique<Handle>();
+  handle->Fd = fd;
+  return std::unique_ptr<File>(new File(std::move(handle)));
+}
+
+std::string File::ReadAll() {
+  std::string data;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(handle_->Fd, buffer, sizeof buffer);
+    if (n > 0) {
+      data.append(buffer, static_cast<std::size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  return data;
+}
+
+bool File::Write(std::string_view bytes) {
+  const ssize_t n = write(handle_->Fd, bytes.data(), bytes.size());
+  return n >= 0 && static_cast<std::size_t>(n) == bytes.size();
+}
+
+std::u16string ExpandFileName(const std::u16string& path) {
+  std::u16string full;
+  if (path.empty() || path[0] != u'/') {
+    std::vector<char> cwd(PATH_MAX);
+    if (getcwd(cwd.data(), cwd.size()) != nullptr) full = AnsiToText(cwd.data());
+    full += u'/';
+  }
+  full += path;
+  // Remove "." and ".." segments and repeated separators, as the Windows expansion does.
+  std::vector<std::u16string> segments;
+  std::size_t start = 0;
+  while (start <= full.size()) {
+    std::size_t end = full.find(u'/', start);
+    if (end == std::u16string::npos) end = full.size();
+    std::u16string segment = full.substr(start, end - start);
+    if (segment == u"..") {
+      if (!segments.empty()) segments.pop_back();
+    } else if (!segment.empty() && segment != u".") {
+      segments.push_back(std::move(segment));
+    }
+    start = end + 1;
+  }
+  std::u16string result;
+  for (const std::u16string& segment : segments)
+    result += u'/' + segment;
+  if (result.empty() || full.back() == u'/') result += u'/';
+  return result;
+}
+
+std::u16string SystemErrorMessage(int code) {
+  char buffer[256];
+  // The GNU strerror_r returns a pointer to the message, which may or may not be `buffer`.
+  const char* text = strerror_r(code, buffer, sizeof buffer);
+  return TrimSystemMessage(AnsiToText(text));
+}
+
+}  // namespace tessora::platform

@@ -1,0 +1,17 @@
+// Load and unload hooks of the shared object. The dynamic loader runs them on the thread that
+// calls dlopen / dlclose (or exit), like DllMain's process attach and detach on Windows.
+#include "platform/library_entry.h"
+
+namespace {
+
+__attribute__((constructor)) void OnLoad() {
+  // dlopen cannot be made to fail from here. After a failed start-up the library stays loaded and
+  // each export fails in an orderly way when it needs what start-up could not set up.
+  (void)tessora::LibraryStartup();
+}
+
+__attribute__((destructor)) void OnUnload() {
+  tessora::LibraryShutdown();
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+// POSIX locale services: strftime patterns of the environment's LC_TIME locale, and simple
+// one-to-one Unicode case mapping per UTF-16 code unit.
+#include "platform/locale.h"
+
+#include <langinfo.h>
+#include <locale.h>
+#include <time.h>
+#include <wctype.h>
+
+#include <string>
+
+#include "platform/text.h"
+
+namespace tessora::platform {
+
+namespace {
+
+struct TimeFormats {
+  locale_t Locale = static_cast<locale_t>(nullptr);
+  std::string ShortDate = "%m/%d/%y";
+  std::string LongTime = "%H:%M:%S";
+
+  ~TimeFormats() {
+    if (Locale != static_cast<locale_t>(nullptr)) freelocale(Locale);
+  }
+};
+
+TimeFormats& Formats() {
+  static TimeFormats formats;
+  return formats;
+}
+
+std::u16string Format(const std::string& pattern, const DateTimeParts& p) {
+  struct tm t {};
+  t.tm_year = p.Year - 1900;
+  t.tm_mon = p.Month - 1;
+  t.tm_mday = p.Day;
+  t.tm_hour = p.Hour;
+  t.tm_min = p.Minute;
+  t.tm_sec = p.Second;
+  t.tm_wday = static_cast<int>(((DaysFromCivil(p.Year, p.Month, p.Day) % 7) + 7 + 6) % 7);
+  t.tm_isdst = -1;
+  char buffer[256];
+  const TimeFormats& formats = Formats();
+  const std::size_t n = formats.Locale != static_cast<locale_t>(nullptr)
+                            ? strftime_l(buffer, sizeof buffer, pattern.c_str(), &t, formats.Locale)
+                            : strftime(buffer, sizeof buffer, pattern.c_str(), &t);
+  return Utf8ToText(std::string_view(buffer, n));
+}
+
+// A locale whose character classes are Unicode's, for case mapping; none when not installed.
+locale_t CaseLocale() {
+  static const locale_t loc = [] {
+    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (l == static_cast<locale_t>(nullptr)) {
+      l = newlocale(LC_CTYPE_MASK, "en_US.UTF-8", static_cast<locale_t>(nullptr));
+    }
+    return l;
+  }();
+  return loc;
+}
+
+char16_t UpperUnit(char16_t c, locale_t loc) {
+  if (c < 0x80 || loc == static_cast<locale_t>(nullptr)) {
+    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+  }
+  if (c >= 0xD800 && c <= 0xDFFF) return c;
+  const wint_t upper = towupper_l(static_cast<wint_t>(c), loc);
+  return upper <= 0xFFFF ? static_cast<char16_t>(upper) : c;
+}
+
+}  // namespace
+
+void InitLocaleFormats() {
+  TimeFormats& formats = Formats();
+  if (formats.Locale != static_cast<locale_t>(nullptr)) freelocale(formats.Locale);
+  formats.Locale = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
+  if (formats.Locale == static_cast<locale_t>(nullptr)) {
+    formats.Locale = newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(nullptr));
+  }
+  if (formats.Locale != static_cast<locale_t>(nullptr)) {
+    formats.ShortDate = nl_langinfo_l(D_FMT, formats.Locale);
+    formats.LongTime = nl_langinfo_l(T_FMT, formats.Locale);
+  }
+}
+
+std::u16string FormatShortDate(const DateTimeParts& parts) {
+  return Format(Formats().ShortDate, parts);
+}
+
+std::u16string FormatLongTime(const DateTimeParts& parts) {
+  return Format(Formats().LongTime, parts);
+}
+
+void SetLocaleFormatsForTesting(std::u16string_view shortDate, std::u16string_view longTime) {
+  Formats().ShortDate = TextToUtf8(shortDate);
+  Formats().LongTime = TextToUtf8(longTime);
+}
+
+bool SameTextIgnoreCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  const locale_t loc = CaseLocale();
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] && UpperUnit(a[i], loc) != UpperUnit(b[i], loc)) return false;
+  }
+  return true;
+}
+
+std::u16string UpperCaseText(std::u16string_view text) {
+  const locale_t loc = CaseLocale();
+  std::u16string out(text);
+  for (char16_t& c : out)
+    c = UpperUnit(c, loc);
+  return out;
+}
+
+}  // namespace tessora::platform

@@ -1,0 +1,32 @@
+// Portable text helpers. Library text is UTF-16 (std::u16string); bytes are std::string.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tessora {
+
+// UTF-8 to UTF-16. Each maximal invalid sequence becomes U+FFFD; never fails.
+std::u16string Utf8ToText(std::string_view bytes);
+// UTF-16 to UTF-8. A lone surrogate becomes U+FFFD; never fails.
+std::string TextToUtf8(std::u16string_view text);
+
+// Each byte becomes the character with the same number (the ISO-8859-1 mapping).
+std::u16string BytesToText(std::string_view bytes);
+// Each character up to U+00FF becomes one byte of that value, any other character "?".
+std::string TextToBytes(std::u16string_view text);
+// Each character up to U+007F becomes one byte, any other character "?".
+std::string TextToAscii(std::u16string_view text);
+
+// Plain ASCII text as library text (for literals and numbers).
+std::u16string AsciiToText(std::string_view ascii);
+
+// The letters a to z become A to Z; nothing else changes.
+std::u16string AsciiUpperCase(std::u16string_view text);
+// Equality with the letters a to z and A to Z compared alike; other code units compare exactly.
+bool SameTextAscii(std::u16string_view a, std::u16string_view b);
+
+std::u16string IntToText(std::int64_t value);
+
+}  // namespace tessora

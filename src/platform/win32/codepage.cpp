@@ -1,0 +1,67 @@
+// Windows code pages: GetACP read at load, MultiByteToWideChar / WideCharToMultiByte without flags.
+#include "platform/codepage.h"
+
+#include <windows.h>
+
+#include <climits>
+
+#include "platform/fault_injection.h"
+
+namespace tessora::platform {
+
+namespace {
+
+UINT g_ansiCodePage = CP_ACP;
+
+int ClampLength(std::size_t n) {
+  return n > INT_MAX ? INT_MAX : static_cast<int>(n);
+}
+
+bool Decode(UINT codePage, std::string_view bytes, std::u16string& out) {
+  out.clear();
+  if (bytes.empty()) return true;
+  const int inLength = ClampLength(bytes.size());
+  const int n = MultiByteToWideChar(codePage, 0, bytes.data(), inLength, nullptr, 0);
+  if (n <= 0) return false;
+  out.resize(static_cast<std::size_t>(n));
+  return MultiByteToWideChar(codePage, 0, bytes.data(), inLength,
+                             reinterpret_cast<wchar_t*>(out.data()), n) == n;
+}
+
+}  // namespace
+
+void InitAnsiCodePage() {
+  g_ansiCodePage = GetACP();
+}
+
+unsigned AnsiCodePage() {
+  return g_ansiCodePage;
+}
+
+std::u16string AnsiToText(std::string_view bytes) {
+  std::u16string text;
+  Decode(g_ansiCodePage, bytes, text);
+  return text;
+}
+
+std::string TextToAnsi(std::u16string_view text) {
+  if (text.empty()) return {};
+  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+  const int inLength = ClampLength(text.size());
+  const int n =
+      WideCharToMultiByte(g_ansiCodePage, 0, wide, inLength, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return {};
+  std::string out(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(g_ansiCodePage, 0, wide, inLength, out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+std::optional<std::u16string> CodePageToText(unsigned codePage, std::string_view bytes) {
+  if (TakeFault(Fault::CodePage) != 0) return std::nullopt;
+  if (!IsValidCodePage(codePage)) return std::nullopt;
+  std::u16string text;
+  if (!Decode(codePage, bytes, text)) return std::nullopt;
+  return text;
+}
+
+}  // namespace tessora::platform

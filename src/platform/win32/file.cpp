@@ -1,0 +1,96 @@
+// Windows files: CreateFileW with share modes, GetFullPathNameW and FormatMessageW.
+#include "platform/file.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/fault_injection.h"
+
+namespace tessora::platform {
+
+struct File::Handle {
+  HANDLE H = INVALID_HANDLE_VALUE;
+  ~Handle() {
+    if (H != INVALID_HANDLE_VALUE) CloseHandle(H);
+  }
+};
+
+namespace {
+
+const wchar_t* Wide(const std::u16string& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+bool FileExists(const std::u16string& path) {
+  const DWORD attributes = GetFileAttributesW(Wide(path));
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace
+
+File::File(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
+File::~File() = default;
+
+std::unique_ptr<File> File::OpenRead(const std::u16string& path) {
+  if (const int fault = TakeFault(Fault::FileOpen)) RaiseFileError(false, path, fault);
+  HANDLE h = CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) RaiseFileError(false, path, static_cast<int>(GetLastError()));
+  auto handle = std::make_unique<Handle>();
+  handle->H = h;
+  return std::unique_ptr<File>(new File(std::move(handle)));
+}
+
+std::unique_ptr<File> File::OpenAppend(const std::u16string& path) {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  if (FileExists(path)) {
+    if (const int fault = TakeFault(Fault::FileOpen)) RaiseFileError(false, path, fault);
+    h = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) RaiseFileError(false, path, static_cast<int>(GetLastError()));
+    SetFilePointer(h, 0, nullptr, FILE_END);
+  } else {
+    if (const int fault = TakeFault(Fault::FileCreate)) RaiseFileError(true, path, fault);
+    h = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) RaiseFileError(true, path, static_cast<int>(GetLastError()));
+  }
+  auto handle = std::make_unique<Handle>();
+  handle->H = h;
+  return std::unique_ptr<File>(new File(std::move(handle)));
+}
+
+std::string File::ReadAll() {
+  std::string data;
+  char buffer[65536];
+  DWORD n = 0;
+  while (ReadFile(handle_->H, buffer, sizeof buffer, &n, nullptr) && n > 0)
+    data.append(buffer, n);
+  return data;
+}
+
+bool File::Write(std::string_view bytes) {
+  DWORD written = 0;
+  return WriteFile(handle_->H, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+std::u16string ExpandFileName(const std::u16string& path) {
+  const DWORD n = GetFullPathNameW(Wide(path), 0, nullptr, nullptr);
+  if (n == 0) return path;
+  std::vector<wchar_t> buffer(n);
+  const DWORD written = GetFullPathNameW(Wide(path), n, buffer.data(), nullptr);
+  if (written == 0 || written >= n) return path;
+  return std::u16string(reinterpret_cast<const char16_t*>(buffer.data()), written);
+}
+
+std::u16string SystemErrorMessage(int code) {
+  wchar_t buffer[512];
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+      nullptr, static_cast<DWORD>(code), 0, buffer, 512, nullptr);
+  return TrimSystemMessage(std::u16string(reinterpret_cast<const char16_t*>(buffer), n));
+}
+
+}  // namespace tessora::platform

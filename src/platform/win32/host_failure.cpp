@@ -1,0 +1,44 @@
+// On Windows a failure leaves an export as a non-continuable structured exception. Its single
+// parameter points to the message in the ANSI code page, held in a per-thread buffer that stays
+// valid until the thread's next failure.
+#include "platform/host_failure.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/codepage.h"
+#include "platform/error.h"
+
+namespace tessora::platform {
+
+namespace {
+// Plain storage (no destructor), so it needs no per-thread clean-up.
+thread_local char t_message[1024];
+}  // namespace
+
+void LeaveExport(std::exception_ptr failure) {
+  std::string message;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const Error& error) {
+    message = TextToAnsi(error.Message());
+  } catch (const std::exception& error) {
+    message = error.what();
+  } catch (...) {
+    message = "Unknown failure";
+  }
+  const std::size_t n = message.size() < sizeof t_message ? message.size() : sizeof t_message - 1;
+  std::memcpy(t_message, message.data(), n);
+  t_message[n] = '\0';
+  // Every C++ object of the failed call has been destroyed by now; only the raise remains.
+  message = std::string();
+  failure = nullptr;
+  const ULONG_PTR arguments[1] = {reinterpret_cast<ULONG_PTR>(t_message)};
+  RaiseException(kHostFailureCode, EXCEPTION_NONCONTINUABLE, 1, arguments);
+  std::abort();  // not reached: a non-continuable exception does not return
+}
+
+}  // namespace tessora::platform

@@ -1,0 +1,94 @@
+// Windows locale services: the formats of the loading thread's locale (GetThreadLocale +
+// GetLocaleInfoW), applied with GetDateFormatW / GetTimeFormatW; CompareStringW and CharUpperBuffW.
+#include "platform/locale.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace tessora::platform {
+
+namespace {
+
+struct TimeFormats {
+  LCID Locale = LOCALE_USER_DEFAULT;
+  std::wstring ShortDate = L"M/d/yyyy";
+  std::wstring LongTime = L"h:mm:ss tt";
+};
+
+TimeFormats& Formats() {
+  static TimeFormats formats;
+  return formats;
+}
+
+std::wstring LocaleInfo(LCID locale, LCTYPE type, const std::wstring& fallback) {
+  wchar_t buffer[128];
+  const int n = GetLocaleInfoW(locale, type, buffer, 128);
+  return n > 1 ? std::wstring(buffer, static_cast<std::size_t>(n - 1)) : fallback;
+}
+
+SYSTEMTIME ToSystemTime(const DateTimeParts& p) {
+  SYSTEMTIME st{};
+  st.wYear = static_cast<WORD>(p.Year);
+  st.wMonth = static_cast<WORD>(p.Month);
+  st.wDay = static_cast<WORD>(p.Day);
+  st.wDayOfWeek = static_cast<WORD>(((DaysFromCivil(p.Year, p.Month, p.Day) % 7) + 7 + 6) % 7);
+  st.wHour = static_cast<WORD>(p.Hour);
+  st.wMinute = static_cast<WORD>(p.Minute);
+  st.wSecond = static_cast<WORD>(p.Second);
+  st.wMilliseconds = static_cast<WORD>(p.Millisecond);
+  return st;
+}
+
+std::u16string ToText(const wchar_t* buffer, int n) {
+  if (n <= 1) return {};
+  return std::u16string(reinterpret_cast<const char16_t*>(buffer), static_cast<std::size_t>(n - 1));
+}
+
+}  // namespace
+
+void InitLocaleFormats() {
+  TimeFormats& formats = Formats();
+  formats.Locale = GetThreadLocale();
+  formats.ShortDate = LocaleInfo(formats.Locale, LOCALE_SSHORTDATE, formats.ShortDate);
+  formats.LongTime = LocaleInfo(formats.Locale, LOCALE_STIMEFORMAT, formats.LongTime);
+}
+
+std::u16string FormatShortDate(const DateTimeParts& parts) {
+  const TimeFormats& formats = Formats();
+  const SYSTEMTIME st = ToSystemTime(parts);
+  wchar_t buffer[256];
+  const int n = GetDateFormatW(formats.Locale, 0, &st, formats.ShortDate.c_str(), buffer, 256);
+  return ToText(buffer, n);
+}
+
+std::u16string FormatLongTime(const DateTimeParts& parts) {
+  const TimeFormats& formats = Formats();
+  const SYSTEMTIME st = ToSystemTime(parts);
+  wchar_t buffer[256];
+  const int n = GetTimeFormatW(formats.Locale, 0, &st, formats.LongTime.c_str(), buffer, 256);
+  return ToText(buffer, n);
+}
+
+void SetLocaleFormatsForTesting(std::u16string_view shortDate, std::u16string_view longTime) {
+  Formats().ShortDate.assign(shortDate.begin(), shortDate.end());
+  Formats().LongTime.assign(longTime.begin(), longTime.end());
+}
+
+bool SameTextIgnoreCase(std::u16string_view a, std::u16string_view b) {
+  if (a.empty() || b.empty()) return a.size() == b.size();
+  return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE,
+                        reinterpret_cast<const wchar_t*>(a.data()), static_cast<int>(a.size()),
+                        reinterpret_cast<const wchar_t*>(b.data()),
+                        static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+std::u16string UpperCaseText(std::u16string_view text) {
+  std::u16string out(text);
+  if (!out.empty()) {
+    CharUpperBuffW(reinterpret_cast<wchar_t*>(out.data()), static_cast<DWORD>(out.size()));
+  }
+  return out;
+}
+
+}  // namespace tessora::platform

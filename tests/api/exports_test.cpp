@@ -1,0 +1,121 @@
+// The exports as a host sees them: the library loaded at run time from its file.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "support/file_hold.h"
+#include "support/host_library.h"
+#include "support/temp_dir.h"
+
+namespace tessora {
+namespace {
+
+using test::HostLibrary;
+using test::ReadFileBytes;
+
+// Each test loads the library with a fresh current directory, where it keeps "Call Logs.txt".
+class ExportsTest : public ::testing::Test {
+ protected:
+  test::TempDir dir_;
+  test::ScopedCurrentDir cwd_{dir_.Path()};
+};
+
+TEST_F(ExportsTest, LoadingCreatesTheLogInTheCurrentDirectory) {
+  HostLibrary library;
+  ASSERT_TRUE(library.Loaded());
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "Call Logs.txt"));
+}
+
+TEST_F(ExportsTest, LoadingKeepsAnExistingLog) {
+  test::WriteFileBytes(dir_ / "Call Logs.txt", "Stat Connected.\r\n");
+  {
+    HostLibrary library;
+    ASSERT_TRUE(library.Loaded());
+  }
+  EXPECT_EQ(ReadFileBytes(dir_ / "Call Logs.txt"), "Stat Connected.\r\n");
+}
+
+TEST_F(ExportsTest, TheLibraryLoadsWhenTheLogCannotBeOpened) {
+  std::filesystem::create_directory(dir_ / "Call Logs.txt");  // a directory cannot be the log
+  HostLibrary library;
+  ASSERT_TRUE(library.Loaded());
+  EXPECT_EQ(library.TessoraNetTokenExpired(), 1);
+}
+
+TEST_F(ExportsTest, TheLibraryLoadsWhileAnotherProcessHoldsTheLog) {
+  test::WriteFileBytes(dir_ / "Call Logs.txt", "earlier\r\n");
+  {
+    test::FileHold hold(dir_ / "Call Logs.txt");
+    ASSERT_TRUE(hold.Held());
+    HostLibrary library;
+    ASSERT_TRUE(library.Loaded());
+    library.ConfigureService("id", "secret", "", "", "");
+    EXPECT_EQ(library.TessoraNetTokenExpired(), 1);
+  }
+  EXPECT_EQ(ReadFileBytes(dir_ / "Call Logs.txt"), "earlier\r\n");
+}
+
+TEST_F(ExportsTest, ATokenlessThreadGetsEmptyBuffersAndAnExpiredToken) {
+  HostLibrary library;
+  ASSERT_TRUE(library.Loaded());
+  char* first = nullptr;
+  char* second = nullptr;
+  library.TessoraNetGetInstanceData(&first);
+  library.TessoraNetGetInstanceData(&second);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(first, second);
+  EXPECT_STREQ(first, "");
+  EXPECT_STREQ(second, "");
+  EXPECT_EQ(library.TessoraNetTokenExpired() & 0xFF, 1);
+  test::FreeResultBuffer(first);
+  test::FreeResultBuffer(second);
+}
+
+TEST_F(ExportsTest, NullTextArgumentsAreAccepted) {
+  HostLibrary library;
+  ASSERT_TRUE(library.Loaded());
+  library.ConfigureService(nullptr, nullptr, nullptr, nullptr, nullptr);
+  library.ConfigureProxy(nullptr, -1, nullptr, nullptr);
+  library.ConfigureService("id", "secret", "sandbox.", "endpoints.json", "");
+  library.ConfigureProxy("proxy", 65536, "user", "password");
+  EXPECT_EQ(library.TessoraNetTokenExpired(), 1);
+}
+
+TEST_F(ExportsTest, OtherThreadsStartEmpty) {
+  HostLibrary library;
+  ASSERT_TRUE(library.Loaded());
+  library.ConfigureService("id", "secret", "env.", "endpoints.json", "partner");
+  std::thread other([&] {
+    char* token = nullptr;
+    library.TessoraNetGetInstanceData(&token);
+    EXPECT_STREQ(token, "");
+    EXPECT_EQ(library.TessoraNetTokenExpired(), 1);
+    test::FreeResultBuffer(token);
+  });
+  other.join();
+}
+
+TEST_F(ExportsTest, TheLibraryCanBeLoadedAgainAfterUnloading) {
+  for (int round = 0; round < 3; ++round) {
+    HostLibrary library;
+    ASSERT_TRUE(library.Loaded());
+    EXPECT_EQ(library.TessoraNetTokenExpired(), 1);
+  }
+}
+
+TEST_F(ExportsTest, ExportsOnlyWhatIsBuilt) {
+  HostLibrary library;
+  ASSERT_TRUE(library.Loaded());
+  EXPECT_NE(library.ConfigureService, nullptr);
+  EXPECT_NE(library.ConfigureProxy, nullptr);
+  EXPECT_NE(library.TessoraNetGetInstanceData, nullptr);
+  EXPECT_NE(library.TessoraNetTokenExpired, nullptr);
+  EXPECT_EQ(library.Symbol("LibraryStartup"), nullptr);
+  EXPECT_EQ(library.Symbol("_ZN7tessora14LibraryStartupEv"), nullptr);
+}
+
+}  // namespace
+}  // namespace tessora

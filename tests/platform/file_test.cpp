@@ -1,0 +1,122 @@
+#include "platform/file.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/error.h"
+#include "platform/fault_injection.h"
+#include "support/temp_dir.h"
+
+namespace tessora::platform {
+namespace {
+
+using test::ReadFileBytes;
+using test::TempDir;
+using test::WriteFileBytes;
+
+std::u16string TextPath(const std::filesystem::path& path) {
+  return path.u16string();
+}
+
+// Runs `open` and returns the failure it raises.
+template <class Open>
+Error FailureOf(Open&& open) {
+  try {
+    open();
+  } catch (const Error& error) {
+    return error;
+  }
+  ADD_FAILURE() << "no failure raised";
+  return Error(ErrorKind::Plain, u"");
+}
+
+class FileTest : public ::testing::Test {
+ protected:
+  void TearDown() override { ClearFaults(); }
+  TempDir dir_;
+};
+
+TEST_F(FileTest, AppendCreatesAnAbsentFileAndAppendsToAnExistingOne) {
+  const auto path = dir_ / "log.txt";
+  {
+    auto file = File::OpenAppend(TextPath(path));
+    EXPECT_TRUE(file->Write("one\r\n"));
+  }
+  {
+    auto file = File::OpenAppend(TextPath(path));
+    EXPECT_TRUE(file->Write("two\r\n"));
+  }
+  EXPECT_EQ(ReadFileBytes(path), "one\r\ntwo\r\n");
+}
+
+TEST_F(FileTest, ReadGivesTheWholeFile) {
+  const auto path = dir_ / "endpoints.json";
+  const std::string data(200000, 'x');
+  WriteFileBytes(path, data);
+  EXPECT_EQ(File::OpenRead(TextPath(path))->ReadAll(), data);
+}
+
+TEST_F(FileTest, ReadersShareAFileButAWriterIsRefused) {
+  const auto path = dir_ / "shared.txt";
+  WriteFileBytes(path, "data");
+  auto first = File::OpenRead(TextPath(path));
+  auto second = File::OpenRead(TextPath(path));  // another reader is fine
+  const Error error = FailureOf([&] { File::OpenAppend(TextPath(path)); });
+  EXPECT_EQ(error.Kind(), ErrorKind::FileOpen);
+}
+
+TEST_F(FileTest, AWriterRefusesReadersAndOtherWriters) {
+  const auto path = dir_ / "held.txt";
+  auto writer = File::OpenAppend(TextPath(path));
+  const Error read = FailureOf([&] { File::OpenRead(TextPath(path)); });
+  EXPECT_EQ(read.Kind(), ErrorKind::FileOpen);
+  const std::u16string prefix = u"Cannot open file \"" + ExpandFileName(TextPath(path)) + u"\". ";
+  EXPECT_EQ(read.Message().substr(0, prefix.size()), prefix);
+  EXPECT_GT(read.Message().size(), prefix.size());
+  const Error write = FailureOf([&] { File::OpenAppend(TextPath(path)); });
+  EXPECT_EQ(write.Kind(), ErrorKind::FileOpen);
+}
+
+TEST_F(FileTest, AMissingFileGivesTheSystemMessageWithTheFullPath) {
+  test::ScopedCurrentDir cwd(dir_.Path());
+  const Error error = FailureOf([] { File::OpenRead(u"missing.json"); });
+  EXPECT_EQ(error.Kind(), ErrorKind::FileOpen);
+  const std::u16string expected = u"Cannot open file \"" + ExpandFileName(u"missing.json") +
+                                  u"\". " + SystemErrorMessage(error.Code());
+  EXPECT_EQ(error.Message(), expected);
+  EXPECT_NE(error.Message().back(), u'.');
+  EXPECT_NE(ExpandFileName(u"missing.json"), u"missing.json");
+}
+
+TEST_F(FileTest, AFileThatCannotBeCreatedRaisesTheCreateFailure) {
+  const auto path = dir_ / "no-such-dir" / "log.txt";
+  const Error error = FailureOf([&] { File::OpenAppend(TextPath(path)); });
+  EXPECT_EQ(error.Kind(), ErrorKind::FileCreate);
+  const std::u16string prefix = u"Cannot create file \"";
+  EXPECT_EQ(error.Message().substr(0, prefix.size()), prefix);
+}
+
+TEST_F(FileTest, InjectedFaultsFailTheNextOpenOnly) {
+  const auto path = dir_ / "x.txt";
+  WriteFileBytes(path, "x");
+  InjectFault(Fault::FileOpen, 5);
+  const Error error = FailureOf([&] { File::OpenRead(TextPath(path)); });
+  EXPECT_EQ(error.Code(), 5);
+  EXPECT_NO_THROW(File::OpenRead(TextPath(path)));
+}
+
+TEST(SystemMessage, LosesTrailingBlanksLineBreaksAndPeriods) {
+  EXPECT_EQ(TrimSystemMessage(u"Access is denied. \r\n"), u"Access is denied");
+  EXPECT_EQ(TrimSystemMessage(u"...."), u"");
+  EXPECT_EQ(TrimSystemMessage(u"v1.2 ok"), u"v1.2 ok");
+}
+
+TEST(ExpandFileName, ResolvesRelativePathsAgainstTheCurrentDirectory) {
+  TempDir dir;
+  test::ScopedCurrentDir cwd(dir.Path());
+  const std::u16string full = ExpandFileName(u"a/../b.json");
+  EXPECT_EQ(std::filesystem::path(full), std::filesystem::current_path() / "b.json");
+  EXPECT_EQ(ExpandFileName(full), full);
+}
+
+}  // namespace
+}  // namespace tessora::platform
