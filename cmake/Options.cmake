@@ -11,6 +11,15 @@ if(TESSORA_SANITIZE)
     -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(tessora_options INTERFACE -fsanitize=address,undefined)
 endif()
+if(TESSORA_BUILD_FUZZERS)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "The fuzzers need clang: CC=clang CXX=clang++")
+  endif()
+  # Coverage for the fuzzers in all of the library's code; the fuzzer targets add the driver.
+  target_compile_options(tessora_options INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(tessora_options INTERFACE -fsanitize=address,undefined)
+endif()
 if(WIN32)
   # A DLL that imports nothing but system DLLs: the C++ runtime and winpthreads go in statically.
   target_link_options(tessora_options INTERFACE -static -static-libgcc -static-libstdc++)

@@ -1,7 +1,7 @@
 # Shared steps of the build and test scripts.
 
-APT_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev googletest
-  g++-mingw-w64-i686-posix wine wine32)
+APT_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev googletest libbenchmark-dev
+  clang libclang-rt-14-dev g++-mingw-w64-i686-posix wine wine32)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -27,17 +27,23 @@ ensure_packages() {
   fi
 }
 
-# build_and_test <name> <cmake options...>: configures out/<name>, builds, runs CTest.
+# build_and_test <name> [ctest options --] <cmake options...>: configures out/<name>, builds,
+# runs CTest.
 build_and_test() {
   local name=$1
   shift
+  local ctest_options=()
+  if [[ " $* " == *" -- "* ]]; then
+    while [ "$1" != "--" ]; do ctest_options+=("$1"); shift; done
+    shift
+  fi
   local dir="$BUILD/$name"
   echo "== $name: configure"
   cmake -S "$ROOT" -B "$dir" -G Ninja -DTESSORA_WERROR=ON "$@" >/dev/null
   echo "== $name: build"
   cmake --build "$dir" -j "$JOBS"
   echo "== $name: test"
-  (cd "$dir" && ctest -j "$JOBS" --output-on-failure --no-tests=error)
+  (cd "$dir" && ctest -j "$JOBS" --output-on-failure --no-tests=error "${ctest_options[@]}")
 }
 
 # with_wine <command...>: runs the command with a private Wine prefix and a running wineserver.
