@@ -1,0 +1,75 @@
+// The lenient JSON reader: ParseJsonObject turns text into a tree of values; typed getters read
+// members by name (ASCII letter case ignored); members can be walked in order.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessora {
+
+enum class TDataType {
+  dtNil,  // a member written without a value
+  dtNull,
+  dtObject,
+  dtArray,
+  dtString,
+  dtInteger,
+  dtFloat,
+  dtBoolean,
+  dtDateTime,
+  dtDate,
+  dtTime,
+};
+
+struct TJsonObjectData;  // the shared tree node; defined by the reader
+
+// A handle to an object of a parsed tree. Handles share the tree: any handle keeps the whole tree
+// alive. A default-constructed handle is empty (refers to no object).
+class TJsonObject {
+ public:
+  TJsonObject();
+  explicit TJsonObject(std::shared_ptr<TJsonObjectData> data);
+
+  bool IsEmpty() const { return data_ == nullptr; }
+
+  // The member's text; empty text when absent or null. Raises "Invalid class typecast" for
+  // numbers, booleans, arrays and objects.
+  std::u16string GetString(std::u16string_view V) const;
+  // The member's integer; 0 when absent, null or written without a value. Raises
+  // "Invalid class typecast" for every other kind.
+  std::int64_t GetInteger(std::u16string_view V) const;
+  // The member's object, shared with the tree. An absent member is created as an object without
+  // members, stored under V and returned. Raises "Invalid class typecast" for other kinds.
+  TJsonObject GetObject(std::u16string_view V);
+
+  class Member {
+   public:
+    const std::u16string& Name() const;
+    // The member's object; an empty handle for a member written without a value; raises
+    // "Invalid class typecast" for every other kind.
+    TJsonObject AsObject() const;
+    TDataType Kind() const;
+
+   private:
+    friend class TJsonObject;
+    Member(std::shared_ptr<TJsonObjectData> owner, std::size_t index);
+    std::shared_ptr<TJsonObjectData> owner_;
+    std::size_t index_;
+  };
+  // The members in list order.
+  std::vector<Member> GetEnumerator() const;
+
+  const std::shared_ptr<TJsonObjectData>& Data() const { return data_; }
+
+ private:
+  std::shared_ptr<TJsonObjectData> data_;
+};
+
+// Parses `JSON` and returns its root object; an empty text gives an object without members.
+// Raises the reader's syntax and conversion failures.
+TJsonObject ParseJsonObject(std::u16string_view JSON);
+
+}  // namespace tessora

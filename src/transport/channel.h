@@ -1,0 +1,54 @@
+// What the HTTP client needs from the carrier of its connection. TTlsChannel is the real one; tests
+// drive the HTTP client through in-memory channels.
+#pragma once
+
+#include <string>
+
+namespace tessora {
+
+// Socket error numbers (Windows Sockets numbering on every platform) that a reader handles itself.
+inline constexpr int kSocketConnectionAborted = 10053;  // WSAECONNABORTED
+inline constexpr int kSocketConnectionReset = 10054;    // WSAECONNRESET
+inline constexpr int kSocketShutdown = 10058;           // WSAESHUTDOWN
+inline constexpr int kSocketTimedOut = 10060;           // WSAETIMEDOUT
+
+class TChannel {
+ public:
+  virtual ~TChannel() = default;
+
+  // The URL of the request about to be sent; its host is the server name of the TLS handshake and
+  // the name the server certificate must match.
+  virtual void SetURIToCheck(const std::u16string& url) = 0;
+
+  // Pass-through: bytes go to and come from the socket unchanged. Before a connection opens this
+  // only records the mode. On an open connection, switching it off starts TLS (the handshake).
+  virtual void SetPassThrough(bool passThrough) = 0;
+  virtual bool PassThrough() const = 0;
+
+  // Opens the TCP connection to host:port (name resolution first, outside the time-out; the connect
+  // itself bounded by connectTimeoutMs), then prepares TLS and, unless in pass-through mode,
+  // performs the handshake. Raises "A Host is required", "A Port is required" (port 0),
+  // "Connect timed out.", the socket error ("Socket Error # %d" CR LF text) or a TLS failure; on
+  // any failure the socket is closed again before the failure goes on.
+  virtual void Connect(const std::u16string& host, int port, int connectTimeoutMs) = 0;
+  virtual bool Connected() const = 0;
+
+  // Whether bytes can be read without waiting longer than timeoutMs (decrypted bytes already
+  // buffered count).
+  virtual bool Readable(int timeoutMs) = 0;
+  // Reads at most `size` plain bytes: the count read, 0 when the peer ended the connection, a
+  // negative number on failure (then pass it to CheckError). No single receive waits more than
+  // 30000 ms without progress; such a wait fails with the socket error 10060.
+  virtual int Receive(char* buffer, int size) = 0;
+  // Writes all `size` bytes: the count written, 0 or negative on failure.
+  virtual int Send(const char* data, int size) = 0;
+  // After a negative Receive or Send: raises the failure, or returns one of the socket error
+  // numbers 10053, 10054, 10058 and 10060 for the reader to handle; 0 when there was no failure.
+  virtual int CheckError(int result) = 0;
+
+  // Ends TLS (one closing alert, no wait for an answer) and closes the socket. Safe to call when
+  // not connected.
+  virtual void Close() = 0;
+};
+
+}  // namespace tessora
