@@ -6,6 +6,7 @@
 #include <string>
 
 #include "TessoraNet.h"
+#include "host_loader.h"
 
 namespace tessora::test {
 
@@ -18,7 +19,7 @@ class HostLibrary {
   HostLibrary(const HostLibrary&) = delete;
   HostLibrary& operator=(const HostLibrary&) = delete;
 
-  bool Loaded() const { return handle_ != nullptr; }
+  bool Loaded() const { return library_.Loaded(); }
   // Looks an export up by name; nullptr when the library does not export it.
   void* Symbol(const char* name) const;
 
@@ -29,7 +30,7 @@ class HostLibrary {
   decltype(&::TessoraNetTokenExpired) TessoraNetTokenExpired = nullptr;
 
  private:
-  void* handle_ = nullptr;
+  host::Library library_;
 };
 
 // Gives back a result buffer. Hosts never do this; the tests know the library takes its buffers

@@ -1,0 +1,52 @@
+// POSIX: the library is loaded with dlopen, and a failure leaves an export as a C++ exception.
+#include "host_loader.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <exception>
+
+namespace tessora::host {
+
+Library::Library(const std::string& path) {
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle_ == nullptr) {
+    const char* message = dlerror();
+    error_ = message != nullptr ? message : "cannot load " + path;
+  }
+}
+
+Library::~Library() {
+  if (handle_ != nullptr) dlclose(handle_);
+}
+
+void* Library::Symbol(const char* name) const {
+  return handle_ != nullptr ? dlsym(handle_, name) : nullptr;
+}
+
+std::string ProgramDirectory() {
+  char path[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path);
+  std::string full(path, n > 0 ? static_cast<std::size_t>(n) : 0);
+  const std::size_t slash = full.find_last_of('/');
+  return slash == std::string::npos ? std::string(".") : full.substr(0, slash);
+}
+
+std::string LibraryNextToProgram() {
+  return ProgramDirectory() + "/libTessoraNet.so";
+}
+
+std::optional<std::string> CatchHostFailure(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const std::exception& failure) {
+    return std::string(failure.what());
+  } catch (...) {
+    // The library only throws std::exception; anything else still must not end the host.
+    return std::string("unknown failure (not a std::exception)");
+  }
+  return std::nullopt;
+}
+
+}  // namespace tessora::host

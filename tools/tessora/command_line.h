@@ -1,0 +1,58 @@
+// The command-line grammar of tessora:
+//
+//   tessora [OPTION]... [OPERATION [OPERATION-OPTION]...]...
+//
+// Options before the first operation configure the library; each operation name starts a new
+// group whose options (route and query parameters, body) belong to that operation alone.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tessora::cli {
+
+// One API operation with its inputs, as the user typed them.
+struct Operation {
+  std::string name;
+  std::vector<std::string> params;   // route parameters, name=value
+  std::vector<std::string> queries;  // query parameters, name=value
+  std::optional<std::string> body;   // --body text
+  std::optional<std::string> body_file;
+};
+
+// What ConfigureService and ConfigureProxy receive.
+struct Configuration {
+  std::string endpoints;
+  std::string client_id;
+  std::string client_secret;
+  std::string environment;
+  std::string partner_token;
+  std::string proxy_host;  // empty: no proxy
+  int proxy_port = 0;
+  std::string proxy_user;
+  std::string proxy_password;
+};
+
+struct Invocation {
+  bool help = false;
+  bool raw = false;
+  std::string library;  // empty: the library next to the program
+  Configuration config;
+  std::vector<Operation> operations;
+};
+
+// A command line that does not follow the grammar; the message says what to change.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Parses the arguments (without the program name). Throws UsageError.
+Invocation ParseCommandLine(const std::vector<std::string>& args);
+
+// Joins parameter entries into the library's parameter block: one entry per line, CR LF between.
+std::string JoinLines(const std::vector<std::string>& lines);
+
+}  // namespace tessora::cli

@@ -1,0 +1,243 @@
+#include "session.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "TessoraNet.h"
+#include "console.h"
+#include "help.h"
+#include "host_loader.h"
+#include "json_indent.h"
+
+namespace tessora::cli {
+
+namespace {
+
+constexpr std::size_t kMaxBodyFile = 64u << 20;
+
+// The library's functions, looked up by name.
+struct Exports {
+  decltype(&::ConfigureService) configure_service = nullptr;
+  decltype(&::ConfigureProxy) configure_proxy = nullptr;
+  decltype(&::TessoraNet) tessora_net = nullptr;
+  decltype(&::TessoraNetGetInstanceData) get_instance_data = nullptr;
+  decltype(&::TessoraNetTokenExpired) token_expired = nullptr;
+};
+
+template <class T>
+void Resolve(const host::Library& library, T& function, const char* name) {
+  function = reinterpret_cast<T>(library.Symbol(name));
+}
+
+// Result buffers belong to the library and are never released by a host; they stay reachable
+// from here until the process ends.
+std::vector<char*>& KeptBuffers() {
+  static auto* buffers = new std::vector<char*>();
+  return *buffers;
+}
+
+class Printer {
+ public:
+  explicit Printer(bool raw) : raw_(raw) {}
+
+  // Lines about the session: standard output, or standard error in raw mode.
+  void Info(const std::string& line) const {
+    std::FILE* stream = raw_ ? stderr : stdout;
+    WriteText(stream, line + "\n");
+  }
+
+  void Error(const std::string& line) const {
+    std::fflush(stdout);
+    WriteText(stderr, "tessora: " + line + "\n");
+  }
+
+  void Response(const std::string& text) const {
+    if (raw_) {
+      WriteText(stdout, text + "\n");
+      return;
+    }
+    if (text.empty()) {
+      Info(
+          "(empty response: an empty body, or the exchange failed before a response; see "
+          "\"Call Logs.txt\")");
+      return;
+    }
+    IndentOptions options;
+    options.is_lead_byte = &IsAnsiLeadByte;
+    if (auto indented = IndentJson(text, options)) {
+      WriteText(stdout, *indented + "\n");
+      return;
+    }
+    WriteText(stdout, text);
+    if (text.back() != '\n') WriteText(stdout, "\n");
+    if (text.rfind("HTTP/", 0) == 0 && text.find('\n') == std::string::npos) {
+      Info("(a bare status line: the exchange failed after it; see \"Call Logs.txt\")");
+    }
+  }
+
+ private:
+  bool raw_;
+};
+
+std::string Quoted(const std::string& text) {
+  return "\"" + text + "\"";
+}
+
+std::string ValueOrNone(const std::string& text) {
+  return text.empty() ? "(none)" : Quoted(text);
+}
+
+// Reads the body files before anything is sent, so a typo costs no request.
+bool ReadBodies(const Invocation& invocation, std::vector<std::string>& bodies,
+                const Printer& printer) {
+  for (const Operation& operation : invocation.operations) {
+    if (!operation.body_file) {
+      bodies.push_back(operation.body.value_or(""));
+      continue;
+    }
+    std::ifstream in(*operation.body_file, std::ios::binary);
+    if (!in) {
+      printer.Error("cannot read the body file " + Quoted(*operation.body_file) + " (operation " +
+                    Quoted(operation.name) + ")");
+      return false;
+    }
+    std::string bytes;
+    char chunk[65536];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+      bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
+      if (bytes.size() > kMaxBodyFile) {
+        printer.Error("the body file " + Quoted(*operation.body_file) + " is larger than 64 MiB");
+        return false;
+      }
+    }
+    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes = Utf8ToAnsi(bytes.substr(3));
+    bodies.push_back(bytes);
+  }
+  return true;
+}
+
+void PrintConfiguration(const Invocation& invocation, const std::string& path,
+                        const Printer& printer) {
+  const Configuration& config = invocation.config;
+  printer.Info("library      " + path);
+  printer.Info("endpoints    " + ValueOrNone(config.endpoints));
+  printer.Info("environment  " + ValueOrNone(config.environment));
+  std::string client = ValueOrNone(config.client_id);
+  client += config.client_secret.empty()
+                ? ", no secret"
+                : ", secret of " + std::to_string(config.client_secret.size()) + " bytes";
+  printer.Info("client id    " + client);
+  printer.Info("partner      " +
+               (config.partner_token.empty() ? std::string("(none)") : std::string("token set")));
+  std::string proxy = "(none)";
+  if (!config.proxy_host.empty()) {
+    proxy = config.proxy_host + ":" + std::to_string(config.proxy_port);
+    if (!config.proxy_user.empty()) proxy += ", user " + Quoted(config.proxy_user);
+  }
+  printer.Info("proxy        " + proxy);
+}
+
+void PrintToken(const Exports& exports, const Printer& printer) {
+  char* token = nullptr;
+  unsigned expired = 1;
+  const auto failure = host::CatchHostFailure([&] {
+    exports.get_instance_data(&token);
+    expired = exports.token_expired() & 0xFFu;
+  });
+  if (failure) {
+    printer.Error("cannot read the token state: " + *failure);
+    return;
+  }
+  if (token != nullptr) KeptBuffers().push_back(token);
+  std::string line = "token        ";
+  if (token == nullptr || *token == '\0') {
+    line += "none";
+  } else {
+    const std::string text(token);
+    line += "present, " + ShortenToken(text) + " (" + std::to_string(text.size()) + " bytes)";
+  }
+  line += expired != 0 ? ", expired" : ", not expired";
+  printer.Info(line);
+}
+
+}  // namespace
+
+int RunSession(const Invocation& invocation) {
+  const Printer printer(invocation.raw);
+  std::vector<std::string> bodies;
+  if (!ReadBodies(invocation, bodies, printer)) return kExitUsage;
+
+  const std::string path =
+      invocation.library.empty() ? host::LibraryNextToProgram() : invocation.library;
+  host::Library library(path);
+  if (!library.Loaded()) {
+    printer.Error("cannot load the library " + Quoted(path) + ": " + library.Error());
+    return kExitCannotLoad;
+  }
+  Exports exports;
+  Resolve(library, exports.configure_service, "ConfigureService");
+  Resolve(library, exports.configure_proxy, "ConfigureProxy");
+  Resolve(library, exports.tessora_net, "TessoraNet");
+  Resolve(library, exports.get_instance_data, "TessoraNetGetInstanceData");
+  Resolve(library, exports.token_expired, "TessoraNetTokenExpired");
+  if (exports.configure_service == nullptr || exports.configure_proxy == nullptr ||
+      exports.get_instance_data == nullptr || exports.token_expired == nullptr) {
+    printer.Error(Quoted(path) +
+                  " is not the TessoraNet library: it lacks ConfigureService, "
+                  "ConfigureProxy, TessoraNetGetInstanceData or TessoraNetTokenExpired");
+    return kExitCannotLoad;
+  }
+  if (!invocation.operations.empty() && exports.tessora_net == nullptr) {
+    printer.Error(Quoted(path) +
+                  " does not export TessoraNet, so it cannot perform operations; "
+                  "run without operations to configure only");
+    return kExitCannotLoad;
+  }
+
+  const Configuration& config = invocation.config;
+  auto failure = host::CatchHostFailure([&] {
+    exports.configure_service(config.client_id.c_str(), config.client_secret.c_str(),
+                              config.environment.c_str(), config.endpoints.c_str(),
+                              config.partner_token.c_str());
+    exports.configure_proxy(config.proxy_host.c_str(), config.proxy_port, config.proxy_user.c_str(),
+                            config.proxy_password.c_str());
+  });
+  if (failure) {
+    printer.Error("the configuration failed: " + *failure);
+    return kExitLibraryFailure;
+  }
+  PrintConfiguration(invocation, path, printer);
+  PrintToken(exports, printer);
+
+  const std::size_t count = invocation.operations.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const Operation& operation = invocation.operations[i];
+    const std::string parameters = JoinLines(operation.params);
+    const std::string queries = JoinLines(operation.queries);
+    printer.Info("");
+    printer.Info("== " + std::to_string(i + 1) + "/" + std::to_string(count) + " " +
+                 operation.name);
+    char* result = nullptr;
+    failure = host::CatchHostFailure([&] {
+      result = exports.tessora_net(operation.name.c_str(), parameters.c_str(), queries.c_str(),
+                                   bodies[i].c_str());
+    });
+    if (failure) {
+      printer.Error("operation " + Quoted(operation.name) + " failed: " + *failure);
+      if (i + 1 < count) {
+        printer.Error("the " + std::to_string(count - i - 1) +
+                      " operation(s) after it were not performed");
+      }
+      return kExitLibraryFailure;
+    }
+    if (result != nullptr) KeptBuffers().push_back(result);
+    printer.Response(result != nullptr ? std::string(result) : std::string());
+    PrintToken(exports, printer);
+  }
+  return kExitOk;
+}
+
+}  // namespace tessora::cli

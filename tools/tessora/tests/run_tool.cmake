@@ -1,0 +1,36 @@
+# Runs tessora once and checks its exit status and output.
+#   -DTOOL=path [-DEMULATOR=wine] -DWORKDIR=dir "-DARGS=a;b;c" -DEXIT=n
+#   [-DSTDOUT=regex] [-DSTDERR=regex] [-DNOT_STDOUT=regex] [-DSKIP_IF=regex]
+# The regular expressions are lists: each one must match (NOT_STDOUT: none may match).
+# SKIP_IF: when standard error matches it, the test reports itself skipped (the test's
+# SKIP_REGULAR_EXPRESSION matches "tessora-test-skipped").
+file(MAKE_DIRECTORY "${WORKDIR}")
+execute_process(COMMAND ${EMULATOR} "${TOOL}" ${ARGS}
+  WORKING_DIRECTORY "${WORKDIR}"
+  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err
+  TIMEOUT 60)
+set(report "exit status: ${rc}\n--- standard output:\n${out}--- standard error:\n${err}")
+if(NOT SKIP_IF STREQUAL "" AND err MATCHES "${SKIP_IF}")
+  message("${report}")
+  message("tessora-test-skipped: standard error matches \"${SKIP_IF}\"")
+  return()
+endif()
+if(NOT rc STREQUAL EXIT)
+  message(FATAL_ERROR "expected exit status ${EXIT}\n${report}")
+endif()
+foreach(pattern IN LISTS STDOUT)
+  if(NOT out MATCHES "${pattern}")
+    message(FATAL_ERROR "standard output does not match \"${pattern}\"\n${report}")
+  endif()
+endforeach()
+foreach(pattern IN LISTS STDERR)
+  if(NOT err MATCHES "${pattern}")
+    message(FATAL_ERROR "standard error does not match \"${pattern}\"\n${report}")
+  endif()
+endforeach()
+foreach(pattern IN LISTS NOT_STDOUT)
+  if(out MATCHES "${pattern}")
+    message(FATAL_ERROR "standard output matches \"${pattern}\"\n${report}")
+  endif()
+endforeach()
+message("${report}")

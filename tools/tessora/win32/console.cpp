@@ -1,0 +1,59 @@
+// Windows: the ANSI code page is GetACP(); consoles get the text as UTF-16, so it shows right
+// whatever the console's own code page is.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "console.h"
+
+// No wildcard expansion of the command line: --query name=* must reach the library as typed.
+extern "C" {
+int _dowildcard = 0;
+}
+
+namespace tessora::cli {
+
+void PrepareConsole() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+}
+
+void WriteText(std::FILE* stream, std::string_view text) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) && !text.empty() &&
+      text.size() < 0x7FFFFFFF) {
+    const int length = static_cast<int>(text.size());
+    const int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    std::vector<wchar_t> chars(static_cast<std::size_t>(wide > 0 ? wide : 1));
+    MultiByteToWideChar(CP_ACP, 0, text.data(), length, chars.data(), wide);
+    std::fflush(stream);
+    DWORD written = 0;
+    WriteConsoleW(handle, chars.data(), static_cast<DWORD>(wide), &written, nullptr);
+    return;
+  }
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+std::string Utf8ToAnsi(std::string_view utf8) {
+  if (utf8.empty() || utf8.size() >= 0x7FFFFFFF) return std::string(utf8);
+  const int length = static_cast<int>(utf8.size());
+  const int wide = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+  if (wide <= 0) return std::string(utf8);
+  std::vector<wchar_t> chars(static_cast<std::size_t>(wide));
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, chars.data(), wide);
+  const int bytes =
+      WideCharToMultiByte(CP_ACP, 0, chars.data(), wide, nullptr, 0, nullptr, nullptr);
+  std::string ansi(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+  WideCharToMultiByte(CP_ACP, 0, chars.data(), wide, ansi.data(), bytes, nullptr, nullptr);
+  return ansi;
+}
+
+bool IsAnsiLeadByte(unsigned char byte) {
+  return IsDBCSLeadByte(byte) != FALSE;
+}
+
+}  // namespace tessora::cli
