@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -22,7 +21,8 @@ using json::TokenKind;
 
 // Collects the members of one object as they are read. A member whose name matches one already
 // stored (ASCII letter case ignored) replaces it: the earlier one is dropped and the new one goes
-// to the end. Objects with many members get a hash index, so that building them stays linear.
+// to the end. Small objects are searched member by member; past kLinearLimit members an
+// open-addressing index of member places keeps building linear.
 class MemberList {
  public:
   explicit MemberList(std::vector<TJsonMember>& members) : members_(members) {}
@@ -30,25 +30,15 @@ class MemberList {
   MemberList& operator=(const MemberList&) = delete;
 
   void Store(std::u16string name, TJsonValue value) {
-    const std::size_t previous = FindPrevious(name);
-    members_.push_back(TJsonMember{std::move(name), std::move(value)});
-    dropped_.push_back(false);
-    if (previous != kNone) {
-      dropped_[previous] = true;
-      ++droppedCount_;
-      if (indexed_) index_.erase(previous);
-    }
-    if (indexed_) {
-      index_.insert(members_.size() - 1);
-    } else if (members_.size() - droppedCount_ > kLinearLimit) {
-      for (std::size_t i = 0; i < members_.size(); ++i) {
-        if (!dropped_[i]) index_.insert(i);
-      }
-      indexed_ = true;
+    if (slots_.empty()) {
+      StoreSmall(std::move(name), std::move(value));
+    } else {
+      StoreIndexed(std::move(name), std::move(value));
     }
   }
 
-  // Removes the replaced members, keeping the order of the others.
+  // Removes the members that were replaced while the index was in use, keeping the order of the
+  // others.
   void Finish() {
     if (droppedCount_ == 0) return;
     std::size_t kept = 0;
@@ -61,21 +51,65 @@ class MemberList {
   }
 
  private:
-  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   static constexpr std::size_t kLinearLimit = 16;
+  static constexpr std::size_t kEmpty = 0;  // a slot holds a member place + 1, or kEmpty
 
-  // Hash and equality of member places by their names. The place one past the end stands for the
-  // name about to be stored, so that it can be looked up without copying it.
-  struct ByName {
-    const MemberList* List;
-    std::size_t operator()(std::size_t place) const { return Hash(List->NameAt(place)); }
-    bool operator()(std::size_t a, std::size_t b) const {
-      return SameTextAscii(List->NameAt(a), List->NameAt(b));
+  void StoreSmall(std::u16string name, TJsonValue value) {
+    for (std::size_t i = 0; i < members_.size(); ++i) {
+      if (SameTextAscii(members_[i].Name, name)) {
+        members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
     }
-  };
+    members_.push_back(TJsonMember{std::move(name), std::move(value)});
+    if (members_.size() > kLinearLimit) {
+      for (const TJsonMember& member : members_)
+        hashes_.push_back(Hash(member.Name));
+      dropped_.assign(members_.size(), false);
+      Rehash(4 * kLinearLimit);
+    }
+  }
 
-  std::u16string_view NameAt(std::size_t place) const {
-    return place < members_.size() ? std::u16string_view(members_[place].Name) : *pending_;
+  void StoreIndexed(std::u16string name, TJsonValue value) {
+    const std::size_t hash = Hash(name);
+    std::size_t& slot = SlotFor(name, hash);
+    if (slot != kEmpty) {
+      dropped_[slot - 1] = true;
+      ++droppedCount_;
+    } else {
+      ++usedSlots_;
+    }
+    members_.push_back(TJsonMember{std::move(name), std::move(value)});
+    hashes_.push_back(hash);
+    dropped_.push_back(false);
+    slot = members_.size();
+    if (2 * usedSlots_ > slots_.size()) Rehash(2 * slots_.size());
+  }
+
+  // The slot of the live member named `name`, or the empty slot where it belongs.
+  std::size_t& SlotFor(std::u16string_view name, std::size_t hash) {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      std::size_t& slot = slots_[i];
+      if (slot == kEmpty) return slot;
+      const std::size_t place = slot - 1;
+      if (hashes_[place] == hash && SameTextAscii(members_[place].Name, name)) return slot;
+    }
+  }
+
+  // Rebuilds the index with `capacity` slots (a power of two) for the live members.
+  void Rehash(std::size_t capacity) {
+    slots_.assign(capacity, kEmpty);
+    usedSlots_ = 0;
+    const std::size_t mask = capacity - 1;
+    for (std::size_t place = 0; place < members_.size(); ++place) {
+      if (dropped_[place]) continue;
+      std::size_t i = hashes_[place] & mask;
+      while (slots_[i] != kEmpty)
+        i = (i + 1) & mask;
+      slots_[i] = place + 1;
+      ++usedSlots_;
+    }
   }
 
   // FNV-1a over the code units, letters a-z taken as A-Z.
@@ -88,25 +122,13 @@ class MemberList {
     return static_cast<std::size_t>(h ^ (h >> 32));
   }
 
-  std::size_t FindPrevious(const std::u16string& name) {
-    if (!indexed_) {
-      for (std::size_t i = 0; i < members_.size(); ++i) {
-        if (!dropped_[i] && SameTextAscii(members_[i].Name, name)) return i;
-      }
-      return kNone;
-    }
-    pending_ = &name;
-    const auto found = index_.find(members_.size());
-    pending_ = nullptr;
-    return found == index_.end() ? kNone : *found;
-  }
-
   std::vector<TJsonMember>& members_;
+  // Used once the index is: per member place its name's hash and whether it was replaced.
+  std::vector<std::size_t> hashes_;
   std::vector<bool> dropped_;
   std::size_t droppedCount_ = 0;
-  bool indexed_ = false;
-  const std::u16string* pending_ = nullptr;
-  std::unordered_set<std::size_t, ByName, ByName> index_{0, ByName{this}, ByName{this}};
+  std::vector<std::size_t> slots_;
+  std::size_t usedSlots_ = 0;
 };
 
 bool HasLineBreak(std::u16string_view text) {

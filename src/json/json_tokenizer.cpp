@@ -163,6 +163,17 @@ constexpr std::array<Row, kStateCount> MakeSteps() {
 
 constexpr std::array<Row, kStateCount> kSteps = MakeSteps();
 
+// Runs of code units that a state appends while staying in it are taken in one piece (see
+// Tokenizer::Next); the position can then skip ahead because no such run holds a line feed.
+constexpr bool LineBreaksEndRuns() {
+  for (std::size_t state = 0; state < kStateCount; ++state) {
+    const Step step = kSteps[state][static_cast<std::size_t>(Class::LineBreak)];
+    if (step.Do == Action::Append && static_cast<std::size_t>(step.Next) == state) return false;
+  }
+  return true;
+}
+static_assert(LineBreaksEndRuns());
+
 constexpr char16_t kBackslash = u'\\';
 
 // The code unit an escape such as \n stands for; every unlisted code unit stands for itself.
@@ -300,10 +311,24 @@ void Tokenizer::Next(Token& token) {
       case Action::Skip:
         Consume();
         break;
-      case Action::Append:
-        token.Text.push_back(text_[pos_]);
+      case Action::Append: {
+        // The code units that follow and that this state would append as well go in one piece.
+        std::size_t end = pos_ + 1;
+        if (step.Next == state) {
+          const Row& row = kSteps[static_cast<std::size_t>(state)];
+          while (end < size && text_[end] != kBackslash) {
+            const Step next = row[static_cast<std::size_t>(ClassOf(text_[end]))];
+            if (next.Do != Action::Append || next.Next != state) break;
+            ++end;
+          }
+        }
+        token.Text.append(text_.data() + pos_, end - pos_);
+        // Each consumed code unit but the last is followed by one of the run, never a line feed.
+        column_ += static_cast<std::int64_t>(end - pos_ - 1);
+        pos_ = end - 1;
         Consume();
         break;
+      }
       case Action::AppendEnd:
         token.Text.push_back(text_[pos_]);
         Consume();
