@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,19 @@ void BM_LoadEndpointFile(benchmark::State& state) {
   state.counters["operations"] = kOperations;
 }
 BENCHMARK(BM_LoadEndpointFile)->Unit(benchmark::kMillisecond);
+
+// The decoding share of a load: bytes to text with line breaks normalised.
+void BM_EndpointFileText(benchmark::State& state) {
+  std::string json;
+  {
+    std::ifstream in(std::filesystem::path(File().Path()), std::ios::binary);
+    json.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  for (auto _ : state)
+    benchmark::DoNotOptimize(EndpointFileText(json));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * json.size()));
+}
+BENCHMARK(BM_EndpointFileText)->Unit(benchmark::kMillisecond);
 
 void BM_GetEndPoint(benchmark::State& state) {
   const TTessoraConfig config(File().Path());

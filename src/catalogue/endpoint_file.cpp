@@ -33,18 +33,25 @@ std::u16string DecodeByMark(std::string_view bytes) {
 
 }  // namespace
 
+// Every line break (CR LF, lone CR, lone LF) becomes CR LF and the last line gets one too. The text
+// ends at its first NUL: a UTF-16 file without a mark, read as ANSI text, stops at its first zero
+// byte. One pass, as the file may be large.
 std::u16string EndpointFileText(std::string_view bytes) {
   const std::u16string decoded = DecodeByMark(bytes);
   std::u16string text;
   text.reserve(decoded.size() + 2);
-  for (const std::u16string& line : SplitLines(decoded)) {
-    text += line;
-    text += u"\r\n";
+  const std::size_t size = decoded.size();
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t c = decoded[i];
+    if (c == u'\0') return text;
+    if (c == u'\r' || c == u'\n') {
+      text += u"\r\n";
+      if (c == u'\r' && i + 1 < size && decoded[i + 1] == u'\n') ++i;
+    } else {
+      text.push_back(c);
+    }
   }
-  // The text ends at its first NUL: a UTF-16 file without a mark, read as ANSI text, stops at its
-  // first zero byte.
-  const std::size_t nul = text.find(u'\0');
-  if (nul != std::u16string::npos) text.resize(nul);
+  if (size > 0 && decoded.back() != u'\r' && decoded.back() != u'\n') text += u"\r\n";
   return text;
 }
 
