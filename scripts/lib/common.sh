@@ -1,7 +1,7 @@
 # Shared steps of the build and test scripts.
 
 APT_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev googletest libbenchmark-dev
-  clang libclang-rt-14-dev g++-mingw-w64-i686-posix wine wine32)
+  clang libclang-rt-14-dev g++-mingw-w64-i686-posix wine wine32 locales)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -24,6 +24,10 @@ ensure_packages() {
       as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
         "${missing[@]}" >/dev/null
     fi
+  fi
+  # A locale that writes decimals with a comma, for the tests that numbers ignore the locale.
+  if ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
+    as_root localedef -i de_DE -f UTF-8 de_DE.UTF-8 || echo "== no de_DE.UTF-8 locale" >&2
   fi
 }
 

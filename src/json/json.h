@@ -27,7 +27,9 @@ enum class TDataType {
 struct TJsonObjectData;  // the shared tree node; defined by the reader
 
 // A handle to an object of a parsed tree. Handles share the tree: any handle keeps the whole tree
-// alive. A default-constructed handle is empty (refers to no object).
+// alive. A default-constructed handle is empty (refers to no object); on an empty handle every
+// getter behaves as on an object without members, except that GetObject cannot store the new
+// object anywhere and only returns it.
 class TJsonObject {
  public:
   TJsonObject();
@@ -35,14 +37,16 @@ class TJsonObject {
 
   bool IsEmpty() const { return data_ == nullptr; }
 
-  // The member's text; empty text when absent or null. Raises "Invalid class typecast" for
-  // numbers, booleans, arrays and objects.
+  // The member's text (dates in their normalised form); empty text when absent, null or written
+  // without a value. Raises "Invalid class typecast" for numbers, booleans, arrays and objects.
   std::u16string GetString(std::u16string_view V) const;
   // The member's integer; 0 when absent, null or written without a value. Raises
   // "Invalid class typecast" for every other kind.
   std::int64_t GetInteger(std::u16string_view V) const;
   // The member's object, shared with the tree. An absent member is created as an object without
-  // members, stored under V and returned. Raises "Invalid class typecast" for other kinds.
+  // members, stored under V and returned. A null member or one written without a value gives a
+  // new object without members that is not stored (the tree stays unchanged). Raises
+  // "Invalid class typecast" for other kinds.
   TJsonObject GetObject(std::u16string_view V);
 
   class Member {
@@ -56,8 +60,12 @@ class TJsonObject {
    private:
     friend class TJsonObject;
     Member(std::shared_ptr<TJsonObjectData> owner, std::size_t index);
+    // The owning object and the member's place in it: members are only ever appended once the
+    // tree is built, so the place stays valid. The name is copied so that Name() stays valid
+    // while the owner grows.
     std::shared_ptr<TJsonObjectData> owner_;
     std::size_t index_;
+    std::u16string name_;
   };
   // The members in list order.
   std::vector<Member> GetEnumerator() const;
@@ -68,8 +76,13 @@ class TJsonObject {
   std::shared_ptr<TJsonObjectData> data_;
 };
 
-// Parses `JSON` and returns its root object; an empty text gives an object without members.
-// Raises the reader's syntax and conversion failures.
+// How deeply arrays and objects may nest (the root object is level 1).
+inline constexpr int kJsonMaxNesting = 512;
+
+// Parses `JSON` and returns its root object; an empty text gives an object without members, and
+// whatever follows the root object is ignored. Raises the reader's syntax and conversion failures;
+// a text whose value is not an object fails with "Expected {" and the position after the token
+// found instead, and nesting deeper than kJsonMaxNesting fails where the limit is passed.
 TJsonObject ParseJsonObject(std::u16string_view JSON);
 
 }  // namespace tessora

@@ -1,0 +1,117 @@
+// Route placeholders and the query string.
+#include "catalogue/uTessoraTools.h"
+#include "platform/locale.h"
+#include "platform/text.h"
+
+namespace tessora {
+
+namespace {
+
+// Characters from "!" to DEL that still need percent-encoding in a query.
+bool NeedsEncoding(char32_t c) {
+  if (c < 0x21 || c > 0x7F) return true;
+  switch (c) {
+    case u'*':
+    case u'<':
+    case u'>':
+    case u'#':
+    case u'%':
+    case u'"':
+    case u'{':
+    case u'}':
+    case u'|':
+    case u'\\':
+    case u'^':
+    case u'[':
+    case u']':
+    case u'`':
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsHighSurrogate(char16_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// Each character that needs it becomes the UTF-8 bytes of the character as %XX with upper-case
+// hexadecimal digits; a surrogate pair is one character, a lone surrogate is encoded as U+FFFD.
+std::u16string PercentEncode(std::u16string_view text) {
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  std::u16string out;
+  out.reserve(text.size() * 3);
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t length = 1;
+    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) length = 2;
+    if (length == 1 && !NeedsEncoding(text[i])) {
+      out.push_back(text[i]);
+    } else {
+      for (const char byte : TextToUtf8(text.substr(i, length))) {
+        const auto b = static_cast<unsigned char>(byte);
+        out.push_back(u'%');
+        out.push_back(kHex[b >> 4]);
+        out.push_back(kHex[b & 0x0F]);
+      }
+    }
+    i += length;
+  }
+  return out;
+}
+
+// An entry holding a double quote or "&" is wrapped in double quotes with its own ones doubled, so
+// that the server can tell it from the separators.
+void AppendEntry(std::u16string& combo, const std::u16string& entry) {
+  if (entry.find_first_of(u"\"&") == std::u16string::npos) {
+    combo += entry;
+    return;
+  }
+  combo.push_back(u'"');
+  for (const char16_t c : entry) {
+    combo.push_back(c);
+    if (c == u'"') combo.push_back(u'"');
+  }
+  combo.push_back(u'"');
+}
+
+}  // namespace
+
+std::u16string TUrlResolver::ResolveURLParameters(std::u16string_view Url,
+                                                  const TParameterList& Parameters) {
+  std::u16string result(Url);
+  const std::size_t count = Parameters.Count();
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::u16string_view name = Parameters.Name(i);
+    const std::u16string value = Parameters.Value(name);
+    std::u16string token = u":";
+    token += name;
+    // Upper-casing keeps the length, so a position in the upper-cased URL is one in the URL.
+    const std::size_t at = platform::UpperCaseText(result).find(platform::UpperCaseText(token));
+    if (at != std::u16string::npos) result.replace(at, token.size(), value);
+  }
+  return result;
+}
+
+std::u16string TUrlResolver::ResolveOptionalParameters(std::u16string_view Url,
+                                                       const TParameterList& Parameters) {
+  if (Parameters.Count() == 0) return std::u16string(Url);
+  std::u16string combo;
+  if (Parameters.Count() == 1 && Parameters.Line(0).empty()) {
+    combo = u"\"\"";
+  } else {
+    for (std::size_t i = 0; i < Parameters.Count(); ++i) {
+      if (i > 0) combo.push_back(u'&');
+      AppendEntry(combo, Parameters.Line(i));
+    }
+  }
+  std::u16string result(Url);
+  result.push_back(Url.find(u'?') != std::u16string_view::npos ? u'&' : u'?');
+  result += PercentEncode(combo);
+  return result;
+}
+
+}  // namespace tessora

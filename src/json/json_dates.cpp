@@ -1,0 +1,221 @@
+#include "json/json_dates.h"
+
+#include <cstddef>
+#include <string_view>
+
+#include "platform/clock.h"
+
+namespace tessora::json {
+
+namespace {
+
+// The recognised forms, as patterns read left to right. Pattern letters: Y year, M month, D day,
+// h hour, m minute, s second, f digit of the fraction of a second, ~ the sign of an offset,
+// o offset hours, i offset minutes (each letter one ASCII digit); Z the upper-case letter Z, which
+// marks the value as UTC; [ ] an optional part. Every other character stands for itself.
+struct DateForm {
+  std::string_view Pattern;
+  TDataType Kind;
+};
+
+constexpr DateForm kDateForms[] = {
+    {"YYYY-MM-DD", TDataType::dtDate},
+    {"YYYY-MM-DDThh:mm:ss[Z][.f[f[f]][Z]][~oo:ii]", TDataType::dtDateTime},
+    {"hh:mm:ss[Z][.f[f[f]]][~oo:ii]", TDataType::dtTime},
+};
+
+constexpr bool BracketsBalance(std::string_view pattern) {
+  int depth = 0;
+  for (const char c : pattern) {
+    if (c == '[') ++depth;
+    if (c == ']' && --depth < 0) return false;
+  }
+  return depth == 0;
+}
+static_assert(BracketsBalance(kDateForms[0].Pattern) && BracketsBalance(kDateForms[1].Pattern) &&
+              BracketsBalance(kDateForms[2].Pattern));
+
+// Strings outside these lengths are never dates (the longest form would need 31 code units, so
+// the upper bound also excludes some well-formed date-times).
+constexpr std::size_t kShortestDate = 5;
+constexpr std::size_t kLongestDate = 25;
+
+struct Fields {
+  int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0;
+  int Fraction = 0, FractionDigits = 0;
+  bool Utc = false;
+  int OffsetSign = 0;  // +1 or -1 when an offset is written
+  int OffsetHour = 0, OffsetMinute = 0;
+};
+
+std::size_t ClosingBracket(std::string_view pattern, std::size_t open) {
+  int depth = 0;
+  for (std::size_t p = open; p < pattern.size(); ++p) {
+    if (pattern[p] == '[') ++depth;
+    if (pattern[p] == ']' && --depth == 0) return p;
+  }
+  return pattern.size();  // not reached: the patterns are checked at compile time
+}
+
+int* DigitField(char letter, Fields& f) {
+  switch (letter) {
+    case 'Y':
+      return &f.Year;
+    case 'M':
+      return &f.Month;
+    case 'D':
+      return &f.Day;
+    case 'h':
+      return &f.Hour;
+    case 'm':
+      return &f.Minute;
+    case 's':
+      return &f.Second;
+    case 'f':
+      return &f.Fraction;
+    case 'o':
+      return &f.OffsetHour;
+    case 'i':
+      return &f.OffsetMinute;
+    default:
+      return nullptr;
+  }
+}
+
+// Whether text[t..] as a whole has the form pattern[p..], filling `f` with what it reads. An
+// optional part is tried with its content first, then without; the forms are a few dozen
+// characters, so the search stays small.
+bool Match(std::string_view pattern, std::size_t p, std::u16string_view text, std::size_t t,
+           Fields& f) {
+  while (p < pattern.size()) {
+    const char c = pattern[p];
+    if (c == '[') {
+      Fields with = f;
+      if (Match(pattern, p + 1, text, t, with)) {
+        f = with;
+        return true;
+      }
+      p = ClosingBracket(pattern, p) + 1;
+      continue;
+    }
+    if (c == ']') {  // the end of an optional part that was entered
+      ++p;
+      continue;
+    }
+    if (t == text.size()) return false;
+    const char16_t u = text[t];
+    if (int* field = DigitField(c, f)) {
+      if (u < u'0' || u > u'9') return false;
+      *field = *field * 10 + (u - u'0');
+      if (c == 'f') ++f.FractionDigits;
+    } else if (c == '~') {
+      if (u != u'+' && u != u'-') return false;
+      f.OffsetSign = u == u'+' ? 1 : -1;
+    } else {
+      if (u != static_cast<char16_t>(c)) return false;
+      if (c == 'Z') f.Utc = true;
+    }
+    ++p;
+    ++t;
+  }
+  return t == text.size();
+}
+
+// The date and time `minutes` later (earlier when negative); seconds and milliseconds stay.
+DateTimeParts AddMinutes(const DateTimeParts& parts, long long minutes) {
+  constexpr long long kMinutesPerDay = 1440;
+  long long total = DaysFromCivil(parts.Year, parts.Month, parts.Day) * kMinutesPerDay +
+                    parts.Hour * 60LL + parts.Minute + minutes;
+  long long days = total / kMinutesPerDay;
+  long long minuteOfDay = total % kMinutesPerDay;
+  if (minuteOfDay < 0) {
+    minuteOfDay += kMinutesPerDay;
+    --days;
+  }
+  DateTimeParts out = parts;
+  CivilFromDays(days, out.Year, out.Month, out.Day);
+  out.Hour = static_cast<int>(minuteOfDay / 60);
+  out.Minute = static_cast<int>(minuteOfDay % 60);
+  return out;
+}
+
+std::optional<RecognizedDate> ToDate(TDataType kind, const Fields& f) {
+  DateTimeParts parts;  // a time alone lies on 1899-12-30, day 0
+  if (kind != TDataType::dtTime) {
+    parts.Year = f.Year;
+    parts.Month = f.Month;
+    parts.Day = f.Day;
+  }
+  parts.Hour = f.Hour;
+  parts.Minute = f.Minute;
+  parts.Second = f.Second;
+  static constexpr int kFractionScale[] = {0, 100, 10, 1};
+  parts.Millisecond = f.Fraction * kFractionScale[f.FractionDigits];
+  // Not a calendar date (month 13, 30 February, year 0000) or not a time of day: a plain string.
+  if (!EncodeDateTime(parts)) return std::nullopt;
+
+  if (f.Utc || f.OffsetSign != 0) {
+    // The value is converted to local time once, however many marks it carries: Z alone means
+    // UTC, a written offset (with or without Z) is subtracted to give UTC.
+    const long long offset = f.OffsetSign * (f.OffsetHour * 60LL + f.OffsetMinute);
+    const DateTimeParts utc = AddMinutes(parts, -offset);
+    // When the platform cannot convert that moment (Windows knows no time-zone rules before
+    // 1601), the value is kept in UTC, unconverted.
+    parts = platform::UtcToLocal(utc).value_or(utc);
+  }
+  // An offset can move a date at the edge of the calendar out of years 1 to 9999: a plain string.
+  const std::optional<TDateTime> value = EncodeDateTime(parts);
+  if (!value) return std::nullopt;
+  return RecognizedDate{kind, *value};
+}
+
+void AppendDigits(std::u16string& out, int value, int width) {
+  char16_t digits[8] = {};
+  for (int i = width - 1; i >= 0; --i) {
+    digits[i] = static_cast<char16_t>(u'0' + value % 10);
+    value /= 10;
+  }
+  out.append(digits, static_cast<std::size_t>(width));
+}
+
+}  // namespace
+
+std::optional<RecognizedDate> RecognizeDate(std::u16string_view text) {
+  if (text.size() < kShortestDate || text.size() > kLongestDate) return std::nullopt;
+  while (!text.empty() && text.front() <= u' ')
+    text.remove_prefix(1);
+  while (!text.empty() && text.back() <= u' ')
+    text.remove_suffix(1);
+  for (const DateForm& form : kDateForms) {
+    Fields fields;
+    // The forms exclude each other, so the first that matches decides.
+    if (Match(form.Pattern, 0, text, 0, fields)) return ToDate(form.Kind, fields);
+  }
+  return std::nullopt;
+}
+
+std::u16string FormatDate(TDataType kind, TDateTime value) {
+  const DateTimeParts p = DecodeDateTime(value);
+  std::u16string out;
+  out.reserve(23);
+  if (kind != TDataType::dtTime) {
+    AppendDigits(out, p.Year, 4);
+    out += u'-';
+    AppendDigits(out, p.Month, 2);
+    out += u'-';
+    AppendDigits(out, p.Day, 2);
+  }
+  if (kind == TDataType::dtDateTime) out += u'T';
+  if (kind != TDataType::dtDate) {
+    AppendDigits(out, p.Hour, 2);
+    out += u':';
+    AppendDigits(out, p.Minute, 2);
+    out += u':';
+    AppendDigits(out, p.Second, 2);
+    out += u'.';
+    AppendDigits(out, p.Millisecond, 3);
+  }
+  return out;
+}
+
+}  // namespace tessora::json

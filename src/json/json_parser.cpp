@@ -1,0 +1,286 @@
+// The builder: reads values from the tokenizer's tokens into a tree, leniently.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "json/json.h"
+#include "json/json_dates.h"
+#include "json/json_tokenizer.h"
+#include "json/json_tree.h"
+#include "platform/text.h"
+
+namespace tessora {
+
+namespace {
+
+using json::Token;
+using json::TokenKind;
+
+// Collects the members of one object as they are read. A member whose name matches one already
+// stored (ASCII letter case ignored) replaces it: the earlier one is dropped and the new one goes
+// to the end. Small objects are searched member by member; past kLinearLimit members an
+// open-addressing index of member places keeps building linear.
+class MemberList {
+ public:
+  explicit MemberList(std::vector<TJsonMember>& members) : members_(members) {}
+  MemberList(const MemberList&) = delete;
+  MemberList& operator=(const MemberList&) = delete;
+
+  void Store(std::u16string name, TJsonValue value) {
+    if (slots_.empty()) {
+      StoreSmall(std::move(name), std::move(value));
+    } else {
+      StoreIndexed(std::move(name), std::move(value));
+    }
+  }
+
+  // Removes the members that were replaced while the index was in use, keeping the order of the
+  // others.
+  void Finish() {
+    if (droppedCount_ == 0) return;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < members_.size(); ++i) {
+      if (dropped_[i]) continue;
+      if (kept != i) members_[kept] = std::move(members_[i]);
+      ++kept;
+    }
+    members_.resize(kept);
+  }
+
+ private:
+  static constexpr std::size_t kLinearLimit = 16;
+  static constexpr std::size_t kEmpty = 0;  // a slot holds a member place + 1, or kEmpty
+
+  void StoreSmall(std::u16string name, TJsonValue value) {
+    for (std::size_t i = 0; i < members_.size(); ++i) {
+      if (SameTextAscii(members_[i].Name, name)) {
+        members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
+    }
+    members_.push_back(TJsonMember{std::move(name), std::move(value)});
+    if (members_.size() > kLinearLimit) {
+      for (const TJsonMember& member : members_)
+        hashes_.push_back(Hash(member.Name));
+      dropped_.assign(members_.size(), false);
+      Rehash(4 * kLinearLimit);
+    }
+  }
+
+  void StoreIndexed(std::u16string name, TJsonValue value) {
+    const std::size_t hash = Hash(name);
+    std::size_t& slot = SlotFor(name, hash);
+    if (slot != kEmpty) {
+      dropped_[slot - 1] = true;
+      ++droppedCount_;
+    } else {
+      ++usedSlots_;
+    }
+    members_.push_back(TJsonMember{std::move(name), std::move(value)});
+    hashes_.push_back(hash);
+    dropped_.push_back(false);
+    slot = members_.size();
+    if (2 * usedSlots_ > slots_.size()) Rehash(2 * slots_.size());
+  }
+
+  // The slot of the live member named `name`, or the empty slot where it belongs.
+  std::size_t& SlotFor(std::u16string_view name, std::size_t hash) {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      std::size_t& slot = slots_[i];
+      if (slot == kEmpty) return slot;
+      const std::size_t place = slot - 1;
+      if (hashes_[place] == hash && SameTextAscii(members_[place].Name, name)) return slot;
+    }
+  }
+
+  // Rebuilds the index with `capacity` slots (a power of two) for the live members.
+  void Rehash(std::size_t capacity) {
+    slots_.assign(capacity, kEmpty);
+    usedSlots_ = 0;
+    const std::size_t mask = capacity - 1;
+    for (std::size_t place = 0; place < members_.size(); ++place) {
+      if (dropped_[place]) continue;
+      std::size_t i = hashes_[place] & mask;
+      while (slots_[i] != kEmpty)
+        i = (i + 1) & mask;
+      slots_[i] = place + 1;
+      ++usedSlots_;
+    }
+  }
+
+  // FNV-1a over the code units, letters a-z taken as A-Z.
+  static std::size_t Hash(std::u16string_view name) {
+    std::uint64_t h = 14695981039346656037ULL;
+    for (char16_t c : name) {
+      if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - (u'a' - u'A'));
+      h = (h ^ c) * 1099511628211ULL;
+    }
+    return static_cast<std::size_t>(h ^ (h >> 32));
+  }
+
+  std::vector<TJsonMember>& members_;
+  // Used once the index is: per member place its name's hash and whether it was replaced.
+  std::vector<std::size_t> hashes_;
+  std::vector<bool> dropped_;
+  std::size_t droppedCount_ = 0;
+  std::vector<std::size_t> slots_;
+  std::size_t usedSlots_ = 0;
+};
+
+bool HasLineBreak(std::u16string_view text) {
+  return text.find_first_of(u"\r\n") != std::u16string_view::npos;
+}
+
+class Builder {
+ public:
+  explicit Builder(std::u16string_view text) : tokens_(text) {}
+
+  TJsonObject ReadRoot() {
+    // Only an object can be the root. Anything else where it is due (no token at all, a word such
+    // as a plain-text error page, a punctuation mark, an array, a string, a number or a literal)
+    // fails at once, with the position after that token, as a missing colon does.
+    if (Peek().Kind != TokenKind::OpenBrace) tokens_.Fail(u"Expected {");
+    Take();
+    auto root = std::make_shared<TJsonObjectData>();
+    Enter();
+    ReadObject(*root);
+    // Whatever follows the root object is not looked at.
+    return TJsonObject(std::move(root));
+  }
+
+ private:
+  // The next token, read now unless one is already waiting.
+  const Token& Peek() {
+    if (!waiting_) {
+      tokens_.Next(token_);
+      waiting_ = true;
+    }
+    return token_;
+  }
+
+  void Take() { waiting_ = false; }
+
+  // Each array and object is one level; the builder descends recursively, so the depth is bounded
+  // to keep its stack use small and certain (a few hundred kilobytes at most, also on a host thread
+  // of a 32-bit process).
+  void Enter() {
+    if (++depth_ > kJsonMaxNesting) {
+      tokens_.Fail(u"Nesting deeper than " + IntToText(kJsonMaxNesting) + u" levels");
+    }
+  }
+
+  // Reads a value into `value`; false, with the token left waiting, when there is none.
+  bool ReadValue(TJsonValue& value) {
+    switch (Peek().Kind) {
+      case TokenKind::String:
+        if (const auto date = json::RecognizeDate(token_.Text)) {
+          value.Kind = date->Kind;
+          value.Data = date->Value;
+        } else {
+          value.Kind = TDataType::dtString;
+          value.Data = std::move(token_.Text);
+        }
+        break;
+      case TokenKind::Integer:
+        value.Kind = TDataType::dtInteger;
+        value.Data = token_.Integer;
+        break;
+      case TokenKind::Float:
+        value.Kind = TDataType::dtFloat;
+        value.Data = token_.Float;
+        break;
+      case TokenKind::True:
+      case TokenKind::False:
+        value.Kind = TDataType::dtBoolean;
+        value.Data = token_.Kind == TokenKind::True;
+        break;
+      case TokenKind::Null:
+        value.Kind = TDataType::dtNull;
+        break;
+      case TokenKind::OpenBracket: {
+        Take();
+        Enter();
+        value.Kind = TDataType::dtArray;
+        ReadArray(value.Data.emplace<TJsonArray>());
+        --depth_;
+        return true;
+      }
+      case TokenKind::OpenBrace: {
+        Take();
+        Enter();
+        auto object = std::make_shared<TJsonObjectData>();
+        ReadObject(*object);
+        value.Kind = TDataType::dtObject;
+        value.Data = std::move(object);
+        --depth_;
+        return true;
+      }
+      default:
+        return false;
+    }
+    Take();
+    return true;
+  }
+
+  void ReadArray(TJsonArray& items) {
+    for (;;) {
+      TJsonValue item;
+      if (ReadValue(item)) items.push_back(std::move(item));
+      if (Peek().Kind == TokenKind::Comma) {
+        Take();
+        continue;
+      }
+      if (Peek().Kind != TokenKind::CloseBracket) tokens_.Fail(u"Unexpected end of input");
+      Take();
+      return;
+    }
+  }
+
+  void ReadObject(TJsonObjectData& object) {
+    MemberList members(object.Members);
+    for (;;) {
+      const TokenKind kind = Peek().Kind;
+      const bool isName = kind == TokenKind::String || kind == TokenKind::Word ||
+                          kind == TokenKind::True || kind == TokenKind::False;
+      // A name with a line break in it (only an escape can put one there) is no name: the token
+      // stays waiting and the object fails below.
+      if (isName && !HasLineBreak(token_.Text)) {
+        std::u16string name = std::move(token_.Text);
+        Take();
+        if (Peek().Kind != TokenKind::Colon) tokens_.Fail(u"Expected :");
+        Take();
+        TJsonValue value;  // dtNil: a member written without a value
+        ReadValue(value);
+        members.Store(std::move(name), std::move(value));
+      }
+      if (Peek().Kind == TokenKind::Comma) {
+        Take();
+        continue;
+      }
+      if (Peek().Kind != TokenKind::CloseBrace) tokens_.Fail(u"Unexpected end of input");
+      Take();
+      members.Finish();
+      return;
+    }
+  }
+
+  json::Tokenizer tokens_;
+  Token token_;
+  bool waiting_ = false;
+  int depth_ = 0;
+};
+
+}  // namespace
+
+TJsonObject ParseJsonObject(std::u16string_view JSON) {
+  // An empty text reads as "{}". (A text that merely begins with U+0000 is not empty: it holds no
+  // value and fails as such.)
+  if (JSON.empty()) return TJsonObject(std::make_shared<TJsonObjectData>());
+  return Builder(JSON).ReadRoot();
+}
+
+}  // namespace tessora

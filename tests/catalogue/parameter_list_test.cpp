@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "catalogue/uTessoraTools.h"
+#include "platform/text.h"
+
+namespace tessora {
+namespace {
+
+std::vector<std::string> Utf8Lines(const std::string& block) {
+  std::vector<std::string> lines;
+  for (const std::u16string& line : SplitLines(Utf8ToText(block)))
+    lines.push_back(TextToUtf8(line));
+  return lines;
+}
+
+struct LinesCase {
+  const char* Block;
+  std::vector<std::string> Lines;
+};
+
+TEST(SplitLinesTest, BreaksAtCrLfLoneCrAndLoneLf) {
+  const LinesCase cases[] = {
+      {"", {}},
+      {"a", {"a"}},
+      {"a\r\n", {"a"}},  // one final break adds no line
+      {"a\n", {"a"}},
+      {"a\r", {"a"}},
+      {"\r\n", {""}},
+      {"a\r\n\r\n", {"a", ""}},
+      {"a\r\nb", {"a", "b"}},
+      {"a\rb", {"a", "b"}},
+      {"a\nb", {"a", "b"}},
+      {"a\n\rb", {"a", "", "b"}},  // LF CR is two breaks
+      {"\n\r", {"", ""}},
+      {"a\r\r\nb", {"a", "", "b"}},
+      {"\r\n\r\nx\r\n", {"", "", "x"}},
+      {" a = b \r\n", {" a = b "}},
+  };
+  for (const LinesCase& c : cases) {
+    EXPECT_EQ(Utf8Lines(c.Block), c.Lines) << "block: " << testing::PrintToString(c.Block);
+  }
+}
+
+TEST(ParameterListTest, NameIsTheTextBeforeTheFirstEquals) {
+  const TParameterList list(u"id=42\r\na=b=c\r\nplain\r\n=v\r\n\r\n x = y ");
+  ASSERT_EQ(list.Count(), 6u);
+  EXPECT_EQ(list.Name(0), u"id");
+  EXPECT_EQ(list.Name(1), u"a");
+  EXPECT_EQ(list.Name(2), u"plain");
+  EXPECT_EQ(list.Name(3), u"");
+  EXPECT_EQ(list.Name(4), u"");
+  EXPECT_EQ(list.Name(5), u" x ");
+}
+
+TEST(ParameterListTest, ValueComesFromTheFirstEntryWithEqualsAndTheNameInAnyCase) {
+  const TParameterList list(u"id\r\nID=first\r\nid=second\r\na=b=c\r\n x = y \r\n=empty-name");
+  EXPECT_EQ(list.Value(u"id"), u"first");  // "id" alone has no "=" and is passed over
+  EXPECT_EQ(list.Value(u"Id"), u"first");
+  EXPECT_EQ(list.Value(u"a"), u"b=c");
+  EXPECT_EQ(list.Value(u" x "), u" y ");  // nothing is trimmed
+  EXPECT_EQ(list.Value(u"x"), u"");
+  EXPECT_EQ(list.Value(u""), u"empty-name");
+  EXPECT_EQ(list.Value(u"missing"), u"");
+}
+
+TEST(ParameterListTest, NamesMatchBeyondAsciiLetterCase) {
+  const TParameterList list(Utf8ToText("\xC3\xA9tape=1"));  // étape
+  EXPECT_EQ(list.Value(Utf8ToText("\xC3\x89TAPE")), u"1");  // ÉTAPE
+}
+
+TEST(ParameterListTest, AnEmptyBlockGivesAnEmptyList) {
+  EXPECT_EQ(TParameterList(u"").Count(), 0u);
+  EXPECT_EQ(TParameterList().Count(), 0u);
+}
+
+}  // namespace
+}  // namespace tessora

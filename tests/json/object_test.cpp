@@ -1,0 +1,209 @@
+// Reading parsed objects: lookup by name, the typed getters, enumeration and the shared tree.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "json/json.h"
+#include "json_test_support.h"
+#include "platform/text.h"
+
+namespace tessora {
+namespace {
+
+using json_test::DumpTree;
+using json_test::FailureOf;
+
+void ExpectInvalidCast(const std::function<void()>& action) {
+  const Error error = FailureOf(action);
+  EXPECT_EQ(error.Kind(), ErrorKind::InvalidCast);
+  EXPECT_EQ(error.Message(), u"Invalid class typecast");
+}
+
+TEST(JsonObject, AnEmptyTextHasNoMembers) {
+  TJsonObject root = ParseJsonObject(u"");
+  EXPECT_FALSE(root.IsEmpty());
+  EXPECT_EQ(root.GetString(u"anything"), u"");
+  EXPECT_EQ(root.GetInteger(u"anything"), 0);
+  EXPECT_TRUE(root.GetEnumerator().empty());
+}
+
+TEST(JsonObject, ReadsTheTokenResponse) {
+  const TJsonObject root = ParseJsonObject(
+      uR"({"scope":"payments","access_token":"A21AAF.x-y_z","token_type":"Bearer",)"
+      uR"("app_id":"APP-80W284485P519543T","expires_in":32400,"nonce":"2024-03-05T10:00:00Z"})");
+  EXPECT_EQ(root.GetString(u"access_token"), u"A21AAF.x-y_z");
+  EXPECT_EQ(root.GetString(u"ACCESS_TOKEN"), u"A21AAF.x-y_z");
+  EXPECT_EQ(root.GetString(u"Token_Type"), u"Bearer");
+  EXPECT_EQ(root.GetInteger(u"expires_in"), 32400);
+}
+
+TEST(JsonObject, LooksNamesUpIgnoringAsciiCaseOnly) {
+  const TJsonObject root = ParseJsonObject(u"{\"A\":1,\"a\":2,\"\u00e9\":3}");
+  EXPECT_EQ(root.GetInteger(u"A"), 2);
+  EXPECT_EQ(root.GetInteger(u"\u00e9"), 3);
+  EXPECT_EQ(root.GetInteger(u"\u00c9"), 0);
+  EXPECT_EQ(root.GetInteger(u"a "), 0);
+}
+
+// What each getter gives for each kind of member.
+TEST(JsonObject, GettersReadOnlyTheirOwnKind) {
+  TJsonObject root = ParseJsonObject(
+      uR"({"s":"text","d":"2024-03-05","n":3600,"f":3600.0,"e":1e3,"b":true,"a":[1],"o":{"x":1},)"
+      uR"("z":null,"w":,"q":"3600"})");
+  EXPECT_EQ(root.GetString(u"s"), u"text");
+  EXPECT_EQ(root.GetString(u"d"), u"2024-03-05");
+  EXPECT_EQ(root.GetString(u"z"), u"");
+  EXPECT_EQ(root.GetString(u"w"), u"");
+  EXPECT_EQ(root.GetString(u"missing"), u"");
+  for (const char16_t* name : {u"n", u"f", u"e", u"b", u"a", u"o"}) {
+    SCOPED_TRACE(TextToUtf8(name));
+    ExpectInvalidCast([&] { root.GetString(name); });
+  }
+
+  EXPECT_EQ(root.GetInteger(u"n"), 3600);
+  EXPECT_EQ(root.GetInteger(u"z"), 0);
+  EXPECT_EQ(root.GetInteger(u"w"), 0);
+  EXPECT_EQ(root.GetInteger(u"missing"), 0);
+  for (const char16_t* name : {u"s", u"d", u"f", u"e", u"b", u"a", u"o", u"q"}) {
+    SCOPED_TRACE(TextToUtf8(name));
+    ExpectInvalidCast([&] { root.GetInteger(name); });
+  }
+
+  EXPECT_EQ(root.GetObject(u"o").GetInteger(u"x"), 1);
+  for (const char16_t* name : {u"s", u"d", u"n", u"f", u"e", u"b", u"a", u"q"}) {
+    SCOPED_TRACE(TextToUtf8(name));
+    ExpectInvalidCast([&] { root.GetObject(name); });
+  }
+  // A failed getter leaves the tree as it was, and reading goes on.
+  EXPECT_EQ(DumpTree(root),
+            R"({s:"text",d:date(2024-03-05),n:3600,f:float(3600),e:float(1000),b:true,a:[1],)"
+            R"(o:{x:1},z:null,w:,q:"3600"})");
+}
+
+TEST(JsonObject, NullAndValuelessMembersReadAsObjectsWithoutMembers) {
+  TJsonObject root = ParseJsonObject(uR"({"z":null,"w":})");
+  for (const char16_t* name : {u"z", u"w"}) {
+    TJsonObject object = root.GetObject(name);
+    EXPECT_FALSE(object.IsEmpty());
+    EXPECT_TRUE(object.GetEnumerator().empty());
+    EXPECT_EQ(object.GetString(u"x"), u"");
+  }
+  // Nothing was stored: the members keep their kinds.
+  EXPECT_EQ(DumpTree(root), "{z:null,w:}");
+}
+
+TEST(JsonObject, GetObjectStoresAMissingObject) {
+  TJsonObject root = ParseJsonObject(uR"({"a":1})");
+  TJsonObject endpoints = root.GetObject(u"ENDPOINTS");
+  EXPECT_TRUE(endpoints.GetEnumerator().empty());
+  EXPECT_EQ(DumpTree(root), "{a:1,ENDPOINTS:{}}");
+  // The stored object is the one returned: it is found again, in any letter case, and what is
+  // stored in it shows through every handle.
+  endpoints.GetObject(u"inner");
+  EXPECT_EQ(DumpTree(root.GetObject(u"endpoints")), "{inner:{}}");
+  EXPECT_EQ(DumpTree(root), "{a:1,ENDPOINTS:{inner:{}}}");
+}
+
+TEST(JsonObject, EnumeratesMembersInOrder) {
+  const TJsonObject root =
+      ParseJsonObject(uR"({"b":{"x":1}, "a":{}, "n":null, "w":, "s":"t", "B":{"y":2}})");
+  const auto members = root.GetEnumerator();
+  ASSERT_EQ(members.size(), 5u);
+  std::vector<std::u16string> names;
+  for (const auto& member : members)
+    names.push_back(member.Name());
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"a", u"n", u"w", u"s", u"B"}));
+
+  EXPECT_EQ(members[0].Kind(), TDataType::dtObject);
+  EXPECT_EQ(DumpTree(members[0].AsObject()), "{}");
+  EXPECT_EQ(members[1].Kind(), TDataType::dtNull);
+  ExpectInvalidCast([&] { members[1].AsObject(); });
+  EXPECT_EQ(members[2].Kind(), TDataType::dtNil);
+  EXPECT_TRUE(members[2].AsObject().IsEmpty());
+  EXPECT_EQ(members[3].Kind(), TDataType::dtString);
+  ExpectInvalidCast([&] { members[3].AsObject(); });
+  EXPECT_EQ(DumpTree(members[4].AsObject()), "{y:2}");
+}
+
+TEST(JsonObject, AnEmptyHandleReadsAsAnObjectWithoutMembers) {
+  TJsonObject empty;
+  EXPECT_TRUE(empty.IsEmpty());
+  EXPECT_EQ(empty.GetString(u"route"), u"");
+  EXPECT_EQ(empty.GetInteger(u"n"), 0);
+  EXPECT_TRUE(empty.GetEnumerator().empty());
+  TJsonObject created = empty.GetObject(u"x");
+  EXPECT_FALSE(created.IsEmpty());
+  EXPECT_TRUE(created.GetEnumerator().empty());
+  EXPECT_TRUE(empty.IsEmpty());
+}
+
+TEST(JsonObject, HandlesKeepTheTreeAlive) {
+  TJsonObject inner;
+  std::vector<TJsonObject::Member> members;
+  {
+    TJsonObject root = ParseJsonObject(uR"({"a":{"b":{"c":"deep"}},"d":{}})");
+    inner = root.GetObject(u"a").GetObject(u"b");
+    members = root.GetEnumerator();
+  }
+  EXPECT_EQ(inner.GetString(u"c"), u"deep");
+  ASSERT_EQ(members.size(), 2u);
+  EXPECT_EQ(DumpTree(members[0].AsObject()), R"({b:{c:"deep"}})");
+}
+
+TEST(JsonObject, MemberNamesStayValidWhileTheOwnerGrows) {
+  TJsonObject root = ParseJsonObject(uR"({"first":{}})");
+  const auto members = root.GetEnumerator();
+  const std::u16string& name = members[0].Name();
+  for (int i = 0; i < 100; ++i)
+    root.GetObject(u"added" + IntToText(i));
+  EXPECT_EQ(name, u"first");
+  EXPECT_EQ(members[0].Kind(), TDataType::dtObject);
+  EXPECT_EQ(root.GetEnumerator().size(), 101u);
+}
+
+// Objects with many members find duplicates through an index; the outcome is the same as for
+// small ones: the last occurrence, in its place, with its name as written.
+TEST(JsonObject, ReplacesDuplicatesInLargeObjects) {
+  std::u16string text = u"{";
+  for (int i = 0; i < 200; ++i)
+    text += u"\"m" + IntToText(i) + u"\":" + IntToText(i) + u",";
+  text += u"\"M7\":-7,\"m100\":-100,\"M7\":-77,\"new\":1}";
+  const TJsonObject root = ParseJsonObject(text);
+  const auto members = root.GetEnumerator();
+  ASSERT_EQ(members.size(), 201u);
+  EXPECT_EQ(members[6].Name(), u"m6");
+  EXPECT_EQ(members[7].Name(), u"m8");
+  EXPECT_EQ(members[197].Name(), u"m199");
+  EXPECT_EQ(members[198].Name(), u"m100");
+  EXPECT_EQ(members[199].Name(), u"M7");
+  EXPECT_EQ(members[200].Name(), u"new");
+  EXPECT_EQ(root.GetInteger(u"m7"), -77);
+  EXPECT_EQ(root.GetInteger(u"M100"), -100);
+  EXPECT_EQ(root.GetInteger(u"m150"), 150);
+}
+
+// The endpoint catalogue reads its file in this order.
+TEST(JsonObject, ReadsAnEndpointFileAsTheCatalogueDoes) {
+  TJsonObject root = ParseJsonObject(
+      uR"({
+    "ENDPOINTS": {
+      "AUTHORIZE": {"route": "/v1/oauth2/token", "method": "POST"},
+      "GET_ORDER": {'route': '/v2/checkout/orders/:id', method: "GET",},
+      "CANCEL":    {"route": "/v1/payments/:id/cancel", "method": "post"},
+      "EMPTY": ,
+    }
+  })");
+  std::u16string seen;
+  for (const auto& member : root.GetObject(u"ENDPOINTS").GetEnumerator()) {
+    const std::u16string route = member.AsObject().GetString(u"route");
+    const std::u16string method = member.AsObject().GetString(u"method");
+    seen += member.Name() + u" " + route + u" " + method + u";";
+  }
+  EXPECT_EQ(seen,
+            u"AUTHORIZE /v1/oauth2/token POST;GET_ORDER /v2/checkout/orders/:id GET;"
+            u"CANCEL /v1/payments/:id/cancel post;EMPTY  ;");
+}
+
+}  // namespace
+}  // namespace tessora
