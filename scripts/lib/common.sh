@@ -59,6 +59,12 @@ with_wine() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "== creating the Wine prefix"
     wineboot --init >/dev/null 2>&1 || true
+  else
+    # Start the prefix's background processes (services, devices) here, with their output going
+    # nowhere: started by the first test program instead, they would inherit its output pipe and
+    # keep it open as long as the server lives, so CTest would wait for that program until its
+    # time-out.
+    wineboot >/dev/null 2>&1 || true
   fi
   local rc=0
   "$@" || rc=$?
