@@ -1,5 +1,7 @@
 // Reading parsed objects: lookup by name, the typed getters, enumeration and the shared tree.
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -181,6 +183,41 @@ TEST(JsonObject, ReplacesDuplicatesInLargeObjects) {
   EXPECT_EQ(root.GetInteger(u"m7"), -77);
   EXPECT_EQ(root.GetInteger(u"M100"), -100);
   EXPECT_EQ(root.GetInteger(u"m150"), 150);
+}
+
+// Against the plain rule (remove the matching member, append the new one) for member sequences
+// with many repeated names in mixed letter case, below and above the size where the index starts.
+TEST(JsonObject, ReplacesDuplicatesAsThePlainRuleDoes) {
+  std::uint32_t seed = 12345;
+  const auto next = [&seed](std::uint32_t range) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % range;
+  };
+  for (int round = 0; round < 200; ++round) {
+    const int count = static_cast<int>(next(60));
+    const std::uint32_t distinct = 1 + next(40);
+    std::u16string text = u"{";
+    std::vector<std::pair<std::string, int>> expected;
+    for (int i = 0; i < count; ++i) {
+      std::string name = "name" + std::to_string(next(distinct));
+      if (next(2) == 0) name[0] = 'N';
+      if (next(3) == 0) name[2] = 'M';
+      text += u"\"" + AsciiToText(name) + u"\":" + IntToText(i) + u",";
+      for (auto it = expected.begin(); it != expected.end(); ++it) {
+        if (SameTextAscii(AsciiToText(it->first), AsciiToText(name))) {
+          expected.erase(it);
+          break;
+        }
+      }
+      expected.emplace_back(name, i);
+    }
+    std::string dump = "{";
+    for (const auto& [name, value] : expected) {
+      dump += (dump.size() > 1 ? "," : "") + name + ":" + std::to_string(value);
+    }
+    SCOPED_TRACE("round " + std::to_string(round));
+    EXPECT_EQ(DumpTree(ParseJsonObject(text + u"}")), dump + "}");
+  }
 }
 
 // The endpoint catalogue reads its file in this order.
