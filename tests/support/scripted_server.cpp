@@ -126,6 +126,24 @@ void ServerConnection::CloseWithoutAlert() {
   socket_ = platform::kNoSocket;
 }
 
+bool ServerConnection::StartTls() {
+  if (socket_ == platform::kNoSocket || ssl_ != nullptr) return false;
+  openssl::Context* context = server_.TlsContext();
+  if (context == nullptr) return false;
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  api->ErrClearError();
+  ssl_ = api->New(context);
+  const bool ready =
+      ssl_ != nullptr && api->SetFd(ssl_, static_cast<int>(socket_)) > 0 && api->Accept(ssl_) > 0;
+  if (ready && api->GetServername != nullptr) {
+    const char* name = api->GetServername(ssl_, kTlsextNametypeHostName);
+    if (name != nullptr) serverName_ = name;
+  }
+  api->ErrClearError();
+  if (!ready) ++server_.failedHandshakes_;
+  return ready;
+}
+
 void ServerConnection::Hang(int ms) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
   std::unique_lock<std::mutex> guard(server_.lock_);
@@ -133,21 +151,30 @@ void ServerConnection::Hang(int ms) {
 }
 
 ScriptedServer::ScriptedServer(Mode mode, Handler handler, const std::string& certificate)
-    : mode_(mode), handler_(std::move(handler)) {
-  if (mode_ == Tls) {
-    const openssl::Api* api = openssl::LoadOpenSsl();
-    if (api == nullptr || api->Tls12ServerMethod == nullptr) return;
-    context_ = api->CtxNew(api->Tls12ServerMethod());
-    if (context_ == nullptr) return;
-    const std::string base = TestPkiDir() + "/" + certificate;
-    if (api->CtxUseCertificateChainFile(context_, (base + ".pem").c_str()) <= 0 ||
-        api->CtxUsePrivateKeyFile(context_, (base + ".key").c_str(), openssl::kFileTypePem) <= 0) {
-      api->ErrClearError();
-      return;
-    }
-  }
+    : mode_(mode), handler_(std::move(handler)), certificate_(certificate) {
+  // A TLS server makes its context at once; a plain one only when a connection starts TLS, so that
+  // plain servers never load the TLS library.
+  if (mode_ == Tls && TlsContext() == nullptr) return;
   listener_ = ListenOnLoopback(port_);
   if (listener_ != platform::kNoSocket) acceptor_ = std::thread([this] { AcceptLoop(); });
+}
+
+openssl::Context* ScriptedServer::TlsContext() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (context_ != nullptr) return context_;
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  if (api == nullptr || api->Tls12ServerMethod == nullptr) return nullptr;
+  openssl::Context* context = api->CtxNew(api->Tls12ServerMethod());
+  if (context == nullptr) return nullptr;
+  const std::string base = TestPkiDir() + "/" + certificate_;
+  if (api->CtxUseCertificateChainFile(context, (base + ".pem").c_str()) <= 0 ||
+      api->CtxUsePrivateKeyFile(context, (base + ".key").c_str(), openssl::kFileTypePem) <= 0) {
+    api->ErrClearError();
+    api->CtxFree(context);
+    return nullptr;
+  }
+  context_ = context;
+  return context_;
 }
 
 ScriptedServer::~ScriptedServer() {
@@ -182,21 +209,7 @@ void ScriptedServer::AcceptLoop() {
 void ScriptedServer::Serve(platform::SocketHandle socket) {
   platform::SetSocketTimeouts(socket, kServerSocketTimeoutMs);
   ServerConnection connection(*this, socket);
-  bool ready = true;
-  if (mode_ == Tls) {
-    const openssl::Api* api = openssl::LoadOpenSsl();
-    connection.ssl_ = api->New(context_);
-    ready = connection.ssl_ != nullptr &&
-            api->SetFd(connection.ssl_, static_cast<int>(socket)) > 0 &&
-            api->Accept(connection.ssl_) > 0;
-    if (ready && api->GetServername != nullptr) {
-      const char* name = api->GetServername(connection.ssl_, kTlsextNametypeHostName);
-      if (name != nullptr) connection.serverName_ = name;
-    }
-    api->ErrClearError();
-    if (!ready) ++failedHandshakes_;
-  }
-  if (ready) handler_(connection);
+  if (mode_ == Plain || connection.StartTls()) handler_(connection);
   connection.Close();
   std::lock_guard<std::mutex> guard(lock_);
   ++finished_;

@@ -58,6 +58,9 @@ class ServerConnection {
   void CloseWithoutAlert();
   // Keeps the connection open, reading and writing nothing, for `ms` or until the server stops.
   void Hang(int ms);
+  // Starts TLS on a plain connection (the server side of a handshake, as after a CONNECT tunnel);
+  // false when the handshake failed.
+  bool StartTls();
 
   bool Tls() const { return ssl_ != nullptr; }
   // The server name the client sent in its TLS handshake ("" when none).
@@ -97,12 +100,14 @@ class ScriptedServer {
 
  private:
   friend class ServerConnection;
+  openssl::Context* TlsContext();
   void AcceptLoop();
   void Serve(platform::SocketHandle socket);
   bool Stopping() const { return stopping_; }
 
   Mode mode_;
   Handler handler_;
+  std::string certificate_;
   openssl::Context* context_ = nullptr;
   platform::SocketHandle listener_ = platform::kNoSocket;
   int port_ = 0;
