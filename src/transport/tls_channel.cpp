@@ -352,7 +352,9 @@ int TTlsChannel::CheckError(int result) {
     case openssl::kErrorNone:
       return 0;
     case openssl::kErrorSyscall:
-      if (failure.Queued == 0) return SocketLayerCheck(failure.SocketError);
+      if (failure.SocketError != 0 || failure.Queued == 0) {
+        return SocketLayerCheck(failure.SocketError);
+      }
       RaiseFailure(u"", failure);
     default:
       RaiseFailure(u"", failure);
