@@ -233,6 +233,29 @@ TEST_F(TlsChannelTest, ResetByThePeerIsHandedToTheReader) {
   }
 }
 
+// Writing to a connection the peer has closed fails; it raises no signal that could end the host.
+TEST_F(TlsChannelTest, SendingToAClosedPeerFailsQuietly) {
+  for (bool tls : {true, false}) {
+    ScriptedServer server(tls ? ScriptedServer::Tls : ScriptedServer::Plain,
+                          [](ServerConnection& c) { c.CloseWithoutAlert(); });
+    TTlsChannel channel;
+    Prepare(channel, "127.0.0.1", server.Port());
+    channel.SetPassThrough(!tls);
+    channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
+    ASSERT_TRUE(server.WaitForFinished(1));
+    const std::string block(65536, 'x');
+    int n = 0;
+    for (int sends = 0; sends < 200 && n >= 0; ++sends) {
+      n = channel.Send(block.data(), static_cast<int>(block.size()));
+    }
+    ASSERT_LT(n, 0) << tls;
+    const int code = channel.CheckError(n);
+    EXPECT_TRUE(code == kSocketConnectionAborted || code == kSocketConnectionReset ||
+                code == kSocketShutdown)
+        << tls << " " << code;
+  }
+}
+
 TEST_F(TlsChannelTest, BufferedBytesCountAsReadable) {
   ScriptedServer server(ScriptedServer::Tls, [](ServerConnection& c) {
     c.Write("0123456789");
