@@ -139,7 +139,8 @@ void TTlsChannel::PrepareTls() {
 
 void TTlsChannel::ImportSystemRoots() {
   const openssl::Api* api = openssl::LoadOpenSsl();
-  const std::vector<std::string> roots = platform::SystemRootCertificates();
+  // Read once per process: enumerating the system store costs more than a handshake.
+  static const std::vector<std::string> roots = platform::SystemRootCertificates();
   if (roots.empty() || api->CtxGetCertStore == nullptr) return;
   openssl::CertStore* store = api->CtxGetCertStore(context_);
   if (store == nullptr) return;
