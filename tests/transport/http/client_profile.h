@@ -1,0 +1,27 @@
+// A client set up as the library's request layer sets up every client, for the tests.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/memory_channel.h"
+#include "transport/http_client.h"
+
+namespace tessora::test {
+
+inline constexpr char16_t kUserAgent[] = u"Mozilla/5.0 (Windows NT 6.1; Win64; x64; rv:47.0) ";
+
+// A client on an in-memory channel with the library's settings: 20000 ms connect time-out, JSON
+// content type and accept, the user agent and the "api-sdk" line.
+struct ProfiledClient {
+  MemoryChannel* Channel = nullptr;
+  std::unique_ptr<THttpClient> Client;
+};
+
+// Settings, one a line: "token TYPE TOKEN" (the bearer line), "partner TOKEN", "basic USER:PASS",
+// "proxy HOST:PORT", "proxy-auth USER:PASS", "header NAME: VALUE" (after the library's lines),
+// "user-agent VALUE", "accept VALUE", "content-type VALUE", "no-profile" (a bare client).
+ProfiledClient MakeClient(const std::vector<std::string>& settings = {});
+
+}  // namespace tessora::test
