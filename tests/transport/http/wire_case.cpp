@@ -92,9 +92,12 @@ std::string Unescape(const std::string& text) {
       }
       case '{': {
         const std::size_t star = text.find('*', i);
+        const std::size_t close = text.find('}', star);
         const std::size_t count = std::stoul(text.substr(i + 1, star - i - 1));
-        out.append(count, text[star + 1]);
-        i = star + 2;  // the closing brace
+        const std::string unit = Unescape(text.substr(star + 1, close - star - 1));
+        for (std::size_t k = 0; k < count; ++k)
+          out += unit;
+        i = close;
         break;
       }
       default:

@@ -5,10 +5,10 @@
 // File format (cases/*.txt): a case starts with "=== name"; its sections start with
 // "--- section arguments". Lines before a case's first section are comments. In byte sections the
 // file's own line breaks are ignored and escapes give every byte: \r \n \t \0 \\ \xHH, \u{HHHH} (a
-// character, as UTF-8) and \{N*c} (the character c repeated N times).
+// character, as UTF-8) and \{N*text} (the text, escapes allowed, no closing brace, N times).
 //
 //   --- call METHOD URL                 the operation; POST and PUT take a "--- body" section
-//   --- setup                           one setting a line (see ClientSettings in the runner)
+//   --- setup                           one setting a line (see MakeClient)
 //   --- proxy-reply [split=..] [end=..] the proxy's answer to the tunnel request
 //   --- reply [split=..] [end=..]       the server's answer; split=1,5 delivers blocks of 1
 //                                       byte, then 5 bytes each; end=close (default), silent,
