@@ -8,6 +8,7 @@
 #include "platform/locale.h"
 #include "platform/thread_storage.h"
 #include "transport/http_client.h"
+#include "transport/openssl_api.h"
 #include "transport/traffic_log.h"
 
 namespace tessora {
@@ -50,6 +51,7 @@ void LibraryShutdown() {
     delete settings;
   }
   platform::DoneThreadStorage();
+  openssl::UnloadOpenSsl();
 }
 
 }  // namespace tessora

@@ -3,35 +3,11 @@
 #include <algorithm>
 
 #include "platform/error.h"
+#include "platform/socket.h"
 #include "platform/text.h"
 #include "transport/traffic_log.h"
 
 namespace tessora {
-
-namespace {
-
-// The texts of the socket errors the exchange itself raises.
-std::u16string SocketErrorText(int code) {
-  switch (code) {
-    case kSocketConnectionAborted:
-      return u"Software caused connection abort.";
-    case kSocketConnectionReset:
-      return u"Connection reset by peer.";
-    case kSocketShutdown:
-      return u"Cannot send after socket shutdown.";
-    case kSocketTimedOut:
-      return u"Connection timed out.";
-    default:
-      return u"Unknown socket error.";
-  }
-}
-
-}  // namespace
-
-void RaiseSocketError(int code) {
-  Raise(ErrorKind::Socket, u"Socket Error # " + IntToText(code) + u"\r\n" + SocketErrorText(code),
-        code);
-}
 
 void AppendBounded(std::string& into, std::string_view bytes, std::size_t limit) {
   if (bytes.size() > limit - std::min(limit, into.size())) Raise(u"Max body size exceeded.");
@@ -92,7 +68,7 @@ void TConnection::Write(std::string_view block) {
   const int result = channel_->Send(block.data(), static_cast<int>(block.size()));
   if (result > 0) return;
   const int code = result < 0 ? channel_->CheckError(result) : 0;
-  if (code != 0) RaiseSocketError(code);
+  if (code != 0) platform::RaiseSocketError(code);
   Raise(u"Connection Closed Gracefully.");
 }
 
@@ -115,10 +91,10 @@ TConnection::FillResult TConnection::Fill(bool resetEnds) {
     if (code == kSocketConnectionAborted || code == kSocketConnectionReset ||
         code == kSocketShutdown) {
       CloseCarrier();
-      if (!resetEnds) RaiseSocketError(code);
+      if (!resetEnds) platform::RaiseSocketError(code);
       return FillResult::Closed;
     }
-    if (code != 0) RaiseSocketError(code);
+    if (code != 0) platform::RaiseSocketError(code);
   }
   // The peer ended the connection.
   CloseCarrier();

@@ -81,7 +81,4 @@ class TConnection {
 // Appends bytes to a body, failing with "Max body size exceeded." beyond `limit` bytes.
 void AppendBounded(std::string& into, std::string_view bytes, std::size_t limit);
 
-// "Socket Error # <code>", CR LF and the text of the code, raised as a socket failure.
-[[noreturn]] void RaiseSocketError(int code);
-
 }  // namespace tessora

@@ -1,0 +1,276 @@
+// POSIX sockets. Errors are reported as Windows Sockets numbers so that messages read the same on
+// every build; a blocking receive or send that runs into its time-out (EAGAIN) counts as 10060.
+#include "platform/socket.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <locale.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/error.h"
+#include "platform/fault_injection.h"
+#include "platform/text.h"
+
+namespace tessora::platform {
+
+namespace {
+
+thread_local int t_lastError = 0;
+
+int Fd(SocketHandle socket) {
+  return static_cast<int>(socket);
+}
+
+int SaveErrno() {
+  t_lastError = SocketErrorFromErrno(errno);
+  return t_lastError;
+}
+
+int AddrInfoError(int result) {
+  switch (result) {
+    case EAI_AGAIN:
+      return 11002;
+    case EAI_FAIL:
+      return 11003;
+    case EAI_NODATA:
+      return 11004;
+    case EAI_MEMORY:
+      return 10055;
+    case EAI_SYSTEM:
+      return SocketErrorFromErrno(errno);
+    default:  // EAI_NONAME, EAI_IDN_ENCODE, EAI_FAMILY, ...
+      return kWsaHostNotFound;
+  }
+}
+
+// getaddrinfo converts internationalised names (AI_IDN) from the locale's character set; the name
+// is handed over in UTF-8, so the lookup runs under a UTF-8 locale on this thread.
+class Utf8ThreadLocale {
+ public:
+  Utf8ThreadLocale() {
+    utf8_ = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    if (utf8_ != static_cast<locale_t>(0)) previous_ = uselocale(utf8_);
+  }
+  ~Utf8ThreadLocale() {
+    if (utf8_ == static_cast<locale_t>(0)) return;
+    uselocale(previous_);
+    freelocale(utf8_);
+  }
+  Utf8ThreadLocale(const Utf8ThreadLocale&) = delete;
+  Utf8ThreadLocale& operator=(const Utf8ThreadLocale&) = delete;
+
+ private:
+  locale_t utf8_ = static_cast<locale_t>(0);
+  locale_t previous_ = static_cast<locale_t>(0);
+};
+
+}  // namespace
+
+int SocketErrorFromErrno(int e) {
+  switch (e) {
+    case 0:
+      return 0;
+    case EINTR:
+      return 10004;
+    case EBADF:
+      return kWsaBadFile;
+    case EACCES:
+    case EPERM:
+      return 10013;
+    case EFAULT:
+      return 10014;
+    case EINVAL:
+      return 10022;
+    case EMFILE:
+    case ENFILE:
+      return 10024;
+    case EAGAIN:  // our sockets block: EAGAIN means the receive or send time-out ran out
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case ETIMEDOUT:
+      return kWsaTimedOut;
+    case EINPROGRESS:
+      return 10036;
+    case EALREADY:
+      return 10037;
+    case ENOTSOCK:
+      return kWsaNotSocket;
+    case EDESTADDRREQ:
+      return 10039;
+    case EMSGSIZE:
+      return 10040;
+    case EPROTOTYPE:
+      return 10041;
+    case ENOPROTOOPT:
+      return 10042;
+    case EPROTONOSUPPORT:
+      return 10043;
+    case ESOCKTNOSUPPORT:
+      return 10044;
+    case EOPNOTSUPP:
+      return 10045;
+    case EPFNOSUPPORT:
+      return 10046;
+    case EAFNOSUPPORT:
+      return 10047;
+    case EADDRINUSE:
+      return 10048;
+    case EADDRNOTAVAIL:
+      return 10049;
+    case ENETDOWN:
+      return 10050;
+    case ENETUNREACH:
+      return 10051;
+    case ENETRESET:
+      return 10052;
+    case ECONNABORTED:
+      return 10053;
+    case ECONNRESET:
+      return 10054;
+    case ENOBUFS:
+    case ENOMEM:
+      return 10055;
+    case EISCONN:
+      return 10056;
+    case ENOTCONN:
+      return 10057;
+    case EPIPE:
+    case ESHUTDOWN:
+      return 10058;
+    case ECONNREFUSED:
+      return 10061;
+    case ELOOP:
+      return 10062;
+    case ENAMETOOLONG:
+      return 10063;
+    case EHOSTDOWN:
+      return 10064;
+    case EHOSTUNREACH:
+      return 10065;
+    default:
+      return 10000 + e;  // no Windows Sockets counterpart: keep the number recognisable
+  }
+}
+
+std::uint32_t ResolveIpv4(const std::u16string& host) {
+  if (std::optional<std::uint32_t> literal = ParseIpv4(host)) return *literal;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo* found = nullptr;
+  const std::string name = TextToUtf8(host);
+  bool ascii = true;
+  for (char16_t c : host)
+    ascii = ascii && c < 0x80;
+  int result;
+  if (ascii) {
+    result = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  } else {
+    hints.ai_flags = AI_IDN;
+    Utf8ThreadLocale utf8;
+    result = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  }
+  if (result != 0) RaiseSocketError(AddrInfoError(result));
+  std::uint32_t address = 0;
+  bool any = false;
+  for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
+    if (a->ai_family == AF_INET && a->ai_addr != nullptr) {
+      address = reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr.s_addr;
+      any = true;
+      break;
+    }
+  }
+  freeaddrinfo(found);
+  if (!any) RaiseSocketError(kWsaHostNotFound);
+  return address;
+}
+
+SocketHandle OpenTcpSocket() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) RaiseSocketError(SaveErrno());
+  detail::ForgetSocket(fd);
+  return fd;
+}
+
+int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
+  if (const int fault = TakeFault(Fault::Connect)) {
+    if (fault != kHangingConnect) return t_lastError = fault;
+    detail::HangUntilClosed(socket);
+    return t_lastError = kWsaBadFile;
+  }
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_port = htons(port);
+  target.sin_addr.s_addr = address;
+  if (connect(Fd(socket), reinterpret_cast<sockaddr*>(&target), sizeof target) == 0) return 0;
+  return SaveErrno();
+}
+
+void CloseSocket(SocketHandle socket) {
+  if (socket == kNoSocket) return;
+  detail::ReleaseHang(socket);
+  // close() alone does not end a connect blocked in another thread; shutdown() does.
+  shutdown(Fd(socket), SHUT_RDWR);
+  close(Fd(socket));
+}
+
+void SetSocketTimeouts(SocketHandle socket, int milliseconds) {
+  timeval tv{};
+  tv.tv_sec = milliseconds / 1000;
+  tv.tv_usec = (milliseconds % 1000) * 1000;
+  setsockopt(Fd(socket), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  setsockopt(Fd(socket), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+int SocketSend(SocketHandle socket, const char* data, int size) {
+  ssize_t n;
+  do {
+    n = send(Fd(socket), data, static_cast<std::size_t>(size), MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    SaveErrno();
+    return -1;
+  }
+  return static_cast<int>(n);
+}
+
+int SocketReceive(SocketHandle socket, char* buffer, int size) {
+  ssize_t n;
+  do {
+    n = recv(Fd(socket), buffer, static_cast<std::size_t>(size), 0);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    SaveErrno();
+    return -1;
+  }
+  return static_cast<int>(n);
+}
+
+bool WaitReadable(SocketHandle socket, int timeoutMs) {
+  pollfd p{};
+  p.fd = Fd(socket);
+  p.events = POLLIN;
+  const int result = poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
+  if (result < 0) SaveErrno();
+  return result > 0;
+}
+
+int LastSocketError() {
+  return t_lastError;
+}
+
+void ClearSocketError() {
+  t_lastError = 0;
+}
+
+}  // namespace tessora::platform

@@ -1,0 +1,67 @@
+// Shared libraries through LoadLibraryW, with the system's error box for a missing or broken file
+// suppressed while loading.
+#include "platform/dynlib.h"
+
+#include <windows.h>
+
+#include "platform/fault_injection.h"
+
+namespace tessora::platform {
+
+namespace {
+
+using SetThreadErrorModeFunction = BOOL(WINAPI*)(DWORD, LPDWORD);
+
+// SetThreadErrorMode (Windows 7 and later) changes only this thread; SetErrorMode the process.
+SetThreadErrorModeFunction FindSetThreadErrorMode() {
+  static const SetThreadErrorModeFunction function = [] {
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    FARPROC found = kernel == nullptr ? nullptr : GetProcAddress(kernel, "SetThreadErrorMode");
+    return reinterpret_cast<SetThreadErrorModeFunction>(reinterpret_cast<void*>(found));
+  }();
+  return function;
+}
+
+}  // namespace
+
+LibraryHandle LoadSharedLibrary(const std::u16string& fileName) {
+  if (const int fault = TakeFault(Fault::LoadLibrary)) {
+    SetLastError(static_cast<DWORD>(fault));
+    return nullptr;
+  }
+  const std::wstring name(fileName.begin(), fileName.end());
+  const DWORD quiet = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+  HMODULE module;
+  if (SetThreadErrorModeFunction setThreadErrorMode = FindSetThreadErrorMode()) {
+    DWORD previous = 0;
+    setThreadErrorMode(quiet, &previous);
+    module = LoadLibraryW(name.c_str());
+    setThreadErrorMode(previous, nullptr);
+  } else {
+    const UINT previous = SetErrorMode(quiet);
+    module = LoadLibraryW(name.c_str());
+    SetErrorMode(previous);
+  }
+  return reinterpret_cast<LibraryHandle>(module);
+}
+
+void* LibraryFunction(LibraryHandle library, const char* name) {
+  if (library == nullptr) return nullptr;
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void UnloadSharedLibrary(LibraryHandle library) {
+  if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
+}
+
+bool ProcessIsExiting() {
+  using ShutdownInProgressFunction = BOOLEAN(WINAPI*)();
+  static const ShutdownInProgressFunction function = [] {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    FARPROC found = ntdll == nullptr ? nullptr : GetProcAddress(ntdll, "RtlDllShutdownInProgress");
+    return reinterpret_cast<ShutdownInProgressFunction>(reinterpret_cast<void*>(found));
+  }();
+  return function != nullptr && function() != 0;
+}
+
+}  // namespace tessora::platform

@@ -1,0 +1,169 @@
+// Windows Sockets: GetAddrInfoW for IPv4 (non-ASCII names through IdnToAscii where the system has
+// it), blocking sockets with SO_RCVTIMEO / SO_SNDTIMEO, select for readability.
+#include "platform/socket.h"
+
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+// clang-format on
+
+#include <mutex>
+
+#include "platform/error.h"
+#include "platform/fault_injection.h"
+
+namespace tessora::platform {
+
+namespace {
+
+void StartWinsock() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+  });
+}
+
+SOCKET Sock(SocketHandle socket) {
+  return static_cast<SOCKET>(socket);
+}
+
+using IdnToAsciiFunction = int(WINAPI*)(DWORD, LPCWSTR, int, LPWSTR, int);
+
+// IdnToAscii lives in kernel32 on newer systems and in normaliz.dll on Vista and 7.
+IdnToAsciiFunction FindIdnToAscii() {
+  static const IdnToAsciiFunction function = []() -> IdnToAsciiFunction {
+    FARPROC found = nullptr;
+    if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll")) {
+      found = GetProcAddress(kernel, "IdnToAscii");
+    }
+    if (found == nullptr) {
+      if (HMODULE normaliz = LoadLibraryW(L"normaliz.dll")) {
+        found = GetProcAddress(normaliz, "IdnToAscii");
+      }
+    }
+    return reinterpret_cast<IdnToAsciiFunction>(reinterpret_cast<void*>(found));
+  }();
+  return function;
+}
+
+std::wstring AsciiName(const std::u16string& host) {
+  std::wstring name(host.begin(), host.end());
+  bool ascii = true;
+  for (char16_t c : host)
+    ascii = ascii && c < 0x80;
+  if (ascii) return name;
+  IdnToAsciiFunction idnToAscii = FindIdnToAscii();
+  if (idnToAscii == nullptr) return name;
+  const int n = idnToAscii(0, name.c_str(), static_cast<int>(name.size()), nullptr, 0);
+  if (n <= 0) return name;
+  std::wstring converted(static_cast<std::size_t>(n), L'\0');
+  if (idnToAscii(0, name.c_str(), static_cast<int>(name.size()), converted.data(), n) != n) {
+    return name;
+  }
+  return converted;
+}
+
+}  // namespace
+
+int SocketErrorFromErrno(int errnoValue) {
+  return errnoValue == 0 ? 0 : 10000 + errnoValue;
+}
+
+std::uint32_t ResolveIpv4(const std::u16string& host) {
+  if (std::optional<std::uint32_t> literal = ParseIpv4(host)) return *literal;
+  StartWinsock();
+  ADDRINFOW hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  ADDRINFOW* found = nullptr;
+  const std::wstring name = AsciiName(host);
+  if (const int result = GetAddrInfoW(name.c_str(), nullptr, &hints, &found)) {
+    RaiseSocketError(result);
+  }
+  std::uint32_t address = 0;
+  bool any = false;
+  for (ADDRINFOW* a = found; a != nullptr; a = a->ai_next) {
+    if (a->ai_family == AF_INET && a->ai_addr != nullptr) {
+      address = reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr.s_addr;
+      any = true;
+      break;
+    }
+  }
+  FreeAddrInfoW(found);
+  if (!any) RaiseSocketError(kWsaHostNotFound);
+  return address;
+}
+
+SocketHandle OpenTcpSocket() {
+  StartWinsock();
+  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) RaiseSocketError(WSAGetLastError());
+  SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  detail::ForgetSocket(static_cast<SocketHandle>(s));
+  return static_cast<SocketHandle>(s);
+}
+
+int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
+  if (const int fault = TakeFault(Fault::Connect)) {
+    if (fault != kHangingConnect) {
+      WSASetLastError(fault);
+      return fault;
+    }
+    detail::HangUntilClosed(socket);
+    WSASetLastError(kWsaNotSocket);
+    return kWsaNotSocket;
+  }
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_port = htons(port);
+  target.sin_addr.s_addr = address;
+  if (connect(Sock(socket), reinterpret_cast<sockaddr*>(&target), sizeof target) == 0) return 0;
+  return WSAGetLastError();
+}
+
+void CloseSocket(SocketHandle socket) {
+  if (socket == kNoSocket) return;
+  detail::ReleaseHang(socket);
+  closesocket(Sock(socket));
+}
+
+void SetSocketTimeouts(SocketHandle socket, int milliseconds) {
+  const DWORD value = static_cast<DWORD>(milliseconds);
+  setsockopt(Sock(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&value),
+             sizeof value);
+  setsockopt(Sock(socket), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&value),
+             sizeof value);
+}
+
+int SocketSend(SocketHandle socket, const char* data, int size) {
+  const int n = send(Sock(socket), data, size, 0);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+int SocketReceive(SocketHandle socket, char* buffer, int size) {
+  const int n = recv(Sock(socket), buffer, size, 0);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+bool WaitReadable(SocketHandle socket, int timeoutMs) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(Sock(socket), &readable);
+  timeval tv{};
+  tv.tv_sec = timeoutMs / 1000;
+  tv.tv_usec = (timeoutMs % 1000) * 1000;
+  return select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &tv) > 0;
+}
+
+int LastSocketError() {
+  return WSAGetLastError();
+}
+
+void ClearSocketError() {
+  WSASetLastError(0);
+}
+
+}  // namespace tessora::platform

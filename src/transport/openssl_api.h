@@ -1,0 +1,112 @@
+// The TLS library as the channel uses it: one table of functions in the shape of the OpenSSL 1.0
+// programming interface, with its macros (SSL_CTX_set_options, SSL_set_tlsext_host_name, ...)
+// turned into functions. Windows fills the table from "libeay32.dll" and "ssleay32.dll" loaded at
+// run time; Linux from the system OpenSSL linked into the library.
+#pragma once
+
+#include <cstddef>
+
+namespace tessora::openssl {
+
+// Opaque objects of the TLS library.
+struct Method;       // SSL_METHOD
+struct Context;      // SSL_CTX
+struct Connection;   // SSL
+struct Certificate;  // X509
+struct CertStore;    // X509_STORE
+struct VerifyParam;  // X509_VERIFY_PARAM
+
+// Constants with their OpenSSL 1.0 values.
+inline constexpr long kOpNoSslV2 = 0x01000000L;
+inline constexpr long kOpNoSslV3 = 0x02000000L;
+inline constexpr long kOpNoTlsV1 = 0x04000000L;
+inline constexpr long kOpNoTlsV1_1 = 0x10000000L;
+inline constexpr long kModeAutoRetry = 0x00000004L;
+inline constexpr int kCtrlOptions = 32;             // SSL_CTRL_OPTIONS
+inline constexpr int kCtrlMode = 33;                // SSL_CTRL_MODE
+inline constexpr int kCtrlSetTlsextHostname = 55;   // SSL_CTRL_SET_TLSEXT_HOSTNAME
+inline constexpr long kTlsextNametypeHostName = 0;  // TLSEXT_NAMETYPE_host_name
+inline constexpr int kVerifyPeer = 0x01;            // SSL_VERIFY_PEER
+inline constexpr unsigned kCheckFlagNoPartialWildcards = 0x4;
+inline constexpr int kFileTypePem = 1;  // SSL_FILETYPE_PEM
+inline constexpr int kCryptoLock = 1;   // CRYPTO_LOCK
+
+// SSL_get_error results.
+inline constexpr int kErrorNone = 0;
+inline constexpr int kErrorSsl = 1;
+inline constexpr int kErrorWantRead = 2;
+inline constexpr int kErrorWantWrite = 3;
+inline constexpr int kErrorSyscall = 5;
+inline constexpr int kErrorZeroReturn = 6;
+
+// ERR_error_string_n writes at most this many bytes, the terminating zero included.
+inline constexpr std::size_t kErrorTextBuffer = 160;
+
+using PasswordCallback = int (*)(char* buffer, int size, int rwflag, void* userData);
+
+struct Api {
+  // Protocol methods; nullptr where the library lacks them.
+  const Method* (*Tls12ClientMethod)() = nullptr;
+  const Method* (*Tls1ClientMethod)() = nullptr;
+  const Method* (*Tls12ServerMethod)() = nullptr;  // for test servers
+  // Whether the library has all three methods (plain, client, server) of these versions.
+  bool HasSslV2Methods = false;
+  bool HasSslV3Methods = false;
+  bool HasTls11Methods = false;
+
+  Context* (*CtxNew)(const Method*) = nullptr;
+  void (*CtxFree)(Context*) = nullptr;
+  long (*CtxSetOptions)(Context*, long) = nullptr;
+  long (*CtxSetMode)(Context*, long) = nullptr;
+  void (*CtxSetDefaultPasswdCb)(Context*, PasswordCallback) = nullptr;
+  void (*CtxSetDefaultPasswdCbUserdata)(Context*, void*) = nullptr;
+  int (*CtxSetDefaultVerifyPaths)(Context*) = nullptr;
+  int (*CtxSetCipherList)(Context*, const char*) = nullptr;
+  void (*CtxSetVerify)(Context*, int mode, void* callback) = nullptr;
+  CertStore* (*CtxGetCertStore)(const Context*) = nullptr;
+  // For test servers.
+  int (*CtxUseCertificateChainFile)(Context*, const char*) = nullptr;
+  int (*CtxUsePrivateKeyFile)(Context*, const char*, int type) = nullptr;
+
+  Connection* (*New)(Context*) = nullptr;
+  void (*Free)(Connection*) = nullptr;
+  int (*SetExData)(Connection*, int index, void* data) = nullptr;
+  int (*SetFd)(Connection*, int fd) = nullptr;
+  long (*SetTlsextHostName)(Connection*, const char* name) = nullptr;
+  int (*Connect)(Connection*) = nullptr;
+  int (*Accept)(Connection*) = nullptr;
+  int (*Read)(Connection*, void* buffer, int size) = nullptr;
+  int (*Write)(Connection*, const void* data, int size) = nullptr;
+  int (*Pending)(const Connection*) = nullptr;  // may be missing
+  int (*GetError)(const Connection*, int result) = nullptr;
+  int (*Shutdown)(Connection*) = nullptr;
+  // The server name the client sent (test servers); may be missing.
+  const char* (*GetServername)(const Connection*, int type) = nullptr;
+
+  unsigned long (*ErrGetError)() = nullptr;
+  void (*ErrErrorStringN)(unsigned long error, char* buffer, std::size_t size) = nullptr;
+  void (*ErrClearError)() = nullptr;
+
+  // Server certificate checks; the host-name ones may be missing from older libraries.
+  Certificate* (*D2iX509)(Certificate**, const unsigned char**, long) = nullptr;
+  int (*X509StoreAddCert)(CertStore*, Certificate*) = nullptr;
+  void (*X509Free)(Certificate*) = nullptr;
+  VerifyParam* (*Get0Param)(Connection*) = nullptr;
+  int (*ParamSet1Host)(VerifyParam*, const char* name, std::size_t length) = nullptr;
+  void (*ParamSetHostflags)(VerifyParam*, unsigned flags) = nullptr;
+  int (*ParamSet1IpAsc)(VerifyParam*, const char* address) = nullptr;
+};
+
+// The TLS library, loaded and initialised the first time any thread asks (once per process, under
+// a lock); nullptr when it cannot be loaded, lacks a required function or fails to initialise. A
+// failed attempt is made again by the next call, so libraries that appear later are picked up.
+const Api* LoadOpenSsl();
+
+// Releases the TLS library's global state and unloads it; the next LoadOpenSsl starts afresh.
+// Called when the library itself is unloaded.
+void UnloadOpenSsl();
+
+// How many times the TLS library has been initialised in this process (for tests).
+int OpenSslInitialisations();
+
+}  // namespace tessora::openssl

@@ -1,0 +1,46 @@
+#include "platform/dynlib.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/fault_injection.h"
+
+namespace tessora::platform {
+namespace {
+
+#if defined(_WIN32)
+constexpr char16_t kSystemLibrary[] = u"kernel32.dll";
+constexpr char kSystemFunction[] = "GetTickCount";
+#else
+constexpr char16_t kSystemLibrary[] = u"libc.so.6";
+constexpr char kSystemFunction[] = "strlen";
+#endif
+
+TEST(SharedLibraries, LoadLookUpUnload) {
+  LibraryHandle library = LoadSharedLibrary(kSystemLibrary);
+  ASSERT_NE(library, nullptr);
+  EXPECT_NE(LibraryFunction(library, kSystemFunction), nullptr);
+  EXPECT_EQ(LibraryFunction(library, "NoSuchFunctionAnywhere"), nullptr);
+  UnloadSharedLibrary(library);
+}
+
+TEST(SharedLibraries, MissingFileGivesNothing) {
+  EXPECT_EQ(LoadSharedLibrary(u"no-such-library-7f3a.dll"), nullptr);
+}
+
+TEST(SharedLibraries, InjectedFaultFailsTheLoad) {
+  InjectFault(Fault::LoadLibrary, 126);
+  EXPECT_EQ(LoadSharedLibrary(kSystemLibrary), nullptr);
+  LibraryHandle library = LoadSharedLibrary(kSystemLibrary);
+  EXPECT_NE(library, nullptr);
+  UnloadSharedLibrary(library);
+  ClearFaults();
+}
+
+TEST(SharedLibraries, NullHandleIsHarmless) {
+  EXPECT_EQ(LibraryFunction(nullptr, kSystemFunction), nullptr);
+  UnloadSharedLibrary(nullptr);
+  EXPECT_FALSE(ProcessIsExiting());
+}
+
+}  // namespace
+}  // namespace tessora::platform

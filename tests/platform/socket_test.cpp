@@ -1,0 +1,205 @@
+#include "platform/socket.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "platform/error.h"
+#include "platform/fault_injection.h"
+#include "platform/text.h"
+#include "support/test_socket.h"
+
+#if !defined(_WIN32)
+#include <errno.h>
+#endif
+
+namespace tessora::platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct TextCase {
+  int Code;
+  const char16_t* Text;
+};
+
+class SocketErrorTexts : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(SocketErrorTexts, MessageCarriesNumberAndText) {
+  const TextCase& c = GetParam();
+  EXPECT_EQ(SocketErrorText(c.Code), c.Text);
+  EXPECT_EQ(SocketErrorMessage(c.Code), u"Socket Error # " + IntToText(c.Code) + u"\r\n" + c.Text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SocketErrorTexts,
+    ::testing::Values(
+        TextCase{10061, u"Connection refused."}, TextCase{10060, u"Connection timed out."},
+        TextCase{11001, u"Host not found."}, TextCase{10054, u"Connection reset by peer."},
+        TextCase{10053, u"Software caused connection abort."},
+        TextCase{10065, u"No route to host."}, TextCase{10051, u"Network is unreachable."},
+        TextCase{10058, u"Cannot send or receive after socket is closed."},
+        TextCase{10038, u"Socket operation on non-socket."}, TextCase{10009, u"Bad file number."}));
+
+TEST(SocketErrors, RaisedAsSocketFailureWithCode) {
+  try {
+    RaiseSocketError(10061);
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Kind(), ErrorKind::Socket);
+    EXPECT_EQ(e.Code(), 10061);
+    EXPECT_EQ(e.Message(), u"Socket Error # 10061\r\nConnection refused.");
+  }
+}
+
+TEST(SocketErrors, EveryKnownTextEndsInAPeriod) {
+  for (int code = 10000; code < 11010; ++code) {
+    const std::u16string text = SocketErrorText(code);
+    ASSERT_FALSE(text.empty()) << code;
+    EXPECT_EQ(text.back(), u'.') << code;
+  }
+}
+
+#if !defined(_WIN32)
+TEST(SocketErrors, ErrnoBecomesWindowsSocketsNumber) {
+  EXPECT_EQ(SocketErrorFromErrno(ECONNREFUSED), 10061);
+  EXPECT_EQ(SocketErrorFromErrno(ETIMEDOUT), 10060);
+  EXPECT_EQ(SocketErrorFromErrno(EAGAIN), 10060);
+  EXPECT_EQ(SocketErrorFromErrno(ECONNRESET), 10054);
+  EXPECT_EQ(SocketErrorFromErrno(ECONNABORTED), 10053);
+  EXPECT_EQ(SocketErrorFromErrno(EPIPE), 10058);
+  EXPECT_EQ(SocketErrorFromErrno(ESHUTDOWN), 10058);
+  EXPECT_EQ(SocketErrorFromErrno(EHOSTUNREACH), 10065);
+  EXPECT_EQ(SocketErrorFromErrno(ENETUNREACH), 10051);
+  EXPECT_EQ(SocketErrorFromErrno(EBADF), 10009);
+  EXPECT_EQ(SocketErrorFromErrno(ENOTSOCK), 10038);
+  EXPECT_EQ(SocketErrorFromErrno(0), 0);
+}
+#endif
+
+struct Ipv4Case {
+  const char16_t* Text;
+  bool Valid;
+  unsigned char Bytes[4];
+};
+
+class Ipv4Literals : public ::testing::TestWithParam<Ipv4Case> {};
+
+TEST_P(Ipv4Literals, Parse) {
+  const Ipv4Case& c = GetParam();
+  const std::optional<std::uint32_t> parsed = ParseIpv4(c.Text);
+  ASSERT_EQ(parsed.has_value(), c.Valid);
+  if (!c.Valid) return;
+  std::uint32_t expected;
+  std::memcpy(&expected, c.Bytes, 4);
+  EXPECT_EQ(*parsed, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Ipv4Literals,
+    ::testing::Values(Ipv4Case{u"127.0.0.1", true, {127, 0, 0, 1}},
+                      Ipv4Case{u"255.255.255.255", true, {255, 255, 255, 255}},
+                      Ipv4Case{u"0.0.0.0", true, {0, 0, 0, 0}}, Ipv4Case{u"256.0.0.1", false, {}},
+                      Ipv4Case{u"127.1", false, {}}, Ipv4Case{u"1.2.3.4.5", false, {}},
+                      Ipv4Case{u"1.2.3.", false, {}}, Ipv4Case{u"a.b.c.d", false, {}},
+                      Ipv4Case{u"1234.0.0.1", false, {}}, Ipv4Case{u"", false, {}},
+                      Ipv4Case{u"localhost", false, {}}));
+
+TEST(Resolution, LiteralAddressIsUsedUnchanged) {
+  const std::uint32_t address = ResolveIpv4(u"10.1.2.3");
+  EXPECT_EQ(address, *ParseIpv4(u"10.1.2.3"));
+}
+
+TEST(Resolution, LocalhostResolvesToLoopback) {
+  EXPECT_EQ(ResolveIpv4(u"localhost"), *ParseIpv4(u"127.0.0.1"));
+}
+
+TEST(Resolution, UnknownNameFailsAtOnceWithHostNotFound) {
+  const Clock::time_point start = Clock::now();
+  for (const char16_t* name : {u"no-such-host.invalid", u"b\u00fccher.invalid"}) {
+    try {
+      ResolveIpv4(name);
+      ADD_FAILURE() << "resolved";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.Kind(), ErrorKind::Socket);
+      EXPECT_EQ(e.Code(), 11001);
+      EXPECT_EQ(e.Message(), u"Socket Error # 11001\r\nHost not found.");
+    }
+  }
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+}
+
+class SocketPair : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    int port = 0;
+    listener_ = test::ListenOnLoopback(port);
+    ASSERT_NE(listener_, kNoSocket);
+    client_ = OpenTcpSocket();
+    ASSERT_EQ(ConnectSocket(client_, *ParseIpv4(u"127.0.0.1"), static_cast<std::uint16_t>(port)),
+              0);
+    server_ = test::AcceptConnection(listener_, 5000);
+    ASSERT_NE(server_, kNoSocket);
+  }
+  void TearDown() override {
+    CloseSocket(client_);
+    CloseSocket(server_);
+    CloseSocket(listener_);
+  }
+  SocketHandle listener_ = kNoSocket;
+  SocketHandle client_ = kNoSocket;
+  SocketHandle server_ = kNoSocket;
+};
+
+TEST_F(SocketPair, BytesTravelBothWays) {
+  ASSERT_EQ(SocketSend(client_, "ping", 4), 4);
+  ASSERT_TRUE(WaitReadable(server_, 5000));
+  char buffer[8] = {};
+  ASSERT_EQ(SocketReceive(server_, buffer, sizeof buffer), 4);
+  EXPECT_EQ(std::string(buffer, 4), "ping");
+}
+
+TEST_F(SocketPair, WaitReadableTimesOutOnASilentPeer) {
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(WaitReadable(client_, 100));
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(90));
+}
+
+TEST_F(SocketPair, ReceiveTimeOutFailsWith10060) {
+  SetSocketTimeouts(client_, 200);
+  char buffer[8];
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(SocketReceive(client_, buffer, sizeof buffer), -1);
+  EXPECT_EQ(LastSocketError(), 10060);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(150));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+}
+
+TEST_F(SocketPair, ReceiveSeesTheEndOfTheStream) {
+  CloseSocket(server_);
+  server_ = kNoSocket;
+  char buffer[8];
+  EXPECT_EQ(SocketReceive(client_, buffer, sizeof buffer), 0);
+}
+
+TEST(Connect, RefusedPortGives10061) {
+  int port = 0;
+  SocketHandle listener = test::ListenOnLoopback(port);
+  ASSERT_NE(listener, kNoSocket);
+  CloseSocket(listener);  // nothing listens there any more
+  SocketHandle s = OpenTcpSocket();
+  EXPECT_EQ(ConnectSocket(s, *ParseIpv4(u"127.0.0.1"), static_cast<std::uint16_t>(port)), 10061);
+  CloseSocket(s);
+}
+
+TEST(Connect, InjectedFaultGivesItsCode) {
+  InjectFault(Fault::Connect, 10065);
+  SocketHandle s = OpenTcpSocket();
+  EXPECT_EQ(ConnectSocket(s, *ParseIpv4(u"127.0.0.1"), 9), 10065);
+  CloseSocket(s);
+  ClearFaults();
+}
+
+}  // namespace
+}  // namespace tessora::platform

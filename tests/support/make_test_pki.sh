@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Makes the test PKI with the openssl command-line tool: a CA, a server certificate for
+# 127.0.0.1 / localhost / api.tessora.net, one for another host, a self-signed one and an expired
+# one (valid only in 2000). Usage: make_test_pki.sh <output directory>
+set -euo pipefail
+out=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+key() { openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$1" 2>/dev/null; }
+
+key ca.key
+openssl req -x509 -new -key ca.key -sha256 -days 36500 -subj "/CN=TessoraNet Test CA" \
+  -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+  -out ca.pem
+
+# leaf <name> <subjectAltName>
+leaf() {
+  key "$1.key"
+  openssl req -new -key "$1.key" -subj "/CN=$1" -out "$1.csr"
+  printf 'basicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\nsubjectAltName=%s\n' \
+    "$2" > "$1.ext"
+}
+
+leaf server "IP:127.0.0.1,DNS:localhost,DNS:api.tessora.net"
+openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -sha256 -days 36500 \
+  -extfile server.ext -out server.pem 2>/dev/null
+
+leaf other "DNS:other.example.com,IP:192.0.2.1"
+openssl x509 -req -in other.csr -CA ca.pem -CAkey ca.key -CAcreateserial -sha256 -days 36500 \
+  -extfile other.ext -out other.pem 2>/dev/null
+
+key selfsigned.key
+openssl req -x509 -new -key selfsigned.key -sha256 -days 36500 -subj "/CN=localhost" \
+  -addext "subjectAltName=IP:127.0.0.1,DNS:localhost,DNS:api.tessora.net" -out selfsigned.pem
+
+# The expired one through "openssl ca", which takes explicit start and end dates.
+leaf expired "IP:127.0.0.1,DNS:localhost,DNS:api.tessora.net"
+mkdir -p ca/newcerts
+: > ca/index.txt
+echo 1000 > ca/serial
+cat > ca.cnf <<CNF
+[ca]
+default_ca = test
+[test]
+dir = $work/ca
+database = \$dir/index.txt
+new_certs_dir = \$dir/newcerts
+serial = \$dir/serial
+certificate = $work/ca.pem
+private_key = $work/ca.key
+default_md = sha256
+policy = any
+unique_subject = no
+copy_extensions = none
+[any]
+commonName = supplied
+CNF
+openssl ca -batch -config ca.cnf -notext -startdate 20000101000000Z -enddate 20010101000000Z \
+  -extfile expired.ext -in expired.csr -out expired.pem 2>/dev/null
+
+mkdir -p "$out"
+for name in ca server other selfsigned expired; do
+  cp "$name.pem" "$out/$name.pem"
+  [ "$name" = ca ] || cp "$name.key" "$out/$name.key"
+done
+chmod 644 "$out"/*

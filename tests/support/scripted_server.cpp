@@ -1,0 +1,219 @@
+#include "support/scripted_server.h"
+
+#include <chrono>
+
+#include "support/test_socket.h"
+#include "transport/openssl_api.h"
+
+namespace tessora::test {
+
+namespace {
+
+// Small slices, so that a stopping server is noticed quickly.
+constexpr int kSliceMs = 50;
+constexpr int kServerSocketTimeoutMs = 10000;
+constexpr int kTlsextNametypeHostName = 0;
+
+using Clock = std::chrono::steady_clock;
+
+int Remaining(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
+std::string TestPkiDir() {
+  return TESSORA_TEST_PKI_DIR;
+}
+
+ServerConnection::ServerConnection(ScriptedServer& server, platform::SocketHandle socket)
+    : server_(server), socket_(socket) {}
+
+int ServerConnection::ReadSome(char* buffer, int size, int timeoutMs) {
+  if (socket_ == platform::kNoSocket || peerClosed_) return 0;
+  const openssl::Api* api = ssl_ != nullptr ? openssl::LoadOpenSsl() : nullptr;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const bool buffered = api != nullptr && api->Pending != nullptr && api->Pending(ssl_) > 0;
+    if (buffered || platform::WaitReadable(socket_, std::min(kSliceMs, Remaining(deadline)))) break;
+    if (server_.Stopping() || Remaining(deadline) == 0) return -1;
+  }
+  int n;
+  if (api != nullptr) {
+    api->ErrClearError();
+    n = api->Read(ssl_, buffer, size);
+    api->ErrClearError();
+  } else {
+    n = platform::SocketReceive(socket_, buffer, size);
+  }
+  if (n <= 0) peerClosed_ = true;
+  return n;
+}
+
+std::string ServerConnection::Read(std::size_t count, int timeoutMs) {
+  std::string out;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  char buffer[4096];
+  while (out.size() < count) {
+    const int want = static_cast<int>(std::min(sizeof buffer, count - out.size()));
+    const int n = ReadSome(buffer, want, Remaining(deadline));
+    if (n <= 0) break;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  return out;
+}
+
+std::string ServerConnection::ReadHead(int timeoutMs) {
+  std::string out;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  // One byte at a time: nothing after the head is taken from the connection.
+  while (out.size() < 4 || out.compare(out.size() - 4, 4, "\r\n\r\n") != 0) {
+    char c;
+    if (ReadSome(&c, 1, Remaining(deadline)) <= 0) break;
+    out.push_back(c);
+  }
+  return out;
+}
+
+std::string ServerConnection::ReadUntilClosed(int timeoutMs) {
+  std::string out;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  char buffer[4096];
+  for (;;) {
+    const int n = ReadSome(buffer, sizeof buffer, Remaining(deadline));
+    if (n <= 0) break;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  return out;
+}
+
+bool ServerConnection::Write(std::string_view bytes) {
+  if (socket_ == platform::kNoSocket) return false;
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    const int size = static_cast<int>(std::min<std::size_t>(bytes.size() - sent, 1 << 20));
+    int n;
+    if (ssl_ != nullptr) {
+      const openssl::Api* api = openssl::LoadOpenSsl();
+      api->ErrClearError();
+      n = api->Write(ssl_, bytes.data() + sent, size);
+      api->ErrClearError();
+    } else {
+      n = platform::SocketSend(socket_, bytes.data() + sent, size);
+    }
+    if (n <= 0) return false;
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void ServerConnection::Close() {
+  if (ssl_ != nullptr) {
+    const openssl::Api* api = openssl::LoadOpenSsl();
+    api->Shutdown(ssl_);
+    api->ErrClearError();
+  }
+  CloseWithoutAlert();
+}
+
+void ServerConnection::CloseWithoutAlert() {
+  if (ssl_ != nullptr) {
+    openssl::LoadOpenSsl()->Free(ssl_);
+    ssl_ = nullptr;
+  }
+  platform::CloseSocket(socket_);
+  socket_ = platform::kNoSocket;
+}
+
+bool ServerConnection::StartTls() {
+  if (socket_ == platform::kNoSocket || ssl_ != nullptr) return false;
+  openssl::Context* context = server_.TlsContext();
+  if (context == nullptr) return false;
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  api->ErrClearError();
+  ssl_ = api->New(context);
+  const bool ready =
+      ssl_ != nullptr && api->SetFd(ssl_, static_cast<int>(socket_)) > 0 && api->Accept(ssl_) > 0;
+  if (ready && api->GetServername != nullptr) {
+    const char* name = api->GetServername(ssl_, kTlsextNametypeHostName);
+    if (name != nullptr) serverName_ = name;
+  }
+  api->ErrClearError();
+  if (!ready) ++server_.failedHandshakes_;
+  return ready;
+}
+
+void ServerConnection::Hang(int ms) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+  std::unique_lock<std::mutex> guard(server_.lock_);
+  server_.changed_.wait_until(guard, deadline, [&] { return server_.Stopping(); });
+}
+
+ScriptedServer::ScriptedServer(Mode mode, Handler handler, const std::string& certificate)
+    : mode_(mode), handler_(std::move(handler)), certificate_(certificate) {
+  // A TLS server makes its context at once; a plain one only when a connection starts TLS, so that
+  // plain servers never load the TLS library.
+  if (mode_ == Tls && TlsContext() == nullptr) return;
+  listener_ = ListenOnLoopback(port_);
+  if (listener_ != platform::kNoSocket) acceptor_ = std::thread([this] { AcceptLoop(); });
+}
+
+openssl::Context* ScriptedServer::TlsContext() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (context_ != nullptr) return context_;
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  if (api == nullptr || api->Tls12ServerMethod == nullptr) return nullptr;
+  openssl::Context* context = api->CtxNew(api->Tls12ServerMethod());
+  if (context == nullptr) return nullptr;
+  const std::string base = TestPkiDir() + "/" + certificate_;
+  if (api->CtxUseCertificateChainFile(context, (base + ".pem").c_str()) <= 0 ||
+      api->CtxUsePrivateKeyFile(context, (base + ".key").c_str(), openssl::kFileTypePem) <= 0) {
+    api->ErrClearError();
+    api->CtxFree(context);
+    return nullptr;
+  }
+  context_ = context;
+  return context_;
+}
+
+ScriptedServer::~ScriptedServer() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    stopping_ = true;
+    changed_.notify_all();
+  }
+  if (acceptor_.joinable()) acceptor_.join();
+  for (std::thread& worker : workers_)
+    worker.join();
+  platform::CloseSocket(listener_);
+  if (context_ != nullptr) openssl::LoadOpenSsl()->CtxFree(context_);
+}
+
+bool ScriptedServer::WaitForFinished(int count, int timeoutMs) {
+  std::unique_lock<std::mutex> guard(lock_);
+  return changed_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                           [&] { return finished_ >= count; });
+}
+
+void ScriptedServer::AcceptLoop() {
+  while (!stopping_) {
+    const platform::SocketHandle socket = AcceptConnection(listener_, kSliceMs);
+    if (socket == platform::kNoSocket) continue;
+    ++accepted_;
+    std::lock_guard<std::mutex> guard(lock_);
+    workers_.emplace_back([this, socket] { Serve(socket); });
+  }
+}
+
+void ScriptedServer::Serve(platform::SocketHandle socket) {
+  platform::SetSocketTimeouts(socket, kServerSocketTimeoutMs);
+  ServerConnection connection(*this, socket);
+  if (mode_ == Plain || connection.StartTls()) handler_(connection);
+  connection.Close();
+  std::lock_guard<std::mutex> guard(lock_);
+  ++finished_;
+  changed_.notify_all();
+}
+
+}  // namespace tessora::test
