@@ -26,7 +26,11 @@ ProfiledClient MakeClient(const std::vector<std::string>& settings) {
   ProfiledClient result;
   result.Channel = channel.get();
   result.Client = std::make_unique<THttpClient>(std::move(channel));
-  THttpClient& client = *result.Client;
+  ApplySettings(*result.Client, settings);
+  return result;
+}
+
+void ApplySettings(THttpClient& client, const std::vector<std::string>& settings) {
   THttpRequest& request = client.Request();
 
   const bool profile = std::find(settings.begin(), settings.end(), "no-profile") == settings.end();
@@ -86,7 +90,6 @@ ProfiledClient MakeClient(const std::vector<std::string>& settings) {
   if (!partner.empty()) request.CustomHeaders.Add(u"partner-token", Text(partner));
   for (const std::string& line : extraHeaders)
     request.CustomHeaders.AddLine(Text(line));
-  return result;
 }
 
 }  // namespace tessora::test

@@ -12,16 +12,19 @@ namespace tessora::test {
 
 inline constexpr char16_t kUserAgent[] = u"Mozilla/5.0 (Windows NT 6.1; Win64; x64; rv:47.0) ";
 
-// A client on an in-memory channel with the library's settings: 20000 ms connect time-out, JSON
-// content type and accept, the user agent and the "api-sdk" line.
 struct ProfiledClient {
   MemoryChannel* Channel = nullptr;
   std::unique_ptr<THttpClient> Client;
 };
 
-// Settings, one a line: "token TYPE TOKEN" (the bearer line), "partner TOKEN", "basic USER:PASS",
-// "proxy HOST:PORT", "proxy-auth USER:PASS", "header NAME: VALUE" (after the library's lines),
-// "user-agent VALUE", "accept VALUE", "content-type VALUE", "no-profile" (a bare client).
+// Sets a client up with the library's settings (20000 ms connect time-out, JSON content type and
+// accept, the user agent, the "api-sdk" line) and the given ones, one a line: "token TYPE TOKEN"
+// (the bearer line), "partner TOKEN", "basic USER:PASS", "proxy HOST:PORT", "proxy-auth
+// USER:PASS", "header NAME: VALUE" (after the library's lines), "user-agent VALUE", "accept
+// VALUE", "content-type VALUE", "no-profile" (none of the library's settings).
+void ApplySettings(THttpClient& client, const std::vector<std::string>& settings);
+
+// A client on a new in-memory channel, set up so.
 ProfiledClient MakeClient(const std::vector<std::string>& settings = {});
 
 }  // namespace tessora::test
