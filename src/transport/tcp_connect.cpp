@@ -31,13 +31,19 @@ platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int time
   const platform::SocketHandle socket = platform::OpenTcpSocket();
 
   auto pending = std::make_shared<PendingConnect>();
-  std::thread connector([pending, socket, address, portNumber] {
-    const int error = platform::ConnectSocket(socket, address, portNumber);
-    std::lock_guard<std::mutex> guard(pending->Lock);
-    pending->Error = error;
-    pending->Done = true;
-    pending->Finished.notify_all();
-  });
+  std::thread connector;
+  try {
+    connector = std::thread([pending, socket, address, portNumber] {
+      const int error = platform::ConnectSocket(socket, address, portNumber);
+      std::lock_guard<std::mutex> guard(pending->Lock);
+      pending->Error = error;
+      pending->Done = true;
+      pending->Finished.notify_all();
+    });
+  } catch (...) {
+    platform::CloseSocket(socket);
+    throw;
+  }
 
   const auto start = std::chrono::steady_clock::now();
   bool done;

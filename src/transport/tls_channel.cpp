@@ -139,7 +139,8 @@ void TTlsChannel::PrepareTls() {
 
 void TTlsChannel::ImportSystemRoots() {
   const openssl::Api* api = openssl::LoadOpenSsl();
-  const std::vector<std::string> roots = platform::SystemRootCertificates();
+  // Read once per process: enumerating the system store costs more than a handshake.
+  static const std::vector<std::string> roots = platform::SystemRootCertificates();
   if (roots.empty() || api->CtxGetCertStore == nullptr) return;
   openssl::CertStore* store = api->CtxGetCertStore(context_);
   if (store == nullptr) return;
@@ -352,7 +353,9 @@ int TTlsChannel::CheckError(int result) {
     case openssl::kErrorNone:
       return 0;
     case openssl::kErrorSyscall:
-      if (failure.Queued == 0) return SocketLayerCheck(failure.SocketError);
+      if (failure.SocketError != 0 || failure.Queued == 0) {
+        return SocketLayerCheck(failure.SocketError);
+      }
       RaiseFailure(u"", failure);
     default:
       RaiseFailure(u"", failure);

@@ -117,7 +117,8 @@ TEST(Resolution, LocalhostResolvesToLoopback) {
 
 TEST(Resolution, UnknownNameFailsAtOnceWithHostNotFound) {
   const Clock::time_point start = Clock::now();
-  for (const char16_t* name : {u"no-such-host.invalid", u"b\u00fccher.invalid"}) {
+  // Names with an empty label fail inside the resolver: no query leaves the machine.
+  for (const char16_t* name : {u"no-such-host..invalid", u"b\u00fccher..invalid"}) {
     try {
       ResolveIpv4(name);
       ADD_FAILURE() << "resolved";

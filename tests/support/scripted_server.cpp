@@ -117,6 +117,15 @@ void ServerConnection::Close() {
   CloseWithoutAlert();
 }
 
+void ServerConnection::Reset() {
+  if (ssl_ != nullptr) {
+    openssl::LoadOpenSsl()->Free(ssl_);
+    ssl_ = nullptr;
+  }
+  if (socket_ != platform::kNoSocket) ResetAndClose(socket_);
+  socket_ = platform::kNoSocket;
+}
+
 void ServerConnection::CloseWithoutAlert() {
   if (ssl_ != nullptr) {
     openssl::LoadOpenSsl()->Free(ssl_);

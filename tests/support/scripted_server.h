@@ -56,6 +56,8 @@ class ServerConnection {
   void Close();
   // Closes the TCP connection without a TLS closing alert.
   void CloseWithoutAlert();
+  // Resets the TCP connection (the peer's next receive fails with 10054).
+  void Reset();
   // Keeps the connection open, reading and writing nothing, for `ms` or until the server stops.
   void Hang(int ms);
   // Starts TLS on a plain connection (the server side of a handshake, as after a CONNECT tunnel);

@@ -52,4 +52,18 @@ platform::SocketHandle AcceptConnection(platform::SocketHandle listener, int tim
 #endif
 }
 
+void ResetAndClose(platform::SocketHandle socket) {
+  linger option{};
+  option.l_onoff = 1;
+  option.l_linger = 0;
+#if defined(_WIN32)
+  setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_LINGER,
+             reinterpret_cast<const char*>(&option), sizeof option);
+  closesocket(static_cast<SOCKET>(socket));
+#else
+  setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_LINGER, &option, sizeof option);
+  close(static_cast<int>(socket));
+#endif
+}
+
 }  // namespace tessora::test

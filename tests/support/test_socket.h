@@ -11,4 +11,7 @@ platform::SocketHandle ListenOnLoopback(int& port, int backlog = 16);
 // Accepts one connection, waiting at most timeoutMs; kNoSocket when none came.
 platform::SocketHandle AcceptConnection(platform::SocketHandle listener, int timeoutMs);
 
+// Closes the socket so that the connection is reset (SO_LINGER with a zero time-out, no shutdown).
+void ResetAndClose(platform::SocketHandle socket);
+
 }  // namespace tessora::test

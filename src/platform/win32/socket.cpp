@@ -48,6 +48,7 @@ IdnToAsciiFunction FindIdnToAscii() {
   return function;
 }
 
+// The name in its ASCII form; a name the system cannot convert cannot be found.
 std::wstring AsciiName(const std::u16string& host) {
   std::wstring name(host.begin(), host.end());
   bool ascii = true;
@@ -57,10 +58,10 @@ std::wstring AsciiName(const std::u16string& host) {
   IdnToAsciiFunction idnToAscii = FindIdnToAscii();
   if (idnToAscii == nullptr) return name;
   const int n = idnToAscii(0, name.c_str(), static_cast<int>(name.size()), nullptr, 0);
-  if (n <= 0) return name;
-  std::wstring converted(static_cast<std::size_t>(n), L'\0');
-  if (idnToAscii(0, name.c_str(), static_cast<int>(name.size()), converted.data(), n) != n) {
-    return name;
+  std::wstring converted(n > 0 ? static_cast<std::size_t>(n) : 0, L'\0');
+  if (n <= 0 ||
+      idnToAscii(0, name.c_str(), static_cast<int>(name.size()), converted.data(), n) != n) {
+    RaiseSocketError(kWsaHostNotFound);
   }
   return converted;
 }

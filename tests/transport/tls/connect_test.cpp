@@ -61,10 +61,11 @@ TEST_F(ConnectTest, RefusedConnectionRaisesTheSocketError) {
   EXPECT_FALSE(channel.Connected());
 }
 
+// (An empty label makes the name fail inside the resolver, without a query on the network.)
 TEST_F(ConnectTest, UnresolvableNameFailsAtOnce) {
   TTlsChannel channel;
   const test::Clock::time_point start = test::Clock::now();
-  const Error failure = FailureOf([&] { channel.Connect(u"no-such-host.invalid", 443, 20000); });
+  const Error failure = FailureOf([&] { channel.Connect(u"no-such-host..invalid", 443, 20000); });
   EXPECT_EQ(failure.Message(), u"Socket Error # 11001\r\nHost not found.");
   EXPECT_LT(ElapsedMs(start), 10000);
 }

@@ -206,6 +206,56 @@ TEST_F(TlsChannelTest, PeerEndingTheConnectionReadsAsZero) {
   }
 }
 
+TEST_F(TlsChannelTest, ResetByThePeerIsHandedToTheReader) {
+#if defined(_WIN32)
+  GTEST_SKIP()
+      << "under Wine the in-process peer's zero-linger close does not reset the connection";
+#endif
+  for (bool tls : {false, true}) {
+    ScriptedServer server(tls ? ScriptedServer::Tls : ScriptedServer::Plain,
+                          [](ServerConnection& c) {
+                            c.Write("partial");
+                            c.Reset();
+                          });
+    TTlsChannel channel;
+    Prepare(channel, "127.0.0.1", server.Port());
+    channel.SetPassThrough(!tls);
+    channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
+    ASSERT_TRUE(server.WaitForFinished(1));
+    char buffer[64];
+    int n = 0;
+    for (int reads = 0; reads < 100; ++reads) {
+      n = channel.Receive(buffer, sizeof buffer);
+      if (n <= 0) break;
+    }
+    ASSERT_LT(n, 0) << tls;
+    EXPECT_EQ(channel.CheckError(n), kSocketConnectionReset) << tls;
+  }
+}
+
+// Writing to a connection the peer has closed fails; it raises no signal that could end the host.
+TEST_F(TlsChannelTest, SendingToAClosedPeerFailsQuietly) {
+  for (bool tls : {true, false}) {
+    ScriptedServer server(tls ? ScriptedServer::Tls : ScriptedServer::Plain,
+                          [](ServerConnection& c) { c.CloseWithoutAlert(); });
+    TTlsChannel channel;
+    Prepare(channel, "127.0.0.1", server.Port());
+    channel.SetPassThrough(!tls);
+    channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
+    ASSERT_TRUE(server.WaitForFinished(1));
+    const std::string block(65536, 'x');
+    int n = 0;
+    for (int sends = 0; sends < 200 && n >= 0; ++sends) {
+      n = channel.Send(block.data(), static_cast<int>(block.size()));
+    }
+    ASSERT_LT(n, 0) << tls;
+    const int code = channel.CheckError(n);
+    EXPECT_TRUE(code == kSocketConnectionAborted || code == kSocketConnectionReset ||
+                code == kSocketShutdown)
+        << tls << " " << code;
+  }
+}
+
 TEST_F(TlsChannelTest, BufferedBytesCountAsReadable) {
   ScriptedServer server(ScriptedServer::Tls, [](ServerConnection& c) {
     c.Write("0123456789");
