@@ -56,10 +56,6 @@ with_wine() {
     echo "== creating the Wine prefix"
     wineboot --init >/dev/null 2>&1 || true
   fi
-  # Wine's services start with the first program that needs them (a socket, the desktop) and keep
-  # that program's output pipe open, so CTest would wait for that test until its time-out. Start
-  # them now, detached from any test.
-  wine wineboot >/dev/null 2>&1 </dev/null || true
   local rc=0
   "$@" || rc=$?
   wineserver -k || true
