@@ -118,10 +118,12 @@ TEST(ScriptedProxy, EmptyStatusLineLetsTlsRunThroughTheTunnel) {
   std::string apiRequest, proxyRequest;
   ScriptedServer api(ScriptedServer::Tls, [&](ServerConnection& c) {
     std::string request = c.ReadHead();
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      apiRequest = std::move(request);
+    }
     c.Write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
     c.Close();
-    std::lock_guard<std::mutex> guard(lock);
-    apiRequest = std::move(request);
   });
   ScriptedServer proxy(ScriptedServer::Plain, [&](ServerConnection& c) {
     std::string request = c.ReadHead();
@@ -137,6 +139,7 @@ TEST(ScriptedProxy, EmptyStatusLineLetsTlsRunThroughTheTunnel) {
   EXPECT_EQ(client->Get(LocalUrl(api.Port(), "items")), u"ok");
   EXPECT_EQ(client->ResponseText(), u"HTTP/1.1 200 OK");
   client.reset();
+  ASSERT_TRUE(api.WaitForFinished(1));
   ASSERT_TRUE(proxy.WaitForFinished(1));
   std::lock_guard<std::mutex> guard(lock);
   EXPECT_EQ(proxyRequest, ConnectHead(api.Port(), "1.1"));
