@@ -1,0 +1,46 @@
+// An ordered list of header lines, "Name: value", as composed for sending or as received.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessora {
+
+class THeaderList {
+ public:
+  std::size_t Count() const { return lines_.size(); }
+  const std::u16string& operator[](std::size_t index) const { return lines_[index]; }
+  const std::vector<std::u16string>& Lines() const { return lines_; }
+  bool Empty() const { return lines_.empty(); }
+  void Clear() { lines_.clear(); }
+
+  // Appends a raw line as it stands.
+  void AddLine(std::u16string line) { lines_.push_back(std::move(line)); }
+  // Appends "name: value".
+  void Add(std::u16string_view name, std::u16string_view value);
+  // Replaces the first line of that name (compared without regard to ASCII case) in place, or
+  // appends one.
+  void Set(std::u16string_view name, std::u16string_view value);
+
+  // The index of the first line whose name (the text before its first colon) is `name`.
+  std::ptrdiff_t IndexOfName(std::u16string_view name) const;
+  // The value of the first line named `name`: the text after the colon without leading and
+  // trailing blanks, with the lines that follow it and begin with a blank or a tab joined on with
+  // one blank. Empty when there is no such line.
+  std::u16string Value(std::u16string_view name) const;
+
+  // The name of a line: the text before its first colon (the whole line without one).
+  static std::u16string_view NameOf(std::u16string_view line);
+
+ private:
+  std::vector<std::u16string> lines_;
+};
+
+// Leading and trailing characters up to U+0020 (blanks and control characters) removed.
+std::u16string_view TrimText(std::u16string_view text);
+std::u16string_view TrimLeftText(std::u16string_view text);
+std::u16string_view TrimRightText(std::u16string_view text);
+
+}  // namespace tessora

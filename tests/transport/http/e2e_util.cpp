@@ -1,0 +1,31 @@
+#include "e2e_util.h"
+
+#include <fstream>
+
+#include "client_profile.h"
+#include "platform/text.h"
+#include "transport/tls_channel.h"
+
+namespace tessora::test {
+
+std::unique_ptr<THttpClient> MakeTlsClient(const std::vector<std::string>& settings) {
+  auto channel = std::make_unique<TTlsChannel>();
+  channel->SetSSLVersions(sslvTLSv1_2);
+  auto client = std::make_unique<THttpClient>(std::move(channel));
+  ApplySettings(*client, settings);
+  return client;
+}
+
+int PeerPort(const std::string& name) {
+  // The tests run in the build's bin directory; the fixtures keep their peers beside it.
+  std::ifstream in("../tests/peers/" + name + "/port");
+  int port = 0;
+  in >> port;
+  return port;
+}
+
+std::u16string LocalUrl(int port, const std::string& route) {
+  return AsciiToText("https://127.0.0.1:" + std::to_string(port) + "/api.tessora.net/v1/" + route);
+}
+
+}  // namespace tessora::test
