@@ -116,18 +116,31 @@ int BioCreate(BIO* bio) {
   return 1;
 }
 
-BIO_METHOD* SocketBioMethod() {
-  static BIO_METHOD* const method = [] {
-    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "tessora socket");
-    if (m != nullptr) {
-      BIO_meth_set_write(m, &BioWrite);
-      BIO_meth_set_read(m, &BioRead);
-      BIO_meth_set_ctrl(m, &BioCtrl);
-      BIO_meth_set_create(m, &BioCreate);
+// The method table of our socket BIO, made on first use and freed when the library unloads (its
+// static destructors run then), so that unloading leaves nothing of ours in OpenSSL's heap.
+class SocketBio {
+ public:
+  SocketBio()
+      : method_(BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "tessora socket")) {
+    if (method_ != nullptr) {
+      BIO_meth_set_write(method_, &BioWrite);
+      BIO_meth_set_read(method_, &BioRead);
+      BIO_meth_set_ctrl(method_, &BioCtrl);
+      BIO_meth_set_create(method_, &BioCreate);
     }
-    return m;
-  }();
-  return method;
+  }
+  ~SocketBio() { BIO_meth_free(method_); }
+  SocketBio(const SocketBio&) = delete;
+  SocketBio& operator=(const SocketBio&) = delete;
+  BIO_METHOD* Method() const { return method_; }
+
+ private:
+  BIO_METHOD* method_;
+};
+
+BIO_METHOD* SocketBioMethod() {
+  static const SocketBio bio;
+  return bio.Method();
 }
 
 int SetFd(Connection* ssl, int fd) {

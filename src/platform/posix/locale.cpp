@@ -48,16 +48,30 @@ std::u16string Format(const std::string& pattern, const DateTimeParts& p) {
   return Utf8ToText(std::string_view(buffer, n));
 }
 
-// A locale whose character classes are Unicode's, for case mapping; none when not installed.
-locale_t CaseLocale() {
-  static const locale_t loc = [] {
-    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    if (l == static_cast<locale_t>(nullptr)) {
-      l = newlocale(LC_CTYPE_MASK, "en_US.UTF-8", static_cast<locale_t>(nullptr));
+// A locale whose character classes are Unicode's, for case mapping; none when not installed. It is
+// freed with the library's static objects when the library unloads.
+class CaseMappingLocale {
+ public:
+  CaseMappingLocale() {
+    locale_ = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (locale_ == static_cast<locale_t>(nullptr)) {
+      locale_ = newlocale(LC_CTYPE_MASK, "en_US.UTF-8", static_cast<locale_t>(nullptr));
     }
-    return l;
-  }();
-  return loc;
+  }
+  ~CaseMappingLocale() {
+    if (locale_ != static_cast<locale_t>(nullptr)) freelocale(locale_);
+  }
+  CaseMappingLocale(const CaseMappingLocale&) = delete;
+  CaseMappingLocale& operator=(const CaseMappingLocale&) = delete;
+  locale_t Get() const { return locale_; }
+
+ private:
+  locale_t locale_;
+};
+
+locale_t CaseLocale() {
+  static const CaseMappingLocale loc;
+  return loc.Get();
 }
 
 char16_t UpperUnit(char16_t c, locale_t loc) {
