@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "api/host_text.h"
+#include "api/service.h"
 #include "api/thread_settings.h"
 #include "platform/export.h"
 #include "platform/host_failure.h"
@@ -59,6 +60,16 @@ TESSORA_EXPORT void TESSORANET_CALL ConfigureProxy(const char* ProxyServer, int 
     settings.ProxyPort = ProxyPort;
     settings.ProxyUserName = HostText(ProxyUserName);
     settings.ProxyPassword = HostText(ProxyPassword);
+  });
+}
+
+TESSORA_EXPORT char* TESSORANET_CALL TessoraNet(const char* EndPointOperation,
+                                                const char* Parameters,
+                                                const char* OptionalParameters, const char* Body) {
+  return RunExport([&] {
+    return tessora::NewResultBuffer(
+        tessora::TessoraNetService(HostText(EndPointOperation), HostText(Parameters),
+                                   HostText(OptionalParameters), HostText(Body)));
   });
 }
 

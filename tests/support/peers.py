@@ -91,6 +91,15 @@ http {{
       sub_filter '"x"' '"chunked"';
       return 200 '{{"x":"\u00e9"}}';
     }}
+    # A token response, for the token request of the end-to-end tests.
+    location = /api.tessora.net/v1/oauth/token {{
+      default_type "application/json; charset=utf-8";
+      return 200 '{{"access_token":"nginx-token","token_type":"Bearer","expires_in":3600}}';
+    }}
+    # A redirect, which the library does not follow.
+    location = /api.tessora.net/v1/moved {{
+      return 302 /api.tessora.net/v1/json;
+    }}
     location = /api.tessora.net/v1/created {{
       default_type application/json;
       return 201 '{{"created":true}}';

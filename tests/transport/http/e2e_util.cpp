@@ -1,7 +1,5 @@
 #include "e2e_util.h"
 
-#include <fstream>
-
 #include "client_profile.h"
 #include "platform/text.h"
 #include "transport/tls_channel.h"
@@ -14,14 +12,6 @@ std::unique_ptr<THttpClient> MakeTlsClient(const std::vector<std::string>& setti
   auto client = std::make_unique<THttpClient>(std::move(channel));
   ApplySettings(*client, settings);
   return client;
-}
-
-int PeerPort(const std::string& name) {
-  // The tests run in the build's bin directory; the fixtures keep their peers beside it.
-  std::ifstream in("../tests/peers/" + name + "/port");
-  int port = 0;
-  in >> port;
-  return port;
 }
 
 std::u16string LocalUrl(int port, const std::string& route) {

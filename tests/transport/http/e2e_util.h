@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/peers.h"
 #include "transport/http_client.h"
 
 namespace tessora::test {
@@ -12,9 +13,6 @@ namespace tessora::test {
 // A client on a TLS channel restricted to TLS 1.2, set up as the library sets up every client
 // (see ApplySettings).
 std::unique_ptr<THttpClient> MakeTlsClient(const std::vector<std::string>& settings = {});
-
-// The port of a real peer that the CTest fixtures started (tests/support/peers.py), or 0.
-int PeerPort(const std::string& name);
 
 // "https://127.0.0.1:<port>/api.tessora.net/v1/<route>".
 std::u16string LocalUrl(int port, const std::string& route);

@@ -17,10 +17,6 @@
 namespace tessora::test {
 namespace {
 
-// The authenticating proxy's credentials, as tests/transport/http/CMakeLists.txt gives them.
-constexpr char kProxyUser[] = "tessora";
-constexpr char kProxyPassword[] = "proxy-secret";
-
 class Peers : public ::testing::Test {
  protected:
   void SetUp() override {
