@@ -110,20 +110,45 @@ std::u16string BytesToText(std::string_view bytes) {
   return out;
 }
 
-std::string TextToBytes(std::u16string_view text) {
-  std::string out(text.size(), '\0');
+namespace {
+
+// One byte per character: characters up to `highest` as themselves, any other as "?" (a
+// surrogate pair is one character, so one "?").
+std::string TextToSingleBytes(std::u16string_view text, char16_t highest) {
+  std::string out;
+  out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    out[i] = text[i] <= 0xFF ? static_cast<char>(text[i]) : '?';
+    const char16_t c = text[i];
+    if (c <= highest) {
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
+    out.push_back('?');
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      ++i;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string TextToBytes(std::u16string_view text) {
+  return TextToSingleBytes(text, 0xFF);
+}
+
+std::u16string AsciiBytesToText(std::string_view bytes) {
+  std::u16string out(bytes.size(), u'\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    out[i] = b < 0x80 ? static_cast<char16_t>(b) : kReplacement;
   }
   return out;
 }
 
 std::string TextToAscii(std::u16string_view text) {
-  std::string out(text.size(), '\0');
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    out[i] = text[i] <= 0x7F ? static_cast<char>(text[i]) : '?';
-  }
-  return out;
+  return TextToSingleBytes(text, 0x7F);
 }
 
 std::u16string AsciiToText(std::string_view ascii) {

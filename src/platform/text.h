@@ -14,9 +14,13 @@ std::string TextToUtf8(std::u16string_view text);
 
 // Each byte becomes the character with the same number (the ISO-8859-1 mapping).
 std::u16string BytesToText(std::string_view bytes);
-// Each character up to U+00FF becomes one byte of that value, any other character "?".
+// Each character up to U+00FF becomes one byte of that value, any other character "?" (a
+// surrogate pair is one character).
 std::string TextToBytes(std::u16string_view text);
-// Each character up to U+007F becomes one byte, any other character "?".
+// Each byte up to 0x7F becomes the character with the same number, any other byte U+FFFD.
+std::u16string AsciiBytesToText(std::string_view bytes);
+// Each character up to U+007F becomes one byte, any other character "?" (a surrogate pair is one
+// character).
 std::string TextToAscii(std::u16string_view text);
 
 // Plain ASCII text as library text (for literals and numbers).

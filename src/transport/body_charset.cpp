@@ -38,15 +38,6 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
-std::u16string AsciiText(std::string_view bytes) {
-  std::u16string text(bytes.size(), u'\0');
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const auto b = static_cast<unsigned char>(bytes[i]);
-    text[i] = b < 0x80 ? static_cast<char16_t>(b) : u'\uFFFD';
-  }
-  return text;
-}
-
 // Reads the attributes of a tag from `pos` (just after its name) to its ">", the charset a meta
 // element declares by its charset attribute or by http-equiv="Content-Type" with a content value.
 std::u16string MetaCharSet(std::string_view body, std::size_t pos) {
@@ -86,8 +77,9 @@ std::u16string MetaCharSet(std::string_view body, std::size_t pos) {
     if (name == "http-equiv" && httpEquiv.empty()) httpEquiv = Lower(value);
     if (name == "content" && content.empty()) content = value;
   }
-  if (!charset.empty()) return std::u16string(TrimText(AsciiText(charset)));
-  if (httpEquiv == "content-type") return ContentTypeParameter(AsciiText(content), u"charset");
+  if (!charset.empty()) return std::u16string(TrimText(AsciiBytesToText(charset)));
+  if (httpEquiv == "content-type")
+    return ContentTypeParameter(AsciiBytesToText(content), u"charset");
   return {};
 }
 
@@ -150,7 +142,7 @@ std::u16string XmlCharSet(std::string_view body) {
           const char quote = declaration[pos++];
           const std::size_t end = declaration.find(quote, pos);
           if (end != std::string_view::npos && end > pos) {
-            return AsciiText(declaration.substr(pos, end - pos));
+            return AsciiBytesToText(declaration.substr(pos, end - pos));
           }
         }
       }

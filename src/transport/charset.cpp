@@ -40,15 +40,6 @@ std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian) {
   return text;
 }
 
-std::u16string DecodeAscii(std::string_view bytes) {
-  std::u16string text(bytes.size(), u'\0');
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const auto b = static_cast<unsigned char>(bytes[i]);
-    text[i] = b < 0x80 ? static_cast<char16_t>(b) : u'\uFFFD';
-  }
-  return text;
-}
-
 int Base64Value(unsigned char c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
   if (c >= 'a' && c <= 'z') return c - 'a' + 26;
@@ -131,7 +122,7 @@ std::u16string BodyToText(std::string_view bytes, std::u16string_view charSet) {
     case kUtf16Be:
       return DecodeUtf16(bytes, true);
     case kUsAscii:
-      return DecodeAscii(bytes);
+      return AsciiBytesToText(bytes);
     default:
       if (std::optional<std::u16string> text = platform::CodePageToText(codePage, bytes)) {
         return *std::move(text);

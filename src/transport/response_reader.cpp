@@ -61,7 +61,7 @@ void ReadHeaderLines(TConnection& connection, THeaderList& lines) {
     // The connection closing inside the block ends it; the reader has already closed its side.
     if (!line || line->empty()) return;
     if (++count > kMaxHeaderLines) Raise(u"Max header lines exceeded.");
-    lines.AddLine(HeadLineToText(*line));
+    lines.AddLine(AsciiBytesToText(*line));
   }
 }
 
@@ -97,20 +97,11 @@ void ReadMultipart(TConnection& connection, THttpResponse& response) {
 
 }  // namespace
 
-std::u16string HeadLineToText(std::string_view bytes) {
-  std::u16string text(bytes.size(), u'\0');
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const unsigned char b = static_cast<unsigned char>(bytes[i]);
-    text[i] = b < 0x80 ? static_cast<char16_t>(b) : u'\uFFFD';
-  }
-  return text;
-}
-
 void ReadResponseHead(TConnection& connection, THttpResponse& response, bool tunnelAnswer) {
   const std::optional<std::string> statusLine = connection.ReadLine();
   if (!statusLine) Raise(u"Connection Closed Gracefully.");
   response.ClearHead();
-  response.ResponseText = HeadLineToText(*statusLine);
+  response.ResponseText = AsciiBytesToText(*statusLine);
   if (tunnelAnswer && response.ResponseText.empty()) {
     response.ResponseText = u"HTTP/1.0 200 OK";
     response.RawHeaders.Add(u"Connection", u"close");

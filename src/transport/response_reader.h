@@ -23,9 +23,6 @@ inline constexpr int kMaxInterimResponses = 16;
 // How long a 3xx answer may keep its body waiting before the reader gives up on it.
 inline constexpr int kRedirectBodyWaitMs = 5000;
 
-// A line of the response head as text: ASCII as it stands, every byte above 0x7F as U+FFFD.
-std::u16string HeadLineToText(std::string_view bytes);
-
 // Reads the status line into ResponseText and the header block into RawHeaders, and takes the
 // values of the headers. "Connection Closed Gracefully." when the connection ends before a status
 // line. For a proxy's answer to a tunnel request an empty status line stands for

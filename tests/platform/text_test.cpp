@@ -38,6 +38,10 @@ TEST(SingleByteText, MapsBytesAndFallsBackToQuestionMarks) {
   EXPECT_EQ(BytesToText(std::string("\x00\x7F\x80\xFF", 4)), std::u16string(u"\0\x7F\x80\xFF", 4));
   EXPECT_EQ(TextToBytes(u"\u00E7\u0100z"), "\xE7?z");
   EXPECT_EQ(TextToAscii(u"\u00E7\u007Fz"), "?\x7Fz");
+  // A character outside the BMP is one character: one "?"; a lone surrogate is one too.
+  EXPECT_EQ(TextToAscii(u"a\U0001F600b"), "a?b");
+  EXPECT_EQ(TextToBytes(u"\U0001F600\u00E9"), "?\xE9");
+  EXPECT_EQ(TextToAscii(std::u16string(1, u'\xDC00') + u"x"), "?x");
 }
 
 TEST(AsciiCase, ChangesOnlyAsciiLetters) {
