@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/time_stamp_formats.h"
+
 namespace tessora::platform {
 namespace {
 
@@ -24,12 +26,7 @@ TEST(UpperCase, KeepsTheLength) {
 }
 
 TEST(TimeStampFormats, FollowTheFormatsInForce) {
-  InitLocaleFormats();
-#if defined(_WIN32)
-  SetLocaleFormatsForTesting(u"dd/MM/yyyy", u"HH:mm:ss");
-#else
-  SetLocaleFormatsForTesting(u"%d/%m/%Y", u"%H:%M:%S");
-#endif
+  test::UseDayMonthYearTimeStamps();
   const DateTimeParts parts{2025, 12, 8, 10, 35, 12, 0};
   EXPECT_EQ(FormatShortDate(parts), u"08/12/2025");
   EXPECT_EQ(FormatLongTime(parts), u"10:35:12");

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/time_stamp_formats.h"
+
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/locale.h"
@@ -39,24 +41,15 @@ TDateTime FixedClock() {
 class TrafficLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::InitLocaleFormats();
-#if defined(_WIN32)
-    platform::SetLocaleFormatsForTesting(u"dd/MM/yyyy", u"HH:mm:ss");
-#else
-    platform::SetLocaleFormatsForTesting(u"%d/%m/%Y", u"%H:%M:%S");
-#endif
+    test::UseDayMonthYearTimeStamps();
     g_now = *EncodeDateTime({2025, 12, 8, 10, 35, 12, 0});
     platform::SetTestClock(&FixedClock);
     log_.SetFilename((dir_ / "Call Logs.txt").u16string());
     log_.SetActive(true);
   }
-  void TearDown() override {
-    platform::SetTestClock(nullptr);
-  }
+  void TearDown() override { platform::SetTestClock(nullptr); }
 
-  std::string Contents() {
-    return ReadFileBytes(dir_ / "Call Logs.txt");
-  }
+  std::string Contents() { return ReadFileBytes(dir_ / "Call Logs.txt"); }
 
   TempDir dir_;
   TTrafficLog log_;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/time_stamp_formats.h"
+
 #include "client_profile.h"
 #include "platform/clock.h"
 #include "platform/error.h"
@@ -265,22 +267,13 @@ class ExchangeLog : public ::testing::Test {
  protected:
   static TDateTime Clock() { return *EncodeDateTime({2025, 12, 8, 10, 35, 12, 0}); }
   void SetUp() override {
-    platform::InitLocaleFormats();
-#if defined(_WIN32)
-    platform::SetLocaleFormatsForTesting(u"dd/MM/yyyy", u"HH:mm:ss");
-#else
-    platform::SetLocaleFormatsForTesting(u"%d/%m/%Y", u"%H:%M:%S");
-#endif
+    UseDayMonthYearTimeStamps();
     platform::SetTestClock(&Clock);
     log_.SetFilename((dir_ / "Call Logs.txt").u16string());
     log_.SetActive(true);
   }
-  void TearDown() override {
-    platform::SetTestClock(nullptr);
-  }
-  std::string Contents() {
-    return ReadFileBytes(dir_ / "Call Logs.txt");
-  }
+  void TearDown() override { platform::SetTestClock(nullptr); }
+  std::string Contents() { return ReadFileBytes(dir_ / "Call Logs.txt"); }
 
   TempDir dir_;
   TTrafficLog log_;

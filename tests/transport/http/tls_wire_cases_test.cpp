@@ -71,21 +71,7 @@ TEST_P(TlsWireCaseTest, Exchange) {
 
   std::unique_ptr<THttpClient> client = MakeTlsClient(wire.Setup);
   const std::u16string url = Utf8ToText("https://" + local + "/" + wire.Url.substr(24));
-  std::u16string result;
-  std::optional<Error> failure;
-  try {
-    if (wire.Method == "GET") {
-      result = client->Get(url);
-    } else if (wire.Method == "DELETE") {
-      result = client->Delete(url);
-    } else if (wire.Method == "POST") {
-      result = client->Post(url, wire.Body);
-    } else {
-      result = client->Put(url, wire.Body);
-    }
-  } catch (const Error& error) {
-    failure = error;
-  }
+  const WireOutcome outcome = CallWire(*client, wire, url);
   const std::u16string responseText = client->ResponseText();
   client.reset();
   ASSERT_TRUE(server.WaitForFinished(1));
@@ -95,29 +81,10 @@ TEST_P(TlsWireCaseTest, Exchange) {
     EXPECT_EQ(received,
               ReplaceAll(*wire.Request, "Host: api.tessora.net\r\n", "Host: " + local + "\r\n"));
   }
-  if (wire.Error) {
-    ASSERT_TRUE(failure.has_value()) << "no failure; result: " << TextToUtf8(result);
-    EXPECT_EQ(TextToUtf8(failure->Message()), *wire.Error);
-  } else if (failure) {
-    ADD_FAILURE() << "failure: " << failure->what();
-  }
-  if (wire.Result) {
-    EXPECT_EQ(TextToUtf8(result), *wire.Result);
-  }
-  if (wire.ResponseText) {
-    EXPECT_EQ(TextToUtf8(responseText), *wire.ResponseText);
-  }
+  ExpectWireOutcome(wire, outcome, responseText);
 }
 
-std::string CaseName(const ::testing::TestParamInfo<WireCase>& info) {
-  std::string name;
-  for (const char c : info.param.Name) {
-    name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  }
-  return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, TlsWireCaseTest, ::testing::ValuesIn(TlsCases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Cases, TlsWireCaseTest, ::testing::ValuesIn(TlsCases()), WireCaseName);
 
 }  // namespace
 }  // namespace tessora::test

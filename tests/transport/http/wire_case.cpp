@@ -1,6 +1,11 @@
 #include "wire_case.h"
 
+#include <gtest/gtest.h>
+
+#include "platform/text.h"
+
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -186,6 +191,51 @@ std::vector<WireCase> LoadWireCases(const std::string& directory) {
     finishSection();
   }
   return cases;
+}
+
+std::string WireCaseName(const ::testing::TestParamInfo<WireCase>& info) {
+  std::string name;
+  for (const char c : info.param.Name) {
+    name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  }
+  return name;
+}
+
+WireOutcome CallWire(THttpClient& client, const WireCase& wire, const std::u16string& url) {
+  WireOutcome outcome;
+  try {
+    if (wire.Method == "GET") {
+      outcome.Result = client.Get(url);
+    } else if (wire.Method == "DELETE") {
+      outcome.Result = client.Delete(url);
+    } else if (wire.Method == "POST") {
+      outcome.Result = client.Post(url, wire.Body);
+    } else if (wire.Method == "PUT") {
+      outcome.Result = client.Put(url, wire.Body);
+    } else {
+      ADD_FAILURE() << "unknown method " << wire.Method;
+    }
+  } catch (const Error& error) {
+    outcome.Failure = error;
+  }
+  return outcome;
+}
+
+void ExpectWireOutcome(const WireCase& wire, const WireOutcome& outcome,
+                       const std::u16string& responseText) {
+  if (wire.Error) {
+    ASSERT_TRUE(outcome.Failure.has_value())
+        << "no failure; result: " << TextToUtf8(outcome.Result);
+    EXPECT_EQ(TextToUtf8(outcome.Failure->Message()), *wire.Error);
+  } else if (outcome.Failure) {
+    ADD_FAILURE() << "failure: " << outcome.Failure->what();
+  }
+  if (wire.Result) {
+    EXPECT_EQ(TextToUtf8(outcome.Result), *wire.Result);
+  }
+  if (wire.ResponseText) {
+    EXPECT_EQ(TextToUtf8(responseText), *wire.ResponseText);
+  }
 }
 
 }  // namespace tessora::test

@@ -27,6 +27,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "platform/error.h"
+#include "transport/http_client.h"
+
 namespace tessora::test {
 
 struct WireReply {
@@ -62,5 +67,21 @@ std::string Unescape(const std::string& text);
 
 // Every case of every file in the directory, in file-name order.
 std::vector<WireCase> LoadWireCases(const std::string& directory);
+
+// The case's name as a test name (letters and digits kept, everything else "_").
+std::string WireCaseName(const ::testing::TestParamInfo<WireCase>& info);
+
+// What the call of a case gave: the result text, or the failure.
+struct WireOutcome {
+  std::u16string Result;
+  std::optional<Error> Failure;
+};
+
+// Performs the case's call (its method, its body) on `client` with `url`.
+WireOutcome CallWire(THttpClient& client, const WireCase& wire, const std::u16string& url);
+
+// Checks the failure, the result text and the status line afterwards against the case.
+void ExpectWireOutcome(const WireCase& wire, const WireOutcome& outcome,
+                       const std::u16string& responseText);
 
 }  // namespace tessora::test

@@ -59,23 +59,7 @@ TEST_P(WireCaseTest, Exchange) {
   profiled.Channel->AddConnection(script);
 
   const std::u16string url = Utf8ToText(wire.Url);
-  std::u16string result;
-  std::optional<Error> failure;
-  try {
-    if (wire.Method == "GET") {
-      result = client.Get(url);
-    } else if (wire.Method == "DELETE") {
-      result = client.Delete(url);
-    } else if (wire.Method == "POST") {
-      result = client.Post(url, wire.Body);
-    } else if (wire.Method == "PUT") {
-      result = client.Put(url, wire.Body);
-    } else {
-      FAIL() << "unknown method " << wire.Method;
-    }
-  } catch (const Error& error) {
-    failure = error;
-  }
+  const WireOutcome outcome = CallWire(client, wire, url);
 
   if (wire.ProxyRequest) {
     EXPECT_EQ(Visible(profiled.Channel->PlainSent()), Visible(*wire.ProxyRequest));
@@ -85,33 +69,14 @@ TEST_P(WireCaseTest, Exchange) {
   if (wire.Request) {
     EXPECT_EQ(Visible(profiled.Channel->TlsSent()), Visible(*wire.Request));
   }
-  if (wire.Error) {
-    ASSERT_TRUE(failure.has_value()) << "no failure; result: " << TextToUtf8(result);
-    EXPECT_EQ(TextToUtf8(failure->Message()), *wire.Error);
-  } else if (failure) {
-    ADD_FAILURE() << "failure: " << failure->what();
-  }
-  if (wire.Result) {
-    EXPECT_EQ(TextToUtf8(result), *wire.Result);
-  }
-  if (wire.ResponseText) {
-    EXPECT_EQ(TextToUtf8(client.ResponseText()), *wire.ResponseText);
-  }
+  ExpectWireOutcome(wire, outcome, client.ResponseText());
   if (wire.Events) {
     EXPECT_EQ(profiled.Channel->Events(), *wire.Events);
   }
 }
 
-std::string CaseName(const ::testing::TestParamInfo<WireCase>& info) {
-  std::string name;
-  for (const char c : info.param.Name) {
-    name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  }
-  return name;
-}
-
 INSTANTIATE_TEST_SUITE_P(Cases, WireCaseTest, ::testing::ValuesIn(LoadWireCases("http_cases")),
-                         CaseName);
+                         WireCaseName);
 
 }  // namespace
 }  // namespace tessora::test
