@@ -82,14 +82,10 @@ TEST_F(ConnectTest, ConnectErrorsOfAClosedSocketCarryTheTextAlone) {
             u"Socket Error # 10065\r\nNo route to host.");
 }
 
-struct TimeOutCase {
-  int TimeoutMs;
-};
-
 class ConnectTimeOut : public ConnectTest, public ::testing::WithParamInterface<int> {};
 
-// A connect that never finishes ends at the time-out, overshooting by less than one polling step
-// (plus scheduling slack).
+// A connect that never finishes ends at the time-out, not before it and not much after it: one
+// polling step plus generous slack for a loaded machine (the runs under the sanitizers and Wine).
 TEST_P(ConnectTimeOut, EndsWithinOnePollingStep) {
   const int timeout = GetParam();
   platform::InjectFault(platform::Fault::Connect, platform::kHangingConnect);
@@ -99,7 +95,7 @@ TEST_P(ConnectTimeOut, EndsWithinOnePollingStep) {
   const long long elapsed = ElapsedMs(start);
   EXPECT_EQ(failure.Message(), u"Connect timed out.");
   EXPECT_GE(elapsed, timeout);
-  EXPECT_LT(elapsed, timeout + kConnectPollStepMs + 250);
+  EXPECT_LT(elapsed, timeout + kConnectPollStepMs + 1000);
   EXPECT_FALSE(channel.Connected());
 }
 
