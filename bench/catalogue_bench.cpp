@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/uTessoraTools.h"
+#include "base/text.h"
+#include "catalogue/catalogue.h"
 #include "platform/codepage.h"
-#include "platform/text.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "http/client.h"
 #include "support/memory_channel.h"
-#include "transport/http_client.h"
 
 namespace {
 

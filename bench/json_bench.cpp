@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "base/text.h"
 #include "json/json.h"
-#include "platform/text.h"
 
 namespace {
 

@@ -26,3 +26,5 @@ if(WIN32)
   target_compile_definitions(tessora_options INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX
     _WIN32_WINNT=0x0601 UNICODE _UNICODE)
 endif()
+# The API host suffix, for the library and for the tools and tests that play its server.
+target_compile_definitions(tessora_options INTERFACE TESSORA_API_HOST="${TESSORA_API_HOST}")

@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "platform/error.h"
+#include "base/error.h"
+#include "http/charset/charset.h"
+#include "http/client.h"
 #include "support/memory_channel.h"
-#include "transport/charset.h"
-#include "transport/http_client.h"
 
 using tessora::test::MemoryChannel;
 using tessora::test::PeerEnd;

@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/error.h"
+#include "base/text.h"
 #include "json/json.h"
-#include "platform/error.h"
-#include "platform/text.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ bool ReadsOrRefuses(Getter&& getter) {
 }
 
 bool IsDate(TDataType kind) {
-  return kind == TDataType::dtDateTime || kind == TDataType::dtDate || kind == TDataType::dtTime;
+  return kind == TDataType::kDateTime || kind == TDataType::kDate || kind == TDataType::kTime;
 }
 
 void Walk(TJsonObject object, int depth) {
@@ -71,8 +71,8 @@ void Walk(TJsonObject object, int depth) {
     }
     std::u16string text;
     const bool isText = ReadsOrRefuses([&] { text = object.GetString(name); });
-    Check(isText == (kind == TDataType::dtString || kind == TDataType::dtNull ||
-                     kind == TDataType::dtNil || IsDate(kind)));
+    Check(isText == (kind == TDataType::kString || kind == TDataType::kNull ||
+                     kind == TDataType::kNil || IsDate(kind)));
     if (IsDate(kind)) {
       // The normalised text of a date reads back as the same date.
       const TJsonObject again = tessora::ParseJsonObject(u"{\"d\":\"" + text + u"\"}");
@@ -80,13 +80,13 @@ void Walk(TJsonObject object, int depth) {
     }
     const bool isInteger = ReadsOrRefuses([&] { object.GetInteger(name); });
     Check(isInteger ==
-          (kind == TDataType::dtInteger || kind == TDataType::dtNull || kind == TDataType::dtNil));
+          (kind == TDataType::kInteger || kind == TDataType::kNull || kind == TDataType::kNil));
 
     TJsonObject child;
     const bool isObject = ReadsOrRefuses([&] { child = member.AsObject(); });
-    Check(isObject == (kind == TDataType::dtObject || kind == TDataType::dtNil));
-    Check(child.IsEmpty() == (kind != TDataType::dtObject));
-    if (kind == TDataType::dtObject) {
+    Check(isObject == (kind == TDataType::kObject || kind == TDataType::kNil));
+    Check(child.IsEmpty() == (kind != TDataType::kObject));
+    if (kind == TDataType::kObject) {
       Check(object.GetObject(name).Data() == child.Data());
       Walk(child, depth + 1);
     }

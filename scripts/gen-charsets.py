@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Generates src/transport/charset_table.inc from the IANA character-set registry.
+"""Generates src/http/charset/charset_table.inc from the IANA character-set registry.
 
 Every registered name and alias becomes one entry, mapped to the Windows code page that carries
 that character set, or to 0 when Windows has none. Run from the repository root:
 
-    scripts/gen-charsets.py /path/to/iana-character-sets.csv > src/transport/charset_table.inc
+    scripts/gen-charsets.py /path/to/iana-character-sets.csv > src/http/charset/charset_table.inc
 """
 import csv
 import sys

@@ -2,14 +2,14 @@
 #include "api/lifecycle.h"
 
 #include "api/thread_settings.h"
+#include "base/error.h"
+#include "http/client.h"
+#include "http/traffic_log.h"
+#include "net/openssl/binding.h"
 #include "platform/codepage.h"
-#include "platform/error.h"
 #include "platform/library_entry.h"
 #include "platform/locale.h"
 #include "platform/thread_storage.h"
-#include "transport/http_client.h"
-#include "transport/openssl_api.h"
-#include "transport/traffic_log.h"
 
 namespace tessora {
 

@@ -1,11 +1,11 @@
 #include "api/service.h"
 
+#include "api/request.h"
 #include "api/thread_settings.h"
-#include "catalogue/uTessoraTools.h"
+#include "base/text.h"
+#include "catalogue/catalogue.h"
 #include "json/json.h"
 #include "platform/clock.h"
-#include "platform/text.h"
-#include "transport/tessora_request.h"
 
 namespace tessora {
 
@@ -15,13 +15,13 @@ std::u16string Send(const TTessoraConfigItem& endpoint, const TParameterList& pa
                     const TParameterList& optionalParams, const std::u16string& body,
                     bool needsOauth) {
   switch (endpoint.Method) {
-    case THttpMethod::hmGet:
+    case THttpMethod::kGet:
       return TessoraGet(endpoint.EndPoint, params, optionalParams);
-    case THttpMethod::hmPost:
+    case THttpMethod::kPost:
       return TessoraPost(endpoint.EndPoint, body, params, optionalParams, needsOauth);
-    case THttpMethod::hmPut:
+    case THttpMethod::kPut:
       return TessoraPut(endpoint.EndPoint, body, params, optionalParams);
-    case THttpMethod::hmDelete:
+    case THttpMethod::kDelete:
       return TessoraDelete(endpoint.EndPoint, params, optionalParams);
   }
   return {};

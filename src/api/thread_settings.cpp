@@ -3,11 +3,11 @@
 #include <mutex>
 #include <vector>
 
+#include "base/error.h"
+#include "http/client.h"
+#include "http/traffic_log.h"
 #include "platform/clock.h"
-#include "platform/error.h"
 #include "platform/thread_storage.h"
-#include "transport/http_client.h"
-#include "transport/traffic_log.h"
 
 namespace tessora {
 

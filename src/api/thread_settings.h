@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/datetime.h"
+#include "base/datetime.h"
 
 namespace tessora {
 

@@ -1,7 +1,7 @@
 // The bytes of an endpoint file as text.
-#include "catalogue/uTessoraTools.h"
+#include "base/text.h"
+#include "catalogue/catalogue.h"
 #include "platform/codepage.h"
-#include "platform/text.h"
 
 namespace tessora {
 

@@ -1,5 +1,5 @@
 // Lines of text and the parameter lists made from the host's name=value blocks.
-#include "catalogue/uTessoraTools.h"
+#include "catalogue/catalogue.h"
 #include "platform/locale.h"
 
 namespace tessora {
@@ -24,12 +24,12 @@ std::vector<std::u16string> SplitLines(std::u16string_view text) {
 }
 
 std::u16string_view TParameterList::Name(std::size_t index) const {
-  const std::u16string_view line = FLines[index];
+  const std::u16string_view line = lines_[index];
   return line.substr(0, line.find(u'='));
 }
 
 std::u16string TParameterList::Value(std::u16string_view name) const {
-  for (const std::u16string& line : FLines) {
+  for (const std::u16string& line : lines_) {
     const std::size_t equals = line.find(u'=');
     if (equals == std::u16string::npos) continue;
     if (platform::SameTextIgnoreCase(std::u16string_view(line).substr(0, equals), name)) {

@@ -1,7 +1,7 @@
 // Route placeholders and the query string.
-#include "catalogue/uTessoraTools.h"
+#include "base/text.h"
+#include "catalogue/catalogue.h"
 #include "platform/locale.h"
-#include "platform/text.h"
 
 namespace tessora {
 

@@ -11,17 +11,17 @@
 namespace tessora {
 
 enum class TDataType {
-  dtNil,  // a member written without a value
-  dtNull,
-  dtObject,
-  dtArray,
-  dtString,
-  dtInteger,
-  dtFloat,
-  dtBoolean,
-  dtDateTime,
-  dtDate,
-  dtTime,
+  kNil,  // a member written without a value
+  kNull,
+  kObject,
+  kArray,
+  kString,
+  kInteger,
+  kFloat,
+  kBoolean,
+  kDateTime,
+  kDate,
+  kTime,
 };
 
 struct TJsonObjectData;  // the shared tree node; defined by the reader

@@ -19,9 +19,9 @@ struct DateForm {
 };
 
 constexpr DateForm kDateForms[] = {
-    {"YYYY-MM-DD", TDataType::dtDate},
-    {"YYYY-MM-DDThh:mm:ss[Z][.f[f[f]][Z]][~oo:ii]", TDataType::dtDateTime},
-    {"hh:mm:ss[Z][.f[f[f]]][~oo:ii]", TDataType::dtTime},
+    {"YYYY-MM-DD", TDataType::kDate},
+    {"YYYY-MM-DDThh:mm:ss[Z][.f[f[f]][Z]][~oo:ii]", TDataType::kDateTime},
+    {"hh:mm:ss[Z][.f[f[f]]][~oo:ii]", TDataType::kTime},
 };
 
 constexpr bool BracketsBalance(std::string_view pattern) {
@@ -141,7 +141,7 @@ DateTimeParts AddMinutes(const DateTimeParts& parts, long long minutes) {
 
 std::optional<RecognizedDate> ToDate(TDataType kind, const Fields& f) {
   DateTimeParts parts;  // a time alone lies on 1899-12-30, day 0
-  if (kind != TDataType::dtTime) {
+  if (kind != TDataType::kTime) {
     parts.Year = f.Year;
     parts.Month = f.Month;
     parts.Day = f.Day;
@@ -198,15 +198,15 @@ std::u16string FormatDate(TDataType kind, TDateTime value) {
   const DateTimeParts p = DecodeDateTime(value);
   std::u16string out;
   out.reserve(23);
-  if (kind != TDataType::dtTime) {
+  if (kind != TDataType::kTime) {
     AppendDigits(out, p.Year, 4);
     out += u'-';
     AppendDigits(out, p.Month, 2);
     out += u'-';
     AppendDigits(out, p.Day, 2);
   }
-  if (kind == TDataType::dtDateTime) out += u'T';
-  if (kind != TDataType::dtDate) {
+  if (kind == TDataType::kDateTime) out += u'T';
+  if (kind != TDataType::kDate) {
     AppendDigits(out, p.Hour, 2);
     out += u':';
     AppendDigits(out, p.Minute, 2);

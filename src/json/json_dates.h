@@ -6,13 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "base/datetime.h"
 #include "json/json.h"
-#include "platform/datetime.h"
 
 namespace tessora::json {
 
 struct RecognizedDate {
-  TDataType Kind;   // dtDateTime, dtDate or dtTime
+  TDataType Kind;   // kDateTime, kDate or kTime
   TDateTime Value;  // local time
 };
 

@@ -5,7 +5,7 @@
 #include <system_error>
 #include <utility>
 
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace tessora::json {
 

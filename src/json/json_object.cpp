@@ -1,11 +1,11 @@
 // TJsonObject: lookup by name and the typed getters over the shared tree.
 #include <utility>
 
+#include "base/error.h"
+#include "base/text.h"
 #include "json/json.h"
 #include "json/json_dates.h"
 #include "json/json_tree.h"
-#include "platform/error.h"
-#include "platform/text.h"
 
 namespace tessora {
 
@@ -23,7 +23,7 @@ const TJsonValue* FindValue(const std::shared_ptr<TJsonObjectData>& data,
 }
 
 bool IsDate(TDataType kind) {
-  return kind == TDataType::dtDateTime || kind == TDataType::dtDate || kind == TDataType::dtTime;
+  return kind == TDataType::kDateTime || kind == TDataType::kDate || kind == TDataType::kTime;
 }
 
 }  // namespace
@@ -43,10 +43,10 @@ std::u16string TJsonObject::GetString(std::u16string_view V) const {
   const TJsonValue* value = FindValue(data_, V);
   if (value == nullptr) return {};
   switch (value->Kind) {
-    case TDataType::dtNil:  // written without a value: read as no text, like null
-    case TDataType::dtNull:
+    case TDataType::kNil:  // written without a value: read as no text, like null
+    case TDataType::kNull:
       return {};
-    case TDataType::dtString:
+    case TDataType::kString:
       return std::get<std::u16string>(value->Data);
     default:
       if (IsDate(value->Kind)) return json::FormatDate(value->Kind, std::get<double>(value->Data));
@@ -58,10 +58,10 @@ std::int64_t TJsonObject::GetInteger(std::u16string_view V) const {
   const TJsonValue* value = FindValue(data_, V);
   if (value == nullptr) return 0;
   switch (value->Kind) {
-    case TDataType::dtNil:
-    case TDataType::dtNull:
+    case TDataType::kNil:
+    case TDataType::kNull:
       return 0;
-    case TDataType::dtInteger:
+    case TDataType::kInteger:
       return std::get<std::int64_t>(value->Data);
     default:
       InvalidCast();
@@ -76,17 +76,17 @@ TJsonObject TJsonObject::GetObject(std::u16string_view V) {
     // is replaced). An empty handle has nowhere to store it.
     if (data_) {
       TJsonValue stored;
-      stored.Kind = TDataType::dtObject;
+      stored.Kind = TDataType::kObject;
       stored.Data = created;
       data_->Members.push_back(TJsonMember{std::u16string(V), std::move(stored)});
     }
     return TJsonObject(std::move(created));
   }
   switch (value->Kind) {
-    case TDataType::dtObject:
+    case TDataType::kObject:
       return TJsonObject(std::get<std::shared_ptr<TJsonObjectData>>(value->Data));
-    case TDataType::dtNil:
-    case TDataType::dtNull:
+    case TDataType::kNil:
+    case TDataType::kNull:
       // Read as an object without members; the member itself stays as it is.
       return TJsonObject(std::make_shared<TJsonObjectData>());
     default:
@@ -117,9 +117,9 @@ TDataType TJsonObject::Member::Kind() const {
 TJsonObject TJsonObject::Member::AsObject() const {
   const TJsonValue& value = owner_->Members[index_].Value;
   switch (value.Kind) {
-    case TDataType::dtObject:
+    case TDataType::kObject:
       return TJsonObject(std::get<std::shared_ptr<TJsonObjectData>>(value.Data));
-    case TDataType::dtNil:
+    case TDataType::kNil:
       return TJsonObject();
     default:
       InvalidCast();

@@ -6,11 +6,11 @@
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
 #include "json/json.h"
 #include "json/json_dates.h"
 #include "json/json_tokenizer.h"
 #include "json/json_tree.h"
-#include "platform/text.h"
 
 namespace tessora {
 
@@ -181,30 +181,30 @@ class Builder {
           value.Kind = date->Kind;
           value.Data = date->Value;
         } else {
-          value.Kind = TDataType::dtString;
+          value.Kind = TDataType::kString;
           value.Data = std::move(token_.Text);
         }
         break;
       case TokenKind::Integer:
-        value.Kind = TDataType::dtInteger;
+        value.Kind = TDataType::kInteger;
         value.Data = token_.Integer;
         break;
       case TokenKind::Float:
-        value.Kind = TDataType::dtFloat;
+        value.Kind = TDataType::kFloat;
         value.Data = token_.Float;
         break;
       case TokenKind::True:
       case TokenKind::False:
-        value.Kind = TDataType::dtBoolean;
+        value.Kind = TDataType::kBoolean;
         value.Data = token_.Kind == TokenKind::True;
         break;
       case TokenKind::Null:
-        value.Kind = TDataType::dtNull;
+        value.Kind = TDataType::kNull;
         break;
       case TokenKind::OpenBracket: {
         Take();
         Enter();
-        value.Kind = TDataType::dtArray;
+        value.Kind = TDataType::kArray;
         ReadArray(value.Data.emplace<TJsonArray>());
         --depth_;
         return true;
@@ -214,7 +214,7 @@ class Builder {
         Enter();
         auto object = std::make_shared<TJsonObjectData>();
         ReadObject(*object);
-        value.Kind = TDataType::dtObject;
+        value.Kind = TDataType::kObject;
         value.Data = std::move(object);
         --depth_;
         return true;
@@ -253,7 +253,7 @@ class Builder {
         Take();
         if (Peek().Kind != TokenKind::Colon) tokens_.Fail(u"Expected :");
         Take();
-        TJsonValue value;  // dtNil: a member written without a value
+        TJsonValue value;  // kNil: a member written without a value
         ReadValue(value);
         members.Store(std::move(name), std::move(value));
       }

@@ -3,9 +3,9 @@
 #include <array>
 #include <initializer_list>
 
+#include "base/error.h"
+#include "base/text.h"
 #include "json/json_numbers.h"
-#include "platform/error.h"
-#include "platform/text.h"
 
 namespace tessora::json {
 

@@ -9,8 +9,8 @@
 #include <variant>
 #include <vector>
 
+#include "base/datetime.h"
 #include "json/json.h"
-#include "platform/datetime.h"
 
 namespace tessora {
 
@@ -18,25 +18,25 @@ struct TJsonValue;
 using TJsonArray = std::vector<TJsonValue>;
 
 // One value. The kind decides which payload is held:
-//   dtNil, dtNull                  nothing (std::monostate)
-//   dtBoolean                      bool
-//   dtInteger                      std::int64_t
-//   dtFloat                        double
-//   dtDateTime, dtDate, dtTime     double: the date-time; the kind is also its text format
-//   dtString                       std::u16string
-//   dtObject                       std::shared_ptr<TJsonObjectData>, never null
-//   dtArray                        TJsonArray
+//   kNil, kNull                  nothing (std::monostate)
+//   kBoolean                      bool
+//   kInteger                      std::int64_t
+//   kFloat                        double
+//   kDateTime, kDate, kTime     double: the date-time; the kind is also its text format
+//   kString                       std::u16string
+//   kObject                       std::shared_ptr<TJsonObjectData>, never null
+//   kArray                        TJsonArray
 struct TJsonValue {
   using Payload = std::variant<std::monostate, bool, std::int64_t, double, std::u16string,
                                std::shared_ptr<TJsonObjectData>, TJsonArray>;
 
-  TDataType Kind = TDataType::dtNil;
+  TDataType Kind = TDataType::kNil;
   Payload Data;
 };
 
 struct TJsonMember {
   std::u16string Name;  // as written, escape sequences decoded
-  TJsonValue Value;     // Kind dtNil for a member written without a value
+  TJsonValue Value;     // Kind kNil for a member written without a value
 };
 
 // An object: its members in order. No two names are equal under ASCII case-insensitive comparison.

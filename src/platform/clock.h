@@ -1,7 +1,7 @@
 // The current local date-time and the machine's time-zone rules.
 #pragma once
 
-#include "platform/datetime.h"
+#include "base/datetime.h"
 
 namespace tessora::platform {
 

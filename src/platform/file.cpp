@@ -1,6 +1,6 @@
 #include "platform/file.h"
 
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace tessora::platform {
 

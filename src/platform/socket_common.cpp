@@ -6,9 +6,9 @@
 #include <mutex>
 #include <set>
 
-#include "platform/error.h"
+#include "base/error.h"
+#include "base/text.h"
 #include "platform/socket.h"
-#include "platform/text.h"
 
 namespace tessora::platform {
 

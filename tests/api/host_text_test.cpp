@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/error.h"
 #include "platform/codepage.h"
-#include "platform/error.h"
 #include "platform/host_failure.h"
 #include "support/host_library.h"
 

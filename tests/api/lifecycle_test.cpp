@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "api/thread_settings.h"
-#include "platform/fault_injection.h"
+#include "base/fault_injection.h"
+#include "http/traffic_log.h"
 #include "platform/library_entry.h"
 #include "support/temp_dir.h"
-#include "transport/traffic_log.h"
 
 namespace tessora {
 namespace {

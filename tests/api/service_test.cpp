@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "api/thread_settings.h"
-#include "catalogue/uTessoraTools.h"
+#include "base/error.h"
+#include "base/text.h"
+#include "catalogue/catalogue.h"
 #include "platform/clock.h"
-#include "platform/error.h"
 #include "platform/library_entry.h"
-#include "platform/text.h"
 #include "support/scripted_api.h"
 #include "support/temp_dir.h"
 

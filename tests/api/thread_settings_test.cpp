@@ -5,13 +5,13 @@
 #include <thread>
 
 #include "api/lifecycle.h"
+#include "http/client.h"
+#include "http/traffic_log.h"
 #include "platform/clock.h"
 #include "platform/library_entry.h"
 #include "platform/locale.h"
 #include "platform/thread_storage.h"
 #include "support/temp_dir.h"
-#include "transport/http_client.h"
-#include "transport/traffic_log.h"
 
 namespace tessora {
 namespace {

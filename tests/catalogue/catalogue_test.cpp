@@ -3,11 +3,11 @@
 #include <functional>
 #include <string>
 
-#include "catalogue/uTessoraTools.h"
+#include "base/error.h"
+#include "base/text.h"
+#include "catalogue/catalogue.h"
 #include "platform/codepage.h"
-#include "platform/error.h"
 #include "platform/file.h"
-#include "platform/text.h"
 #include "support/file_hold.h"
 #include "support/temp_dir.h"
 
@@ -63,11 +63,11 @@ TEST(ConfigLookupTest, MethodNamesInAnyAsciiLetterCase) {
     const char16_t* Name;
     THttpMethod Method;
   } cases[] = {
-      {u"GET", THttpMethod::hmGet},       {u"get", THttpMethod::hmGet},
-      {u"Get", THttpMethod::hmGet},       {u"gEt", THttpMethod::hmGet},
-      {u"POST", THttpMethod::hmPost},     {u"post", THttpMethod::hmPost},
-      {u"PuT", THttpMethod::hmPut},       {u"DELETE", THttpMethod::hmDelete},
-      {u"delete", THttpMethod::hmDelete},
+      {u"GET", THttpMethod::kGet},       {u"get", THttpMethod::kGet},
+      {u"Get", THttpMethod::kGet},       {u"gEt", THttpMethod::kGet},
+      {u"POST", THttpMethod::kPost},     {u"post", THttpMethod::kPost},
+      {u"PuT", THttpMethod::kPut},       {u"DELETE", THttpMethod::kDelete},
+      {u"delete", THttpMethod::kDelete},
   };
   for (const auto& c : cases)
     EXPECT_EQ(lookup.GetMethodString(c.Name), c.Method) << Utf8(c.Name);
@@ -91,7 +91,7 @@ TEST(ConfigLookupTest, AnythingElseIsItemNotFound) {
     ExpectFailure(FailureOf([&] { lookup.GetMethodString(name); }), ErrorKind::ListError,
                   u"Item not found");
   }
-  EXPECT_EQ(static_cast<int>(THttpMethod::hmDelete), 3);
+  EXPECT_EQ(static_cast<int>(THttpMethod::kDelete), 3);
   EXPECT_EQ(sizeof(THttpMethod), 1u);
 }
 
@@ -108,12 +108,12 @@ TEST_F(CatalogueTest, OperationsKeepTheirRouteVerbatimAndTheirMethod) {
   EXPECT_EQ(config.Count(), 4u);
   const TTessoraConfigItem authorize = config.GetEndPoint(u"AUTHORIZE");
   EXPECT_EQ(authorize.EndPoint, u"/api/authorize");
-  EXPECT_EQ(authorize.Method, THttpMethod::hmPost);
+  EXPECT_EQ(authorize.Method, THttpMethod::kPost);
   EXPECT_EQ(config.GetEndPoint(u"ITEM_DETAIL").EndPoint, u"/api/items/:id");
-  EXPECT_EQ(config.GetEndPoint(u"ITEM_DETAIL").Method, THttpMethod::hmGet);
+  EXPECT_EQ(config.GetEndPoint(u"ITEM_DETAIL").Method, THttpMethod::kGet);
   EXPECT_EQ(config.GetEndPoint(u"ITEM_UPDATE").EndPoint, u" /api/items/:id?x= 1 ");
-  EXPECT_EQ(config.GetEndPoint(u"ITEM_UPDATE").Method, THttpMethod::hmPut);
-  EXPECT_EQ(config.GetEndPoint(u"ITEM_DELETE").Method, THttpMethod::hmDelete);
+  EXPECT_EQ(config.GetEndPoint(u"ITEM_UPDATE").Method, THttpMethod::kPut);
+  EXPECT_EQ(config.GetEndPoint(u"ITEM_DELETE").Method, THttpMethod::kDelete);
 }
 
 TEST_F(CatalogueTest, MemberNamesOfTheFileMatchInAnyLetterCase) {
@@ -136,7 +136,7 @@ TEST_F(CatalogueTest, OfTwoNamesDifferingInCaseOnlyTheLaterExists) {
       "ITEM": {"route": "/second", "method": "POST"}}})");
   EXPECT_EQ(config.Count(), 1u);
   EXPECT_EQ(config.GetEndPoint(u"ITEM").EndPoint, u"/second");
-  EXPECT_EQ(config.GetEndPoint(u"ITEM").Method, THttpMethod::hmPost);
+  EXPECT_EQ(config.GetEndPoint(u"ITEM").Method, THttpMethod::kPost);
   ExpectFailure(FailureOf([&] { config.GetEndPoint(u"Item"); }), ErrorKind::Plain,
                 u"Problem in endpoint");
 }

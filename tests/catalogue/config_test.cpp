@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "catalogue/uTessoraTools.h"
-#include "platform/error.h"
+#include "base/error.h"
+#include "catalogue/catalogue.h"
 #include "support/temp_dir.h"
 
 namespace tessora {

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "catalogue/uTessoraTools.h"
+#include "base/text.h"
+#include "catalogue/catalogue.h"
 #include "platform/codepage.h"
-#include "platform/text.h"
 
 namespace tessora {
 namespace {

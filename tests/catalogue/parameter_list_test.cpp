@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/uTessoraTools.h"
-#include "platform/text.h"
+#include "base/text.h"
+#include "catalogue/catalogue.h"
 
 namespace tessora {
 namespace {

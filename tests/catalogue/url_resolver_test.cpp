@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "catalogue/uTessoraTools.h"
-#include "platform/text.h"
+#include "base/text.h"
+#include "catalogue/catalogue.h"
 
 namespace tessora {
 namespace {

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "json/json.h"
 #include "json_test_support.h"
-#include "platform/text.h"
 
 namespace tessora {
 namespace {
@@ -80,9 +80,9 @@ TEST(JsonDates, ReadBackInTheirNormalisedForm) {
   EXPECT_EQ(root.GetString(u"d"), u"2024-03-05");
   EXPECT_EQ(root.GetString(u"t"), u"14:07:09.000");
   const auto members = root.GetEnumerator();
-  EXPECT_EQ(members[0].Kind(), TDataType::dtDateTime);
-  EXPECT_EQ(members[1].Kind(), TDataType::dtDate);
-  EXPECT_EQ(members[2].Kind(), TDataType::dtTime);
+  EXPECT_EQ(members[0].Kind(), TDataType::kDateTime);
+  EXPECT_EQ(members[1].Kind(), TDataType::kDate);
+  EXPECT_EQ(members[2].Kind(), TDataType::kTime);
 }
 
 }  // namespace

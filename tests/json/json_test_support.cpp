@@ -41,40 +41,40 @@ void DumpObject(std::string& out, const TJsonObjectData& object) {
 
 void DumpValue(std::string& out, const TJsonValue& value) {
   switch (value.Kind) {
-    case TDataType::dtNil:
+    case TDataType::kNil:
       break;
-    case TDataType::dtNull:
+    case TDataType::kNull:
       out += "null";
       break;
-    case TDataType::dtBoolean:
+    case TDataType::kBoolean:
       out += std::get<bool>(value.Data) ? "true" : "false";
       break;
-    case TDataType::dtInteger:
+    case TDataType::kInteger:
       out += std::to_string(std::get<std::int64_t>(value.Data));
       break;
-    case TDataType::dtFloat: {
+    case TDataType::kFloat: {
       char number[32];
       const auto end = std::to_chars(number, number + sizeof number, std::get<double>(value.Data));
       out += "float(" + std::string(number, end.ptr) + ")";
       break;
     }
-    case TDataType::dtString:
+    case TDataType::kString:
       out += '"';
       DumpText(out, std::get<std::u16string>(value.Data));
       out += '"';
       break;
-    case TDataType::dtDateTime:
-    case TDataType::dtDate:
-    case TDataType::dtTime: {
-      const char* name = value.Kind == TDataType::dtDateTime ? "datetime("
-                         : value.Kind == TDataType::dtDate   ? "date("
+    case TDataType::kDateTime:
+    case TDataType::kDate:
+    case TDataType::kTime: {
+      const char* name = value.Kind == TDataType::kDateTime ? "datetime("
+                         : value.Kind == TDataType::kDate   ? "date("
                                                              : "time(";
       out += name;
       DumpText(out, json::FormatDate(value.Kind, std::get<double>(value.Data)));
       out += ')';
       break;
     }
-    case TDataType::dtArray: {
+    case TDataType::kArray: {
       out += '[';
       bool first = true;
       for (const TJsonValue& item : std::get<TJsonArray>(value.Data)) {
@@ -85,7 +85,7 @@ void DumpValue(std::string& out, const TJsonValue& value) {
       out += ']';
       break;
     }
-    case TDataType::dtObject:
+    case TDataType::kObject:
       DumpObject(out, *std::get<std::shared_ptr<TJsonObjectData>>(value.Data));
       break;
   }

@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/error.h"
 #include "json/json.h"
-#include "platform/error.h"
 
 namespace tessora::json_test {
 

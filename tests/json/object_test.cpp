@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "json/json.h"
 #include "json_test_support.h"
-#include "platform/text.h"
 
 namespace tessora {
 namespace {
@@ -117,13 +117,13 @@ TEST(JsonObject, EnumeratesMembersInOrder) {
     names.push_back(member.Name());
   EXPECT_EQ(names, (std::vector<std::u16string>{u"a", u"n", u"w", u"s", u"B"}));
 
-  EXPECT_EQ(members[0].Kind(), TDataType::dtObject);
+  EXPECT_EQ(members[0].Kind(), TDataType::kObject);
   EXPECT_EQ(DumpTree(members[0].AsObject()), "{}");
-  EXPECT_EQ(members[1].Kind(), TDataType::dtNull);
+  EXPECT_EQ(members[1].Kind(), TDataType::kNull);
   ExpectInvalidCast([&] { members[1].AsObject(); });
-  EXPECT_EQ(members[2].Kind(), TDataType::dtNil);
+  EXPECT_EQ(members[2].Kind(), TDataType::kNil);
   EXPECT_TRUE(members[2].AsObject().IsEmpty());
-  EXPECT_EQ(members[3].Kind(), TDataType::dtString);
+  EXPECT_EQ(members[3].Kind(), TDataType::kString);
   ExpectInvalidCast([&] { members[3].AsObject(); });
   EXPECT_EQ(DumpTree(members[4].AsObject()), "{y:2}");
 }
@@ -160,7 +160,7 @@ TEST(JsonObject, MemberNamesStayValidWhileTheOwnerGrows) {
   for (int i = 0; i < 100; ++i)
     root.GetObject(u"added" + IntToText(i));
   EXPECT_EQ(name, u"first");
-  EXPECT_EQ(members[0].Kind(), TDataType::dtObject);
+  EXPECT_EQ(members[0].Kind(), TDataType::kObject);
   EXPECT_EQ(root.GetEnumerator().size(), 101u);
 }
 

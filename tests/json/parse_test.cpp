@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "json/json.h"
 #include "json_test_support.h"
-#include "platform/text.h"
 
 namespace tessora {
 namespace {

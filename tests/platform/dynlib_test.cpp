@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fault_injection.h"
+#include "base/fault_injection.h"
 
 namespace tessora::platform {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/error.h"
-#include "platform/fault_injection.h"
+#include "base/error.h"
+#include "base/fault_injection.h"
 #include "support/temp_dir.h"
 
 namespace tessora::platform {

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <cstring>
 
-#include "platform/error.h"
-#include "platform/fault_injection.h"
-#include "platform/text.h"
+#include "base/error.h"
+#include "base/fault_injection.h"
+#include "base/text.h"
 #include "support/test_socket.h"
 
 #if !defined(_WIN32)

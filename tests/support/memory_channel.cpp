@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace tessora::test {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/error.h"
-#include "transport/channel.h"
+#include "base/error.h"
+#include "net/channel.h"
 
 namespace tessora::test {
 

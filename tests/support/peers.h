@@ -8,7 +8,7 @@ namespace tessora::test {
 // The port of the peer `name` ("nginx", "proxy", "authproxy"), or 0 when it is not running.
 int PeerPort(const std::string& name);
 
-// The credentials of the "authproxy" peer (tests/transport/http/CMakeLists.txt starts it).
+// The credentials of the "authproxy" peer (tests/http/CMakeLists.txt starts it).
 inline constexpr char kProxyUser[] = "tessora";
 inline constexpr char kProxyPassword[] = "proxy-secret";
 

@@ -2,8 +2,8 @@
 
 #include <chrono>
 
+#include "net/openssl/binding.h"
 #include "support/test_socket.h"
-#include "transport/openssl_api.h"
 
 namespace tessora::test {
 

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/fault_injection.h"
-#include "platform/text.h"
+#include "base/fault_injection.h"
+#include "base/text.h"
 
 namespace tessora::platform {
 

@@ -3,8 +3,8 @@
 
 #include <dlfcn.h>
 
-#include "platform/fault_injection.h"
-#include "platform/text.h"
+#include "base/fault_injection.h"
+#include "base/text.h"
 
 namespace tessora::platform {
 

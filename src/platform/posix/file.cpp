@@ -13,9 +13,9 @@
 
 #include <vector>
 
+#include "base/fault_injection.h"
+#include "base/text.h"
 #include "platform/codepage.h"
-#include "platform/fault_injection.h"
-#include "platform/text.h"
 
 namespace tessora::platform {
 

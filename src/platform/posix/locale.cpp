@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace tessora::platform {
 

@@ -15,9 +15,9 @@
 
 #include <cstring>
 
-#include "platform/error.h"
-#include "platform/fault_injection.h"
-#include "platform/text.h"
+#include "base/error.h"
+#include "base/fault_injection.h"
+#include "base/text.h"
 
 namespace tessora::platform {
 

@@ -5,7 +5,7 @@
 
 #include <climits>
 
-#include "platform/fault_injection.h"
+#include "base/fault_injection.h"
 
 namespace tessora::platform {
 

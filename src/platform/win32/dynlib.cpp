@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "platform/fault_injection.h"
+#include "base/fault_injection.h"
 
 namespace tessora::platform {
 

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/error.h"
 #include "platform/codepage.h"
-#include "platform/error.h"
 
 namespace tessora::platform {
 

@@ -10,8 +10,8 @@
 
 #include <mutex>
 
-#include "platform/error.h"
-#include "platform/fault_injection.h"
+#include "base/error.h"
+#include "base/fault_injection.h"
 
 namespace tessora::platform {
 

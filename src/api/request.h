@@ -1,0 +1,59 @@
+// The library's request layer: a fresh HTTP client for every call, carrying the library's fixed
+// headers and the thread's credentials and proxy, and the four verb calls, which turn every
+// failure of the exchange into a result text.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "catalogue/catalogue.h"
+
+namespace tessora {
+
+class THttpClient;
+
+// The value of the "api-sdk" header.
+inline constexpr char16_t API_SDK[] = u"delphi-3.1.0";
+// The user agent; its final blank never reaches the wire (trailing blanks of header values are
+// dropped there).
+inline constexpr char16_t kTessoraUserAgent[] =
+    u"Mozilla/5.0 (Windows NT 6.1; Win64; x64; rv:47.0) ";
+// Content type and accept of every request.
+inline constexpr char16_t kJsonMediaType[] = u"application/json";
+inline constexpr int kTessoraConnectTimeoutMs = 20000;
+
+// What PrepareTessoraRequest hands to the verb function that asked for it.
+struct TPreparedRequest {
+  // The complete URL: scheme, host, route with its placeholders filled, query string.
+  std::u16string URL;
+  // The UTF-8 bytes of the body text, without a byte-order mark; none for an empty text.
+  std::optional<std::string> Body;
+};
+
+// "https://" + the thread's Environment + the API host suffix.
+std::u16string FullBaseUrl();
+// A new client: 20000 ms connect time-out, every status an answer, a TLS 1.2 channel, and the
+// thread's traffic log when it has one.
+std::unique_ptr<THttpClient> SetupClient();
+// Gives the thread's current client the thread's proxy, if one is configured.
+void TessoranetProxy();
+// Releases the thread's previous client, builds the new one and its request.
+TPreparedRequest PrepareTessoraRequest(const std::u16string& EndPoint, const std::u16string& Body,
+                                       const TParameterList& Parameters,
+                                       const TParameterList& OptionalParameters, bool IsOAuth);
+
+// The verb calls: the response text whatever its status; after a failure of the exchange, the last
+// status line received, or the empty text.
+std::u16string TessoraPost(const std::u16string& EndPoint, const std::u16string& Body,
+                           const TParameterList& Parameters,
+                           const TParameterList& OptionalParameters, bool OAuth);
+std::u16string TessoraPut(const std::u16string& EndPoint, const std::u16string& Body,
+                          const TParameterList& Parameters,
+                          const TParameterList& OptionalParameters);
+std::u16string TessoraGet(const std::u16string& EndPoint, const TParameterList& Parameters,
+                          const TParameterList& OptionalParameters);
+std::u16string TessoraDelete(const std::u16string& EndPoint, const TParameterList& Parameters,
+                             const TParameterList& OptionalParameters);
+
+}  // namespace tessora

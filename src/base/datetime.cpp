@@ -1,0 +1,76 @@
+#include "base/datetime.h"
+
+#include <cmath>
+
+namespace tessora {
+
+namespace {
+constexpr double kMsPerDay = 86400000.0;
+}
+
+bool IsLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysInMonth(int year, int month) {
+  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Howard Hinnant's days-from-civil, shifted so that 1899-12-30 is day 0.
+long long DaysFromCivil(int year, int month, int day) {
+  long long y = year - (month <= 2 ? 1 : 0);
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const long long yoe = y - era * 400;
+  const long long mp = (month + 9) % 12;
+  const long long doy = (153 * mp + 2) / 5 + day - 1;
+  const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const long long unixDays = era * 146097 + doe - 719468;
+  return unixDays + 25569;  // 1970-01-01 is day 25569
+}
+
+void CivilFromDays(long long days, int& year, int& month, int& day) {
+  long long z = days - 25569 + 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const long long doe = z - era * 146097;
+  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const long long mp = (5 * doy + 2) / 153;
+  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+std::optional<TDateTime> EncodeDateTime(const DateTimeParts& p) {
+  if (p.Year < 1 || p.Year > 9999 || p.Month < 1 || p.Month > 12 || p.Day < 1 ||
+      p.Day > DaysInMonth(p.Year, p.Month) || p.Hour < 0 || p.Hour > 23 || p.Minute < 0 ||
+      p.Minute > 59 || p.Second < 0 || p.Second > 59 || p.Millisecond < 0 || p.Millisecond > 999) {
+    return std::nullopt;
+  }
+  const double date = static_cast<double>(DaysFromCivil(p.Year, p.Month, p.Day));
+  const double time =
+      (((p.Hour * 60.0 + p.Minute) * 60.0 + p.Second) * 1000.0 + p.Millisecond) / kMsPerDay;
+  return date < 0 ? date - time : date + time;
+}
+
+DateTimeParts DecodeDateTime(TDateTime value) {
+  // Work in whole milliseconds, rounded, so that 10:00:00 encoded as a fraction reads back exactly.
+  double whole = std::trunc(value);
+  long long ms = std::llround(std::fabs(value - whole) * kMsPerDay);
+  long long days = static_cast<long long>(whole);
+  if (ms >= 86400000LL) {  // a time of day that rounds up to the next midnight
+    ms -= 86400000LL;
+    days += 1;
+  }
+  DateTimeParts p;
+  CivilFromDays(days, p.Year, p.Month, p.Day);
+  p.Millisecond = static_cast<int>(ms % 1000);
+  ms /= 1000;
+  p.Second = static_cast<int>(ms % 60);
+  ms /= 60;
+  p.Minute = static_cast<int>(ms % 60);
+  p.Hour = static_cast<int>(ms / 60);
+  return p;
+}
+
+}  // namespace tessora

@@ -1,0 +1,114 @@
+// The endpoint catalogue (operation name to route template and HTTP method, read once per process
+// from the endpoint file) and the URL resolver that fills route placeholders and the query string
+// from the host's name=value blocks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace tessora {
+
+enum class THttpMethod : std::uint8_t { kGet = 0, kPost = 1, kPut = 2, kDelete = 3 };
+
+// One operation of the endpoint file.
+struct TTessoraConfigItem {
+  std::u16string EndPoint;  // the route template exactly as the file gives it
+  THttpMethod Method = THttpMethod::kGet;
+};
+
+// The four method names and their THttpMethod.
+class TTessoraConfigLookup {
+ public:
+  TTessoraConfigLookup();
+  // The method named by `Index` in any ASCII letter case. Raises a list error "Item not found" for
+  // any other text (no trimming: " GET" is not a method).
+  THttpMethod GetMethodString(std::u16string_view Index) const;
+
+ private:
+  std::unordered_map<std::u16string, THttpMethod> lookup_;
+};
+
+// The catalogue of one endpoint file. Read-only once constructed, so any number of threads may
+// look names up at once.
+class TTessoraConfig {
+ public:
+  // Reads the endpoint file `fileName` (relative paths resolve against the current directory).
+  // Raises the failure of opening, parsing or reading the file; nothing is kept then.
+  explicit TTessoraConfig(std::u16string fileName);
+  TTessoraConfig(const TTessoraConfig&) = delete;
+  TTessoraConfig& operator=(const TTessoraConfig&) = delete;
+
+  // A copy of the operation stored under exactly `Index` (letter case matters). Raises a plain
+  // failure "Problem in endpoint" when there is none.
+  TTessoraConfigItem GetEndPoint(const std::u16string& Index) const;
+
+  const std::u16string& FileName() const { return fileName_; }
+  std::size_t Count() const { return endPointsConfig_.size(); }
+
+ private:
+  void LoadFile();
+
+  std::u16string fileName_;
+  std::unordered_map<std::u16string, TTessoraConfigItem> endPointsConfig_;
+  // Declared last so that it is released first.
+  TTessoraConfigLookup tessoraConfigLookup_;
+};
+
+// The process-wide catalogue. The first successful call builds it from `FileName`; every later
+// call returns it and ignores `FileName`. Concurrent first calls build it once. A failed build
+// raises its failure and leaves no catalogue, so the next call, on any thread, tries again with its
+// own file name. The catalogue is never released: it stays valid until the library unloads.
+TTessoraConfig& TessoraConfig(const std::u16string& FileName);
+
+// For tests only: drops the process-wide catalogue (no other thread may be using it) and sets the
+// count of endpoint-file loads back to zero.
+void ResetConfigForTesting();
+// For tests only: how many times an endpoint file has been read since the last reset.
+int LoadFileRunsForTesting();
+
+// The text of an endpoint file from its bytes: decoded by its byte-order mark (UTF-8, UTF-16 LE,
+// UTF-16 BE) or else from the ANSI code page, every line ended by CR LF, cut at the first NUL.
+std::u16string EndpointFileText(std::string_view bytes);
+
+// The lines of a text: a line ends at CR LF, a lone CR or a lone LF; one break at the very end adds
+// no empty line; an empty text has no lines.
+std::vector<std::u16string> SplitLines(std::u16string_view text);
+
+// An ordered list of name=value lines made from one host text block.
+class TParameterList {
+ public:
+  TParameterList() = default;
+  explicit TParameterList(std::u16string_view block) : lines_(SplitLines(block)) {}
+
+  std::size_t Count() const { return lines_.size(); }
+  const std::u16string& Line(std::size_t index) const { return lines_[index]; }
+  // The text before the first "=" of the line, or the whole line without one.
+  std::u16string_view Name(std::size_t index) const;
+  // The text after the first "=" of the first line that has one and whose name equals `name` with
+  // letter case ignored (the user's locale); empty text when there is none.
+  std::u16string Value(std::u16string_view name) const;
+
+ private:
+  std::vector<std::u16string> lines_;
+};
+
+// Applies parameter lists to a URL. Keeps no state; both operations may run on any thread at once.
+class TUrlResolver {
+ public:
+  TUrlResolver() = delete;
+
+  // For each entry in order, replaces the first occurrence of ":" + its name (letter case ignored)
+  // by the value for that name, inserted as it is.
+  static std::u16string ResolveURLParameters(std::u16string_view Url,
+                                             const TParameterList& Parameters);
+  // Appends "?" (or "&" when the URL already has a "?") and the entries joined by "&" and
+  // percent-encoded; nothing when the list is empty.
+  static std::u16string ResolveOptionalParameters(std::u16string_view Url,
+                                                  const TParameterList& Parameters);
+};
+
+}  // namespace tessora

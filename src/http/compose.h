@@ -1,0 +1,31 @@
+// Composing a request head: the header lines in their order, basic credentials, the bytes sent.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "http/headers.h"
+#include "http/message.h"
+
+namespace tessora {
+
+// Standard Base64 with "=" padding and no line breaks.
+std::string Base64Encode(std::string_view bytes);
+
+// "Basic " and the Base64 form of user name ":" password. Both lose leading and trailing blanks
+// and control characters first; each character is then one byte, "?" above U+00FF.
+std::u16string BasicCredentials(std::u16string_view username, std::u16string_view password);
+
+// The header lines of a request: the entity lines, the custom lines, the request lines,
+// "Proxy-Authorization" and "Cookie" (the last three groups replacing a line of the same name in
+// place). Each line loses trailing blanks and control characters; a line break inside a value
+// splits it into separate lines; empty lines are left out.
+THeaderList ComposeHeaders(const THttpRequest& request, TProxySettings& proxy,
+                           std::u16string_view cookie);
+
+// The request line, the header lines and the closing empty line, each ending in CR LF, as ASCII
+// ("?" for every character above U+007F).
+std::string RequestHead(std::u16string_view method, std::u16string_view target,
+                        THttpVersion version, const THeaderList& lines);
+
+}  // namespace tessora

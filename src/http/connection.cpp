@@ -1,0 +1,174 @@
+#include "http/connection.h"
+
+#include <algorithm>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "http/traffic_log.h"
+#include "platform/socket.h"
+
+namespace tessora {
+
+void AppendBounded(std::string& into, std::string_view bytes, std::size_t limit) {
+  if (bytes.size() > limit - std::min(limit, into.size())) Raise(u"Max body size exceeded.");
+  into.append(bytes);
+}
+
+TConnection::TConnection() : block_(kBlockSize) {}
+
+TConnection::~TConnection() = default;
+
+void TConnection::SetChannel(std::unique_ptr<TChannel> channel) {
+  if (channel_) channel_->Close();
+  channel_ = std::move(channel);
+  ClearInput();
+}
+
+bool TConnection::Connected() const {
+  return channel_ && channel_->Connected();
+}
+
+void TConnection::Open(const std::u16string& url, const std::u16string& host, int port,
+                       int connectTimeoutMs, bool passThrough) {
+  if (!channel_) Raise(u"No connection carrier has been set.");
+  try {
+    channel_->SetURIToCheck(url);
+    channel_->SetPassThrough(passThrough);
+    channel_->Connect(host, port, connectTimeoutMs);
+    if (recorder_ != nullptr) recorder_->Connect();
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+void TConnection::CloseCarrier() {
+  if (channel_) channel_->Close();
+  if (recorder_ != nullptr) recorder_->Disconnect();
+}
+
+void TConnection::Close() {
+  ClearInput();
+  CloseCarrier();
+}
+
+void TConnection::ClearInput() {
+  input_.clear();
+  pos_ = 0;
+}
+
+bool TConnection::WaitForInput(int timeoutMs) {
+  if (Available() > 0) return true;
+  return Connected() && channel_->Readable(timeoutMs);
+}
+
+void TConnection::Write(std::string_view block) {
+  if (!Connected()) Raise(u"Connection Closed Gracefully.");
+  if (recorder_ != nullptr) recorder_->Send(block);
+  const int result = channel_->Send(block.data(), static_cast<int>(block.size()));
+  if (result > 0) return;
+  const int code = result < 0 ? channel_->CheckError(result) : 0;
+  if (code != 0) platform::RaiseSocketError(code);
+  Raise(u"Connection Closed Gracefully.");
+}
+
+TConnection::FillResult TConnection::Fill(bool resetEnds) {
+  if (!Connected()) return FillResult::Closed;
+  const int received = channel_->Receive(block_.data(), kBlockSize);
+  if (received > 0) {
+    const std::string_view block(block_.data(), static_cast<std::size_t>(received));
+    if (recorder_ != nullptr) recorder_->Receive(block);
+    if (pos_ > 0 && pos_ >= input_.size() / 2) {
+      input_.erase(0, pos_);
+      pos_ = 0;
+    }
+    input_.append(block);
+    return FillResult::Data;
+  }
+  if (received < 0) {
+    const int code = channel_->CheckError(received);
+    if (code == kSocketTimedOut) Raise(u"Read timed out.");
+    if (code == kSocketConnectionAborted || code == kSocketConnectionReset ||
+        code == kSocketShutdown) {
+      CloseCarrier();
+      if (!resetEnds) platform::RaiseSocketError(code);
+      return FillResult::Closed;
+    }
+    if (code != 0) platform::RaiseSocketError(code);
+  }
+  // The peer ended the connection.
+  CloseCarrier();
+  return FillResult::Closed;
+}
+
+void TConnection::Take(std::string& into, std::size_t count, std::size_t limit) {
+  AppendBounded(into, std::string_view(input_).substr(pos_, count), limit);
+  pos_ += count;
+}
+
+std::optional<std::string> TConnection::ReadLine() {
+  std::size_t searched = 0;
+  for (;;) {
+    const std::size_t lf = input_.find('\n', pos_ + searched);
+    if (lf != std::string::npos) {
+      std::size_t end = lf;
+      if (end > pos_ && input_[end - 1] == '\r') --end;
+      if (end - pos_ > kMaxLineLength) Raise(u"Max line length exceeded.");
+      std::string line = input_.substr(pos_, end - pos_);
+      pos_ = lf + 1;
+      return line;
+    }
+    // Room for the longest line and the CR of its line end, and no more.
+    if (Available() > kMaxLineLength + 1) Raise(u"Max line length exceeded.");
+    searched = Available();
+    if (Fill() == FillResult::Closed) {
+      if (Available() == 0) return std::nullopt;
+      std::string line = input_.substr(pos_);
+      if (line.back() == '\r') line.pop_back();
+      if (line.size() > kMaxLineLength) Raise(u"Max line length exceeded.");
+      ClearInput();
+      return line;
+    }
+  }
+}
+
+bool TConnection::ReadBytes(std::string& into, std::int64_t count, std::size_t limit) {
+  while (count > 0) {
+    if (Available() == 0 && Fill() == FillResult::Closed) return false;
+    const std::size_t take = static_cast<std::size_t>(
+        std::min<std::int64_t>(count, static_cast<std::int64_t>(Available())));
+    Take(into, take, limit);
+    count -= static_cast<std::int64_t>(take);
+  }
+  return true;
+}
+
+void TConnection::ReadToClose(std::string& into, std::size_t limit) {
+  for (;;) {
+    Take(into, Available(), limit);
+    if (Fill(true) == FillResult::Closed) {
+      Take(into, Available(), limit);
+      return;
+    }
+  }
+}
+
+bool TConnection::ReadThrough(std::string& into, std::string_view marker, std::size_t limit) {
+  if (marker.empty()) return true;
+  for (;;) {
+    const std::size_t hit = input_.find(marker, pos_);
+    if (hit != std::string::npos) {
+      Take(into, hit + marker.size() - pos_, limit);
+      return true;
+    }
+    // Keep what could be the start of a marker split across blocks.
+    const std::size_t keep = std::min(Available(), marker.size() - 1);
+    Take(into, Available() - keep, limit);
+    if (Fill() == FillResult::Closed) {
+      Take(into, Available(), limit);
+      return false;
+    }
+  }
+}
+
+}  // namespace tessora

@@ -1,0 +1,84 @@
+// The client's side of one connection: the carrier (TLS channel or a test's in-memory channel),
+// the traffic recorder that sees every block, and the bytes read but not yet used.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/channel.h"
+
+namespace tessora {
+
+class TTrafficLog;
+
+class TConnection {
+ public:
+  // Largest block handed to the carrier in one send or asked of it in one receive.
+  static constexpr int kBlockSize = 32768;
+  // Longest line read, without its line end.
+  static constexpr std::size_t kMaxLineLength = 16384;
+
+  TConnection();
+  ~TConnection();
+  TConnection(const TConnection&) = delete;
+  TConnection& operator=(const TConnection&) = delete;
+
+  TChannel* Channel() const { return channel_.get(); }
+  void SetChannel(std::unique_ptr<TChannel> channel);
+  TTrafficLog* Recorder() const { return recorder_; }
+  void SetRecorder(TTrafficLog* recorder) { recorder_ = recorder; }
+
+  bool Connected() const;
+  // Hands the carrier the request URL and the mode, connects it to host:port and tells the
+  // recorder. On any failure the connection is closed (and the recorder told) before the failure
+  // goes on.
+  void Open(const std::u16string& url, const std::u16string& host, int port, int connectTimeoutMs,
+            bool passThrough);
+  // Closes the carrier, forgets unread input and tells the recorder, whether the connection was
+  // open or not.
+  void Close();
+
+  void ClearInput();
+  // Whether bytes are waiting: already read, or readable from the carrier within timeoutMs.
+  bool WaitForInput(int timeoutMs);
+
+  // Hands the block to the recorder, then to the carrier. Fails with the socket error, or with
+  // "Connection Closed Gracefully." when the connection is closed.
+  void Write(std::string_view block);
+
+  // One line without its line end (LF, or CR LF). At the end of the connection the bytes left
+  // form the last line; nothing when none are left. A line longer than kMaxLineLength fails with
+  // "Max line length exceeded.".
+  std::optional<std::string> ReadLine();
+  // Appends up to `count` bytes to `into`; false when the connection closed first.
+  bool ReadBytes(std::string& into, std::int64_t count, std::size_t limit);
+  // Appends everything up to the end of the connection; a reset or abort by the peer ends it too.
+  void ReadToClose(std::string& into, std::size_t limit);
+  // Appends bytes up to and including `marker`; false when the connection closed first.
+  bool ReadThrough(std::string& into, std::string_view marker, std::size_t limit);
+
+ private:
+  enum class FillResult { Data, Closed };
+  // Receives one block. A receive that ends the connection (the peer's close, or with
+  // `resetEnds` a reset or abort) closes it and gives Closed.
+  FillResult Fill(bool resetEnds = false);
+  void CloseCarrier();
+  std::size_t Available() const { return input_.size() - pos_; }
+  void Take(std::string& into, std::size_t count, std::size_t limit);
+
+  std::unique_ptr<TChannel> channel_;
+  TTrafficLog* recorder_ = nullptr;
+  std::string input_;
+  std::size_t pos_ = 0;
+  std::vector<char> block_;
+};
+
+// Appends bytes to a body, failing with "Max body size exceeded." beyond `limit` bytes.
+void AppendBounded(std::string& into, std::string_view bytes, std::size_t limit);
+
+}  // namespace tessora

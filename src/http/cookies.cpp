@@ -1,0 +1,239 @@
+#include "http/cookies.h"
+
+#include <algorithm>
+
+#include "base/text.h"
+#include "platform/clock.h"
+
+namespace tessora {
+
+namespace {
+
+std::u16string Lower(std::u16string_view text) {
+  std::u16string out(text);
+  for (char16_t& c : out) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+  }
+  return out;
+}
+
+bool IsIpAddress(std::u16string_view host) {
+  if (host.find(u':') != std::u16string_view::npos) return true;  // IPv6
+  return !host.empty() && std::all_of(host.begin(), host.end(), [](char16_t c) {
+    return (c >= u'0' && c <= u'9') || c == u'.';
+  });
+}
+
+// Whether `host` lies in `domain`: the same name, or a name ending in "." and the domain.
+bool DomainMatch(std::u16string_view host, std::u16string_view domain) {
+  if (host == domain) return true;
+  return host.size() > domain.size() && host.substr(host.size() - domain.size()) == domain &&
+         host[host.size() - domain.size() - 1] == u'.' && !IsIpAddress(host);
+}
+
+bool PathMatch(std::u16string_view requestPath, std::u16string_view cookiePath) {
+  if (requestPath == cookiePath) return true;
+  if (requestPath.substr(0, cookiePath.size()) != cookiePath) return false;
+  return cookiePath.back() == u'/' || requestPath[cookiePath.size()] == u'/';
+}
+
+// The directory of the request path: up to, not including, its last "/"; "/" at the top.
+std::u16string DefaultPath(const THttpUrl& url) {
+  const std::u16string& path = url.Path;
+  const std::size_t last = path.rfind(u'/');
+  if (last == std::u16string::npos || last == 0) return u"/";
+  return path.substr(0, last);
+}
+
+bool IsDelimiter(char16_t c) {
+  return c == 0x09 || (c >= 0x20 && c <= 0x2F) || (c >= 0x3B && c <= 0x40) ||
+         (c >= 0x5B && c <= 0x60) || (c >= 0x7B && c <= 0x7E);
+}
+
+// Leading digits of a token: their count and value; the value is meaningless beyond 9 digits.
+int LeadingDigits(std::u16string_view token, int& value) {
+  int count = 0;
+  value = 0;
+  while (count < static_cast<int>(token.size()) && token[count] >= u'0' && token[count] <= u'9') {
+    if (count < 9) value = value * 10 + (token[count] - u'0');
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+bool ParseCookieDate(std::u16string_view text, DateTimeParts& utc) {
+  static constexpr std::u16string_view kMonths[] = {u"jan", u"feb", u"mar", u"apr", u"may", u"jun",
+                                                    u"jul", u"aug", u"sep", u"oct", u"nov", u"dec"};
+  bool haveTime = false, haveDay = false, haveMonth = false, haveYear = false;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    while (pos < text.size() && IsDelimiter(text[pos]))
+      ++pos;
+    const std::size_t start = pos;
+    while (pos < text.size() && !IsDelimiter(text[pos]))
+      ++pos;
+    const std::u16string_view token = text.substr(start, pos - start);
+    if (token.empty()) continue;
+    int value = 0;
+    const int digits = LeadingDigits(token, value);
+    if (!haveTime && digits >= 1 && digits <= 2 &&
+        token.size() > static_cast<std::size_t>(digits) && token[digits] == u':') {
+      // hh:mm:ss
+      int h = value, m = 0, s = 0;
+      std::u16string_view rest = token.substr(digits + 1);
+      const int md = LeadingDigits(rest, m);
+      if (md >= 1 && md <= 2 && rest.size() > static_cast<std::size_t>(md) && rest[md] == u':') {
+        rest = rest.substr(md + 1);
+        const int sd = LeadingDigits(rest, s);
+        if (sd >= 1 && sd <= 2) {
+          haveTime = true;
+          utc.Hour = h, utc.Minute = m, utc.Second = s;
+          continue;
+        }
+      }
+    }
+    if (!haveDay && digits >= 1 && digits <= 2) {
+      haveDay = true;
+      utc.Day = value;
+      continue;
+    }
+    if (!haveMonth && token.size() >= 3) {
+      const std::u16string month = Lower(token.substr(0, 3));
+      const auto* hit = std::find(std::begin(kMonths), std::end(kMonths), month);
+      if (hit != std::end(kMonths)) {
+        haveMonth = true;
+        utc.Month = static_cast<int>(hit - std::begin(kMonths)) + 1;
+        continue;
+      }
+    }
+    if (!haveYear && digits >= 2 && digits <= 4) {
+      haveYear = true;
+      utc.Year = value;
+      if (value >= 70 && value <= 99) utc.Year += 1900;
+      if (value >= 0 && value <= 69 && digits <= 2) utc.Year += 2000;
+      continue;
+    }
+  }
+  utc.Millisecond = 0;
+  if (!haveTime || !haveDay || !haveMonth || !haveYear) return false;
+  if (utc.Year < 1601 || utc.Hour > 23 || utc.Minute > 59 || utc.Second > 59) return false;
+  return utc.Day >= 1 && utc.Day <= DaysInMonth(utc.Year, utc.Month);
+}
+
+void TCookieStore::AddFromHeaders(const THeaderList& headers, const THttpUrl& url) {
+  for (const std::u16string& line : headers.Lines()) {
+    if (!SameTextAscii(TrimText(THeaderList::NameOf(line)), u"Set-Cookie")) continue;
+    const std::size_t colon = line.find(u':');
+    if (colon == std::u16string::npos) continue;
+    Add(TrimText(std::u16string_view(line).substr(colon + 1)), url);
+  }
+}
+
+void TCookieStore::Add(std::u16string_view setCookie, const THttpUrl& url) {
+  const std::size_t semicolon = setCookie.find(u';');
+  const std::u16string_view pair = setCookie.substr(0, semicolon);
+  const std::size_t eq = pair.find(u'=');
+  if (eq == std::u16string_view::npos) return;
+  Cookie cookie;
+  cookie.Name = TrimText(pair.substr(0, eq));
+  cookie.Value = TrimText(pair.substr(eq + 1));
+  if (cookie.Name.empty() || cookie.Name.size() + cookie.Value.size() > kMaxCookieSize) return;
+
+  const TDateTime now = platform::NowLocal();
+  bool haveMaxAge = false;
+  std::u16string domain;
+  std::u16string_view attributes = semicolon == std::u16string_view::npos
+                                       ? std::u16string_view()
+                                       : setCookie.substr(semicolon + 1);
+  while (!attributes.empty()) {
+    const std::size_t next = attributes.find(u';');
+    const std::u16string_view attribute = attributes.substr(0, next);
+    attributes =
+        next == std::u16string_view::npos ? std::u16string_view() : attributes.substr(next + 1);
+    const std::size_t aeq = attribute.find(u'=');
+    const std::u16string_view name = TrimText(attribute.substr(0, aeq));
+    const std::u16string_view value = aeq == std::u16string_view::npos
+                                          ? std::u16string_view()
+                                          : TrimText(attribute.substr(aeq + 1));
+    if (SameTextAscii(name, u"Max-Age")) {
+      const bool negative = !value.empty() && value[0] == u'-';
+      int seconds = 0;
+      const std::u16string_view digitsText = negative ? value.substr(1) : value;
+      const int digits = LeadingDigits(digitsText, seconds);
+      if (digits == 0 || digits != static_cast<int>(digitsText.size())) continue;
+      haveMaxAge = true;
+      cookie.Persistent = true;
+      cookie.Expires =
+          (negative || seconds == 0) ? 0 : now + (digits > 9 ? 1e9 : seconds) / 86400.0;
+    } else if (SameTextAscii(name, u"Expires") && !haveMaxAge) {
+      DateTimeParts utc;
+      if (!ParseCookieDate(value, utc)) continue;
+      const std::optional<DateTimeParts> local = platform::UtcToLocal(utc);
+      const std::optional<TDateTime> moment = local ? EncodeDateTime(*local) : std::nullopt;
+      if (!moment) continue;
+      cookie.Persistent = true;
+      cookie.Expires = *moment;
+    } else if (SameTextAscii(name, u"Domain")) {
+      std::u16string_view d = value;
+      if (!d.empty() && d[0] == u'.') d.remove_prefix(1);
+      domain = Lower(d);
+    } else if (SameTextAscii(name, u"Path")) {
+      cookie.Path = (!value.empty() && value[0] == u'/') ? std::u16string(value) : std::u16string();
+    } else if (SameTextAscii(name, u"Secure")) {
+      cookie.Secure = true;
+    }
+  }
+
+  const std::u16string host = Lower(url.Host);
+  if (domain.empty()) {
+    cookie.Domain = host;
+  } else {
+    // A cookie for another site is refused.
+    if (!DomainMatch(host, domain)) return;
+    cookie.Domain = domain;
+    cookie.HostOnly = false;
+  }
+  if (cookie.Path.empty()) cookie.Path = DefaultPath(url);
+
+  const auto same = std::find_if(cookies_.begin(), cookies_.end(), [&](const Cookie& c) {
+    return c.Name == cookie.Name && c.Domain == cookie.Domain && c.Path == cookie.Path;
+  });
+  if (cookie.Persistent && cookie.Expires <= now) {
+    // An expiry in the past deletes the cookie.
+    if (same != cookies_.end()) cookies_.erase(same);
+    return;
+  }
+  if (same != cookies_.end()) {
+    *same = std::move(cookie);
+  } else if (cookies_.size() < kMaxCookies) {
+    cookies_.push_back(std::move(cookie));
+  }
+}
+
+std::u16string TCookieStore::CookieHeader(const THttpUrl& url) const {
+  const std::u16string host = Lower(url.Host);
+  const std::u16string path = url.Path + url.Document;
+  const bool secure = !url.IsHttp();
+  const TDateTime now = platform::NowLocal();
+  std::vector<const Cookie*> matching;
+  for (const Cookie& cookie : cookies_) {
+    if (cookie.HostOnly ? host != cookie.Domain : !DomainMatch(host, cookie.Domain)) continue;
+    if (!PathMatch(path, cookie.Path)) continue;
+    if (cookie.Secure && !secure) continue;
+    if (cookie.Persistent && cookie.Expires <= now) continue;
+    matching.push_back(&cookie);
+  }
+  std::stable_sort(matching.begin(), matching.end(), [](const Cookie* a, const Cookie* b) {
+    return a->Path.size() > b->Path.size();
+  });
+  std::u16string header;
+  for (const Cookie* cookie : matching) {
+    if (!header.empty()) header += u"; ";
+    header += cookie->Name + u"=" + cookie->Value;
+  }
+  return header;
+}
+
+}  // namespace tessora

@@ -1,0 +1,132 @@
+#include "http/response_reader.h"
+
+#include "base/error.h"
+#include "base/text.h"
+#include "http/charset/body_charset.h"
+
+namespace tessora {
+
+namespace {
+
+bool ContainsNoCase(std::u16string_view text, std::u16string_view word) {
+  if (word.size() > text.size()) return false;
+  for (std::size_t i = 0; i + word.size() <= text.size(); ++i) {
+    std::size_t k = 0;
+    for (; k < word.size(); ++k) {
+      char16_t c = text[i + k];
+      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+      if (c != word[k]) break;
+    }
+    if (k == word.size()) return true;
+  }
+  return false;
+}
+
+bool StartsWithNoCase(std::u16string_view text, std::u16string_view head) {
+  return text.size() >= head.size() && ContainsNoCase(text.substr(0, head.size()), head);
+}
+
+// The chunk size of a chunk-size line: the text before any ";", trimmed, read as a hexadecimal
+// number. Anything else, a number beyond 63 bits included, counts as 0 and ends the body.
+std::int64_t ChunkSize(std::string_view line) {
+  line = line.substr(0, line.find(';'));
+  while (!line.empty() && static_cast<unsigned char>(line.front()) <= ' ')
+    line.remove_prefix(1);
+  while (!line.empty() && static_cast<unsigned char>(line.back()) <= ' ')
+    line.remove_suffix(1);
+  if (line.empty()) return 0;
+  const std::size_t significant = line.find_first_not_of('0');
+  if (significant != std::string_view::npos && line.size() - significant > 15) return 0;
+  std::int64_t size = 0;
+  for (const char c : line) {
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return 0;
+    }
+    size = size * 16 + digit;
+  }
+  return size;
+}
+
+void ReadHeaderLines(TConnection& connection, THeaderList& lines) {
+  std::size_t count = 0;
+  for (;;) {
+    const std::optional<std::string> line = connection.ReadLine();
+    // The connection closing inside the block ends it; the reader has already closed its side.
+    if (!line || line->empty()) return;
+    if (++count > kMaxHeaderLines) Raise(u"Max header lines exceeded.");
+    lines.AddLine(AsciiBytesToText(*line));
+  }
+}
+
+void ReadChunked(TConnection& connection, THttpResponse& response) {
+  const int code = response.ResponseCode();
+  const auto cutOff = [code] {
+    // A successful answer must arrive whole; of any other only what arrived is kept.
+    if (code >= 200 && code < 300) Raise(u"Connection Closed Gracefully.");
+  };
+  for (;;) {
+    const std::optional<std::string> sizeLine = connection.ReadLine();
+    if (!sizeLine) return cutOff();
+    const std::int64_t size = ChunkSize(*sizeLine);
+    if (size == 0) break;
+    if (!connection.ReadBytes(response.Content, size, kMaxContentBytes)) return cutOff();
+    if (!connection.ReadLine()) return cutOff();
+  }
+  ReadHeaderLines(connection, response.RawHeaders);
+}
+
+void ReadMultipart(TConnection& connection, THttpResponse& response) {
+  const std::u16string boundary = ContentTypeParameter(response.ContentType, u"boundary");
+  if (boundary.empty()) {
+    // Without a boundary there is no closing marker to look for.
+    connection.ReadToClose(response.Content, kMaxContentBytes);
+    return;
+  }
+  const std::string marker = "--" + TextToAscii(boundary) + "--";
+  if (connection.ReadThrough(response.Content, marker, kMaxContentBytes)) {
+    (void)connection.ReadLine();
+  }
+}
+
+}  // namespace
+
+void ReadResponseHead(TConnection& connection, THttpResponse& response, bool tunnelAnswer) {
+  const std::optional<std::string> statusLine = connection.ReadLine();
+  if (!statusLine) Raise(u"Connection Closed Gracefully.");
+  response.ClearHead();
+  response.ResponseText = AsciiBytesToText(*statusLine);
+  if (tunnelAnswer && response.ResponseText.empty()) {
+    response.ResponseText = u"HTTP/1.0 200 OK";
+    response.RawHeaders.Add(u"Connection", u"close");
+  } else {
+    ReadHeaderLines(connection, response.RawHeaders);
+  }
+  response.ApplyHeaders();
+}
+
+void ReadResponseBody(TConnection& connection, THttpResponse& response) {
+  const int code = response.ResponseCode();
+  if ((code >= 100 && code < 200) || code == 204 || code == 304) return;
+  if (code >= 300 && code < 400 && !connection.WaitForInput(kRedirectBodyWaitMs)) return;
+
+  if (ContainsNoCase(response.TransferEncoding, u"chunked")) {
+    ReadChunked(connection, response);
+  } else if (response.ContentLength >= 0) {
+    // A body shorter than announced is returned as far as it arrived.
+    (void)connection.ReadBytes(response.Content, response.ContentLength, kMaxContentBytes);
+  } else if (StartsWithNoCase(MediaTypeOf(response.ContentType), u"multipart/")) {
+    ReadMultipart(connection, response);
+  } else {
+    connection.ReadToClose(response.Content, kMaxContentBytes);
+  }
+  ApplyBodyCharset(response);
+}
+
+}  // namespace tessora

@@ -1,0 +1,67 @@
+// The traffic log: a plain-text trace of the HTTP traffic of the loading thread, one record per
+// line, appended to "Call Logs.txt".
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/datetime.h"
+
+namespace tessora {
+
+namespace platform {
+class File;
+}
+
+class TTrafficLog {
+ public:
+  TTrafficLog();
+  // Releasing the log closes its file first.
+  ~TTrafficLog();
+  TTrafficLog(const TTrafficLog&) = delete;
+  TTrafficLog& operator=(const TTrafficLog&) = delete;
+
+  const std::u16string& Filename() const { return filename_; }
+  // Raises "Unable to set Filename while log file is open." while the file is open.
+  void SetFilename(const std::u16string& filename);
+
+  bool Active() const { return file_ != nullptr; }
+  // True opens the file (appending to an existing one, creating an absent one), false closes it;
+  // the current value does nothing. Opening raises the file-open or file-create failure.
+  void SetActive(bool active);
+
+  bool LogTime() const { return logTime_; }
+  void SetLogTime(bool logTime) { logTime_ = logTime; }
+  bool ReplaceCRLF() const { return replaceCRLF_; }
+  void SetReplaceCRLF(bool replaceCRLF) { replaceCRLF_ = replaceCRLF; }
+
+  // Hooks called by the HTTP client on the thread that performs the exchange.
+  void Connect();
+  void Disconnect();
+  void Send(std::string_view bytes);
+  void Receive(std::string_view bytes);
+
+  // Record operations.
+  void LogStatus(std::u16string_view message);
+  void LogSentData(std::u16string_view timeStamp, std::u16string_view data);
+  void LogReceivedData(std::u16string_view timeStamp, std::u16string_view data);
+  // Writes one record (the text and CR LF) with one write, when the file is open.
+  void LogWriteString(std::u16string_view text);
+
+  // Renders line breaks of data: CR LF as "<EOL>", then remaining CR as "<CR>", then LF as "<LF>".
+  static std::u16string ReplaceCR(std::u16string_view data);
+  // The locale's short date, a space and its long time; the time is left out at midnight.
+  static std::u16string TimeStamp(TDateTime moment);
+
+ private:
+  std::u16string DataText(std::string_view bytes) const;
+  std::u16string CurrentTimeStamp() const;
+
+  std::u16string filename_;
+  std::unique_ptr<platform::File> file_;
+  bool logTime_ = true;
+  bool replaceCRLF_ = true;
+};
+
+}  // namespace tessora

@@ -1,0 +1,106 @@
+#include "http/url.h"
+
+#include <algorithm>
+
+#include "base/text.h"
+
+namespace tessora {
+
+THttpUrl THttpUrl::Parse(std::u16string_view input) {
+  std::u16string url(input);
+  const std::size_t firstSpecial = url.find_first_of(u"?#");
+  for (std::size_t i = 0; i < url.size() && i < firstSpecial; ++i) {
+    if (url[i] == u'\\') url[i] = u'/';
+  }
+
+  THttpUrl parts;
+  const std::size_t question = url.find(u'?');
+  if (question != std::u16string::npos) {
+    parts.Query = url.substr(question + 1);
+    parts.Query.erase(std::min(parts.Query.find(u'#'), parts.Query.size()));
+    url.erase(question);
+  } else {
+    url.erase(std::min(url.find(u'#'), url.size()));
+  }
+
+  std::u16string_view rest = url;
+  const std::size_t schemeEnd = rest.find(u"://");
+  if (schemeEnd != std::u16string_view::npos) {
+    parts.Protocol = rest.substr(0, schemeEnd);
+    rest.remove_prefix(schemeEnd + 3);
+  }
+
+  const std::size_t slash = rest.find(u'/');
+  std::u16string_view authority = rest.substr(0, slash);
+  const std::u16string_view pathAndDocument =
+      slash == std::u16string_view::npos ? std::u16string_view() : rest.substr(slash + 1);
+
+  const std::size_t at = authority.rfind(u'@');
+  if (at != std::u16string_view::npos) {
+    const std::u16string_view user = authority.substr(0, at);
+    const std::size_t colon = user.find(u':');
+    parts.Username = user.substr(0, colon);
+    if (colon != std::u16string_view::npos) parts.Password = user.substr(colon + 1);
+    authority.remove_prefix(at + 1);
+  }
+
+  std::u16string_view afterHost;
+  if (!authority.empty() && authority[0] == u'[') {
+    const std::size_t close = authority.find(u']');
+    parts.IPv6 = true;
+    parts.Host = authority.substr(1, close == std::u16string_view::npos ? close : close - 1);
+    afterHost =
+        close == std::u16string_view::npos ? std::u16string_view() : authority.substr(close + 1);
+  } else {
+    const std::size_t colon = authority.find(u':');
+    parts.Host = authority.substr(0, colon);
+    afterHost =
+        colon == std::u16string_view::npos ? std::u16string_view() : authority.substr(colon);
+  }
+  if (!afterHost.empty() && afterHost[0] == u':') parts.PortText = afterHost.substr(1);
+
+  const std::size_t lastSlash = pathAndDocument.rfind(u'/');
+  parts.Path = u"/";
+  if (lastSlash != std::u16string_view::npos) {
+    parts.Path += pathAndDocument.substr(0, lastSlash + 1);
+    parts.Document = pathAndDocument.substr(lastSlash + 1);
+  } else {
+    parts.Document = pathAndDocument;
+  }
+  return parts;
+}
+
+bool THttpUrl::IsHttp() const {
+  return SameTextAscii(Protocol, u"http");
+}
+
+int THttpUrl::Port() const {
+  if (PortText.empty()) return IsHttp() ? 80 : 443;
+  int port = 0;
+  for (const char16_t c : PortText) {
+    if (c < u'0' || c > u'9') return 0;
+    port = port * 10 + (c - u'0');
+    if (port > 65535) return 0;
+  }
+  return port;
+}
+
+std::u16string THttpUrl::HostValue() const {
+  std::u16string value = IPv6 ? u"[" + Host + u"]" : Host;
+  const std::u16string_view ownPort = IsHttp() ? u"80" : u"443";
+  if (!PortText.empty() && PortText != ownPort) value += u":" + PortText;
+  return value;
+}
+
+std::u16string THttpUrl::Destination() const {
+  std::u16string value = IPv6 ? u"[" + Host + u"]" : Host;
+  return value + u":" + IntToText(Port());
+}
+
+std::u16string THttpUrl::Target() const {
+  std::u16string target = Path + Document;
+  if (!Query.empty()) target += u"?" + Query;
+  return target;
+}
+
+}  // namespace tessora

@@ -1,0 +1,386 @@
+#include "net/tls_channel.h"
+
+#include <atomic>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "net/openssl/binding.h"
+#include "net/tcp_connect.h"
+#include "platform/codepage.h"
+#include "platform/trust_store.h"
+
+namespace tessora {
+
+namespace {
+
+constexpr char16_t kCouldNotLoad[] = u"Could not load SSL library.";
+constexpr char16_t kErrorConnecting[] = u"Error connecting with SSL.";
+constexpr char16_t kEofViolation[] = u"EOF was observed that violates the protocol";
+// Bounds the "try again" answers of a blocking connection (they should not come at all).
+constexpr int kMaxRetries = 1000;
+
+std::atomic<int> g_socketTimeoutForTesting{0};
+
+// Never called: no key is ever loaded. Installed as the 1.0 line's channels always did.
+int PasswordCallback(char*, int, int, void*) {
+  return 0;
+}
+
+bool IsRetry(int sslError) {
+  return sslError == openssl::kErrorWantRead || sslError == openssl::kErrorWantWrite;
+}
+
+}  // namespace
+
+std::u16string HostOfUrl(const std::u16string& url) {
+  std::size_t start = url.find(u"://");
+  start = start == std::u16string::npos ? 0 : start + 3;
+  std::size_t end = url.find_first_of(u"/?#\\", start);
+  std::u16string authority = url.substr(start, end == std::u16string::npos ? end : end - start);
+  const std::size_t at = authority.rfind(u'@');
+  if (at != std::u16string::npos) authority.erase(0, at + 1);
+  if (!authority.empty() && authority[0] == u'[') {
+    const std::size_t close = authority.find(u']');
+    return authority.substr(1, close == std::u16string::npos ? close : close - 1);
+  }
+  return authority.substr(0, authority.find(u':'));
+}
+
+TTlsChannel::TTlsChannel() = default;
+
+TTlsChannel::~TTlsChannel() {
+  Close();
+  state_ = TState::Released;
+}
+
+void TTlsChannel::SetSocketTimeoutForTesting(int milliseconds) {
+  g_socketTimeoutForTesting = milliseconds;
+}
+
+int TTlsChannel::SocketTimeout() const {
+  if (readTimeout_ > 0) return readTimeout_;
+  const int forTesting = g_socketTimeoutForTesting;
+  return forTesting > 0 ? forTesting : kSocketTimeoutMs;
+}
+
+void TTlsChannel::Connect(const std::u16string& host, int port, int connectTimeoutMs) {
+  Close();
+  socket_ = ConnectTcp(host, port, connectTimeoutMs);
+  try {
+    // In force for the whole connection, pass-through included: no receive waits without limit.
+    platform::SetSocketTimeouts(socket_, SocketTimeout());
+    OnConnected();
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+void TTlsChannel::OnConnected() {
+  state_ = TState::Plain;
+  try {
+    PrepareTls();
+  } catch (const Error& failure) {
+    // Without the TLS library a pass-through connection still carries plain bytes (a proxy's
+    // CONNECT request); the failure comes when TLS is switched on.
+    if (!(passThrough_ && failure.Message() == kCouldNotLoad)) throw;
+  }
+  if (!passThrough_) Handshake();
+}
+
+void TTlsChannel::SetPassThrough(bool passThrough) {
+  if (passThrough == passThrough_) return;
+  if (!Connected()) {
+    passThrough_ = passThrough;
+    return;
+  }
+  if (passThrough) {
+    // The socket time-outs stay in force.
+    passThrough_ = true;
+    state_ = TState::Plain;
+    return;
+  }
+  if (context_ == nullptr) Raise(kCouldNotLoad);
+  Handshake();
+}
+
+void TTlsChannel::PrepareTls() {
+  if (context_ != nullptr) return;
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  if (api == nullptr) Raise(kCouldNotLoad);
+  const openssl::Method* method = nullptr;
+  if (api->Tls12ClientMethod != nullptr) {
+    method = api->Tls12ClientMethod();
+  } else if (api->Tls1ClientMethod != nullptr) {
+    method = api->Tls1ClientMethod();
+  } else {
+    Raise(u"Error getting SSL method.");
+  }
+  api->ErrClearError();
+  context_ = api->CtxNew(method);
+  if (context_ == nullptr) {
+    Raise(std::u16string(u"Error creating SSL context.\r\n") + ErrorText(api->ErrGetError()));
+  }
+  if (api->HasSslV2Methods) api->CtxSetOptions(context_, openssl::kOpNoSslV2);
+  if (api->HasSslV3Methods) api->CtxSetOptions(context_, openssl::kOpNoSslV3);
+  api->CtxSetOptions(context_, openssl::kOpNoTlsV1);
+  if (api->HasTls11Methods) api->CtxSetOptions(context_, openssl::kOpNoTlsV1_1);
+  api->CtxSetMode(context_, openssl::kModeAutoRetry);
+  api->CtxSetDefaultPasswdCb(context_, &PasswordCallback);
+  api->CtxSetDefaultPasswdCbUserdata(context_, this);
+  // The server's certificate is checked: trusted roots from the platform and OpenSSL's default
+  // paths; the host name is set per connection (CheckServerName).
+  api->CtxSetVerify(context_, openssl::kVerifyPeer, nullptr);
+  ImportSystemRoots();
+  api->CtxSetDefaultVerifyPaths(context_);
+  if (api->CtxSetCipherList(context_, kCipherList) <= 0) Raise(u"SetCipher failed.");
+  api->ErrClearError();
+}
+
+void TTlsChannel::ImportSystemRoots() {
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  // Read once per process: enumerating the system store costs more than a handshake.
+  static const std::vector<std::string> roots = platform::SystemRootCertificates();
+  if (roots.empty() || api->CtxGetCertStore == nullptr) return;
+  openssl::CertStore* store = api->CtxGetCertStore(context_);
+  if (store == nullptr) return;
+  for (const std::string& der : roots) {
+    const auto* data = reinterpret_cast<const unsigned char*>(der.data());
+    openssl::Certificate* certificate = api->D2iX509(nullptr, &data, static_cast<long>(der.size()));
+    if (certificate == nullptr) continue;
+    api->X509StoreAddCert(store, certificate);  // a duplicate is refused, harmlessly
+    api->X509Free(certificate);
+  }
+  api->ErrClearError();
+}
+
+void TTlsChannel::Handshake() {
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  platform::SetSocketTimeouts(socket_, SocketTimeout());
+  if (connection_ != nullptr) {
+    api->Free(connection_);
+    connection_ = nullptr;
+  }
+  api->ErrClearError();
+  connection_ = api->New(context_);
+  if (connection_ == nullptr) Raise(u"Error creating SSL session.");
+  if (api->SetExData != nullptr) {
+    const int result = api->SetExData(connection_, 0, this);
+    if (result <= 0) RaiseFailure(u"Error binding data to SSL socket.", Capture(result));
+  }
+  const int fdResult = api->SetFd(connection_, static_cast<int>(socket_));
+  if (fdResult <= 0) RaiseFailure(u"Error setting File Descriptor for SSL", Capture(fdResult));
+  const std::u16string host = HostOfUrl(uriToCheck_);
+  api->SetTlsextHostName(connection_, platform::TextToAnsi(host).c_str());
+  CheckServerName(host);
+  api->ErrClearError();
+  platform::ClearSocketError();
+  const int result = api->Connect(connection_);
+  if (result <= 0) RaiseFailure(kErrorConnecting, Capture(result));
+  passThrough_ = false;
+  state_ = TState::Running;
+}
+
+void TTlsChannel::CheckServerName(const std::u16string& host) {
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  if (host.empty()) {
+    Raise(std::u16string(kErrorConnecting) + u"\r\nNo host name to check the certificate against.");
+  }
+  if (api->Get0Param == nullptr || api->ParamSet1Host == nullptr ||
+      api->ParamSet1IpAsc == nullptr) {
+    Raise(std::u16string(kErrorConnecting) +
+          u"\r\nThe SSL library cannot check the server's host name.");
+  }
+  openssl::VerifyParam* param = api->Get0Param(connection_);
+  const std::string ascii = TextToAscii(host);
+  const bool literalIp = platform::ParseIpv4(host).has_value() || host.find(u':') != host.npos;
+  int set;
+  if (param == nullptr) {
+    set = 0;
+  } else if (literalIp) {
+    set = api->ParamSet1IpAsc(param, ascii.c_str());
+  } else {
+    if (api->ParamSetHostflags != nullptr) {
+      api->ParamSetHostflags(param, openssl::kCheckFlagNoPartialWildcards);
+    }
+    set = api->ParamSet1Host(param, ascii.c_str(), ascii.size());
+  }
+  if (set <= 0) {
+    Raise(std::u16string(kErrorConnecting) + u"\r\nInvalid host name to check the certificate: " +
+          host);
+  }
+}
+
+TTlsChannel::Failure TTlsChannel::Capture(int result) {
+  // The socket error first: nothing after the failed call may overwrite it.
+  Failure failure;
+  failure.SocketError = platform::LastSocketError();
+  failure.Result = result;
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  failure.SslError =
+      connection_ != nullptr ? api->GetError(connection_, result) : openssl::kErrorSsl;
+  // A blocking socket asks to be retried only when its time-out ran out.
+  if (IsRetry(failure.SslError) && failure.SocketError == platform::kWsaTimedOut) {
+    failure.SslError = openssl::kErrorSyscall;
+  }
+  failure.Queued = api->ErrGetError != nullptr ? api->ErrGetError() : 0;
+  api->ErrClearError();
+  return failure;
+}
+
+std::u16string TTlsChannel::ErrorText(unsigned long error) const {
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  if (api == nullptr || api->ErrErrorStringN == nullptr) return {};
+  char buffer[openssl::kErrorTextBuffer] = {};
+  api->ErrErrorStringN(error, buffer, sizeof buffer);
+  buffer[sizeof buffer - 1] = '\0';
+  return BytesToText(buffer);
+}
+
+void TTlsChannel::RaiseFailure(const std::u16string& base, const Failure& failure) {
+  auto withBase = [&](const std::u16string& detail) {
+    return base.empty() ? detail : base + u"\r\n" + detail;
+  };
+  switch (failure.SslError) {
+    case openssl::kErrorSsl:
+      Raise(withBase(ErrorText(failure.Queued)));
+    case openssl::kErrorSyscall:
+      if (failure.Queued != 0) Raise(withBase(ErrorText(failure.Queued)));
+      if (failure.Result == 0 || failure.SocketError == 0) Raise(withBase(kEofViolation));
+      platform::RaiseSocketError(failure.SocketError);
+    default:
+      Raise(withBase(ErrorText(static_cast<unsigned long>(failure.SslError))));
+  }
+}
+
+bool TTlsChannel::Readable(int timeoutMs) {
+  if (!Connected()) return false;
+  if (!passThrough_ && connection_ != nullptr) {
+    const openssl::Api* api = openssl::LoadOpenSsl();
+    if (api->Pending != nullptr && api->Pending(connection_) > 0) return true;
+  }
+  return platform::WaitReadable(socket_, timeoutMs < 0 ? SocketTimeout() : timeoutMs);
+}
+
+int TTlsChannel::Receive(char* buffer, int size) {
+  lastFailure_ = {};
+  if (!Connected()) {
+    lastFailure_ = {openssl::kErrorSyscall, -1, 10057, 0};  // WSAENOTCONN
+    return -1;
+  }
+  if (size <= 0) return 0;
+  if (!passThrough_ && connection_ != nullptr) return ReceiveTls(buffer, size);
+  platform::ClearSocketError();
+  const int n = platform::SocketReceive(socket_, buffer, size);
+  if (n < 0) lastFailure_ = {openssl::kErrorSyscall, n, platform::LastSocketError(), 0};
+  return n;
+}
+
+int TTlsChannel::ReceiveTls(char* buffer, int size) {
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  for (int attempt = 0;; ++attempt) {
+    api->ErrClearError();
+    platform::ClearSocketError();
+    const int n = api->Read(connection_, buffer, size);
+    if (n > 0) return n;
+    const Failure failure = Capture(n);
+    if (IsRetry(failure.SslError) && attempt < kMaxRetries) continue;
+    if (failure.SslError == openssl::kErrorZeroReturn) return 0;
+    lastFailure_ = failure;
+    return n < 0 || failure.SslError == openssl::kErrorSyscall ? n : -1;
+  }
+}
+
+int TTlsChannel::Send(const char* data, int size) {
+  lastFailure_ = {};
+  if (!Connected()) {
+    lastFailure_ = {openssl::kErrorSyscall, -1, 10057, 0};
+    return -1;
+  }
+  if (!passThrough_ && connection_ != nullptr) return SendTls(data, size);
+  int sent = 0;
+  while (sent < size) {
+    platform::ClearSocketError();
+    const int n = platform::SocketSend(socket_, data + sent, size - sent);
+    if (n <= 0) {
+      lastFailure_ = {openssl::kErrorSyscall, n, platform::LastSocketError(), 0};
+      return -1;
+    }
+    sent += n;
+  }
+  return sent;
+}
+
+int TTlsChannel::SendTls(const char* data, int size) {
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  int sent = 0;
+  int retries = 0;
+  while (sent < size) {
+    api->ErrClearError();
+    platform::ClearSocketError();
+    const int n = api->Write(connection_, data + sent, size - sent);
+    if (n > 0) {
+      sent += n;
+      continue;
+    }
+    const Failure failure = Capture(n);
+    if (IsRetry(failure.SslError) && ++retries <= kMaxRetries) continue;
+    if (failure.SslError == openssl::kErrorZeroReturn) return 0;
+    lastFailure_ = failure;
+    return n;
+  }
+  return sent;
+}
+
+int TTlsChannel::SocketLayerCheck(int code) {
+  switch (code) {
+    case 0:
+      return 0;
+    case kSocketConnectionAborted:
+    case kSocketConnectionReset:
+    case kSocketShutdown:
+    case kSocketTimedOut:
+      return code;
+    default:
+      platform::RaiseSocketError(code);
+  }
+}
+
+int TTlsChannel::CheckError(int result) {
+  if (result > 0) return 0;
+  const Failure failure = lastFailure_;
+  switch (failure.SslError) {
+    case openssl::kErrorNone:
+      return 0;
+    case openssl::kErrorSyscall:
+      if (failure.SocketError != 0 || failure.Queued == 0) {
+        return SocketLayerCheck(failure.SocketError);
+      }
+      RaiseFailure(u"", failure);
+    default:
+      RaiseFailure(u"", failure);
+  }
+}
+
+void TTlsChannel::Close() {
+  if (connection_ != nullptr || context_ != nullptr) {
+    const openssl::Api* api = openssl::LoadOpenSsl();
+    if (connection_ != nullptr) {
+      api->ErrClearError();
+      api->Shutdown(connection_);  // sends the closing alert; no answer is awaited
+      api->Free(connection_);
+      connection_ = nullptr;
+    }
+    if (context_ != nullptr) {
+      api->CtxFree(context_);
+      context_ = nullptr;
+    }
+    api->ErrClearError();
+  }
+  platform::CloseSocket(socket_);
+  socket_ = platform::kNoSocket;
+  lastFailure_ = {};
+  if (state_ != TState::Released) state_ = TState::Idle;
+}
+
+}  // namespace tessora

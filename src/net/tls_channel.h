@@ -1,0 +1,117 @@
+// The carrier of one HTTP client's connection: a TCP socket that either runs TLS 1.2 or passes
+// bytes through unchanged until it is told to start TLS (as a CONNECT tunnel needs).
+//
+// States: idle (no connection) -> plain (connected in pass-through) -> running (TLS handshake
+// done); close returns to idle from either; released when the channel is destroyed.
+//
+// The server's certificate must lead to a trusted root (the platform's store and OpenSSL's default
+// verify paths, which honour SSL_CERT_FILE / SSL_CERT_DIR) and match the host of URIToCheck (its
+// DNS name, or its address for a literal IP); otherwise the handshake fails.
+#pragma once
+
+#include <string>
+
+#include "net/channel.h"
+#include "platform/socket.h"
+
+namespace tessora {
+
+namespace openssl {
+struct Context;
+struct Connection;
+}  // namespace openssl
+
+// Protocol versions, as a set of bits.
+enum TSslVersion : unsigned {
+  sslvSSLv2 = 1u << 0,
+  sslvSSLv23 = 1u << 1,
+  sslvSSLv3 = 1u << 2,
+  sslvTLSv1 = 1u << 3,
+  sslvTLSv1_1 = 1u << 4,
+  sslvTLSv1_2 = 1u << 5,
+};
+using TSslVersions = unsigned;
+
+class TTlsChannel : public TChannel {
+ public:
+  enum class TState { Idle, Plain, Running, Released };
+
+  // Receive and send time-out of the socket while connected: no single receive or send waits
+  // longer without progress.
+  static constexpr int kSocketTimeoutMs = 30000;
+  static constexpr char kCipherList[] = "AES:ALL:!aNULL:!eNULL:+RC4:@STRENGTH";
+
+  TTlsChannel();
+  // Release: closes, then frees.
+  ~TTlsChannel() override;
+  TTlsChannel(const TTlsChannel&) = delete;
+  TTlsChannel& operator=(const TTlsChannel&) = delete;
+
+  TSslVersions SSLVersions() const { return sslVersions_; }
+  void SetSSLVersions(TSslVersions versions) { sslVersions_ = versions; }
+
+  const std::u16string& URIToCheck() const { return uriToCheck_; }
+  void SetURIToCheck(const std::u16string& url) override { uriToCheck_ = url; }
+
+  // Applied as the socket time-out when above 0; otherwise kSocketTimeoutMs applies.
+  int ReadTimeout() const { return readTimeout_; }
+  void SetReadTimeout(int milliseconds) { readTimeout_ = milliseconds; }
+
+  // On an open connection: false starts TLS (raises "Could not load SSL library." when TLS could
+  // not be prepared, or the handshake's failure; the connection then stays open for the caller to
+  // close); true lets bytes pass unchanged from now on. Otherwise only records the mode.
+  void SetPassThrough(bool passThrough) override;
+  bool PassThrough() const override { return passThrough_; }
+
+  void Connect(const std::u16string& host, int port, int connectTimeoutMs) override;
+  bool Connected() const override { return socket_ != platform::kNoSocket; }
+  // A negative time-out waits as long as a single receive may (the socket time-out).
+  bool Readable(int timeoutMs) override;
+  int Receive(char* buffer, int size) override;
+  int Send(const char* data, int size) override;
+  int CheckError(int result) override;
+  void Close() override;
+
+  TState State() const { return state_; }
+
+  // Tests only: replaces kSocketTimeoutMs for channels that connect afterwards (0 restores it).
+  static void SetSocketTimeoutForTesting(int milliseconds);
+
+ private:
+  // The failure of the latest receive or send, kept for CheckError.
+  struct Failure {
+    int SslError = 0;  // SSL_get_error's answer, or kErrorSyscall in pass-through mode
+    int Result = 0;
+    int SocketError = 0;
+    unsigned long Queued = 0;  // the oldest error of the TLS library's queue
+  };
+
+  int SocketTimeout() const;
+  void OnConnected();
+  void PrepareTls();
+  void ImportSystemRoots();
+  void Handshake();
+  void CheckServerName(const std::u16string& host);
+  Failure Capture(int result);
+  [[noreturn]] void RaiseFailure(const std::u16string& base, const Failure& failure);
+  std::u16string ErrorText(unsigned long error) const;
+  int ReceiveTls(char* buffer, int size);
+  int SendTls(const char* data, int size);
+  int SocketLayerCheck(int code);
+
+  TSslVersions sslVersions_ = sslvTLSv1;
+  bool passThrough_ = false;
+  std::u16string uriToCheck_;
+  int readTimeout_ = 0;
+  platform::SocketHandle socket_ = platform::kNoSocket;
+  openssl::Context* context_ = nullptr;
+  openssl::Connection* connection_ = nullptr;
+  TState state_ = TState::Idle;
+  Failure lastFailure_;
+};
+
+// The host of a URL: the authority after "://" without user part and port, an IPv6 address
+// without its brackets.
+std::u16string HostOfUrl(const std::u16string& url);
+
+}  // namespace tessora

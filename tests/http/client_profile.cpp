@@ -1,0 +1,95 @@
+#include "client_profile.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "base/text.h"
+
+namespace tessora::test {
+
+namespace {
+
+std::u16string Text(const std::string& utf8) {
+  return Utf8ToText(utf8);
+}
+
+void SplitPair(const std::string& value, std::string& first, std::string& second) {
+  const std::size_t colon = value.find(':');
+  first = value.substr(0, colon);
+  second = colon == std::string::npos ? std::string() : value.substr(colon + 1);
+}
+
+}  // namespace
+
+ProfiledClient MakeClient(const std::vector<std::string>& settings) {
+  auto channel = std::make_unique<MemoryChannel>();
+  ProfiledClient result;
+  result.Channel = channel.get();
+  result.Client = std::make_unique<THttpClient>(std::move(channel));
+  ApplySettings(*result.Client, settings);
+  return result;
+}
+
+void ApplySettings(THttpClient& client, const std::vector<std::string>& settings) {
+  THttpRequest& request = client.Request();
+
+  const bool profile = std::find(settings.begin(), settings.end(), "no-profile") == settings.end();
+  std::string token, partner;
+  std::vector<std::string> extraHeaders;
+  if (profile) {
+    client.SetConnectTimeout(20000);
+    request.ContentType = u"application/json";
+    request.Accept = u"application/json";
+    request.UserAgent = kUserAgent;
+  }
+  for (const std::string& setting : settings) {
+    const std::size_t blank = setting.find(' ');
+    const std::string key = setting.substr(0, blank);
+    const std::string value =
+        blank == std::string::npos ? std::string() : setting.substr(blank + 1);
+    std::string first, second;
+    if (key == "no-profile") {
+      continue;
+    } else if (key == "token") {
+      token = value;
+    } else if (key == "partner") {
+      partner = value;
+    } else if (key == "basic") {
+      SplitPair(value, first, second);
+      request.BasicAuthentication = true;
+      request.Username = Text(first);
+      request.Password = Text(second);
+    } else if (key == "proxy") {
+      const std::size_t colon = value.rfind(':');
+      client.ProxyParams().ProxyServer = Text(value.substr(0, colon));
+      client.ProxyParams().ProxyPort = std::stoi(value.substr(colon + 1));
+    } else if (key == "proxy-auth") {
+      SplitPair(value, first, second);
+      client.ProxyParams().BasicAuthentication = true;
+      client.ProxyParams().ProxyUsername = Text(first);
+      client.ProxyParams().ProxyPassword = Text(second);
+    } else if (key == "header") {
+      extraHeaders.push_back(value);
+    } else if (key == "user-agent") {
+      request.UserAgent = Text(value);
+    } else if (key == "accept") {
+      request.Accept = Text(value);
+    } else if (key == "content-type") {
+      request.ContentType = Text(value);
+    } else {
+      throw std::runtime_error("unknown setting " + setting);
+    }
+  }
+  // The library's custom lines, in its order.
+  if (!token.empty()) {
+    const std::size_t blank = token.find(' ');
+    request.CustomHeaders.Add(u"Authorization",
+                              Text(token.substr(0, blank)) + u" " + Text(token.substr(blank + 1)));
+  }
+  if (profile) request.CustomHeaders.Add(u"api-sdk", u"delphi-3.1.0");
+  if (!partner.empty()) request.CustomHeaders.Add(u"partner-token", Text(partner));
+  for (const std::string& line : extraHeaders)
+    request.CustomHeaders.AddLine(Text(line));
+}
+
+}  // namespace tessora::test

@@ -1,0 +1,362 @@
+// The client's connection handling over an in-memory channel: blocks, keep-alive and reconnects,
+// the protocol version of a POST, failures of connect, handshake and send, and what the traffic
+// log records.
+#include "http/client.h"
+
+#include <gtest/gtest.h>
+
+#include "support/time_stamp_formats.h"
+
+#include "base/error.h"
+#include "base/text.h"
+#include "client_profile.h"
+#include "http/traffic_log.h"
+#include "platform/clock.h"
+#include "platform/locale.h"
+#include "support/temp_dir.h"
+
+namespace tessora::test {
+namespace {
+
+using Events = std::vector<std::string>;
+
+const std::string kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+
+PeerScript Answer(const std::string& bytes, PeerEnd end = PeerEnd::Close) {
+  PeerScript script;
+  script.TlsBlocks = {bytes};
+  script.End = end;
+  return script;
+}
+
+std::string Failure(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const Error& error) {
+    return error.what();
+  }
+  return "no failure";
+}
+
+TEST(HttpClient, BodyGoesOutInBlocksOf32768AfterTheHeadBlock) {
+  ProfiledClient c = MakeClient();
+  c.Channel->AddConnection(Answer(kOk));
+  const std::string body(70000, 'b');
+  EXPECT_EQ(c.Client->Put(u"https://api.tessora.net/v1/x", body), u"ok");
+  const std::vector<std::string>& blocks = c.Channel->SentBlocks();
+  ASSERT_EQ(blocks.size(), 4u);
+  EXPECT_EQ(blocks[0].rfind("PUT /v1/x HTTP/1.1\r\n", 0), 0u);
+  EXPECT_NE(blocks[0].find("Content-Length: 70000\r\n"), std::string::npos);
+  EXPECT_EQ(blocks[1].size(), 32768u);
+  EXPECT_EQ(blocks[2].size(), 32768u);
+  EXPECT_EQ(blocks[3].size(), 70000u - 65536u);
+}
+
+TEST(HttpClient, LargeBodiesArriveWhole) {
+  ProfiledClient c = MakeClient();
+  std::string body;
+  for (int i = 0; body.size() < 200000; ++i)
+    body += std::to_string(i) + ",";
+  c.Channel->AddConnection(Answer("HTTP/1.1 200 OK\r\n\r\n" + body));
+  EXPECT_EQ(TextToUtf8(c.Client->Get(u"https://api.tessora.net/v1/x")), body);
+}
+
+TEST(HttpClient, KeepsTheConnectionForTheNextRequest) {
+  ProfiledClient c = MakeClient();
+  PeerScript script;
+  script.TlsBlocks = {kOk, kOk};
+  c.Channel->AddConnection(script);
+  EXPECT_EQ(c.Client->Get(u"https://api.tessora.net/v1/a"), u"ok");
+  EXPECT_TRUE(c.Client->Response().KeepAlive);
+  EXPECT_EQ(c.Client->Get(u"https://api.tessora.net/v1/b"), u"ok");
+  EXPECT_EQ(c.Channel->Events(),
+            (Events{"connect api.tessora.net:443 timeout=20000", "handshake"}));
+}
+
+TEST(HttpClient, PostStartsOnAFreshConnectionAndRestoresTheVersion) {
+  ProfiledClient c = MakeClient();
+  c.Channel->AddConnection(Answer(kOk));
+  c.Channel->AddConnection(Answer(kOk));
+  c.Client->Get(u"https://api.tessora.net/v1/a");
+  c.Client->Post(u"https://api.tessora.net/v1/b", std::string("{}"));
+  EXPECT_EQ(c.Client->ProtocolVersion(), THttpVersion::kHttp11);
+  EXPECT_EQ(c.Channel->Events(),
+            (Events{"connect api.tessora.net:443 timeout=20000", "handshake", "close",
+                    "connect api.tessora.net:443 timeout=20000", "handshake", "close"}));
+}
+
+TEST(HttpClient, PostRestoresTheVersionAfterAFailure) {
+  ProfiledClient c = MakeClient();
+  EXPECT_EQ(Failure([&] { c.Client->Post(u"https://api.tessora.net/v1/b", std::nullopt); }),
+            "Socket Error # 10061\r\nConnection refused.");
+  EXPECT_EQ(c.Client->ProtocolVersion(), THttpVersion::kHttp11);
+}
+
+TEST(HttpClient, PostKeepsTheConnectionOnlyWhenToldKeepAlive) {
+  ProfiledClient c = MakeClient();
+  c.Channel->AddConnection(
+      Answer("HTTP/1.1 200 OK\r\nConnection: Keep-Alive \r\nContent-Length: 2\r\n\r\nok"));
+  c.Client->Post(u"https://api.tessora.net/v1/b", std::nullopt);
+  EXPECT_TRUE(c.Client->Connected());
+  EXPECT_TRUE(c.Client->Response().KeepAlive);
+}
+
+struct KeepAliveCase {
+  bool Post;
+  std::string Headers;
+  bool KeepAlive;
+};
+
+class KeepAlive : public ::testing::TestWithParam<KeepAliveCase> {};
+
+TEST_P(KeepAlive, FollowsTheVersionAndTheConnectionValues) {
+  const KeepAliveCase& k = GetParam();
+  ProfiledClient c = MakeClient();
+  c.Channel->AddConnection(Answer("HTTP/1.1 200 OK\r\n" + k.Headers + "Content-Length: 0\r\n\r\n"));
+  if (k.Post) {
+    c.Client->Post(u"https://api.tessora.net/v1/b", std::nullopt);
+  } else {
+    c.Client->Get(u"https://api.tessora.net/v1/b");
+  }
+  EXPECT_EQ(c.Client->Response().KeepAlive, k.KeepAlive);
+  EXPECT_EQ(c.Client->Connected(), k.KeepAlive);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, KeepAlive,
+    ::testing::Values(
+        KeepAliveCase{false, "", true}, KeepAliveCase{false, "Connection: close\r\n", false},
+        KeepAliveCase{false, "Connection:  CLOSE \r\n", false},
+        KeepAliveCase{false, "Proxy-Connection: close\r\n", false},
+        KeepAliveCase{false, "Connection: close, upgrade\r\n", true},
+        KeepAliveCase{true, "", false}, KeepAliveCase{true, "Connection: keep-alive\r\n", true},
+        KeepAliveCase{true, "Proxy-Connection: keep-alive\r\n", true},
+        KeepAliveCase{true, "Connection: close\r\nProxy-Connection: keep-alive\r\n", true},
+        KeepAliveCase{true, "Connection: keep-alive, x\r\n", false}));
+
+TEST(HttpClient, ReconnectsForAnotherHost) {
+  ProfiledClient c = MakeClient();
+  c.Channel->AddConnection(Answer(kOk));
+  c.Channel->AddConnection(Answer(kOk));
+  c.Client->Get(u"https://a.example/x");
+  c.Client->Get(u"https://b.example/x");
+  EXPECT_EQ(c.Channel->Events(),
+            (Events{"connect a.example:443 timeout=20000", "handshake", "close",
+                    "connect b.example:443 timeout=20000", "handshake"}));
+}
+
+TEST(HttpClient, UsesAnOpenTunnelAgain) {
+  ProfiledClient c = MakeClient({"proxy proxy.local:3128"});
+  PeerScript script;
+  script.PlainBlocks = {"HTTP/1.1 200 OK\r\n\r\n"};
+  script.TlsBlocks = {kOk, kOk};
+  c.Channel->AddConnection(script);
+  c.Client->Get(u"https://api.tessora.net/v1/a");
+  c.Client->Get(u"https://api.tessora.net/v1/b");
+  EXPECT_EQ(c.Channel->Events(),
+            (Events{"connect proxy.local:3128 pass timeout=20000", "handshake"}));
+  EXPECT_EQ(c.Channel->PlainSent().find("CONNECT", 1), std::string::npos);
+}
+
+TEST(HttpClient, TunnelForAnotherDestinationIsANewTunnel) {
+  ProfiledClient c = MakeClient({"proxy proxy.local:3128"});
+  PeerScript script;
+  script.PlainBlocks = {"HTTP/1.1 200 OK\r\n\r\n"};
+  script.TlsBlocks = {kOk};
+  c.Channel->AddConnection(script);
+  c.Channel->AddConnection(script);
+  c.Client->Get(u"https://a.example/x");
+  c.Client->Get(u"https://b.example/x");
+  EXPECT_NE(c.Channel->PlainSent().find("CONNECT b.example:443 HTTP/1.1\r\n"), std::string::npos);
+}
+
+TEST(HttpClient, ProxyCredentialsAreBuiltOncePerClient) {
+  ProfiledClient c = MakeClient({"proxy proxy.local:3128", "proxy-auth a:b"});
+  PeerScript script;
+  script.PlainBlocks = {"HTTP/1.1 200 OK\r\n\r\n"};
+  script.TlsBlocks = {kOk, kOk};
+  c.Channel->AddConnection(script);
+  c.Client->Get(u"https://api.tessora.net/v1/a");
+  c.Client->ProxyParams().ProxyPassword = u"changed";
+  c.Client->Get(u"https://api.tessora.net/v1/b");
+  const std::string& sent = c.Channel->TlsSent();
+  const std::string line = "Proxy-Authorization: Basic YTpi\r\n";
+  const std::size_t first = sent.find(line);
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_NE(sent.find(line, first + 1), std::string::npos);
+}
+
+TEST(HttpClient, ConnectFailureGoesOnAndClosesTheChannel) {
+  ProfiledClient c = MakeClient();
+  PeerScript script;
+  script.ConnectError = Error(ErrorKind::Plain, u"Connect timed out.");
+  c.Channel->AddConnection(script);
+  EXPECT_EQ(Failure([&] { c.Client->Get(u"https://api.tessora.net/v1/a"); }), "Connect timed out.");
+  EXPECT_EQ(c.Client->ResponseText(), u"");
+  EXPECT_FALSE(c.Client->Connected());
+}
+
+TEST(HttpClient, HandshakeFailureThroughTheTunnelSendsNoApiRequest) {
+  ProfiledClient c = MakeClient({"proxy proxy.local:3128"});
+  PeerScript script;
+  script.PlainBlocks = {"HTTP/1.1 200 OK\r\n\r\n"};
+  script.TlsBlocks = {kOk};
+  script.HandshakeError = Error(ErrorKind::Plain, u"Error connecting with SSL.");
+  c.Channel->AddConnection(script);
+  EXPECT_EQ(Failure([&] { c.Client->Get(u"https://api.tessora.net/v1/a"); }),
+            "Error connecting with SSL.");
+  EXPECT_EQ(c.Channel->TlsSent(), "");
+  EXPECT_EQ(c.Channel->Events(),
+            (Events{"connect proxy.local:3128 pass timeout=20000", "handshake", "close"}));
+}
+
+TEST(HttpClient, SendFailureIsTheSocketError) {
+  ProfiledClient c = MakeClient();
+  PeerScript script = Answer(kOk);
+  script.SendErrorCode = 10054;
+  c.Channel->AddConnection(script);
+  EXPECT_EQ(Failure([&] { c.Client->Get(u"https://api.tessora.net/v1/a"); }),
+            "Socket Error # 10054\r\nConnection reset by peer.");
+}
+
+TEST(HttpClient, WithoutChannelTheExchangeFails) {
+  THttpClient client;
+  EXPECT_EQ(Failure([&] { client.Get(u"https://api.tessora.net/v1/a"); }),
+            "No connection carrier has been set.");
+}
+
+TEST(HttpClient, TheURLGoesToTheChannelBeforeItConnects) {
+  ProfiledClient c = MakeClient();
+  c.Channel->AddConnection(Answer(kOk));
+  c.Client->Get(u"https://api.tessora.net/v1/a?b#c");
+  EXPECT_EQ(c.Channel->URIToCheck(), u"https://api.tessora.net/v1/a?b#c");
+}
+
+TEST(HttpClient, CookieStoreIsCreatedByTheFirstResponse) {
+  ProfiledClient c = MakeClient();
+  EXPECT_EQ(c.Client->CookieManager(), nullptr);
+  c.Channel->AddConnection(
+      Answer("HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nContent-Length: 0\r\n\r\n"));
+  c.Client->Get(u"https://api.tessora.net/v1/a");
+  ASSERT_NE(c.Client->CookieManager(), nullptr);
+  EXPECT_EQ(c.Client->CookieManager()->Count(), 1u);
+}
+
+TEST(HttpClient, CookiesOfAnAnswerGoWithTheNextRequest) {
+  ProfiledClient c = MakeClient();
+  PeerScript script;
+  script.TlsBlocks = {"HTTP/1.1 200 OK\r\nSet-Cookie: s=1; Path=/\r\nContent-Length: 0\r\n\r\n",
+                      kOk};
+  c.Channel->AddConnection(script);
+  c.Client->Get(u"https://api.tessora.net/v1/a");
+  c.Client->Get(u"https://api.tessora.net/v1/b");
+  const std::string& sent = c.Channel->TlsSent();
+  EXPECT_EQ(sent.find("Cookie:"), sent.rfind("Cookie: s=1\r\n"));
+}
+
+TEST(HttpClient, ReleaseClosesOnceMore) {
+  ProfiledClient c = MakeClient();
+  c.Channel->AddConnection(Answer(kOk));
+  c.Client->Get(u"https://api.tessora.net/v1/a");
+  EXPECT_TRUE(c.Client->Connected());
+  c.Client.reset();
+}
+
+// The traffic log of exchanges, through a real log file.
+class ExchangeLog : public ::testing::Test {
+ protected:
+  static TDateTime Clock() { return *EncodeDateTime({2025, 12, 8, 10, 35, 12, 0}); }
+  void SetUp() override {
+    UseDayMonthYearTimeStamps();
+    platform::SetTestClock(&Clock);
+    log_.SetFilename((dir_ / "Call Logs.txt").u16string());
+    log_.SetActive(true);
+  }
+  void TearDown() override { platform::SetTestClock(nullptr); }
+  std::string Contents() { return ReadFileBytes(dir_ / "Call Logs.txt"); }
+
+  TempDir dir_;
+  TTrafficLog log_;
+};
+
+constexpr char kRequestRecord[] =
+    "Sent 08/12/2025 10:35:12: GET /v1/a HTTP/1.1<EOL>Content-Type: application/json<EOL>"
+    "api-sdk: delphi-3.1.0<EOL>Host: api.tessora.net<EOL>Accept: application/json<EOL>"
+    "User-Agent: Mozilla/5.0 (Windows NT 6.1; Win64; x64; rv:47.0)<EOL><EOL>\r\n";
+
+TEST_F(ExchangeLog, KeptAliveExchangeIsDisconnectedOnlyAtRelease) {
+  ProfiledClient c = MakeClient();
+  c.Client->SetTrafficLog(&log_);
+  PeerScript script;
+  script.TlsBlocks = {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n", "ok\r\n"};
+  c.Channel->AddConnection(script);
+  c.Client->Get(u"https://api.tessora.net/v1/a");
+  c.Client.reset();
+  EXPECT_EQ(Contents(), std::string("Stat Connected.\r\n") + kRequestRecord +
+                            "Recv 08/12/2025 10:35:12: HTTP/1.1 200 OK<EOL>Content-Length: "
+                            "4<EOL><EOL>\r\n"
+                            "Recv 08/12/2025 10:35:12: ok<EOL>\r\n"
+                            "Stat Disconnected.\r\n");
+}
+
+TEST_F(ExchangeLog, PostRecordsItsBodyAndDisconnectsAtTheEndAndAtRelease) {
+  ProfiledClient c = MakeClient();
+  c.Client->SetTrafficLog(&log_);
+  c.Channel->AddConnection(Answer("HTTP/1.1 201 Created\r\n\r\n{}"));
+  c.Client->Post(u"https://api.tessora.net/v1/p", std::string("{\"a\":\"\xC3\xA9\"}"));
+  c.Client.reset();
+  EXPECT_EQ(Contents(),
+            "Stat Connected.\r\n"
+            "Sent 08/12/2025 10:35:12: POST /v1/p HTTP/1.0<EOL>Content-Type: application/json<EOL>"
+            "Content-Length: 10<EOL>api-sdk: delphi-3.1.0<EOL>Host: api.tessora.net<EOL>"
+            "Accept: application/json<EOL>"
+            "User-Agent: Mozilla/5.0 (Windows NT 6.1; Win64; x64; rv:47.0)<EOL><EOL>\r\n"
+            "Sent 08/12/2025 10:35:12: {\"a\":\"\xC3\xA9\"}\r\n"
+            "Recv 08/12/2025 10:35:12: HTTP/1.1 201 Created<EOL><EOL>{}\r\n"
+            "Stat Disconnected.\r\n"    // the server closed the connection
+            "Stat Disconnected.\r\n"    // the exchange ended without keep-alive
+            "Stat Disconnected.\r\n");  // the client was released
+}
+
+TEST_F(ExchangeLog, FailedConnectIsDisconnectedWithoutConnected) {
+  ProfiledClient c = MakeClient();
+  c.Client->SetTrafficLog(&log_);
+  EXPECT_EQ(Failure([&] { c.Client->Get(u"https://api.tessora.net/v1/a"); }),
+            "Socket Error # 10061\r\nConnection refused.");
+  EXPECT_EQ(Contents(), "Stat Disconnected.\r\nStat Disconnected.\r\n");
+}
+
+TEST_F(ExchangeLog, TunnelTrafficComesBeforeTheApiRequest) {
+  ProfiledClient c = MakeClient({"proxy proxy.local:3128"});
+  c.Client->SetTrafficLog(&log_);
+  PeerScript script;
+  script.PlainBlocks = {"HTTP/1.1 200 Connection established\r\n\r\n"};
+  script.TlsBlocks = {kOk};
+  c.Channel->AddConnection(script);
+  c.Client->Get(u"https://api.tessora.net/v1/a");
+  EXPECT_EQ(Contents(),
+            "Stat Connected.\r\n"
+            "Sent 08/12/2025 10:35:12: CONNECT api.tessora.net:443 HTTP/1.1<EOL>"
+            "Pragma: no-cache<EOL>Proxy-Connection: keep-alive<EOL>Host: api.tessora.net<EOL>"
+            "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8<EOL>"
+            "User-Agent: Mozilla/5.0 (Windows NT 6.1; Win64; x64; rv:47.0)<EOL><EOL>\r\n"
+            "Recv 08/12/2025 10:35:12: HTTP/1.1 200 Connection established<EOL><EOL>\r\n" +
+                std::string(kRequestRecord) +
+                "Recv 08/12/2025 10:35:12: HTTP/1.1 200 OK<EOL>Content-Length: 2<EOL><EOL>ok\r\n");
+}
+
+TEST_F(ExchangeLog, RefusedTunnelIsDisconnected) {
+  ProfiledClient c = MakeClient({"proxy proxy.local:3128"});
+  c.Client->SetTrafficLog(&log_);
+  PeerScript script;
+  script.PlainBlocks = {"HTTP/1.1 407 Proxy Authentication Required\r\n\r\n"};
+  c.Channel->AddConnection(script);
+  EXPECT_EQ(Failure([&] { c.Client->Get(u"https://api.tessora.net/v1/a"); }),
+            "Tunnel refused by the proxy: HTTP/1.1 407 Proxy Authentication Required");
+  const std::string log = Contents();
+  EXPECT_EQ(log.rfind("Stat Disconnected.\r\n"), log.size() - 20);
+  EXPECT_EQ(log.find("GET /v1/a"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tessora::test

@@ -1,0 +1,138 @@
+#include "http/traffic_log.h"
+
+#include <gtest/gtest.h>
+
+#include "support/time_stamp_formats.h"
+
+#include "base/error.h"
+#include "platform/clock.h"
+#include "platform/locale.h"
+#include "support/temp_dir.h"
+
+namespace tessora {
+namespace {
+
+using test::ReadFileBytes;
+using test::TempDir;
+
+struct RenderCase {
+  std::u16string Data;
+  std::u16string Rendered;
+};
+
+class LineBreakRendering : public ::testing::TestWithParam<RenderCase> {};
+
+TEST_P(LineBreakRendering, RendersInThreePasses) {
+  EXPECT_EQ(TTrafficLog::ReplaceCR(GetParam().Data), GetParam().Rendered);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LineBreakRendering,
+    ::testing::Values(RenderCase{u"a\r\nb", u"a<EOL>b"}, RenderCase{u"\r\r\n", u"<CR><EOL>"},
+                      RenderCase{u"\n\r", u"<LF><CR>"}, RenderCase{u"\r\n\r\n", u"<EOL><EOL>"},
+                      RenderCase{u"\n\r\n", u"<LF><EOL>"}, RenderCase{u"x", u"x"},
+                      RenderCase{std::u16string(u"\0\r", 2), std::u16string(u"\0<CR>", 5)}));
+
+double g_now = 0;
+TDateTime FixedClock() {
+  return g_now;
+}
+
+class TrafficLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::UseDayMonthYearTimeStamps();
+    g_now = *EncodeDateTime({2025, 12, 8, 10, 35, 12, 0});
+    platform::SetTestClock(&FixedClock);
+    log_.SetFilename((dir_ / "Call Logs.txt").u16string());
+    log_.SetActive(true);
+  }
+  void TearDown() override { platform::SetTestClock(nullptr); }
+
+  std::string Contents() { return ReadFileBytes(dir_ / "Call Logs.txt"); }
+
+  TempDir dir_;
+  TTrafficLog log_;
+};
+
+TEST_F(TrafficLogTest, WritesOneLinePerRecord) {
+  log_.Connect();
+  log_.Send("GET /api HTTP/1.1\r\nHost: x\r\n\r\n");
+  log_.Receive("HTTP/1.1 200 OK\r\n");
+  log_.Disconnect();
+  EXPECT_EQ(Contents(),
+            "Stat Connected.\r\n"
+            "Sent 08/12/2025 10:35:12: GET /api HTTP/1.1<EOL>Host: x<EOL><EOL>\r\n"
+            "Recv 08/12/2025 10:35:12: HTTP/1.1 200 OK<EOL>\r\n"
+            "Stat Disconnected.\r\n");
+}
+
+TEST_F(TrafficLogTest, LeavesTheTimeOutAtMidnight) {
+  g_now = *EncodeDateTime({2025, 12, 8, 0, 0, 0, 0});
+  log_.Send("x");
+  g_now = *EncodeDateTime({2025, 12, 8, 0, 0, 0, 1});
+  log_.Send("y");
+  EXPECT_EQ(Contents(), "Sent 08/12/2025: x\r\nSent 08/12/2025 00:00:00: y\r\n");
+}
+
+TEST_F(TrafficLogTest, WritesDataBytesUnchanged) {
+  using namespace std::string_literals;
+  log_.Receive("{\"a\":\"\xC3\xA9\"}\0z"s);
+  EXPECT_EQ(Contents(), "Recv 08/12/2025 10:35:12: {\"a\":\"\xC3\xA9\"}\0z\r\n"s);
+}
+
+TEST_F(TrafficLogTest, WritesCharactersAboveFFAsQuestionMarks) {
+  log_.LogStatus(u"\u00E9\u4E2D");
+  EXPECT_EQ(Contents(), "Stat \xE9?\r\n");
+}
+
+TEST_F(TrafficLogTest, OptionsChangeTheRecords) {
+  log_.SetLogTime(false);
+  log_.SetReplaceCRLF(false);
+  log_.Send("a\r\n");
+  EXPECT_EQ(Contents(), "Sent : a\r\n\r\n");
+}
+
+TEST_F(TrafficLogTest, AppendsToWhatEarlierRunsWrote) {
+  log_.LogStatus(u"Connected.");
+  log_.SetActive(false);
+  TTrafficLog second;
+  second.SetFilename(log_.Filename());
+  second.SetActive(true);
+  second.Disconnect();
+  EXPECT_EQ(Contents(), "Stat Connected.\r\nStat Disconnected.\r\n");
+}
+
+TEST_F(TrafficLogTest, AClosedLogWritesNothing) {
+  log_.SetActive(false);
+  log_.Connect();
+  log_.Send("x");
+  EXPECT_EQ(Contents(), "");
+}
+
+TEST_F(TrafficLogTest, TheFilenameIsFixedWhileTheFileIsOpen) {
+  try {
+    log_.SetFilename(u"other.txt");
+    FAIL() << "no failure";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.Message(), u"Unable to set Filename while log file is open.");
+  }
+  log_.SetActive(false);
+  log_.SetFilename(u"other.txt");
+  EXPECT_EQ(log_.Filename(), u"other.txt");
+}
+
+TEST_F(TrafficLogTest, SecondLogOnTheSameFileIsRefused) {
+  TTrafficLog second;
+  second.SetFilename(log_.Filename());
+  try {
+    second.SetActive(true);
+    FAIL() << "no failure";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.Kind(), ErrorKind::FileOpen);
+  }
+  EXPECT_FALSE(second.Active());
+}
+
+}  // namespace
+}  // namespace tessora

@@ -1,0 +1,105 @@
+// Opening the TCP connection: arguments, name resolution, refusals and the connect time-out.
+#include <gtest/gtest.h>
+
+#include "base/fault_injection.h"
+#include "net/tcp_connect.h"
+#include "net/tls_channel.h"
+#include "support/scripted_server.h"
+#include "support/test_socket.h"
+#include "tls_test_util.h"
+
+namespace tessora {
+namespace {
+
+using test::ElapsedMs;
+using test::FailureOf;
+
+class ConnectTest : public ::testing::Test {
+ protected:
+  void TearDown() override { platform::ClearFaults(); }
+};
+
+struct ArgumentCase {
+  const char16_t* Host;
+  int Port;
+  const char16_t* Message;
+};
+
+class ConnectArguments : public ConnectTest, public ::testing::WithParamInterface<ArgumentCase> {};
+
+TEST_P(ConnectArguments, AreCheckedBeforeAnythingElse) {
+  TTlsChannel channel;
+  const Error failure = FailureOf([&] { channel.Connect(GetParam().Host, GetParam().Port, 1000); });
+  EXPECT_EQ(failure.Message(), GetParam().Message);
+  EXPECT_EQ(failure.Kind(), ErrorKind::Plain);
+  EXPECT_FALSE(channel.Connected());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ConnectArguments,
+                         ::testing::Values(ArgumentCase{u"", 443, u"A Host is required"},
+                                           ArgumentCase{u"127.0.0.1", 0, u"A Port is required"},
+                                           ArgumentCase{u"127.0.0.1", 65536, u"A Port is required"},
+                                           ArgumentCase{u"127.0.0.1", -65536,
+                                                        u"A Port is required"},
+                                           ArgumentCase{u"", 0, u"A Host is required"}));
+
+TEST_F(ConnectTest, PortIsTakenFromItsLow16Bits) {
+  test::ScriptedServer server(test::ScriptedServer::Plain, [](test::ServerConnection&) {});
+  const platform::SocketHandle s = ConnectTcp(u"127.0.0.1", server.Port() + 65536, 5000);
+  EXPECT_NE(s, platform::kNoSocket);
+  platform::CloseSocket(s);
+}
+
+TEST_F(ConnectTest, RefusedConnectionRaisesTheSocketError) {
+  int port = 0;
+  platform::CloseSocket(test::ListenOnLoopback(port));  // nothing listens there any more
+  TTlsChannel channel;
+  const Error failure = FailureOf([&] { channel.Connect(u"127.0.0.1", port, 20000); });
+  EXPECT_EQ(failure.Kind(), ErrorKind::Socket);
+  EXPECT_EQ(failure.Code(), 10061);
+  EXPECT_EQ(failure.Message(), u"Socket Error # 10061\r\nConnection refused.");
+  EXPECT_FALSE(channel.Connected());
+}
+
+// (An empty label makes the name fail inside the resolver, without a query on the network.)
+TEST_F(ConnectTest, UnresolvableNameFailsAtOnce) {
+  TTlsChannel channel;
+  const test::Clock::time_point start = test::Clock::now();
+  const Error failure = FailureOf([&] { channel.Connect(u"no-such-host..invalid", 443, 20000); });
+  EXPECT_EQ(failure.Message(), u"Socket Error # 11001\r\nHost not found.");
+  EXPECT_LT(ElapsedMs(start), 10000);
+}
+
+TEST_F(ConnectTest, ConnectErrorsOfAClosedSocketCarryTheTextAlone) {
+  for (int code : {10009, 10038}) {
+    platform::InjectFault(platform::Fault::Connect, code);
+    const Error failure = FailureOf([&] { ConnectTcp(u"127.0.0.1", 9, 5000); });
+    EXPECT_EQ(failure.Code(), code);
+    EXPECT_EQ(failure.Message(), platform::SocketErrorText(code));
+  }
+  platform::InjectFault(platform::Fault::Connect, 10065);
+  EXPECT_EQ(FailureOf([&] { ConnectTcp(u"127.0.0.1", 9, 5000); }).Message(),
+            u"Socket Error # 10065\r\nNo route to host.");
+}
+
+class ConnectTimeOut : public ConnectTest, public ::testing::WithParamInterface<int> {};
+
+// A connect that never finishes ends at the time-out, not before it and not much after it: one
+// polling step plus generous slack for a loaded machine (the runs under the sanitizers and Wine).
+TEST_P(ConnectTimeOut, EndsWithinOnePollingStep) {
+  const int timeout = GetParam();
+  platform::InjectFault(platform::Fault::Connect, platform::kHangingConnect);
+  TTlsChannel channel;
+  const test::Clock::time_point start = test::Clock::now();
+  const Error failure = FailureOf([&] { channel.Connect(u"127.0.0.1", 9, timeout); });
+  const long long elapsed = ElapsedMs(start);
+  EXPECT_EQ(failure.Message(), u"Connect timed out.");
+  EXPECT_GE(elapsed, timeout);
+  EXPECT_LT(elapsed, timeout + kConnectPollStepMs + 1000);
+  EXPECT_FALSE(channel.Connected());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ConnectTimeOut, ::testing::Values(1, 60, 300, 1000));
+
+}  // namespace
+}  // namespace tessora

@@ -1,0 +1,405 @@
+// The TLS channel against the in-process scripted server: handshakes, certificate checks, failures
+// of the handshake and of the socket layer, pass-through and the switch to TLS, reads and writes.
+#include "net/tls_channel.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "base/fault_injection.h"
+#include "support/scripted_server.h"
+#include "tls_test_util.h"
+
+namespace tessora {
+namespace {
+
+using test::ElapsedMs;
+using test::FailureOf;
+using test::ScriptedServer;
+using test::ServerConnection;
+using test::UrlFor;
+using test::Utf8;
+
+constexpr int kConnectTimeoutMs = 20000;
+constexpr char16_t kErrorConnecting[] = u"Error connecting with SSL.\r\n";
+
+class TlsChannelTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    TTlsChannel::SetSocketTimeoutForTesting(0);
+    platform::ClearFaults();
+  }
+
+  // A channel set up as the HTTP client sets it up, for a request to host:port.
+  static void Prepare(TTlsChannel& channel, const std::string& host, int port) {
+    channel.SetSSLVersions(sslvTLSv1_2);
+    channel.SetURIToCheck(UrlFor(host, port));
+  }
+};
+
+void Echo(ServerConnection& c) {
+  const std::string head = c.ReadHead();
+  c.Write("got " + std::to_string(head.size()) + " bytes");
+}
+
+TEST_F(TlsChannelTest, HandshakeWithTrustedCertificateThenExchange) {
+  ScriptedServer server(ScriptedServer::Tls, &Echo);
+  ASSERT_TRUE(server.Listening());
+  TTlsChannel channel;
+  EXPECT_EQ(channel.State(), TTlsChannel::TState::Idle);
+  Prepare(channel, "127.0.0.1", server.Port());
+  channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
+  EXPECT_TRUE(channel.Connected());
+  EXPECT_FALSE(channel.PassThrough());
+  EXPECT_EQ(channel.State(), TTlsChannel::TState::Running);
+
+  const std::string request = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
+  EXPECT_EQ(channel.Send(request.data(), static_cast<int>(request.size())),
+            static_cast<int>(request.size()));
+  ASSERT_TRUE(channel.Readable(5000));
+  char buffer[64];
+  const int n = channel.Receive(buffer, sizeof buffer);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(n)), "got 27 bytes");
+
+  channel.Close();
+  EXPECT_FALSE(channel.Connected());
+  EXPECT_EQ(channel.State(), TTlsChannel::TState::Idle);
+}
+
+TEST_F(TlsChannelTest, ServerNameIsTheHostOfTheUrl) {
+  std::string seen;
+  ScriptedServer server(ScriptedServer::Tls, [&](ServerConnection& c) { seen = c.ServerName(); });
+  TTlsChannel channel;
+  Prepare(channel, "api.tessora.net", server.Port());
+  channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
+  channel.Close();
+  ASSERT_TRUE(server.WaitForFinished(1));
+  EXPECT_EQ(seen, "api.tessora.net");
+}
+
+struct CertificateCase {
+  const char* Certificate;  // of the server
+  const char* UrlHost;      // whose name the certificate must carry
+  bool Accepted;
+};
+
+class CertificateCheck : public TlsChannelTest,
+                         public ::testing::WithParamInterface<CertificateCase> {};
+
+TEST_P(CertificateCheck, OnlyTrustedCertificatesForTheHostAreAccepted) {
+  const CertificateCase& c = GetParam();
+  ScriptedServer server(
+      ScriptedServer::Tls, [](ServerConnection&) {}, c.Certificate);
+  ASSERT_TRUE(server.Listening());
+  TTlsChannel channel;
+  Prepare(channel, c.UrlHost, server.Port());
+  if (c.Accepted) {
+    channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
+    EXPECT_EQ(channel.State(), TTlsChannel::TState::Running);
+    return;
+  }
+  const Error failure =
+      FailureOf([&] { channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs); });
+  EXPECT_TRUE(test::StartsWith(failure.Message(), kErrorConnecting)) << Utf8(failure.Message());
+  EXPECT_NE(failure.Message().find(u"certificate verify failed"), std::u16string::npos)
+      << Utf8(failure.Message());
+  EXPECT_FALSE(channel.Connected());
+  EXPECT_EQ(channel.State(), TTlsChannel::TState::Idle);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CertificateCheck,
+                         ::testing::Values(CertificateCase{"server", "127.0.0.1", true},
+                                           CertificateCase{"server", "localhost", true},
+                                           CertificateCase{"server", "api.tessora.net", true},
+                                           CertificateCase{"server", "api.tessora.net.evil.example",
+                                                           false},
+                                           CertificateCase{"server", "127.0.0.2", false},
+                                           CertificateCase{"other", "127.0.0.1", false},
+                                           CertificateCase{"other", "localhost", false},
+                                           CertificateCase{"selfsigned", "localhost", false},
+                                           CertificateCase{"expired", "localhost", false}));
+
+TEST_F(TlsChannelTest, ServerClosingDuringHandshakeIsAnEofViolation) {
+  ScriptedServer server(ScriptedServer::Plain, [](ServerConnection& c) {
+    // The whole client hello is read first: closing with unread data would reset the connection.
+    const std::string header = c.Read(5);
+    if (header.size() != 5) return;
+    c.Read(static_cast<unsigned char>(header[3]) * 256u + static_cast<unsigned char>(header[4]));
+    c.CloseWithoutAlert();
+  });
+  TTlsChannel channel;
+  Prepare(channel, "127.0.0.1", server.Port());
+  const Error failure =
+      FailureOf([&] { channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs); });
+  EXPECT_EQ(failure.Message(),
+            u"Error connecting with SSL.\r\nEOF was observed that violates the protocol");
+  EXPECT_FALSE(channel.Connected());
+}
+
+TEST_F(TlsChannelTest, SilentServerFailsTheHandshakeAfterTheSocketTimeOut) {
+  TTlsChannel::SetSocketTimeoutForTesting(300);
+  ScriptedServer server(ScriptedServer::Plain, [](ServerConnection& c) { c.Hang(10000); });
+  TTlsChannel channel;
+  Prepare(channel, "127.0.0.1", server.Port());
+  const test::Clock::time_point start = test::Clock::now();
+  const Error failure =
+      FailureOf([&] { channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs); });
+  EXPECT_EQ(failure.Kind(), ErrorKind::Socket);
+  EXPECT_EQ(failure.Code(), 10060);
+  EXPECT_EQ(failure.Message(), u"Socket Error # 10060\r\nConnection timed out.");
+  EXPECT_GE(ElapsedMs(start), 250);
+  EXPECT_LT(ElapsedMs(start), 8000);
+  EXPECT_FALSE(channel.Connected());
+}
+
+// SLOW (about 30 s): the real socket time-out of the handshake.
+TEST_F(TlsChannelTest, SLOW_SilentServerFailsTheHandshakeAfter30Seconds) {
+  ScriptedServer server(ScriptedServer::Plain, [](ServerConnection& c) { c.Hang(60000); });
+  TTlsChannel channel;
+  Prepare(channel, "127.0.0.1", server.Port());
+  const test::Clock::time_point start = test::Clock::now();
+  const Error failure =
+      FailureOf([&] { channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs); });
+  EXPECT_EQ(failure.Message(), u"Socket Error # 10060\r\nConnection timed out.");
+  EXPECT_GE(ElapsedMs(start), TTlsChannel::kSocketTimeoutMs - 500);
+  EXPECT_LT(ElapsedMs(start), TTlsChannel::kSocketTimeoutMs + 10000);
+}
+
+TEST_F(TlsChannelTest, ReceiveAfterTheHandshakeWaitsNoLongerThanTheSocketTimeOut) {
+  TTlsChannel::SetSocketTimeoutForTesting(300);
+  ScriptedServer server(ScriptedServer::Tls, [](ServerConnection& c) { c.Hang(10000); });
+  TTlsChannel channel;
+  Prepare(channel, "127.0.0.1", server.Port());
+  channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
+  char buffer[16];
+  const test::Clock::time_point start = test::Clock::now();
+  const int n = channel.Receive(buffer, sizeof buffer);
+  EXPECT_LT(n, 0);
+  EXPECT_EQ(channel.CheckError(n), kSocketTimedOut);
+  EXPECT_GE(ElapsedMs(start), 250);
+  EXPECT_LT(ElapsedMs(start), 8000);
+}
+
+TEST_F(TlsChannelTest, PeerEndingTheConnectionReadsAsZero) {
+  for (bool withAlert : {true, false}) {
+    ScriptedServer server(ScriptedServer::Tls, [&](ServerConnection& c) {
+      c.Write("bye");
+      if (withAlert) {
+        c.Close();
+      } else {
+        c.CloseWithoutAlert();
+      }
+    });
+    TTlsChannel channel;
+    Prepare(channel, "127.0.0.1", server.Port());
+    channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
+    std::string received;
+    char buffer[16];
+    int n;
+    int reads = 0;
+    while ((n = channel.Receive(buffer, sizeof buffer)) > 0 && ++reads < 100) {
+      received.append(buffer, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(received, "bye") << withAlert;
+    EXPECT_EQ(n, 0) << withAlert;
+  }
+}
+
+TEST_F(TlsChannelTest, ResetByThePeerIsHandedToTheReader) {
+#if defined(_WIN32)
+  GTEST_SKIP()
+      << "under Wine the in-process peer's zero-linger close does not reset the connection";
+#endif
+  for (bool tls : {false, true}) {
+    ScriptedServer server(tls ? ScriptedServer::Tls : ScriptedServer::Plain,
+                          [](ServerConnection& c) {
+                            c.Write("partial");
+                            c.Reset();
+                          });
+    TTlsChannel channel;
+    Prepare(channel, "127.0.0.1", server.Port());
+    channel.SetPassThrough(!tls);
+    channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
+    ASSERT_TRUE(server.WaitForFinished(1));
+    char buffer[64];
+    int n = 0;
+    for (int reads = 0; reads < 100; ++reads) {
+      n = channel.Receive(buffer, sizeof buffer);
+      if (n <= 0) break;
+    }
+    ASSERT_LT(n, 0) << tls;
+    EXPECT_EQ(channel.CheckError(n), kSocketConnectionReset) << tls;
+  }
+}
+
+// Writing to a connection the peer has closed fails; it raises no signal that could end the host.
+TEST_F(TlsChannelTest, SendingToAClosedPeerFailsQuietly) {
+  for (bool tls : {true, false}) {
+    ScriptedServer server(tls ? ScriptedServer::Tls : ScriptedServer::Plain,
+                          [](ServerConnection& c) { c.CloseWithoutAlert(); });
+    TTlsChannel channel;
+    Prepare(channel, "127.0.0.1", server.Port());
+    channel.SetPassThrough(!tls);
+    channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
+    ASSERT_TRUE(server.WaitForFinished(1));
+    const std::string block(65536, 'x');
+    int n = 0;
+    for (int sends = 0; sends < 200 && n >= 0; ++sends) {
+      n = channel.Send(block.data(), static_cast<int>(block.size()));
+    }
+    ASSERT_LT(n, 0) << tls;
+    const int code = channel.CheckError(n);
+    EXPECT_TRUE(code == kSocketConnectionAborted || code == kSocketConnectionReset ||
+                code == kSocketShutdown)
+        << tls << " " << code;
+  }
+}
+
+TEST_F(TlsChannelTest, BufferedBytesCountAsReadable) {
+  ScriptedServer server(ScriptedServer::Tls, [](ServerConnection& c) {
+    c.Write("0123456789");
+    c.Hang(5000);
+  });
+  TTlsChannel channel;
+  Prepare(channel, "127.0.0.1", server.Port());
+  channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
+  ASSERT_TRUE(channel.Readable(5000));
+  char buffer[4];
+  ASSERT_EQ(channel.Receive(buffer, sizeof buffer), 4);
+  EXPECT_TRUE(channel.Readable(0));  // the rest of the record waits inside the TLS library
+  EXPECT_EQ(channel.Receive(buffer, sizeof buffer), 4);
+  EXPECT_EQ(channel.Receive(buffer, sizeof buffer), 2);
+  EXPECT_FALSE(channel.Readable(50));
+}
+
+TEST_F(TlsChannelTest, LargeBlocksGoOutWhole) {
+  const std::string body(1 << 20, 'x');
+  std::string received;
+  ScriptedServer server(ScriptedServer::Tls,
+                        [&](ServerConnection& c) { received = c.Read(body.size()); });
+  TTlsChannel channel;
+  Prepare(channel, "127.0.0.1", server.Port());
+  channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
+  EXPECT_EQ(channel.Send(body.data(), static_cast<int>(body.size())),
+            static_cast<int>(body.size()));
+  channel.Close();
+  ASSERT_TRUE(server.WaitForFinished(1));
+  EXPECT_EQ(received.size(), body.size());
+}
+
+TEST_F(TlsChannelTest, CloseSendsTheClosingAlert) {
+  bool endSeen = false;
+  ScriptedServer server(ScriptedServer::Tls, [&](ServerConnection& c) {
+    c.ReadUntilClosed(5000);
+    endSeen = c.Read(1, 0).empty();
+  });
+  TTlsChannel channel;
+  Prepare(channel, "127.0.0.1", server.Port());
+  channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
+  channel.Close();
+  channel.Close();  // a second close is harmless
+  ASSERT_TRUE(server.WaitForFinished(1));
+  EXPECT_TRUE(endSeen);
+}
+
+TEST_F(TlsChannelTest, PassThroughCarriesPlainBytesUntilTlsIsSwitchedOn) {
+  std::string tunnelRequest;
+  std::string afterTls;
+  ScriptedServer server(ScriptedServer::Plain, [&](ServerConnection& c) {
+    tunnelRequest = c.ReadHead();
+    c.Write("HTTP/1.1 200 Connection established\r\n\r\n");
+    if (!c.StartTls()) return;
+    afterTls = c.ReadHead();
+    c.Write("secret reply");
+  });
+  TTlsChannel channel;
+  Prepare(channel, "api.tessora.net", server.Port());
+  channel.SetPassThrough(true);
+  channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
+  EXPECT_EQ(channel.State(), TTlsChannel::TState::Plain);
+  const std::string connect = "CONNECT api.tessora.net:443 HTTP/1.1\r\n\r\n";
+  ASSERT_EQ(channel.Send(connect.data(), static_cast<int>(connect.size())),
+            static_cast<int>(connect.size()));
+  char buffer[128];
+  std::string answer;
+  while (answer.find("\r\n\r\n") == std::string::npos) {
+    const int n = channel.Receive(buffer, sizeof buffer);
+    ASSERT_GT(n, 0);
+    answer.append(buffer, static_cast<std::size_t>(n));
+  }
+  EXPECT_EQ(answer, "HTTP/1.1 200 Connection established\r\n\r\n");
+
+  channel.SetPassThrough(false);
+  EXPECT_EQ(channel.State(), TTlsChannel::TState::Running);
+  const std::string request = "GET /x HTTP/1.1\r\n\r\n";
+  channel.Send(request.data(), static_cast<int>(request.size()));
+  const int n = channel.Receive(buffer, sizeof buffer);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(n)), "secret reply");
+  channel.Close();
+  ASSERT_TRUE(server.WaitForFinished(1));
+  EXPECT_EQ(tunnelRequest, connect);
+  EXPECT_EQ(afterTls, request);
+}
+
+TEST_F(TlsChannelTest, PassThroughReceiveWaitsNoLongerThanTheSocketTimeOut) {
+  TTlsChannel::SetSocketTimeoutForTesting(300);
+  ScriptedServer server(ScriptedServer::Plain, [](ServerConnection& c) { c.Hang(10000); });
+  TTlsChannel channel;
+  Prepare(channel, "127.0.0.1", server.Port());
+  channel.SetPassThrough(true);
+  channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
+  char buffer[16];
+  const test::Clock::time_point start = test::Clock::now();
+  const int n = channel.Receive(buffer, sizeof buffer);
+  EXPECT_LT(n, 0);
+  EXPECT_EQ(channel.CheckError(n), kSocketTimedOut);
+  EXPECT_LT(ElapsedMs(start), 8000);
+}
+
+TEST_F(TlsChannelTest, SwitchingTlsOnFailsLikeAConnect) {
+  ScriptedServer server(ScriptedServer::Plain, [](ServerConnection& c) {
+    c.ReadHead();
+    c.Write("HTTP/1.1 200 OK\r\n\r\n");
+    c.StartTls();  // with the server certificate, but the URL names another host
+  });
+  TTlsChannel channel;
+  Prepare(channel, "other.example.com", server.Port());
+  channel.SetPassThrough(true);
+  channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
+  const std::string connect = "CONNECT other.example.com:443 HTTP/1.1\r\n\r\n";
+  channel.Send(connect.data(), static_cast<int>(connect.size()));
+  char buffer[64];
+  ASSERT_GT(channel.Receive(buffer, sizeof buffer), 0);
+  const Error failure = FailureOf([&] { channel.SetPassThrough(false); });
+  EXPECT_TRUE(test::StartsWith(failure.Message(), kErrorConnecting)) << Utf8(failure.Message());
+  EXPECT_TRUE(channel.PassThrough());
+  channel.Close();
+}
+
+TEST_F(TlsChannelTest, OperationsWithoutAConnection) {
+  TTlsChannel channel;
+  char buffer[4];
+  EXPECT_FALSE(channel.Readable(0));
+  const int n = channel.Receive(buffer, sizeof buffer);
+  EXPECT_LT(n, 0);
+  const Error failure = FailureOf([&] { channel.CheckError(n); });
+  EXPECT_EQ(failure.Code(), 10057);
+  channel.SetPassThrough(true);  // only recorded
+  EXPECT_TRUE(channel.PassThrough());
+  channel.Close();
+}
+
+TEST(HostOfUrl, TakesTheAuthoritysHost) {
+  EXPECT_EQ(HostOfUrl(u"https://api.tessora.net/v1"), u"api.tessora.net");
+  EXPECT_EQ(HostOfUrl(u"https://127.0.0.1:8443/api.tessora.net/x"), u"127.0.0.1");
+  EXPECT_EQ(HostOfUrl(u"https://user:pw@sandbox.api.tessora.net:443?q"),
+            u"sandbox.api.tessora.net");
+  EXPECT_EQ(HostOfUrl(u"https://[::1]:443/x"), u"::1");
+  EXPECT_EQ(HostOfUrl(u"https://host#frag"), u"host");
+  EXPECT_EQ(HostOfUrl(u""), u"");
+}
+
+}  // namespace
+}  // namespace tessora

@@ -1,0 +1,44 @@
+// Helpers of the TLS channel tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "base/error.h"
+#include "base/text.h"
+
+namespace tessora::test {
+
+using Clock = std::chrono::steady_clock;
+
+inline long long ElapsedMs(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Runs `action` and returns the library failure it raised; fails the test when none came.
+inline Error FailureOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Error& failure) {
+    return failure;
+  }
+  ADD_FAILURE() << "no failure raised";
+  return Error(ErrorKind::Plain, u"");
+}
+
+inline std::string Utf8(const std::u16string& text) {
+  return TextToUtf8(text);
+}
+
+inline bool StartsWith(const std::u16string& text, const std::u16string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+inline std::u16string UrlFor(const std::string& host, int port) {
+  return AsciiToText("https://" + host + ":" + std::to_string(port) + "/api.tessora.net/v1/x");
+}
+
+}  // namespace tessora::test
