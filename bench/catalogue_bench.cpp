@@ -56,23 +56,23 @@ class EndpointFile {
 };
 
 const EndpointFile& File() {
-  static const EndpointFile file;
-  return file;
+  static const EndpointFile kFile;
+  return kFile;
 }
 
-void BM_LoadEndpointFile(benchmark::State& state) {
+void BmLoadEndpointFile(benchmark::State& state) {
   const std::u16string path = File().Path();
   for (auto _ : state) {
-    TTessoraConfig config(path);
+    TessoraConfig config(path);
     benchmark::DoNotOptimize(config.Count());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * File().Bytes()));
   state.counters["operations"] = kOperations;
 }
-BENCHMARK(BM_LoadEndpointFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(BmLoadEndpointFile)->Unit(benchmark::kMillisecond);
 
 // The decoding share of a load: bytes to text with line breaks normalised.
-void BM_EndpointFileText(benchmark::State& state) {
+void BmEndpointFileText(benchmark::State& state) {
   std::string json;
   {
     std::ifstream in(std::filesystem::path(File().Path()), std::ios::binary);
@@ -82,10 +82,10 @@ void BM_EndpointFileText(benchmark::State& state) {
     benchmark::DoNotOptimize(EndpointFileText(json));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * json.size()));
 }
-BENCHMARK(BM_EndpointFileText)->Unit(benchmark::kMillisecond);
+BENCHMARK(BmEndpointFileText)->Unit(benchmark::kMillisecond);
 
-void BM_GetEndPoint(benchmark::State& state) {
-  const TTessoraConfig config(File().Path());
+void BmGetEndPoint(benchmark::State& state) {
+  const TessoraConfig config(File().Path());
   std::vector<std::u16string> names;
   for (int i = 0; i < kOperations; i += 7)
     names.push_back(AsciiToText(OperationName(i)));
@@ -95,10 +95,10 @@ void BM_GetEndPoint(benchmark::State& state) {
     next = next + 1 == names.size() ? 0 : next + 1;
   }
 }
-BENCHMARK(BM_GetEndPoint);
+BENCHMARK(BmGetEndPoint);
 
-void BM_GetEndPointUnknown(benchmark::State& state) {
-  const TTessoraConfig config(File().Path());
+void BmGetEndPointUnknown(benchmark::State& state) {
+  const TessoraConfig config(File().Path());
   const std::u16string name = u"operation_1";
   for (auto _ : state) {
     try {
@@ -108,19 +108,19 @@ void BM_GetEndPointUnknown(benchmark::State& state) {
     }
   }
 }
-BENCHMARK(BM_GetEndPointUnknown);
+BENCHMARK(BmGetEndPointUnknown);
 
-void BM_ResolveUrl(benchmark::State& state) {
+void BmResolveUrl(benchmark::State& state) {
   const std::u16string url =
       u"https://sandbox.api.tessora.net/api/v2/customers/:customer/items/:id";
-  const TParameterList route(u"customer=C-1029\r\nid=77813");
-  const TParameterList query(u"limit=50\r\noffset=100\r\nname=Ana Maria\r\nnote=caf\u00E9");
+  const ParameterList route(u"customer=C-1029\r\nid=77813");
+  const ParameterList query(u"limit=50\r\noffset=100\r\nname=Ana Maria\r\nnote=caf\u00E9");
   for (auto _ : state) {
-    benchmark::DoNotOptimize(TUrlResolver::ResolveOptionalParameters(
-        TUrlResolver::ResolveURLParameters(url, route), query));
+    benchmark::DoNotOptimize(UrlResolver::ResolveOptionalParameters(
+        UrlResolver::ResolveURLParameters(url, route), query));
   }
 }
-BENCHMARK(BM_ResolveUrl);
+BENCHMARK(BmResolveUrl);
 
 }  // namespace
 

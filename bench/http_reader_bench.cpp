@@ -10,7 +10,7 @@
 
 namespace {
 
-using tessora::THttpClient;
+using tessora::HttpClient;
 using tessora::test::MemoryChannel;
 using tessora::test::PeerScript;
 using tessora::test::SplitBlocks;
@@ -40,38 +40,38 @@ void Exchange(benchmark::State& state, const std::string& reply) {
   for (auto _ : state) {
     auto channel = std::make_unique<MemoryChannel>();
     PeerScript script;
-    script.TlsBlocks = blocks;
+    script.tlsBlocks = blocks;
     channel->AddConnection(script);
-    THttpClient client(std::move(channel));
+    HttpClient client(std::move(channel));
     benchmark::DoNotOptimize(client.Get(u"https://api.tessora.net/v1/items"));
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                           static_cast<std::int64_t>(reply.size()));
 }
 
-void BM_LengthBody(benchmark::State& state) {
+void BmLengthBody(benchmark::State& state) {
   const std::string body = JsonBody(static_cast<std::size_t>(state.range(0)));
   Exchange(state,
            "HTTP/1.1 200 OK\r\nContent-Type: application/json; charset=utf-8\r\n"
            "Content-Length: " +
                std::to_string(body.size()) + "\r\n\r\n" + body);
 }
-BENCHMARK(BM_LengthBody)->Arg(1 << 10)->Arg(1 << 20);
+BENCHMARK(BmLengthBody)->Arg(1 << 10)->Arg(1 << 20);
 
-void BM_ChunkedBody(benchmark::State& state) {
+void BmChunkedBody(benchmark::State& state) {
   const std::string body = JsonBody(static_cast<std::size_t>(state.range(0)));
   Exchange(state,
            "HTTP/1.1 200 OK\r\nContent-Type: application/json; charset=utf-8\r\n"
            "Transfer-Encoding: chunked\r\n\r\n" +
                Chunked(body, 4096));
 }
-BENCHMARK(BM_ChunkedBody)->Arg(1 << 20);
+BENCHMARK(BmChunkedBody)->Arg(1 << 20);
 
-void BM_ReadToCloseByteByByte(benchmark::State& state) {
+void BmReadToCloseByteByByte(benchmark::State& state) {
   const std::string body = JsonBody(static_cast<std::size_t>(state.range(0)));
   Exchange(state, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n" + body);
 }
-BENCHMARK(BM_ReadToCloseByteByByte)->Arg(1 << 20);
+BENCHMARK(BmReadToCloseByteByByte)->Arg(1 << 20);
 
 }  // namespace
 

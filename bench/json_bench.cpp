@@ -38,7 +38,7 @@ constexpr std::u16string_view kTokenResponse =
 
 void Parse(benchmark::State& state, std::u16string_view text) {
   for (auto _ : state) {
-    tessora::TJsonObject root = tessora::ParseJsonObject(text);
+    tessora::JsonObject root = tessora::ParseJsonObject(text);
     benchmark::DoNotOptimize(root);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
@@ -46,27 +46,27 @@ void Parse(benchmark::State& state, std::u16string_view text) {
   state.counters["code units"] = static_cast<double>(text.size());
 }
 
-void BM_ParseLargeObject(benchmark::State& state) {
+void BmParseLargeObject(benchmark::State& state) {
   Parse(state, LargeObject());
 }
-BENCHMARK(BM_ParseLargeObject)->Unit(benchmark::kMillisecond);
+BENCHMARK(BmParseLargeObject)->Unit(benchmark::kMillisecond);
 
-void BM_ParseFlatObject(benchmark::State& state) {
+void BmParseFlatObject(benchmark::State& state) {
   Parse(state, FlatObject());
 }
-BENCHMARK(BM_ParseFlatObject)->Unit(benchmark::kMillisecond);
+BENCHMARK(BmParseFlatObject)->Unit(benchmark::kMillisecond);
 
 // The token capture: parse, then read the three members.
-void BM_TokenResponse(benchmark::State& state) {
+void BmTokenResponse(benchmark::State& state) {
   for (auto _ : state) {
-    const tessora::TJsonObject root = tessora::ParseJsonObject(kTokenResponse);
+    const tessora::JsonObject root = tessora::ParseJsonObject(kTokenResponse);
     benchmark::DoNotOptimize(root.GetString(u"access_token"));
     benchmark::DoNotOptimize(root.GetString(u"token_type"));
     benchmark::DoNotOptimize(root.GetInteger(u"expires_in"));
   }
   state.counters["code units"] = static_cast<double>(kTokenResponse.size());
 }
-BENCHMARK(BM_TokenResponse)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BmTokenResponse)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

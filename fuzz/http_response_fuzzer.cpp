@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   auto channel = std::make_unique<MemoryChannel>();
   channel->AddConnection(script);
-  tessora::THttpClient client(std::move(channel));
+  tessora::HttpClient client(std::move(channel));
   client.Request().ContentType = u"application/json";
   if (tunnel) {
     client.ProxyParams().ProxyServer = u"proxy.local";

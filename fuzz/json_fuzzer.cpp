@@ -18,10 +18,10 @@
 
 namespace {
 
+using tessora::DataType;
 using tessora::Error;
 using tessora::ErrorKind;
-using tessora::TDataType;
-using tessora::TJsonObject;
+using tessora::JsonObject;
 
 void Check(bool condition) {
   if (!condition) std::abort();
@@ -54,39 +54,39 @@ bool ReadsOrRefuses(Getter&& getter) {
   }
 }
 
-bool IsDate(TDataType kind) {
-  return kind == TDataType::kDateTime || kind == TDataType::kDate || kind == TDataType::kTime;
+bool IsDate(DataType kind) {
+  return kind == DataType::kDateTime || kind == DataType::kDate || kind == DataType::kTime;
 }
 
-void Walk(TJsonObject object, int depth) {
+void Walk(JsonObject object, int depth) {
   Check(depth <= tessora::kJsonMaxNesting);
   const auto members = object.GetEnumerator();
   for (std::size_t i = 0; i < members.size(); ++i) {
     const auto& member = members[i];
     const std::u16string& name = member.Name();
-    const TDataType kind = member.Kind();
+    const DataType kind = member.Kind();
     // Names are unique under ASCII case-insensitive comparison, so lookup finds this member.
     for (std::size_t j = i + 1; j < members.size() && j < i + 64; ++j) {
       Check(!tessora::SameTextAscii(name, members[j].Name()));
     }
     std::u16string text;
     const bool isText = ReadsOrRefuses([&] { text = object.GetString(name); });
-    Check(isText == (kind == TDataType::kString || kind == TDataType::kNull ||
-                     kind == TDataType::kNil || IsDate(kind)));
+    Check(isText == (kind == DataType::kString || kind == DataType::kNull ||
+                     kind == DataType::kNil || IsDate(kind)));
     if (IsDate(kind)) {
       // The normalised text of a date reads back as the same date.
-      const TJsonObject again = tessora::ParseJsonObject(u"{\"d\":\"" + text + u"\"}");
+      const JsonObject again = tessora::ParseJsonObject(u"{\"d\":\"" + text + u"\"}");
       Check(again.GetEnumerator().at(0).Kind() == kind && again.GetString(u"d") == text);
     }
     const bool isInteger = ReadsOrRefuses([&] { object.GetInteger(name); });
     Check(isInteger ==
-          (kind == TDataType::kInteger || kind == TDataType::kNull || kind == TDataType::kNil));
+          (kind == DataType::kInteger || kind == DataType::kNull || kind == DataType::kNil));
 
-    TJsonObject child;
+    JsonObject child;
     const bool isObject = ReadsOrRefuses([&] { child = member.AsObject(); });
-    Check(isObject == (kind == TDataType::kObject || kind == TDataType::kNil));
-    Check(child.IsEmpty() == (kind != TDataType::kObject));
-    if (kind == TDataType::kObject) {
+    Check(isObject == (kind == DataType::kObject || kind == DataType::kNil));
+    Check(child.IsEmpty() == (kind != DataType::kObject));
+    if (kind == DataType::kObject) {
       Check(object.GetObject(name).Data() == child.Data());
       Walk(child, depth + 1);
     }
@@ -96,7 +96,7 @@ void Walk(TJsonObject object, int depth) {
   for (const auto& member : members)
     present |= tessora::SameTextAscii(member.Name(), u"fuzz");
   if (!present) {
-    TJsonObject created = object.GetObject(u"FUZZ");
+    JsonObject created = object.GetObject(u"FUZZ");
     Check(object.GetObject(u"fuzz").Data() == created.Data());
     Check(object.GetEnumerator().size() == members.size() + 1);
   }
@@ -106,7 +106,7 @@ void Walk(TJsonObject object, int depth) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::u16string text = Decode(data, size);
-  TJsonObject root;
+  JsonObject root;
   try {
     root = tessora::ParseJsonObject(text);
   } catch (const Error& error) {

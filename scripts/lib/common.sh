@@ -20,16 +20,35 @@ ensure_packages() {
   done
   if [ ${#missing[@]} -gt 0 ] || [ -n "${NEED_UPDATE:-}" ]; then
     echo "== installing: ${missing[*]}"
-    as_root apt-get update -qq
+    # A mirror in the middle of a sync can serve one architecture's index out of step with the
+    # others; apt then keeps the old lists, which is still enough to go on.
+    as_root apt-get update -qq || echo "== apt-get update reported errors; going on with the lists it has" >&2
     if [ ${#missing[@]} -gt 0 ]; then
-      as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null
+      apt_install "${missing[@]}"
     fi
   fi
   # A locale that writes decimals with a comma, for the tests that numbers ignore the locale.
   if ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
     as_root localedef -i de_DE -f UTF-8 de_DE.UTF-8 || echo "== no de_DE.UTF-8 locale" >&2
   fi
+}
+
+# apt_install <packages...>: installs without recommends. When the security updates of one
+# architecture are missing from the lists (a mirror in the middle of a sync), the i386 packages of
+# wine32 cannot match their amd64 twins; the release's own versions then make a consistent set.
+apt_install() {
+  if as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "$@" >/dev/null; then
+    return 0
+  fi
+  local codename
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  [ -n "$codename" ] || return 1
+  echo "== retrying with the packages of the $codename release" >&2
+  local extra=()
+  if [[ " $* " == *" wine32 "* ]]; then extra+=(libgstreamer-plugins-base1.0-0:i386); fi
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    -t "$codename" "$@" "${extra[@]}" >/dev/null
 }
 
 # build_and_test <name> [ctest options --] <cmake options...>: configures out/<name>, builds,

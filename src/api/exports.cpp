@@ -46,11 +46,11 @@ TESSORA_EXPORT void TESSORANET_CALL ConfigureService(const char* ClientID, const
   RunExport([&] {
     // Each field is stored as soon as it is converted: a failure keeps what was stored before it.
     tessora::ThreadSettings& settings = CurrentSettings();
-    settings.ClientID = HostText(ClientID);
-    settings.ClientSecret = HostText(ClientSecret);
-    settings.Environment = HostText(Environment);
-    settings.ConfigFileName = HostText(ConfigFileName);
-    settings.PartnerToken = HostText(PartnerToken);
+    settings.clientId = HostText(ClientID);
+    settings.clientSecret = HostText(ClientSecret);
+    settings.environment = HostText(Environment);
+    settings.configFileName = HostText(ConfigFileName);
+    settings.partnerToken = HostText(PartnerToken);
   });
 }
 
@@ -59,10 +59,10 @@ TESSORA_EXPORT void TESSORANET_CALL ConfigureProxy(const char* ProxyServer, int 
                                                    const char* ProxyPassword) {
   RunExport([&] {
     tessora::ThreadSettings& settings = CurrentSettings();
-    settings.ProxyServer = HostText(ProxyServer);
-    settings.ProxyPort = ProxyPort;
-    settings.ProxyUserName = HostText(ProxyUserName);
-    settings.ProxyPassword = HostText(ProxyPassword);
+    settings.proxyServer = HostText(ProxyServer);
+    settings.proxyPort = ProxyPort;
+    settings.proxyUserName = HostText(ProxyUserName);
+    settings.proxyPassword = HostText(ProxyPassword);
   });
 }
 
@@ -77,7 +77,7 @@ TESSORA_EXPORT char* TESSORANET_CALL TessoraNet(const char* EndPointOperation,
 }
 
 TESSORA_EXPORT void TESSORANET_CALL TessoraNetGetInstanceData(char** AccessToken) {
-  RunExport([&] { *AccessToken = tessora::NewResultBuffer(CurrentSettings().AccessToken); });
+  RunExport([&] { *AccessToken = tessora::NewResultBuffer(CurrentSettings().accessToken); });
 }
 
 TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetTokenExpired(void) {

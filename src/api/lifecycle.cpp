@@ -13,8 +13,8 @@
 
 namespace tessora {
 
-std::unique_ptr<TTrafficLog> OpenCallLog() {
-  auto log = std::make_unique<TTrafficLog>();
+std::unique_ptr<TrafficLog> OpenCallLog() {
+  auto log = std::make_unique<TrafficLog>();
   log->SetFilename(kCallLogFileName);
   try {
     log->SetActive(true);
@@ -31,7 +31,7 @@ bool LibraryStartup() {
     platform::InitAnsiCodePage();
     platform::InitLocaleFormats();
     platform::InitThreadStorage(&ReleaseThreadSettings);
-    CurrentSettings().CallLog = OpenCallLog();
+    CurrentSettings().callLog = OpenCallLog();
     return true;
   } catch (...) {
     return false;
@@ -43,8 +43,8 @@ void LibraryShutdown() {
     platform::SetThreadValue(nullptr);
     try {
       // The client first: releasing it records "Disconnected." in the log it is attached to.
-      settings->HttpClient.reset();
-      settings->CallLog.reset();
+      settings->httpClient.reset();
+      settings->callLog.reset();
     } catch (...) {
       // Nothing can be reported from an unload.
     }

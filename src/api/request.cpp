@@ -15,7 +15,7 @@ namespace {
 // concern: the result is then the last status line received, or the empty text.
 template <class Exchange>
 std::u16string RunExchange(Exchange&& exchange) {
-  THttpClient& client = *CurrentSettings().HttpClient;
+  HttpClient& client = *CurrentSettings().httpClient;
   try {
     return exchange(client);
   } catch (...) {
@@ -26,99 +26,99 @@ std::u16string RunExchange(Exchange&& exchange) {
 }  // namespace
 
 std::u16string FullBaseUrl() {
-  return u"https://" + CurrentSettings().Environment + AsciiToText(TESSORA_API_HOST);
+  return u"https://" + CurrentSettings().environment + AsciiToText(TESSORA_API_HOST);
 }
 
-std::unique_ptr<THttpClient> SetupClient() {
-  auto client = std::make_unique<THttpClient>();
+std::unique_ptr<HttpClient> SetupClient() {
+  auto client = std::make_unique<HttpClient>();
   client->SetConnectTimeout(kTessoraConnectTimeoutMs);
   // No read time-out of the client's own: the channel bounds every single receive.
-  auto channel = std::make_unique<TTlsChannel>();
-  channel->SetSSLVersions(sslvTLSv1_2);
+  auto channel = std::make_unique<TlsChannel>();
+  channel->SetSSLVersions(kSslvTlSv12);
   client->SetChannel(std::move(channel));
-  client->SetTrafficLog(CurrentSettings().CallLog.get());
+  client->SetLog(CurrentSettings().callLog.get());
   return client;
 }
 
 void TessoranetProxy() {
   const ThreadSettings& settings = CurrentSettings();
-  if (settings.ProxyServer.empty()) return;
-  TProxySettings& proxy = settings.HttpClient->ProxyParams();
-  proxy.ProxyServer = settings.ProxyServer;
-  proxy.ProxyPort = settings.ProxyPort;
-  if (!settings.ProxyUserName.empty() && !settings.ProxyPassword.empty()) {
-    proxy.BasicAuthentication = true;
-    proxy.ProxyUsername = settings.ProxyUserName;
-    proxy.ProxyPassword = settings.ProxyPassword;
+  if (settings.proxyServer.empty()) return;
+  ProxySettings& proxy = settings.httpClient->ProxyParams();
+  proxy.proxyServer = settings.proxyServer;
+  proxy.proxyPort = settings.proxyPort;
+  if (!settings.proxyUserName.empty() && !settings.proxyPassword.empty()) {
+    proxy.basicAuthentication = true;
+    proxy.proxyUsername = settings.proxyUserName;
+    proxy.proxyPassword = settings.proxyPassword;
   }
 }
 
-TPreparedRequest PrepareTessoraRequest(const std::u16string& EndPoint, const std::u16string& Body,
-                                       const TParameterList& Parameters,
-                                       const TParameterList& OptionalParameters, bool IsOAuth) {
+PreparedRequest PrepareTessoraRequest(const std::u16string& endPoint, const std::u16string& body,
+                                      const ParameterList& parameters,
+                                      const ParameterList& optionalParameters, bool isOAuth) {
   ThreadSettings& settings = CurrentSettings();
   // The previous call's client goes first: releasing it closes its connection.
-  settings.HttpClient.reset();
-  settings.HttpClient = SetupClient();
+  settings.httpClient.reset();
+  settings.httpClient = SetupClient();
   TessoranetProxy();
 
-  TPreparedRequest prepared;
-  const std::u16string templateUrl = FullBaseUrl() + EndPoint;
-  prepared.URL = TUrlResolver::ResolveURLParameters(templateUrl, Parameters);
-  prepared.URL = TUrlResolver::ResolveOptionalParameters(prepared.URL, OptionalParameters);
-  if (!Body.empty()) prepared.Body = TextToUtf8(Body);
+  PreparedRequest prepared;
+  const std::u16string templateUrl = FullBaseUrl() + endPoint;
+  prepared.url = UrlResolver::ResolveURLParameters(templateUrl, parameters);
+  prepared.url = UrlResolver::ResolveOptionalParameters(prepared.url, optionalParameters);
+  if (!body.empty()) prepared.body = TextToUtf8(body);
 
-  THttpRequest& request = settings.HttpClient->Request();
-  request.ContentType = kJsonMediaType;
-  request.Accept = kJsonMediaType;
-  request.UserAgent = kTessoraUserAgent;
-  if (IsOAuth) {
-    request.BasicAuthentication = true;
-    request.Username = settings.ClientID;
-    request.Password = settings.ClientSecret;
-  } else if (!settings.AccessToken.empty()) {
-    request.BasicAuthentication = false;
-    request.Username.clear();
-    request.Password.clear();
-    request.CustomHeaders.Add(u"Authorization", settings.TokenType + u" " + settings.AccessToken);
+  HttpRequest& request = settings.httpClient->Request();
+  request.contentType = kJsonMediaType;
+  request.accept = kJsonMediaType;
+  request.userAgent = kTessoraUserAgent;
+  if (isOAuth) {
+    request.basicAuthentication = true;
+    request.username = settings.clientId;
+    request.password = settings.clientSecret;
+  } else if (!settings.accessToken.empty()) {
+    request.basicAuthentication = false;
+    request.username.clear();
+    request.password.clear();
+    request.customHeaders.Add(u"Authorization", settings.tokenType + u" " + settings.accessToken);
   }
-  request.CustomHeaders.Add(u"api-sdk", API_SDK);
-  if (!settings.PartnerToken.empty()) {
-    request.CustomHeaders.Add(u"partner-token", settings.PartnerToken);
+  request.customHeaders.Add(u"api-sdk", kApiSdk);
+  if (!settings.partnerToken.empty()) {
+    request.customHeaders.Add(u"partner-token", settings.partnerToken);
   }
   return prepared;
 }
 
-std::u16string TessoraPost(const std::u16string& EndPoint, const std::u16string& Body,
-                           const TParameterList& Parameters,
-                           const TParameterList& OptionalParameters, bool OAuth) {
-  TPreparedRequest prepared =
-      PrepareTessoraRequest(EndPoint, Body, Parameters, OptionalParameters, OAuth);
+std::u16string TessoraPost(const std::u16string& endPoint, const std::u16string& body,
+                           const ParameterList& parameters, const ParameterList& optionalParameters,
+                           bool oAuth) {
+  PreparedRequest prepared =
+      PrepareTessoraRequest(endPoint, body, parameters, optionalParameters, oAuth);
   return RunExchange(
-      [&](THttpClient& client) { return client.Post(prepared.URL, std::move(prepared.Body)); });
+      [&](HttpClient& client) { return client.Post(prepared.url, std::move(prepared.body)); });
 }
 
-std::u16string TessoraPut(const std::u16string& EndPoint, const std::u16string& Body,
-                          const TParameterList& Parameters,
-                          const TParameterList& OptionalParameters) {
-  TPreparedRequest prepared =
-      PrepareTessoraRequest(EndPoint, Body, Parameters, OptionalParameters, false);
+std::u16string TessoraPut(const std::u16string& endPoint, const std::u16string& body,
+                          const ParameterList& parameters,
+                          const ParameterList& optionalParameters) {
+  PreparedRequest prepared =
+      PrepareTessoraRequest(endPoint, body, parameters, optionalParameters, false);
   return RunExchange(
-      [&](THttpClient& client) { return client.Put(prepared.URL, std::move(prepared.Body)); });
+      [&](HttpClient& client) { return client.Put(prepared.url, std::move(prepared.body)); });
 }
 
-std::u16string TessoraGet(const std::u16string& EndPoint, const TParameterList& Parameters,
-                          const TParameterList& OptionalParameters) {
-  const TPreparedRequest prepared =
-      PrepareTessoraRequest(EndPoint, u"", Parameters, OptionalParameters, false);
-  return RunExchange([&](THttpClient& client) { return client.Get(prepared.URL); });
+std::u16string TessoraGet(const std::u16string& endPoint, const ParameterList& parameters,
+                          const ParameterList& optionalParameters) {
+  const PreparedRequest prepared =
+      PrepareTessoraRequest(endPoint, u"", parameters, optionalParameters, false);
+  return RunExchange([&](HttpClient& client) { return client.Get(prepared.url); });
 }
 
-std::u16string TessoraDelete(const std::u16string& EndPoint, const TParameterList& Parameters,
-                             const TParameterList& OptionalParameters) {
-  const TPreparedRequest prepared =
-      PrepareTessoraRequest(EndPoint, u"", Parameters, OptionalParameters, false);
-  return RunExchange([&](THttpClient& client) { return client.Delete(prepared.URL); });
+std::u16string TessoraDelete(const std::u16string& endPoint, const ParameterList& parameters,
+                             const ParameterList& optionalParameters) {
+  const PreparedRequest prepared =
+      PrepareTessoraRequest(endPoint, u"", parameters, optionalParameters, false);
+  return RunExchange([&](HttpClient& client) { return client.Delete(prepared.url); });
 }
 
 }  // namespace tessora

@@ -11,10 +11,10 @@
 
 namespace tessora {
 
-class THttpClient;
+class HttpClient;
 
 // The value of the "api-sdk" header.
-inline constexpr char16_t API_SDK[] = u"delphi-3.1.0";
+inline constexpr char16_t kApiSdk[] = u"delphi-3.1.0";
 // The user agent; its final blank never reaches the wire (trailing blanks of header values are
 // dropped there).
 inline constexpr char16_t kTessoraUserAgent[] =
@@ -24,36 +24,35 @@ inline constexpr char16_t kJsonMediaType[] = u"application/json";
 inline constexpr int kTessoraConnectTimeoutMs = 20000;
 
 // What PrepareTessoraRequest hands to the verb function that asked for it.
-struct TPreparedRequest {
+struct PreparedRequest {
   // The complete URL: scheme, host, route with its placeholders filled, query string.
-  std::u16string URL;
+  std::u16string url;
   // The UTF-8 bytes of the body text, without a byte-order mark; none for an empty text.
-  std::optional<std::string> Body;
+  std::optional<std::string> body;
 };
 
 // "https://" + the thread's Environment + the API host suffix.
 std::u16string FullBaseUrl();
 // A new client: 20000 ms connect time-out, every status an answer, a TLS 1.2 channel, and the
 // thread's traffic log when it has one.
-std::unique_ptr<THttpClient> SetupClient();
+std::unique_ptr<HttpClient> SetupClient();
 // Gives the thread's current client the thread's proxy, if one is configured.
 void TessoranetProxy();
 // Releases the thread's previous client, builds the new one and its request.
-TPreparedRequest PrepareTessoraRequest(const std::u16string& EndPoint, const std::u16string& Body,
-                                       const TParameterList& Parameters,
-                                       const TParameterList& OptionalParameters, bool IsOAuth);
+PreparedRequest PrepareTessoraRequest(const std::u16string& endPoint, const std::u16string& body,
+                                      const ParameterList& parameters,
+                                      const ParameterList& optionalParameters, bool isOAuth);
 
 // The verb calls: the response text whatever its status; after a failure of the exchange, the last
 // status line received, or the empty text.
-std::u16string TessoraPost(const std::u16string& EndPoint, const std::u16string& Body,
-                           const TParameterList& Parameters,
-                           const TParameterList& OptionalParameters, bool OAuth);
-std::u16string TessoraPut(const std::u16string& EndPoint, const std::u16string& Body,
-                          const TParameterList& Parameters,
-                          const TParameterList& OptionalParameters);
-std::u16string TessoraGet(const std::u16string& EndPoint, const TParameterList& Parameters,
-                          const TParameterList& OptionalParameters);
-std::u16string TessoraDelete(const std::u16string& EndPoint, const TParameterList& Parameters,
-                             const TParameterList& OptionalParameters);
+std::u16string TessoraPost(const std::u16string& endPoint, const std::u16string& body,
+                           const ParameterList& parameters, const ParameterList& optionalParameters,
+                           bool oAuth);
+std::u16string TessoraPut(const std::u16string& endPoint, const std::u16string& body,
+                          const ParameterList& parameters, const ParameterList& optionalParameters);
+std::u16string TessoraGet(const std::u16string& endPoint, const ParameterList& parameters,
+                          const ParameterList& optionalParameters);
+std::u16string TessoraDelete(const std::u16string& endPoint, const ParameterList& parameters,
+                             const ParameterList& optionalParameters);
 
 }  // namespace tessora

@@ -11,18 +11,18 @@ namespace tessora {
 
 namespace {
 
-std::u16string Send(const TTessoraConfigItem& endpoint, const TParameterList& params,
-                    const TParameterList& optionalParams, const std::u16string& body,
+std::u16string Send(const TessoraConfigItem& endpoint, const ParameterList& params,
+                    const ParameterList& optionalParams, const std::u16string& body,
                     bool needsOauth) {
-  switch (endpoint.Method) {
-    case THttpMethod::kGet:
-      return TessoraGet(endpoint.EndPoint, params, optionalParams);
-    case THttpMethod::kPost:
-      return TessoraPost(endpoint.EndPoint, body, params, optionalParams, needsOauth);
-    case THttpMethod::kPut:
-      return TessoraPut(endpoint.EndPoint, body, params, optionalParams);
-    case THttpMethod::kDelete:
-      return TessoraDelete(endpoint.EndPoint, params, optionalParams);
+  switch (endpoint.method) {
+    case HttpMethod::kGet:
+      return TessoraGet(endpoint.endPoint, params, optionalParams);
+    case HttpMethod::kPost:
+      return TessoraPost(endpoint.endPoint, body, params, optionalParams, needsOauth);
+    case HttpMethod::kPut:
+      return TessoraPut(endpoint.endPoint, body, params, optionalParams);
+    case HttpMethod::kDelete:
+      return TessoraDelete(endpoint.endPoint, params, optionalParams);
   }
   return {};
 }
@@ -31,30 +31,30 @@ std::u16string Send(const TTessoraConfigItem& endpoint, const TParameterList& pa
 // type, expiry. A failure to read a member leaves the settings written before it replaced.
 void CaptureToken(const std::u16string& response, ThreadSettings& settings) {
   if (AsciiUpperCase(response) == kUnauthorizedResponse) return;
-  TJsonObject authorize = ParseJsonObject(response);
-  settings.AccessToken = authorize.GetString(u"access_token");
-  settings.TokenType = authorize.GetString(u"token_type");
+  JsonObject authorize = ParseJsonObject(response);
+  settings.accessToken = authorize.GetString(u"access_token");
+  settings.tokenType = authorize.GetString(u"token_type");
   const std::int64_t expiresIn = authorize.GetInteger(u"expires_in");
   // long double holds every 64-bit integer exactly on both targets (x87 extended precision).
   const long double days =
-      static_cast<long double>(expiresIn) / static_cast<long double>(SecondsInADay);
-  settings.TokenExpiration = static_cast<TDateTime>(platform::NowLocal() + days);
+      static_cast<long double>(expiresIn) / static_cast<long double>(kSecondsInADay);
+  settings.tokenExpiration = static_cast<DateTime>(platform::NowLocal() + days);
 }
 
 }  // namespace
 
-std::u16string TessoraNetService(const std::u16string& EndPointOperation,
-                                 const std::u16string& Parameters,
-                                 const std::u16string& OptionalParameters,
-                                 const std::u16string& Body) {
+std::u16string TessoraNetService(const std::u16string& endPointOperation,
+                                 const std::u16string& parameters,
+                                 const std::u16string& optionalParameters,
+                                 const std::u16string& body) {
   ThreadSettings& settings = CurrentSettings();
-  const TTessoraConfigItem endpoint =
-      TessoraConfig(settings.ConfigFileName).GetEndPoint(EndPointOperation);
-  const TParameterList params(Parameters);
-  const TParameterList optionalParams(OptionalParameters);
-  const bool needsOauth = AsciiUpperCase(EndPointOperation) == kAuthorizeOperation;
+  const TessoraConfigItem endpoint =
+      SharedTessoraConfig(settings.configFileName).GetEndPoint(endPointOperation);
+  const ParameterList params(parameters);
+  const ParameterList optionalParams(optionalParameters);
+  const bool needsOauth = AsciiUpperCase(endPointOperation) == kAuthorizeOperation;
 
-  std::u16string result = Send(endpoint, params, optionalParams, Body, needsOauth);
+  std::u16string result = Send(endpoint, params, optionalParams, body, needsOauth);
   if (needsOauth) CaptureToken(result, settings);
   return result;
 }

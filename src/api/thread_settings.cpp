@@ -16,8 +16,8 @@ namespace {
 // The log of a loading thread that has ended. The file stays open until the process ends; holding
 // the object here keeps it reachable.
 struct OrphanedLogs {
-  std::mutex Lock;
-  std::vector<std::unique_ptr<TTrafficLog>> Logs;
+  std::mutex lock;
+  std::vector<std::unique_ptr<TrafficLog>> logs;
 };
 
 OrphanedLogs& Orphans() {
@@ -43,17 +43,17 @@ ThreadSettings& CurrentSettings() {
 }
 
 bool TokenExpired() {
-  return platform::NowLocal() > CurrentSettings().TokenExpiration;
+  return platform::NowLocal() > CurrentSettings().tokenExpiration;
 }
 
 void ReleaseThreadSettings(void* value) {
   std::unique_ptr<ThreadSettings> settings(static_cast<ThreadSettings*>(value));
   try {
-    settings->HttpClient.reset();
-    if (settings->CallLog) {
+    settings->httpClient.reset();
+    if (settings->callLog) {
       OrphanedLogs& orphans = Orphans();
-      std::lock_guard<std::mutex> guard(orphans.Lock);
-      orphans.Logs.push_back(std::move(settings->CallLog));
+      std::lock_guard<std::mutex> guard(orphans.lock);
+      orphans.logs.push_back(std::move(settings->callLog));
     }
   } catch (...) {
     // A thread that ends has nobody to report to; what could not be released stays behind.

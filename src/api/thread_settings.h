@@ -9,8 +9,8 @@
 
 namespace tessora {
 
-class THttpClient;
-class TTrafficLog;
+class HttpClient;
+class TrafficLog;
 
 struct ThreadSettings {
   ThreadSettings();
@@ -18,22 +18,22 @@ struct ThreadSettings {
   ThreadSettings(const ThreadSettings&) = delete;
   ThreadSettings& operator=(const ThreadSettings&) = delete;
 
-  std::u16string ClientID;
-  std::u16string ClientSecret;
-  std::u16string Environment;
-  std::u16string ConfigFileName;
-  std::u16string AccessToken;
-  std::u16string TokenType;
-  std::u16string PartnerToken;
-  std::u16string ProxyServer;
-  std::u16string ProxyUserName;
-  std::u16string ProxyPassword;
-  std::int32_t ProxyPort = 0;
-  TDateTime TokenExpiration = 0.0;
+  std::u16string clientId;
+  std::u16string clientSecret;
+  std::u16string environment;
+  std::u16string configFileName;
+  std::u16string accessToken;
+  std::u16string tokenType;
+  std::u16string partnerToken;
+  std::u16string proxyServer;
+  std::u16string proxyUserName;
+  std::u16string proxyPassword;
+  std::int32_t proxyPort = 0;
+  DateTime tokenExpiration = 0.0;
   // The client of the thread's latest call; replaced by the next request preparation.
-  std::unique_ptr<THttpClient> HttpClient;
+  std::unique_ptr<HttpClient> httpClient;
   // The traffic log; set on the loading thread only.
-  std::unique_ptr<TTrafficLog> CallLog;
+  std::unique_ptr<TrafficLog> callLog;
 };
 
 // The calling thread's settings, created with the initial values on the thread's first use.

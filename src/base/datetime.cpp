@@ -41,19 +41,19 @@ void CivilFromDays(long long days, int& year, int& month, int& day) {
   year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
 }
 
-std::optional<TDateTime> EncodeDateTime(const DateTimeParts& p) {
-  if (p.Year < 1 || p.Year > 9999 || p.Month < 1 || p.Month > 12 || p.Day < 1 ||
-      p.Day > DaysInMonth(p.Year, p.Month) || p.Hour < 0 || p.Hour > 23 || p.Minute < 0 ||
-      p.Minute > 59 || p.Second < 0 || p.Second > 59 || p.Millisecond < 0 || p.Millisecond > 999) {
+std::optional<DateTime> EncodeDateTime(const DateTimeParts& p) {
+  if (p.year < 1 || p.year > 9999 || p.month < 1 || p.month > 12 || p.day < 1 ||
+      p.day > DaysInMonth(p.year, p.month) || p.hour < 0 || p.hour > 23 || p.minute < 0 ||
+      p.minute > 59 || p.second < 0 || p.second > 59 || p.millisecond < 0 || p.millisecond > 999) {
     return std::nullopt;
   }
-  const double date = static_cast<double>(DaysFromCivil(p.Year, p.Month, p.Day));
+  const double date = static_cast<double>(DaysFromCivil(p.year, p.month, p.day));
   const double time =
-      (((p.Hour * 60.0 + p.Minute) * 60.0 + p.Second) * 1000.0 + p.Millisecond) / kMsPerDay;
+      (((p.hour * 60.0 + p.minute) * 60.0 + p.second) * 1000.0 + p.millisecond) / kMsPerDay;
   return date < 0 ? date - time : date + time;
 }
 
-DateTimeParts DecodeDateTime(TDateTime value) {
+DateTimeParts DecodeDateTime(DateTime value) {
   // Work in whole milliseconds, rounded, so that 10:00:00 encoded as a fraction reads back exactly.
   double whole = std::trunc(value);
   long long ms = std::llround(std::fabs(value - whole) * kMsPerDay);
@@ -63,13 +63,13 @@ DateTimeParts DecodeDateTime(TDateTime value) {
     days += 1;
   }
   DateTimeParts p;
-  CivilFromDays(days, p.Year, p.Month, p.Day);
-  p.Millisecond = static_cast<int>(ms % 1000);
+  CivilFromDays(days, p.year, p.month, p.day);
+  p.millisecond = static_cast<int>(ms % 1000);
   ms /= 1000;
-  p.Second = static_cast<int>(ms % 60);
+  p.second = static_cast<int>(ms % 60);
   ms /= 60;
-  p.Minute = static_cast<int>(ms % 60);
-  p.Hour = static_cast<int>(ms / 60);
+  p.minute = static_cast<int>(ms % 60);
+  p.hour = static_cast<int>(ms / 60);
   return p;
 }
 

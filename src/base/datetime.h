@@ -6,11 +6,11 @@
 
 namespace tessora {
 
-using TDateTime = double;
+using DateTime = double;
 
 struct DateTimeParts {
-  int Year = 1899, Month = 12, Day = 30;
-  int Hour = 0, Minute = 0, Second = 0, Millisecond = 0;
+  int year = 1899, month = 12, day = 30;
+  int hour = 0, minute = 0, second = 0, millisecond = 0;
 };
 
 bool IsLeapYear(int year);
@@ -18,9 +18,9 @@ int DaysInMonth(int year, int month);
 
 // Encodes a calendar date (years 1 to 9999) and a time of day; nothing when a field is out of
 // range.
-std::optional<TDateTime> EncodeDateTime(const DateTimeParts& parts);
+std::optional<DateTime> EncodeDateTime(const DateTimeParts& parts);
 // The calendar date and time of day of a value, to the millisecond.
-DateTimeParts DecodeDateTime(TDateTime value);
+DateTimeParts DecodeDateTime(DateTime value);
 
 // Days since 1899-12-30 of a calendar date, and back (proleptic Gregorian calendar).
 long long DaysFromCivil(int year, int month, int day);

@@ -9,13 +9,13 @@ namespace tessora {
 // What went wrong, as far as a caller may care. The message is the same for every kind of failure;
 // the kind only lets callers and tests tell a missing list item from a bad cast or a socket error.
 enum class ErrorKind {
-  Plain,
-  ListError,    // an item that is not in a list or map
-  InvalidCast,  // a value read as the wrong kind
-  FileOpen,     // an existing file that cannot be opened
-  FileCreate,   // a file that cannot be created
-  Conversion,   // a text that does not convert to a number
-  Socket,       // a failure of the socket layer; Code() holds the Windows Sockets number
+  kPlain,
+  kListError,    // an item that is not in a list or map
+  kInvalidCast,  // a value read as the wrong kind
+  kFileOpen,     // an existing file that cannot be opened
+  kFileCreate,   // a file that cannot be created
+  kConversion,   // a text that does not convert to a number
+  kSocket,       // a failure of the socket layer; Code() holds the Windows Sockets number
 };
 
 class Error : public std::exception {

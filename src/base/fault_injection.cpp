@@ -9,14 +9,14 @@ namespace tessora::platform {
 namespace {
 
 struct Pending {
-  int ErrorCode = 0;
-  int Count = 0;
+  int errorCode = 0;
+  int count = 0;
 };
 
 struct FaultTable {
-  std::mutex Lock;
-  std::array<Pending, static_cast<int>(Fault::Count_)> Faults{};
-  std::atomic<bool> Any{false};  // lets the normal path skip the lock
+  std::mutex lock;
+  std::array<Pending, static_cast<int>(Fault::kCount)> faults{};
+  std::atomic<bool> any{false};  // lets the normal path skip the lock
 };
 
 FaultTable& Table() {
@@ -28,26 +28,26 @@ FaultTable& Table() {
 
 void InjectFault(Fault fault, int errorCode, int count) {
   FaultTable& t = Table();
-  std::lock_guard<std::mutex> guard(t.Lock);
-  t.Faults[static_cast<int>(fault)] = {errorCode, count};
-  t.Any = true;
+  std::lock_guard<std::mutex> guard(t.lock);
+  t.faults[static_cast<int>(fault)] = {errorCode, count};
+  t.any = true;
 }
 
 void ClearFaults() {
   FaultTable& t = Table();
-  std::lock_guard<std::mutex> guard(t.Lock);
-  t.Faults.fill({});
-  t.Any = false;
+  std::lock_guard<std::mutex> guard(t.lock);
+  t.faults.fill({});
+  t.any = false;
 }
 
 int TakeFault(Fault fault) {
   FaultTable& t = Table();
-  if (!t.Any) return 0;
-  std::lock_guard<std::mutex> guard(t.Lock);
-  Pending& p = t.Faults[static_cast<int>(fault)];
-  if (p.Count <= 0) return 0;
-  --p.Count;
-  return p.ErrorCode;
+  if (!t.any) return 0;
+  std::lock_guard<std::mutex> guard(t.lock);
+  Pending& p = t.faults[static_cast<int>(fault)];
+  if (p.count <= 0) return 0;
+  --p.count;
+  return p.errorCode;
 }
 
 }  // namespace tessora::platform

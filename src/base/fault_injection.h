@@ -3,7 +3,7 @@
 
 namespace tessora::platform {
 
-enum class Fault { FileOpen, FileCreate, Connect, LoadLibrary, CodePage, Count_ };
+enum class Fault { kFileOpen, kFileCreate, kConnect, kLoadLibrary, kCodePage, kCount };
 
 // The next `count` calls of the operation fail with the system error `errorCode`.
 void InjectFault(Fault fault, int errorCode, int count = 1);

@@ -12,39 +12,39 @@
 
 namespace tessora {
 
-enum class THttpMethod : std::uint8_t { kGet = 0, kPost = 1, kPut = 2, kDelete = 3 };
+enum class HttpMethod : std::uint8_t { kGet = 0, kPost = 1, kPut = 2, kDelete = 3 };
 
 // One operation of the endpoint file.
-struct TTessoraConfigItem {
-  std::u16string EndPoint;  // the route template exactly as the file gives it
-  THttpMethod Method = THttpMethod::kGet;
+struct TessoraConfigItem {
+  std::u16string endPoint;  // the route template exactly as the file gives it
+  HttpMethod method = HttpMethod::kGet;
 };
 
-// The four method names and their THttpMethod.
-class TTessoraConfigLookup {
+// The four method names and their HttpMethod.
+class TessoraConfigLookup {
  public:
-  TTessoraConfigLookup();
+  TessoraConfigLookup();
   // The method named by `Index` in any ASCII letter case. Raises a list error "Item not found" for
   // any other text (no trimming: " GET" is not a method).
-  THttpMethod GetMethodString(std::u16string_view Index) const;
+  HttpMethod GetMethodString(std::u16string_view index) const;
 
  private:
-  std::unordered_map<std::u16string, THttpMethod> lookup_;
+  std::unordered_map<std::u16string, HttpMethod> lookup_;
 };
 
 // The catalogue of one endpoint file. Read-only once constructed, so any number of threads may
 // look names up at once.
-class TTessoraConfig {
+class TessoraConfig {
  public:
   // Reads the endpoint file `fileName` (relative paths resolve against the current directory).
   // Raises the failure of opening, parsing or reading the file; nothing is kept then.
-  explicit TTessoraConfig(std::u16string fileName);
-  TTessoraConfig(const TTessoraConfig&) = delete;
-  TTessoraConfig& operator=(const TTessoraConfig&) = delete;
+  explicit TessoraConfig(std::u16string fileName);
+  TessoraConfig(const TessoraConfig&) = delete;
+  TessoraConfig& operator=(const TessoraConfig&) = delete;
 
   // A copy of the operation stored under exactly `Index` (letter case matters). Raises a plain
   // failure "Problem in endpoint" when there is none.
-  TTessoraConfigItem GetEndPoint(const std::u16string& Index) const;
+  TessoraConfigItem GetEndPoint(const std::u16string& index) const;
 
   const std::u16string& FileName() const { return fileName_; }
   std::size_t Count() const { return endPointsConfig_.size(); }
@@ -53,16 +53,16 @@ class TTessoraConfig {
   void LoadFile();
 
   std::u16string fileName_;
-  std::unordered_map<std::u16string, TTessoraConfigItem> endPointsConfig_;
+  std::unordered_map<std::u16string, TessoraConfigItem> endPointsConfig_;
   // Declared last so that it is released first.
-  TTessoraConfigLookup tessoraConfigLookup_;
+  TessoraConfigLookup tessoraConfigLookup_;
 };
 
 // The process-wide catalogue. The first successful call builds it from `FileName`; every later
 // call returns it and ignores `FileName`. Concurrent first calls build it once. A failed build
 // raises its failure and leaves no catalogue, so the next call, on any thread, tries again with its
 // own file name. The catalogue is never released: it stays valid until the library unloads.
-TTessoraConfig& TessoraConfig(const std::u16string& FileName);
+TessoraConfig& SharedTessoraConfig(const std::u16string& fileName);
 
 // For tests only: drops the process-wide catalogue (no other thread may be using it) and sets the
 // count of endpoint-file loads back to zero.
@@ -79,10 +79,10 @@ std::u16string EndpointFileText(std::string_view bytes);
 std::vector<std::u16string> SplitLines(std::u16string_view text);
 
 // An ordered list of name=value lines made from one host text block.
-class TParameterList {
+class ParameterList {
  public:
-  TParameterList() = default;
-  explicit TParameterList(std::u16string_view block) : lines_(SplitLines(block)) {}
+  ParameterList() = default;
+  explicit ParameterList(std::u16string_view block) : lines_(SplitLines(block)) {}
 
   std::size_t Count() const { return lines_.size(); }
   const std::u16string& Line(std::size_t index) const { return lines_[index]; }
@@ -97,18 +97,18 @@ class TParameterList {
 };
 
 // Applies parameter lists to a URL. Keeps no state; both operations may run on any thread at once.
-class TUrlResolver {
+class UrlResolver {
  public:
-  TUrlResolver() = delete;
+  UrlResolver() = delete;
 
   // For each entry in order, replaces the first occurrence of ":" + its name (letter case ignored)
   // by the value for that name, inserted as it is.
-  static std::u16string ResolveURLParameters(std::u16string_view Url,
-                                             const TParameterList& Parameters);
+  static std::u16string ResolveURLParameters(std::u16string_view url,
+                                             const ParameterList& parameters);
   // Appends "?" (or "&" when the URL already has a "?") and the entries joined by "&" and
   // percent-encoded; nothing when the list is empty.
-  static std::u16string ResolveOptionalParameters(std::u16string_view Url,
-                                                  const TParameterList& Parameters);
+  static std::u16string ResolveOptionalParameters(std::u16string_view url,
+                                                  const ParameterList& parameters);
 };
 
 }  // namespace tessora

@@ -23,12 +23,12 @@ std::vector<std::u16string> SplitLines(std::u16string_view text) {
   return lines;
 }
 
-std::u16string_view TParameterList::Name(std::size_t index) const {
+std::u16string_view ParameterList::Name(std::size_t index) const {
   const std::u16string_view line = lines_[index];
   return line.substr(0, line.find(u'='));
 }
 
-std::u16string TParameterList::Value(std::u16string_view name) const {
+std::u16string ParameterList::Value(std::u16string_view name) const {
   for (const std::u16string& line : lines_) {
     const std::size_t equals = line.find(u'=');
     if (equals == std::u16string::npos) continue;

@@ -80,13 +80,13 @@ void AppendEntry(std::u16string& combo, const std::u16string& entry) {
 
 }  // namespace
 
-std::u16string TUrlResolver::ResolveURLParameters(std::u16string_view Url,
-                                                  const TParameterList& Parameters) {
-  std::u16string result(Url);
-  const std::size_t count = Parameters.Count();
+std::u16string UrlResolver::ResolveURLParameters(std::u16string_view url,
+                                                 const ParameterList& parameters) {
+  std::u16string result(url);
+  const std::size_t count = parameters.Count();
   for (std::size_t i = 0; i < count; ++i) {
-    const std::u16string_view name = Parameters.Name(i);
-    const std::u16string value = Parameters.Value(name);
+    const std::u16string_view name = parameters.Name(i);
+    const std::u16string value = parameters.Value(name);
     std::u16string token = u":";
     token += name;
     // Upper-casing keeps the length, so a position in the upper-cased URL is one in the URL.
@@ -96,20 +96,20 @@ std::u16string TUrlResolver::ResolveURLParameters(std::u16string_view Url,
   return result;
 }
 
-std::u16string TUrlResolver::ResolveOptionalParameters(std::u16string_view Url,
-                                                       const TParameterList& Parameters) {
-  if (Parameters.Count() == 0) return std::u16string(Url);
+std::u16string UrlResolver::ResolveOptionalParameters(std::u16string_view url,
+                                                      const ParameterList& parameters) {
+  if (parameters.Count() == 0) return std::u16string(url);
   std::u16string combo;
-  if (Parameters.Count() == 1 && Parameters.Line(0).empty()) {
+  if (parameters.Count() == 1 && parameters.Line(0).empty()) {
     combo = u"\"\"";
   } else {
-    for (std::size_t i = 0; i < Parameters.Count(); ++i) {
+    for (std::size_t i = 0; i < parameters.Count(); ++i) {
       if (i > 0) combo.push_back(u'&');
-      AppendEntry(combo, Parameters.Line(i));
+      AppendEntry(combo, parameters.Line(i));
     }
   }
-  std::u16string result(Url);
-  result.push_back(Url.find(u'?') != std::u16string_view::npos ? u'&' : u'?');
+  std::u16string result(url);
+  result.push_back(url.find(u'?') != std::u16string_view::npos ? u'&' : u'?');
   result += PercentEncode(combo);
   return result;
 }

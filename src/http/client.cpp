@@ -11,13 +11,13 @@
 
 namespace tessora {
 
-THttpClient::THttpClient() = default;
+HttpClient::HttpClient() = default;
 
-THttpClient::THttpClient(std::unique_ptr<TChannel> channel) {
+HttpClient::HttpClient(std::unique_ptr<Stream> channel) {
   connection_.SetChannel(std::move(channel));
 }
 
-THttpClient::~THttpClient() {
+HttpClient::~HttpClient() {
   try {
     Disconnect();
   } catch (...) {
@@ -25,50 +25,50 @@ THttpClient::~THttpClient() {
   }
 }
 
-void THttpClient::Disconnect() {
+void HttpClient::Disconnect() {
   connection_.Close();
   openTarget_.reset();
 }
 
-std::u16string THttpClient::Post(const std::u16string& url, std::optional<std::string> body) {
+std::u16string HttpClient::Post(const std::u16string& url, std::optional<std::string> body) {
   // A POST goes out as HTTP/1.0 on a fresh connection.
   struct RestoreVersion {
-    THttpVersion& Setting;
-    THttpVersion Saved;
-    ~RestoreVersion() { Setting = Saved; }
+    HttpVersion& setting;
+    HttpVersion saved;
+    ~RestoreVersion() { setting = saved; }
   } restore{protocolVersion_, protocolVersion_};
-  protocolVersion_ = THttpVersion::kHttp10;
+  protocolVersion_ = HttpVersion::kHttp10;
   if (Connected()) Disconnect();
   return DoRequest(u"POST", url, std::move(body));
 }
 
-std::u16string THttpClient::Put(const std::u16string& url, std::optional<std::string> body) {
+std::u16string HttpClient::Put(const std::u16string& url, std::optional<std::string> body) {
   return DoRequest(u"PUT", url, std::move(body));
 }
 
-std::u16string THttpClient::Get(const std::u16string& url) {
+std::u16string HttpClient::Get(const std::u16string& url) {
   return DoRequest(u"GET", url, std::nullopt);
 }
 
-std::u16string THttpClient::Delete(const std::u16string& url) {
+std::u16string HttpClient::Delete(const std::u16string& url) {
   return DoRequest(u"DELETE", url, std::nullopt);
 }
 
-std::u16string THttpClient::DoRequest(const std::u16string& method, const std::u16string& url,
-                                      std::optional<std::string> body) {
+std::u16string HttpClient::DoRequest(const std::u16string& method, const std::u16string& url,
+                                     std::optional<std::string> body) {
   Exchange(method, url, std::move(body));
-  return BodyToText(response_.Content, response_.CharSet);
+  return BodyToText(response_.content, response_.charSet);
 }
 
-void THttpClient::Exchange(const std::u16string& method, const std::u16string& url,
-                           std::optional<std::string> body) {
-  response_.Content.clear();
-  request_.Method = method;
-  request_.URL = url;
-  request_.Source = std::move(body);
+void HttpClient::Exchange(const std::u16string& method, const std::u16string& url,
+                          std::optional<std::string> body) {
+  response_.content.clear();
+  request_.method = method;
+  request_.url = url;
+  request_.source = std::move(body);
   try {
     PrepareRequest(url);
-    if (TChannel* channel = Channel()) channel->SetURIToCheck(url);
+    if (Stream* channel = Channel()) channel->SetURIToCheck(url);
     Open();
     SendRequest(request_);
     ReadResponse();
@@ -78,57 +78,57 @@ void THttpClient::Exchange(const std::u16string& method, const std::u16string& u
     Disconnect();
     throw;
   }
-  keepAlive_ = response_.KeepAlive;
-  if (!response_.KeepAlive) Disconnect();
+  keepAlive_ = response_.keepAlive;
+  if (!response_.keepAlive) Disconnect();
 }
 
-void THttpClient::PrepareRequest(const std::u16string& url) {
+void HttpClient::PrepareRequest(const std::u16string& url) {
   absoluteUrl_ = url;
-  url_ = THttpUrl::Parse(url);
-  if (!url_.Username.empty()) {
-    request_.Username = url_.Username;
-    request_.Password = url_.Password;
+  url_ = HttpUrl::Parse(url);
+  if (!url_.username.empty()) {
+    request_.username = url_.username;
+    request_.password = url_.password;
   }
-  request_.URL = url_.Target();
-  request_.ContentLength =
-      request_.Source ? static_cast<std::int64_t>(request_.Source->size()) : -1;
-  request_.Host = url_.HostValue();
+  request_.url = url_.Target();
+  request_.contentLength =
+      request_.source ? static_cast<std::int64_t>(request_.source->size()) : -1;
+  request_.host = url_.HostValue();
 }
 
-void THttpClient::SendRequest(THttpRequest& request) {
+void HttpClient::SendRequest(HttpRequest& request) {
   const std::u16string cookie = cookies_ ? cookies_->CookieHeader(url_) : std::u16string();
-  request.RawHeaders = ComposeHeaders(request, proxy_, cookie);
-  connection_.Write(RequestHead(request.Method, request.URL, protocolVersion_, request.RawHeaders));
-  if (!request.Source) return;
-  const std::string_view source = *request.Source;
-  for (std::size_t pos = 0; pos < source.size(); pos += TConnection::kBlockSize) {
-    connection_.Write(source.substr(pos, TConnection::kBlockSize));
+  request.rawHeaders = ComposeHeaders(request, proxy_, cookie);
+  connection_.Write(RequestHead(request.method, request.url, protocolVersion_, request.rawHeaders));
+  if (!request.source) return;
+  const std::string_view source = *request.source;
+  for (std::size_t pos = 0; pos < source.size(); pos += Connection::kBlockSize) {
+    connection_.Write(source.substr(pos, Connection::kBlockSize));
   }
 }
 
-void THttpClient::ReadResponse() {
+void HttpClient::ReadResponse() {
   for (int interim = 0;; ++interim) {
     ReadResponseHead(connection_, response_);
-    StoreCookies(response_.RawHeaders);
+    StoreCookies(response_.rawHeaders);
     if (response_.ResponseCode() != 100) break;
     if (interim == kMaxInterimResponses) Raise(u"Too many interim responses.");
   }
   ReadResponseBody(connection_, response_);
-  response_.KeepAlive = ResponseAllowsKeepAlive(response_);
+  response_.keepAlive = ResponseAllowsKeepAlive(response_);
 }
 
-void THttpClient::StoreCookies(const THeaderList& headers) {
-  if (!cookies_) cookies_ = std::make_unique<TCookieStore>();
+void HttpClient::StoreCookies(const HeaderList& headers) {
+  if (!cookies_) cookies_ = std::make_unique<CookieStore>();
   cookies_->AddFromHeaders(headers, url_);
 }
 
-bool THttpClient::ResponseAllowsKeepAlive(const THttpResponse& response) const {
+bool HttpClient::ResponseAllowsKeepAlive(const HttpResponse& response) const {
   if (!Connected()) return false;
   const auto says = [&response](std::u16string_view value) {
-    return SameTextAscii(TrimText(response.Connection), value) ||
-           SameTextAscii(TrimText(response.ProxyConnection), value);
+    return SameTextAscii(TrimText(response.connection), value) ||
+           SameTextAscii(TrimText(response.proxyConnection), value);
   };
-  if (protocolVersion_ == THttpVersion::kHttp10) return says(u"keep-alive");
+  if (protocolVersion_ == HttpVersion::kHttp10) return says(u"keep-alive");
   return !says(u"close");
 }
 

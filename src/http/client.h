@@ -12,45 +12,45 @@
 #include "http/cookies.h"
 #include "http/message.h"
 #include "http/url.h"
-#include "net/channel.h"
+#include "net/stream.h"
 
 namespace tessora {
 
-class TTrafficLog;
+class TrafficLog;
 
-class THttpClient {
+class HttpClient {
  public:
   // A client without a carrier; SetChannel hands it one before the first exchange.
-  THttpClient();
-  explicit THttpClient(std::unique_ptr<TChannel> channel);
+  HttpClient();
+  explicit HttpClient(std::unique_ptr<Stream> channel);
   // Releasing the client closes its connection, whether it was still open or not.
-  ~THttpClient();
-  THttpClient(const THttpClient&) = delete;
-  THttpClient& operator=(const THttpClient&) = delete;
+  ~HttpClient();
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
 
   // The carrier of the connection; the client owns it.
-  TChannel* Channel() const { return connection_.Channel(); }
-  void SetChannel(std::unique_ptr<TChannel> channel) { connection_.SetChannel(std::move(channel)); }
+  Stream* Channel() const { return connection_.Channel(); }
+  void SetChannel(std::unique_ptr<Stream> channel) { connection_.SetChannel(std::move(channel)); }
 
   // The traffic recorder; not owned.
-  TTrafficLog* TrafficLog() const { return connection_.Recorder(); }
-  void SetTrafficLog(TTrafficLog* log) { connection_.SetRecorder(log); }
+  TrafficLog* Log() const { return connection_.Recorder(); }
+  void SetLog(TrafficLog* log) { connection_.SetRecorder(log); }
 
   // HTTP/1.1 by default; a POST exchange goes out as 1.0 and restores the setting afterwards.
-  THttpVersion ProtocolVersion() const { return protocolVersion_; }
-  void SetProtocolVersion(THttpVersion version) { protocolVersion_ = version; }
+  HttpVersion ProtocolVersion() const { return protocolVersion_; }
+  void SetProtocolVersion(HttpVersion version) { protocolVersion_ = version; }
   // The limit of the TCP connect in milliseconds; 0 or less: none.
   int ConnectTimeout() const { return connectTimeout_; }
   void SetConnectTimeout(int milliseconds) { connectTimeout_ = milliseconds; }
 
-  THttpRequest& Request() { return request_; }
-  const THttpResponse& Response() const { return response_; }
-  TProxySettings& ProxyParams() { return proxy_; }
+  HttpRequest& Request() { return request_; }
+  const HttpResponse& Response() const { return response_; }
+  ProxySettings& ProxyParams() { return proxy_; }
   // Created when the first response arrives.
-  const TCookieStore* CookieManager() const { return cookies_.get(); }
+  const CookieStore* CookieManager() const { return cookies_.get(); }
 
   // The status line of the last response read, empty before the first one.
-  const std::u16string& ResponseText() const { return response_.ResponseText; }
+  const std::u16string& ResponseText() const { return response_.responseText; }
   int ResponseCode() const { return response_.ResponseCode(); }
 
   // One exchange each; the body of the final response as text, whatever its status. Failures are
@@ -65,13 +65,13 @@ class THttpClient {
   void Disconnect();
 
  private:
-  enum class ConnectionKind { Direct, Tunnelled };
+  enum class ConnectionKind { kDirect, kTunnelled };
   // Where the open connection leads, to tell whether it can carry the next request.
   struct OpenTarget {
-    ConnectionKind Kind;
-    std::u16string Host;
-    int Port;
-    std::u16string Destination;
+    ConnectionKind kind;
+    std::u16string host;
+    int port;
+    std::u16string destination;
   };
 
   std::u16string DoRequest(const std::u16string& method, const std::u16string& url,
@@ -79,25 +79,25 @@ class THttpClient {
   void Exchange(const std::u16string& method, const std::u16string& url,
                 std::optional<std::string> body);
   void PrepareRequest(const std::u16string& url);
-  void SendRequest(THttpRequest& request);
+  void SendRequest(HttpRequest& request);
   void ReadResponse();
-  void StoreCookies(const THeaderList& headers);
-  bool ResponseAllowsKeepAlive(const THttpResponse& response) const;
+  void StoreCookies(const HeaderList& headers);
+  bool ResponseAllowsKeepAlive(const HttpResponse& response) const;
 
   // Connection and tunnel (http_tunnel.cpp).
   void Open();
   void ConnectTo(const std::u16string& host, int port, bool passThrough);
   void Tunnel();
 
-  TConnection connection_;
-  THttpVersion protocolVersion_ = THttpVersion::kHttp11;
+  Connection connection_;
+  HttpVersion protocolVersion_ = HttpVersion::kHttp11;
   int connectTimeout_ = 0;
-  THttpRequest request_;
-  THttpResponse response_;
-  TProxySettings proxy_;
-  std::unique_ptr<TCookieStore> cookies_;
+  HttpRequest request_;
+  HttpResponse response_;
+  ProxySettings proxy_;
+  std::unique_ptr<CookieStore> cookies_;
   std::u16string absoluteUrl_;  // the URL of the request being sent
-  THttpUrl url_;                // and its parts
+  HttpUrl url_;                 // and its parts
   std::optional<OpenTarget> openTarget_;
   bool keepAlive_ = true;  // whether the last response on the connection allowed keep-alive
 };

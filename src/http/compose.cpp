@@ -6,18 +6,18 @@ namespace tessora {
 
 namespace {
 
-void AddIfSet(THeaderList& lines, std::u16string_view name, std::u16string_view value) {
+void AddIfSet(HeaderList& lines, std::u16string_view name, std::u16string_view value) {
   if (!value.empty()) lines.Add(name, value);
 }
 
-void SetIfSet(THeaderList& lines, std::u16string_view name, std::u16string_view value) {
+void SetIfSet(HeaderList& lines, std::u16string_view name, std::u16string_view value) {
   if (!value.empty()) lines.Set(name, value);
 }
 
 // Splits each line at its line breaks (CR LF, and a lone CR or LF alike, so that no line break
 // can reach the wire inside a header line), trims the pieces at their end, drops empty ones.
-THeaderList Normalize(const THeaderList& composed) {
-  THeaderList lines;
+HeaderList Normalize(const HeaderList& composed) {
+  HeaderList lines;
   for (const std::u16string& line : composed.Lines()) {
     std::size_t start = 0;
     while (start <= line.size()) {
@@ -76,60 +76,60 @@ std::u16string BasicCredentials(std::u16string_view username, std::u16string_vie
   return u"Basic " + AsciiToText(Base64Encode(TextToBytes(pair)));
 }
 
-THeaderList ComposeHeaders(const THttpRequest& request, TProxySettings& proxy,
-                           std::u16string_view cookie) {
-  THeaderList lines;
-  AddIfSet(lines, u"Connection", request.Connection);
-  AddIfSet(lines, u"Content-Version", request.ContentVersion);
-  AddIfSet(lines, u"Content-Disposition", request.ContentDisposition);
-  AddIfSet(lines, u"Content-Encoding", request.ContentEncoding);
-  AddIfSet(lines, u"Content-Language", request.ContentLanguage);
-  if (!request.ContentType.empty()) {
-    std::u16string value = request.ContentType;
-    if (!request.CharSet.empty()) value += u"; charset=" + request.CharSet;
+HeaderList ComposeHeaders(const HttpRequest& request, ProxySettings& proxy,
+                          std::u16string_view cookie) {
+  HeaderList lines;
+  AddIfSet(lines, u"Connection", request.connection);
+  AddIfSet(lines, u"Content-Version", request.contentVersion);
+  AddIfSet(lines, u"Content-Disposition", request.contentDisposition);
+  AddIfSet(lines, u"Content-Encoding", request.contentEncoding);
+  AddIfSet(lines, u"Content-Language", request.contentLanguage);
+  if (!request.contentType.empty()) {
+    std::u16string value = request.contentType;
+    if (!request.charSet.empty()) value += u"; charset=" + request.charSet;
     lines.Add(u"Content-Type", value);
   }
-  if (request.ContentLength >= 0) lines.Add(u"Content-Length", IntToText(request.ContentLength));
-  AddIfSet(lines, u"Cache-control", request.CacheControl);
-  AddIfSet(lines, u"Date", request.Date);
-  AddIfSet(lines, u"ETag", request.ETag);
-  AddIfSet(lines, u"Expires", request.Expires);
-  AddIfSet(lines, u"Pragma", request.Pragma);
-  AddIfSet(lines, u"Transfer-Encoding", request.TransferEncoding);
+  if (request.contentLength >= 0) lines.Add(u"Content-Length", IntToText(request.contentLength));
+  AddIfSet(lines, u"Cache-control", request.cacheControl);
+  AddIfSet(lines, u"Date", request.date);
+  AddIfSet(lines, u"ETag", request.eTag);
+  AddIfSet(lines, u"Expires", request.expires);
+  AddIfSet(lines, u"Pragma", request.pragma);
+  AddIfSet(lines, u"Transfer-Encoding", request.transferEncoding);
 
-  for (const std::u16string& line : request.CustomHeaders.Lines())
+  for (const std::u16string& line : request.customHeaders.Lines())
     lines.AddLine(line);
 
-  SetIfSet(lines, u"Proxy-Connection", request.ProxyConnection);
-  SetIfSet(lines, u"Host", request.Host);
-  SetIfSet(lines, u"Accept", request.Accept);
-  SetIfSet(lines, u"Accept-Charset", request.AcceptCharset);
-  SetIfSet(lines, u"Accept-Encoding", request.AcceptEncoding);
-  SetIfSet(lines, u"Accept-Language", request.AcceptLanguage);
-  SetIfSet(lines, u"From", request.From);
-  SetIfSet(lines, u"Referer", request.Referer);
-  SetIfSet(lines, u"User-Agent", request.UserAgent);
-  SetIfSet(lines, u"Range", request.Range);
-  SetIfSet(lines, u"If-Modified-Since", request.IfModifiedSince);
-  if (request.BasicAuthentication) {
-    lines.Set(u"Authorization", BasicCredentials(request.Username, request.Password));
+  SetIfSet(lines, u"Proxy-Connection", request.proxyConnection);
+  SetIfSet(lines, u"Host", request.host);
+  SetIfSet(lines, u"Accept", request.accept);
+  SetIfSet(lines, u"Accept-Charset", request.acceptCharset);
+  SetIfSet(lines, u"Accept-Encoding", request.acceptEncoding);
+  SetIfSet(lines, u"Accept-Language", request.acceptLanguage);
+  SetIfSet(lines, u"From", request.from);
+  SetIfSet(lines, u"Referer", request.referer);
+  SetIfSet(lines, u"User-Agent", request.userAgent);
+  SetIfSet(lines, u"Range", request.range);
+  SetIfSet(lines, u"If-Modified-Since", request.ifModifiedSince);
+  if (request.basicAuthentication) {
+    lines.Set(u"Authorization", BasicCredentials(request.username, request.password));
   }
-  SetIfSet(lines, u"X-HTTP-Method-Override", request.MethodOverride);
+  SetIfSet(lines, u"X-HTTP-Method-Override", request.methodOverride);
 
-  if (proxy.BasicAuthentication) lines.Set(u"Proxy-Authorization", proxy.Credentials());
+  if (proxy.basicAuthentication) lines.Set(u"Proxy-Authorization", proxy.Credentials());
   SetIfSet(lines, u"Cookie", cookie);
   return Normalize(lines);
 }
 
-std::string RequestHead(std::u16string_view method, std::u16string_view target,
-                        THttpVersion version, const THeaderList& lines) {
+std::string RequestHead(std::u16string_view method, std::u16string_view target, HttpVersion version,
+                        const HeaderList& lines) {
   std::u16string head(method);
   head += u' ';
   // A line break in the target would end the request line early and let the rest pass for
   // header lines.
   for (const char16_t c : target)
     head += (c == u'\r' || c == u'\n') ? u'?' : c;
-  head += version == THttpVersion::kHttp10 ? u" HTTP/1.0\r\n" : u" HTTP/1.1\r\n";
+  head += version == HttpVersion::kHttp10 ? u" HTTP/1.0\r\n" : u" HTTP/1.1\r\n";
   for (const std::u16string& line : lines.Lines()) {
     head += line;
     head += u"\r\n";

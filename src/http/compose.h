@@ -20,12 +20,12 @@ std::u16string BasicCredentials(std::u16string_view username, std::u16string_vie
 // "Proxy-Authorization" and "Cookie" (the last three groups replacing a line of the same name in
 // place). Each line loses trailing blanks and control characters; a line break inside a value
 // splits it into separate lines; empty lines are left out.
-THeaderList ComposeHeaders(const THttpRequest& request, TProxySettings& proxy,
-                           std::u16string_view cookie);
+HeaderList ComposeHeaders(const HttpRequest& request, ProxySettings& proxy,
+                          std::u16string_view cookie);
 
 // The request line, the header lines and the closing empty line, each ending in CR LF, as ASCII
 // ("?" for every character above U+007F).
-std::string RequestHead(std::u16string_view method, std::u16string_view target,
-                        THttpVersion version, const THeaderList& lines);
+std::string RequestHead(std::u16string_view method, std::u16string_view target, HttpVersion version,
+                        const HeaderList& lines);
 
 }  // namespace tessora

@@ -14,22 +14,22 @@ void AppendBounded(std::string& into, std::string_view bytes, std::size_t limit)
   into.append(bytes);
 }
 
-TConnection::TConnection() : block_(kBlockSize) {}
+Connection::Connection() : block_(kBlockSize) {}
 
-TConnection::~TConnection() = default;
+Connection::~Connection() = default;
 
-void TConnection::SetChannel(std::unique_ptr<TChannel> channel) {
+void Connection::SetChannel(std::unique_ptr<Stream> channel) {
   if (channel_) channel_->Close();
   channel_ = std::move(channel);
   ClearInput();
 }
 
-bool TConnection::Connected() const {
+bool Connection::Connected() const {
   return channel_ && channel_->Connected();
 }
 
-void TConnection::Open(const std::u16string& url, const std::u16string& host, int port,
-                       int connectTimeoutMs, bool passThrough) {
+void Connection::Open(const std::u16string& url, const std::u16string& host, int port,
+                      int connectTimeoutMs, bool passThrough) {
   if (!channel_) Raise(u"No connection carrier has been set.");
   try {
     channel_->SetURIToCheck(url);
@@ -42,27 +42,27 @@ void TConnection::Open(const std::u16string& url, const std::u16string& host, in
   }
 }
 
-void TConnection::CloseCarrier() {
+void Connection::CloseCarrier() {
   if (channel_) channel_->Close();
   if (recorder_ != nullptr) recorder_->Disconnect();
 }
 
-void TConnection::Close() {
+void Connection::Close() {
   ClearInput();
   CloseCarrier();
 }
 
-void TConnection::ClearInput() {
+void Connection::ClearInput() {
   input_.clear();
   pos_ = 0;
 }
 
-bool TConnection::WaitForInput(int timeoutMs) {
+bool Connection::WaitForInput(int timeoutMs) {
   if (Available() > 0) return true;
   return Connected() && channel_->Readable(timeoutMs);
 }
 
-void TConnection::Write(std::string_view block) {
+void Connection::Write(std::string_view block) {
   if (!Connected()) Raise(u"Connection Closed Gracefully.");
   if (recorder_ != nullptr) recorder_->Send(block);
   const int result = channel_->Send(block.data(), static_cast<int>(block.size()));
@@ -72,8 +72,8 @@ void TConnection::Write(std::string_view block) {
   Raise(u"Connection Closed Gracefully.");
 }
 
-TConnection::FillResult TConnection::Fill(bool resetEnds) {
-  if (!Connected()) return FillResult::Closed;
+Connection::FillResult Connection::Fill(bool resetEnds) {
+  if (!Connected()) return FillResult::kClosed;
   const int received = channel_->Receive(block_.data(), kBlockSize);
   if (received > 0) {
     const std::string_view block(block_.data(), static_cast<std::size_t>(received));
@@ -83,7 +83,7 @@ TConnection::FillResult TConnection::Fill(bool resetEnds) {
       pos_ = 0;
     }
     input_.append(block);
-    return FillResult::Data;
+    return FillResult::kData;
   }
   if (received < 0) {
     const int code = channel_->CheckError(received);
@@ -92,21 +92,21 @@ TConnection::FillResult TConnection::Fill(bool resetEnds) {
         code == kSocketShutdown) {
       CloseCarrier();
       if (!resetEnds) platform::RaiseSocketError(code);
-      return FillResult::Closed;
+      return FillResult::kClosed;
     }
     if (code != 0) platform::RaiseSocketError(code);
   }
   // The peer ended the connection.
   CloseCarrier();
-  return FillResult::Closed;
+  return FillResult::kClosed;
 }
 
-void TConnection::Take(std::string& into, std::size_t count, std::size_t limit) {
+void Connection::Take(std::string& into, std::size_t count, std::size_t limit) {
   AppendBounded(into, std::string_view(input_).substr(pos_, count), limit);
   pos_ += count;
 }
 
-std::optional<std::string> TConnection::ReadLine() {
+std::optional<std::string> Connection::ReadLine() {
   std::size_t searched = 0;
   for (;;) {
     const std::size_t lf = input_.find('\n', pos_ + searched);
@@ -121,7 +121,7 @@ std::optional<std::string> TConnection::ReadLine() {
     // Room for the longest line and the CR of its line end, and no more.
     if (Available() > kMaxLineLength + 1) Raise(u"Max line length exceeded.");
     searched = Available();
-    if (Fill() == FillResult::Closed) {
+    if (Fill() == FillResult::kClosed) {
       if (Available() == 0) return std::nullopt;
       std::string line = input_.substr(pos_);
       if (line.back() == '\r') line.pop_back();
@@ -132,9 +132,9 @@ std::optional<std::string> TConnection::ReadLine() {
   }
 }
 
-bool TConnection::ReadBytes(std::string& into, std::int64_t count, std::size_t limit) {
+bool Connection::ReadBytes(std::string& into, std::int64_t count, std::size_t limit) {
   while (count > 0) {
-    if (Available() == 0 && Fill() == FillResult::Closed) return false;
+    if (Available() == 0 && Fill() == FillResult::kClosed) return false;
     const std::size_t take = static_cast<std::size_t>(
         std::min<std::int64_t>(count, static_cast<std::int64_t>(Available())));
     Take(into, take, limit);
@@ -143,17 +143,17 @@ bool TConnection::ReadBytes(std::string& into, std::int64_t count, std::size_t l
   return true;
 }
 
-void TConnection::ReadToClose(std::string& into, std::size_t limit) {
+void Connection::ReadToClose(std::string& into, std::size_t limit) {
   for (;;) {
     Take(into, Available(), limit);
-    if (Fill(true) == FillResult::Closed) {
+    if (Fill(true) == FillResult::kClosed) {
       Take(into, Available(), limit);
       return;
     }
   }
 }
 
-bool TConnection::ReadThrough(std::string& into, std::string_view marker, std::size_t limit) {
+bool Connection::ReadThrough(std::string& into, std::string_view marker, std::size_t limit) {
   if (marker.empty()) return true;
   for (;;) {
     const std::size_t hit = input_.find(marker, pos_);
@@ -164,7 +164,7 @@ bool TConnection::ReadThrough(std::string& into, std::string_view marker, std::s
     // Keep what could be the start of a marker split across blocks.
     const std::size_t keep = std::min(Available(), marker.size() - 1);
     Take(into, Available() - keep, limit);
-    if (Fill() == FillResult::Closed) {
+    if (Fill() == FillResult::kClosed) {
       Take(into, Available(), limit);
       return false;
     }

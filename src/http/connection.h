@@ -10,28 +10,28 @@
 #include <string_view>
 #include <vector>
 
-#include "net/channel.h"
+#include "net/stream.h"
 
 namespace tessora {
 
-class TTrafficLog;
+class TrafficLog;
 
-class TConnection {
+class Connection {
  public:
   // Largest block handed to the carrier in one send or asked of it in one receive.
   static constexpr int kBlockSize = 32768;
   // Longest line read, without its line end.
   static constexpr std::size_t kMaxLineLength = 16384;
 
-  TConnection();
-  ~TConnection();
-  TConnection(const TConnection&) = delete;
-  TConnection& operator=(const TConnection&) = delete;
+  Connection();
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
 
-  TChannel* Channel() const { return channel_.get(); }
-  void SetChannel(std::unique_ptr<TChannel> channel);
-  TTrafficLog* Recorder() const { return recorder_; }
-  void SetRecorder(TTrafficLog* recorder) { recorder_ = recorder; }
+  Stream* Channel() const { return channel_.get(); }
+  void SetChannel(std::unique_ptr<Stream> channel);
+  TrafficLog* Recorder() const { return recorder_; }
+  void SetRecorder(TrafficLog* recorder) { recorder_ = recorder; }
 
   bool Connected() const;
   // Hands the carrier the request URL and the mode, connects it to host:port and tells the
@@ -63,7 +63,7 @@ class TConnection {
   bool ReadThrough(std::string& into, std::string_view marker, std::size_t limit);
 
  private:
-  enum class FillResult { Data, Closed };
+  enum class FillResult { kData, kClosed };
   // Receives one block. A receive that ends the connection (the peer's close, or with
   // `resetEnds` a reset or abort) closes it and gives Closed.
   FillResult Fill(bool resetEnds = false);
@@ -71,8 +71,8 @@ class TConnection {
   std::size_t Available() const { return input_.size() - pos_; }
   void Take(std::string& into, std::size_t count, std::size_t limit);
 
-  std::unique_ptr<TChannel> channel_;
-  TTrafficLog* recorder_ = nullptr;
+  std::unique_ptr<Stream> channel_;
+  TrafficLog* recorder_ = nullptr;
   std::string input_;
   std::size_t pos_ = 0;
   std::vector<char> block_;

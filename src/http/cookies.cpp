@@ -38,8 +38,8 @@ bool PathMatch(std::u16string_view requestPath, std::u16string_view cookiePath) 
 }
 
 // The directory of the request path: up to, not including, its last "/"; "/" at the top.
-std::u16string DefaultPath(const THttpUrl& url) {
-  const std::u16string& path = url.Path;
+std::u16string DefaultPath(const HttpUrl& url) {
+  const std::u16string& path = url.path;
   const std::size_t last = path.rfind(u'/');
   if (last == std::u16string::npos || last == 0) return u"/";
   return path.substr(0, last);
@@ -89,14 +89,14 @@ bool ParseCookieDate(std::u16string_view text, DateTimeParts& utc) {
         const int sd = LeadingDigits(rest, s);
         if (sd >= 1 && sd <= 2) {
           haveTime = true;
-          utc.Hour = h, utc.Minute = m, utc.Second = s;
+          utc.hour = h, utc.minute = m, utc.second = s;
           continue;
         }
       }
     }
     if (!haveDay && digits >= 1 && digits <= 2) {
       haveDay = true;
-      utc.Day = value;
+      utc.day = value;
       continue;
     }
     if (!haveMonth && token.size() >= 3) {
@@ -104,44 +104,44 @@ bool ParseCookieDate(std::u16string_view text, DateTimeParts& utc) {
       const auto* hit = std::find(std::begin(kMonths), std::end(kMonths), month);
       if (hit != std::end(kMonths)) {
         haveMonth = true;
-        utc.Month = static_cast<int>(hit - std::begin(kMonths)) + 1;
+        utc.month = static_cast<int>(hit - std::begin(kMonths)) + 1;
         continue;
       }
     }
     if (!haveYear && digits >= 2 && digits <= 4) {
       haveYear = true;
-      utc.Year = value;
-      if (value >= 70 && value <= 99) utc.Year += 1900;
-      if (value >= 0 && value <= 69 && digits <= 2) utc.Year += 2000;
+      utc.year = value;
+      if (value >= 70 && value <= 99) utc.year += 1900;
+      if (value >= 0 && value <= 69 && digits <= 2) utc.year += 2000;
       continue;
     }
   }
-  utc.Millisecond = 0;
+  utc.millisecond = 0;
   if (!haveTime || !haveDay || !haveMonth || !haveYear) return false;
-  if (utc.Year < 1601 || utc.Hour > 23 || utc.Minute > 59 || utc.Second > 59) return false;
-  return utc.Day >= 1 && utc.Day <= DaysInMonth(utc.Year, utc.Month);
+  if (utc.year < 1601 || utc.hour > 23 || utc.minute > 59 || utc.second > 59) return false;
+  return utc.day >= 1 && utc.day <= DaysInMonth(utc.year, utc.month);
 }
 
-void TCookieStore::AddFromHeaders(const THeaderList& headers, const THttpUrl& url) {
+void CookieStore::AddFromHeaders(const HeaderList& headers, const HttpUrl& url) {
   for (const std::u16string& line : headers.Lines()) {
-    if (!SameTextAscii(TrimText(THeaderList::NameOf(line)), u"Set-Cookie")) continue;
+    if (!SameTextAscii(TrimText(HeaderList::NameOf(line)), u"Set-Cookie")) continue;
     const std::size_t colon = line.find(u':');
     if (colon == std::u16string::npos) continue;
     Add(TrimText(std::u16string_view(line).substr(colon + 1)), url);
   }
 }
 
-void TCookieStore::Add(std::u16string_view setCookie, const THttpUrl& url) {
+void CookieStore::Add(std::u16string_view setCookie, const HttpUrl& url) {
   const std::size_t semicolon = setCookie.find(u';');
   const std::u16string_view pair = setCookie.substr(0, semicolon);
   const std::size_t eq = pair.find(u'=');
   if (eq == std::u16string_view::npos) return;
   Cookie cookie;
-  cookie.Name = TrimText(pair.substr(0, eq));
-  cookie.Value = TrimText(pair.substr(eq + 1));
-  if (cookie.Name.empty() || cookie.Name.size() + cookie.Value.size() > kMaxCookieSize) return;
+  cookie.name = TrimText(pair.substr(0, eq));
+  cookie.value = TrimText(pair.substr(eq + 1));
+  if (cookie.name.empty() || cookie.name.size() + cookie.value.size() > kMaxCookieSize) return;
 
-  const TDateTime now = platform::NowLocal();
+  const DateTime now = platform::NowLocal();
   bool haveMaxAge = false;
   std::u16string domain;
   std::u16string_view attributes = semicolon == std::u16string_view::npos
@@ -164,43 +164,43 @@ void TCookieStore::Add(std::u16string_view setCookie, const THttpUrl& url) {
       const int digits = LeadingDigits(digitsText, seconds);
       if (digits == 0 || digits != static_cast<int>(digitsText.size())) continue;
       haveMaxAge = true;
-      cookie.Persistent = true;
-      cookie.Expires =
+      cookie.persistent = true;
+      cookie.expires =
           (negative || seconds == 0) ? 0 : now + (digits > 9 ? 1e9 : seconds) / 86400.0;
     } else if (SameTextAscii(name, u"Expires") && !haveMaxAge) {
       DateTimeParts utc;
       if (!ParseCookieDate(value, utc)) continue;
       const std::optional<DateTimeParts> local = platform::UtcToLocal(utc);
-      const std::optional<TDateTime> moment = local ? EncodeDateTime(*local) : std::nullopt;
+      const std::optional<DateTime> moment = local ? EncodeDateTime(*local) : std::nullopt;
       if (!moment) continue;
-      cookie.Persistent = true;
-      cookie.Expires = *moment;
+      cookie.persistent = true;
+      cookie.expires = *moment;
     } else if (SameTextAscii(name, u"Domain")) {
       std::u16string_view d = value;
       if (!d.empty() && d[0] == u'.') d.remove_prefix(1);
       domain = Lower(d);
     } else if (SameTextAscii(name, u"Path")) {
-      cookie.Path = (!value.empty() && value[0] == u'/') ? std::u16string(value) : std::u16string();
+      cookie.path = (!value.empty() && value[0] == u'/') ? std::u16string(value) : std::u16string();
     } else if (SameTextAscii(name, u"Secure")) {
-      cookie.Secure = true;
+      cookie.secure = true;
     }
   }
 
-  const std::u16string host = Lower(url.Host);
+  const std::u16string host = Lower(url.host);
   if (domain.empty()) {
-    cookie.Domain = host;
+    cookie.domain = host;
   } else {
     // A cookie for another site is refused.
     if (!DomainMatch(host, domain)) return;
-    cookie.Domain = domain;
-    cookie.HostOnly = false;
+    cookie.domain = domain;
+    cookie.hostOnly = false;
   }
-  if (cookie.Path.empty()) cookie.Path = DefaultPath(url);
+  if (cookie.path.empty()) cookie.path = DefaultPath(url);
 
   const auto same = std::find_if(cookies_.begin(), cookies_.end(), [&](const Cookie& c) {
-    return c.Name == cookie.Name && c.Domain == cookie.Domain && c.Path == cookie.Path;
+    return c.name == cookie.name && c.domain == cookie.domain && c.path == cookie.path;
   });
-  if (cookie.Persistent && cookie.Expires <= now) {
+  if (cookie.persistent && cookie.expires <= now) {
     // An expiry in the past deletes the cookie.
     if (same != cookies_.end()) cookies_.erase(same);
     return;
@@ -212,26 +212,26 @@ void TCookieStore::Add(std::u16string_view setCookie, const THttpUrl& url) {
   }
 }
 
-std::u16string TCookieStore::CookieHeader(const THttpUrl& url) const {
-  const std::u16string host = Lower(url.Host);
-  const std::u16string path = url.Path + url.Document;
+std::u16string CookieStore::CookieHeader(const HttpUrl& url) const {
+  const std::u16string host = Lower(url.host);
+  const std::u16string path = url.path + url.document;
   const bool secure = !url.IsHttp();
-  const TDateTime now = platform::NowLocal();
+  const DateTime now = platform::NowLocal();
   std::vector<const Cookie*> matching;
   for (const Cookie& cookie : cookies_) {
-    if (cookie.HostOnly ? host != cookie.Domain : !DomainMatch(host, cookie.Domain)) continue;
-    if (!PathMatch(path, cookie.Path)) continue;
-    if (cookie.Secure && !secure) continue;
-    if (cookie.Persistent && cookie.Expires <= now) continue;
+    if (cookie.hostOnly ? host != cookie.domain : !DomainMatch(host, cookie.domain)) continue;
+    if (!PathMatch(path, cookie.path)) continue;
+    if (cookie.secure && !secure) continue;
+    if (cookie.persistent && cookie.expires <= now) continue;
     matching.push_back(&cookie);
   }
   std::stable_sort(matching.begin(), matching.end(), [](const Cookie* a, const Cookie* b) {
-    return a->Path.size() > b->Path.size();
+    return a->path.size() > b->path.size();
   });
   std::u16string header;
   for (const Cookie* cookie : matching) {
     if (!header.empty()) header += u"; ";
-    header += cookie->Name + u"=" + cookie->Value;
+    header += cookie->name + u"=" + cookie->value;
   }
   return header;
 }

@@ -12,7 +12,7 @@
 
 namespace tessora {
 
-class TCookieStore {
+class CookieStore {
  public:
   // A store holds at most this many cookies; further ones are ignored.
   static constexpr std::size_t kMaxCookies = 50;
@@ -20,25 +20,25 @@ class TCookieStore {
   static constexpr std::size_t kMaxCookieSize = 4096;
 
   // Takes the cookies of every "Set-Cookie" line, as set for `url`.
-  void AddFromHeaders(const THeaderList& headers, const THttpUrl& url);
+  void AddFromHeaders(const HeaderList& headers, const HttpUrl& url);
   // Takes one "Set-Cookie" value.
-  void Add(std::u16string_view setCookie, const THttpUrl& url);
+  void Add(std::u16string_view setCookie, const HttpUrl& url);
 
   // The "Cookie" value for a request to `url`: "name=value" pairs joined by "; ", longer paths
   // first; empty when no stored cookie matches.
-  std::u16string CookieHeader(const THttpUrl& url) const;
+  std::u16string CookieHeader(const HttpUrl& url) const;
   std::size_t Count() const { return cookies_.size(); }
 
  private:
   struct Cookie {
-    std::u16string Name;
-    std::u16string Value;
-    std::u16string Domain;  // lower case
-    bool HostOnly = true;
-    std::u16string Path;
-    bool Secure = false;
-    bool Persistent = false;
-    TDateTime Expires = 0;  // local time, when Persistent
+    std::u16string name;
+    std::u16string value;
+    std::u16string domain;  // lower case
+    bool hostOnly = true;
+    std::u16string path;
+    bool secure = false;
+    bool persistent = false;
+    DateTime expires = 0;  // local time, when Persistent
   };
 
   std::vector<Cookie> cookies_;

@@ -30,19 +30,19 @@ std::u16string_view TrimText(std::u16string_view text) {
   return TrimRightText(TrimLeftText(text));
 }
 
-std::u16string_view THeaderList::NameOf(std::u16string_view line) {
+std::u16string_view HeaderList::NameOf(std::u16string_view line) {
   const std::size_t colon = line.find(u':');
   return colon == std::u16string_view::npos ? line : line.substr(0, colon);
 }
 
-void THeaderList::Add(std::u16string_view name, std::u16string_view value) {
+void HeaderList::Add(std::u16string_view name, std::u16string_view value) {
   std::u16string line(name);
   line += u": ";
   line += value;
   lines_.push_back(std::move(line));
 }
 
-void THeaderList::Set(std::u16string_view name, std::u16string_view value) {
+void HeaderList::Set(std::u16string_view name, std::u16string_view value) {
   const std::ptrdiff_t index = IndexOfName(name);
   if (index < 0) {
     Add(name, value);
@@ -54,14 +54,14 @@ void THeaderList::Set(std::u16string_view name, std::u16string_view value) {
   lines_[static_cast<std::size_t>(index)] = std::move(line);
 }
 
-std::ptrdiff_t THeaderList::IndexOfName(std::u16string_view name) const {
+std::ptrdiff_t HeaderList::IndexOfName(std::u16string_view name) const {
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     if (SameTextAscii(TrimText(NameOf(lines_[i])), name)) return static_cast<std::ptrdiff_t>(i);
   }
   return -1;
 }
 
-std::u16string THeaderList::Value(std::u16string_view name) const {
+std::u16string HeaderList::Value(std::u16string_view name) const {
   const std::ptrdiff_t index = IndexOfName(name);
   if (index < 0) return {};
   const std::u16string& line = lines_[static_cast<std::size_t>(index)];

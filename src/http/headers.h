@@ -8,7 +8,7 @@
 
 namespace tessora {
 
-class THeaderList {
+class HeaderList {
  public:
   std::size_t Count() const { return lines_.size(); }
   const std::u16string& operator[](std::size_t index) const { return lines_[index]; }

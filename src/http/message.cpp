@@ -118,36 +118,36 @@ void SplitContentType(std::u16string_view value, std::u16string& contentType,
   if (!haveCharSet) charSet = DefaultCharSet(MediaTypeOf(contentType));
 }
 
-void THttpResponse::ClearHead() {
-  RawHeaders.Clear();
-  ContentType.clear();
-  CharSet.clear();
-  ContentLength = -1;
-  TransferEncoding.clear();
-  ContentEncoding.clear();
-  Connection.clear();
-  ProxyConnection.clear();
-  Location.clear();
-  KeepAlive = false;
+void HttpResponse::ClearHead() {
+  rawHeaders.Clear();
+  contentType.clear();
+  charSet.clear();
+  contentLength = -1;
+  transferEncoding.clear();
+  contentEncoding.clear();
+  connection.clear();
+  proxyConnection.clear();
+  location.clear();
+  keepAlive = false;
 }
 
-void THttpResponse::ApplyHeaders() {
-  const std::u16string contentType = RawHeaders.Value(u"Content-Type");
-  if (contentType.empty()) {
-    ContentType.clear();
-    CharSet.clear();
+void HttpResponse::ApplyHeaders() {
+  const std::u16string headerValue = rawHeaders.Value(u"Content-Type");
+  if (headerValue.empty()) {
+    contentType.clear();
+    charSet.clear();
   } else {
-    SplitContentType(contentType, ContentType, CharSet);
+    SplitContentType(headerValue, contentType, charSet);
   }
-  ContentLength = ParseLength(RawHeaders.Value(u"Content-Length"));
-  TransferEncoding = RawHeaders.Value(u"Transfer-Encoding");
-  ContentEncoding = RawHeaders.Value(u"Content-Encoding");
-  Connection = RawHeaders.Value(u"Connection");
-  ProxyConnection = RawHeaders.Value(u"Proxy-Connection");
-  Location = RawHeaders.Value(u"Location");
+  contentLength = ParseLength(rawHeaders.Value(u"Content-Length"));
+  transferEncoding = rawHeaders.Value(u"Transfer-Encoding");
+  contentEncoding = rawHeaders.Value(u"Content-Encoding");
+  connection = rawHeaders.Value(u"Connection");
+  proxyConnection = rawHeaders.Value(u"Proxy-Connection");
+  location = rawHeaders.Value(u"Location");
 }
 
-int THttpResponse::ParseResponseCode(std::u16string_view statusLine) {
+int HttpResponse::ParseResponseCode(std::u16string_view statusLine) {
   const std::size_t blank = statusLine.find(u' ');
   if (blank == std::u16string_view::npos) return -1;
   std::u16string_view rest = TrimText(statusLine.substr(blank + 1));
@@ -162,8 +162,8 @@ int THttpResponse::ParseResponseCode(std::u16string_view statusLine) {
   return code;
 }
 
-const std::u16string& TProxySettings::Credentials() {
-  if (!credentials_) credentials_ = BasicCredentials(ProxyUsername, ProxyPassword);
+const std::u16string& ProxySettings::Credentials() {
+  if (!credentials_) credentials_ = BasicCredentials(proxyUsername, proxyPassword);
   return *credentials_;
 }
 

@@ -9,80 +9,80 @@
 
 namespace tessora {
 
-enum class THttpVersion { kHttp10, kHttp11 };
+enum class HttpVersion { kHttp10, kHttp11 };
 
 inline constexpr char16_t kDefaultAccept[] =
     u"text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
 
-class THttpRequest {
+class HttpRequest {
  public:
   // "GET", "POST", "PUT", "DELETE", or "CONNECT" for a tunnel request.
-  std::u16string Method;
+  std::u16string method;
   // The absolute URL; after preparation the request target (path, document and query).
-  std::u16string URL;
+  std::u16string url;
   // The body bytes, or none.
-  std::optional<std::string> Source;
+  std::optional<std::string> source;
 
   // Entity values.
-  std::u16string Connection;
-  std::u16string ContentVersion;
-  std::u16string ContentDisposition;
-  std::u16string ContentEncoding;
-  std::u16string ContentLanguage;
-  std::u16string ContentType;       // media type with any parameters other than charset
-  std::u16string CharSet;           // charset parameter of the content type
-  std::int64_t ContentLength = -1;  // byte size of the source; -1 without one
-  std::u16string CacheControl;
-  std::u16string Date;
-  std::u16string ETag;
-  std::u16string Expires;
-  std::u16string Pragma;
-  std::u16string TransferEncoding;
+  std::u16string connection;
+  std::u16string contentVersion;
+  std::u16string contentDisposition;
+  std::u16string contentEncoding;
+  std::u16string contentLanguage;
+  std::u16string contentType;       // media type with any parameters other than charset
+  std::u16string charSet;           // charset parameter of the content type
+  std::int64_t contentLength = -1;  // byte size of the source; -1 without one
+  std::u16string cacheControl;
+  std::u16string date;
+  std::u16string eTag;
+  std::u16string expires;
+  std::u16string pragma;
+  std::u16string transferEncoding;
 
   // Request values.
-  std::u16string ProxyConnection;
-  std::u16string Host;
-  std::u16string Accept = kDefaultAccept;
-  std::u16string AcceptCharset;
-  std::u16string AcceptEncoding;
-  std::u16string AcceptLanguage;
-  std::u16string From;
-  std::u16string Referer;
-  std::u16string UserAgent;
-  std::u16string Range;
-  std::u16string IfModifiedSince;
-  std::u16string MethodOverride;
+  std::u16string proxyConnection;
+  std::u16string host;
+  std::u16string accept = kDefaultAccept;
+  std::u16string acceptCharset;
+  std::u16string acceptEncoding;
+  std::u16string acceptLanguage;
+  std::u16string from;
+  std::u16string referer;
+  std::u16string userAgent;
+  std::u16string range;
+  std::u16string ifModifiedSince;
+  std::u16string methodOverride;
 
   // Basic credentials, sent as "Authorization" only while the flag is set.
-  bool BasicAuthentication = false;
-  std::u16string Username;
-  std::u16string Password;
+  bool basicAuthentication = false;
+  std::u16string username;
+  std::u16string password;
 
   // Header lines of the caller's own, sent in the order they were added.
-  THeaderList CustomHeaders;
+  HeaderList customHeaders;
   // The header lines composed for sending.
-  THeaderList RawHeaders;
+  HeaderList rawHeaders;
 };
 
-class THttpResponse {
+class HttpResponse {
  public:
   // The status line as received, without its line end.
-  std::u16string ResponseText;
+  std::u16string responseText;
   // The number in the status line, or -1 when there is none.
-  int ResponseCode() const { return ParseResponseCode(ResponseText); }
+  int ResponseCode() const { return ParseResponseCode(responseText); }
 
-  THeaderList RawHeaders;
-  std::u16string ContentType;  // media type with any parameters other than charset
-  std::u16string CharSet;
-  std::int64_t ContentLength = -1;  // -1: the response has no length
-  std::u16string TransferEncoding;
-  std::u16string ContentEncoding;
-  std::u16string Connection;
-  std::u16string ProxyConnection;
-  std::u16string Location;
-  bool KeepAlive = false;
+  HeaderList rawHeaders;
+  std::u16string contentType;  // media type with any parameters other than charset
+  std::u16string charSet;
+  std::int64_t contentLength = -1;  // -1: the response has no length
+  std::u16string transferEncoding;
+  std::u16string contentEncoding;
+  std::u16string connection;
+  std::u16string proxyConnection;
+  std::u16string location;
+  bool keepAlive = false;
   // The body bytes read.
-  std::string Content;
+  std::string content;
 
   // Forgets everything but the status line: ready for the next head.
   void ClearHead();
@@ -94,13 +94,13 @@ class THttpResponse {
   static int ParseResponseCode(std::u16string_view statusLine);
 };
 
-class TProxySettings {
+class ProxySettings {
  public:
-  std::u16string ProxyServer;  // empty: no proxy
-  int ProxyPort = 0;           // only the low 16 bits are the port number
-  bool BasicAuthentication = false;
-  std::u16string ProxyUsername;
-  std::u16string ProxyPassword;
+  std::u16string proxyServer;  // empty: no proxy
+  int proxyPort = 0;           // only the low 16 bits are the port number
+  bool basicAuthentication = false;
+  std::u16string proxyUsername;
+  std::u16string proxyPassword;
 
   // "Basic " and the Base64 form of the credentials, built the first time a request of the client
   // is composed and reused for every later one.

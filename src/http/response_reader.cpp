@@ -54,7 +54,7 @@ std::int64_t ChunkSize(std::string_view line) {
   return size;
 }
 
-void ReadHeaderLines(TConnection& connection, THeaderList& lines) {
+void ReadHeaderLines(Connection& connection, HeaderList& lines) {
   std::size_t count = 0;
   for (;;) {
     const std::optional<std::string> line = connection.ReadLine();
@@ -65,7 +65,7 @@ void ReadHeaderLines(TConnection& connection, THeaderList& lines) {
   }
 }
 
-void ReadChunked(TConnection& connection, THttpResponse& response) {
+void ReadChunked(Connection& connection, HttpResponse& response) {
   const int code = response.ResponseCode();
   const auto cutOff = [code] {
     // A successful answer must arrive whole; of any other only what arrived is kept.
@@ -76,55 +76,55 @@ void ReadChunked(TConnection& connection, THttpResponse& response) {
     if (!sizeLine) return cutOff();
     const std::int64_t size = ChunkSize(*sizeLine);
     if (size == 0) break;
-    if (!connection.ReadBytes(response.Content, size, kMaxContentBytes)) return cutOff();
+    if (!connection.ReadBytes(response.content, size, kMaxContentBytes)) return cutOff();
     if (!connection.ReadLine()) return cutOff();
   }
-  ReadHeaderLines(connection, response.RawHeaders);
+  ReadHeaderLines(connection, response.rawHeaders);
 }
 
-void ReadMultipart(TConnection& connection, THttpResponse& response) {
-  const std::u16string boundary = ContentTypeParameter(response.ContentType, u"boundary");
+void ReadMultipart(Connection& connection, HttpResponse& response) {
+  const std::u16string boundary = ContentTypeParameter(response.contentType, u"boundary");
   if (boundary.empty()) {
     // Without a boundary there is no closing marker to look for.
-    connection.ReadToClose(response.Content, kMaxContentBytes);
+    connection.ReadToClose(response.content, kMaxContentBytes);
     return;
   }
   const std::string marker = "--" + TextToAscii(boundary) + "--";
-  if (connection.ReadThrough(response.Content, marker, kMaxContentBytes)) {
+  if (connection.ReadThrough(response.content, marker, kMaxContentBytes)) {
     (void)connection.ReadLine();
   }
 }
 
 }  // namespace
 
-void ReadResponseHead(TConnection& connection, THttpResponse& response, bool tunnelAnswer) {
+void ReadResponseHead(Connection& connection, HttpResponse& response, bool tunnelAnswer) {
   const std::optional<std::string> statusLine = connection.ReadLine();
   if (!statusLine) Raise(u"Connection Closed Gracefully.");
   response.ClearHead();
-  response.ResponseText = AsciiBytesToText(*statusLine);
-  if (tunnelAnswer && response.ResponseText.empty()) {
-    response.ResponseText = u"HTTP/1.0 200 OK";
-    response.RawHeaders.Add(u"Connection", u"close");
+  response.responseText = AsciiBytesToText(*statusLine);
+  if (tunnelAnswer && response.responseText.empty()) {
+    response.responseText = u"HTTP/1.0 200 OK";
+    response.rawHeaders.Add(u"Connection", u"close");
   } else {
-    ReadHeaderLines(connection, response.RawHeaders);
+    ReadHeaderLines(connection, response.rawHeaders);
   }
   response.ApplyHeaders();
 }
 
-void ReadResponseBody(TConnection& connection, THttpResponse& response) {
+void ReadResponseBody(Connection& connection, HttpResponse& response) {
   const int code = response.ResponseCode();
   if ((code >= 100 && code < 200) || code == 204 || code == 304) return;
   if (code >= 300 && code < 400 && !connection.WaitForInput(kRedirectBodyWaitMs)) return;
 
-  if (ContainsNoCase(response.TransferEncoding, u"chunked")) {
+  if (ContainsNoCase(response.transferEncoding, u"chunked")) {
     ReadChunked(connection, response);
-  } else if (response.ContentLength >= 0) {
+  } else if (response.contentLength >= 0) {
     // A body shorter than announced is returned as far as it arrived.
-    (void)connection.ReadBytes(response.Content, response.ContentLength, kMaxContentBytes);
-  } else if (StartsWithNoCase(MediaTypeOf(response.ContentType), u"multipart/")) {
+    (void)connection.ReadBytes(response.content, response.contentLength, kMaxContentBytes);
+  } else if (StartsWithNoCase(MediaTypeOf(response.contentType), u"multipart/")) {
     ReadMultipart(connection, response);
   } else {
-    connection.ReadToClose(response.Content, kMaxContentBytes);
+    connection.ReadToClose(response.content, kMaxContentBytes);
   }
   ApplyBodyCharset(response);
 }

@@ -13,7 +13,7 @@ namespace tessora {
 
 // Header lines kept per header block (and per trailer block of a chunked body). A longer block
 // fails the exchange with "Max header lines exceeded.": memory stays bounded (each line is at most
-// TConnection::kMaxLineLength bytes) and the reader cannot be kept busy without end.
+// Connection::kMaxLineLength bytes) and the reader cannot be kept busy without end.
 inline constexpr std::size_t kMaxHeaderLines = 255;
 // The largest body read into memory. Beyond it the exchange fails with "Max body size exceeded.";
 // API answers are far smaller, and a 32-bit host must keep room for the decoded text too.
@@ -27,10 +27,10 @@ inline constexpr int kRedirectBodyWaitMs = 5000;
 // values of the headers. "Connection Closed Gracefully." when the connection ends before a status
 // line. For a proxy's answer to a tunnel request an empty status line stands for
 // "HTTP/1.0 200 OK" with "Connection: close", and no header lines are read.
-void ReadResponseHead(TConnection& connection, THttpResponse& response, bool tunnelAnswer = false);
+void ReadResponseHead(Connection& connection, HttpResponse& response, bool tunnelAnswer = false);
 
 // Reads the body that the head announces into Content, then lets charset declarations inside an
 // HTML or XML body decide CharSet.
-void ReadResponseBody(TConnection& connection, THttpResponse& response);
+void ReadResponseBody(Connection& connection, HttpResponse& response);
 
 }  // namespace tessora

@@ -27,18 +27,18 @@ void ReplaceAll(std::u16string& text, std::u16string_view from, std::u16string_v
 
 }  // namespace
 
-TTrafficLog::TTrafficLog() = default;
+TrafficLog::TrafficLog() = default;
 
-TTrafficLog::~TTrafficLog() {
+TrafficLog::~TrafficLog() {
   SetActive(false);
 }
 
-void TTrafficLog::SetFilename(const std::u16string& filename) {
+void TrafficLog::SetFilename(const std::u16string& filename) {
   if (Active()) Raise(u"Unable to set Filename while log file is open.");
   filename_ = filename;
 }
 
-void TTrafficLog::SetActive(bool active) {
+void TrafficLog::SetActive(bool active) {
   if (active == Active()) return;
   if (active) {
     file_ = platform::File::OpenAppend(filename_);
@@ -47,41 +47,41 @@ void TTrafficLog::SetActive(bool active) {
   }
 }
 
-void TTrafficLog::Connect() {
+void TrafficLog::Connect() {
   if (Active()) LogStatus(u"Connected.");
 }
 
-void TTrafficLog::Disconnect() {
+void TrafficLog::Disconnect() {
   if (Active()) LogStatus(u"Disconnected.");
 }
 
-void TTrafficLog::Send(std::string_view bytes) {
+void TrafficLog::Send(std::string_view bytes) {
   if (Active()) LogSentData(CurrentTimeStamp(), DataText(bytes));
 }
 
-void TTrafficLog::Receive(std::string_view bytes) {
+void TrafficLog::Receive(std::string_view bytes) {
   if (Active()) LogReceivedData(CurrentTimeStamp(), DataText(bytes));
 }
 
-void TTrafficLog::LogStatus(std::u16string_view message) {
+void TrafficLog::LogStatus(std::u16string_view message) {
   std::u16string record = u"Stat ";
   record += message;
   LogWriteString(record);
 }
 
-void TTrafficLog::LogSentData(std::u16string_view timeStamp, std::u16string_view data) {
+void TrafficLog::LogSentData(std::u16string_view timeStamp, std::u16string_view data) {
   std::u16string record = u"Sent ";
   record.append(timeStamp).append(u": ").append(data);
   LogWriteString(record);
 }
 
-void TTrafficLog::LogReceivedData(std::u16string_view timeStamp, std::u16string_view data) {
+void TrafficLog::LogReceivedData(std::u16string_view timeStamp, std::u16string_view data) {
   std::u16string record = u"Recv ";
   record.append(timeStamp).append(u": ").append(data);
   LogWriteString(record);
 }
 
-void TTrafficLog::LogWriteString(std::u16string_view text) {
+void TrafficLog::LogWriteString(std::u16string_view text) {
   if (!file_) return;
   std::string bytes = TextToBytes(text);
   bytes += "\r\n";
@@ -89,7 +89,7 @@ void TTrafficLog::LogWriteString(std::u16string_view text) {
   (void)file_->Write(bytes);
 }
 
-std::u16string TTrafficLog::ReplaceCR(std::u16string_view data) {
+std::u16string TrafficLog::ReplaceCR(std::u16string_view data) {
   std::u16string text(data);
   ReplaceAll(text, u"\r\n", u"<EOL>");
   ReplaceAll(text, u"\r", u"<CR>");
@@ -97,22 +97,22 @@ std::u16string TTrafficLog::ReplaceCR(std::u16string_view data) {
   return text;
 }
 
-std::u16string TTrafficLog::TimeStamp(TDateTime moment) {
+std::u16string TrafficLog::TimeStamp(DateTime moment) {
   const DateTimeParts parts = DecodeDateTime(moment);
   std::u16string stamp = platform::FormatShortDate(parts);
-  if (parts.Hour != 0 || parts.Minute != 0 || parts.Second != 0 || parts.Millisecond != 0) {
+  if (parts.hour != 0 || parts.minute != 0 || parts.second != 0 || parts.millisecond != 0) {
     stamp += u' ';
     stamp += platform::FormatLongTime(parts);
   }
   return stamp;
 }
 
-std::u16string TTrafficLog::DataText(std::string_view bytes) const {
+std::u16string TrafficLog::DataText(std::string_view bytes) const {
   std::u16string data = BytesToText(bytes);
   return replaceCRLF_ ? ReplaceCR(data) : data;
 }
 
-std::u16string TTrafficLog::CurrentTimeStamp() const {
+std::u16string TrafficLog::CurrentTimeStamp() const {
   return logTime_ ? TimeStamp(platform::NowLocal()) : std::u16string();
 }
 

@@ -14,13 +14,13 @@ namespace platform {
 class File;
 }
 
-class TTrafficLog {
+class TrafficLog {
  public:
-  TTrafficLog();
+  TrafficLog();
   // Releasing the log closes its file first.
-  ~TTrafficLog();
-  TTrafficLog(const TTrafficLog&) = delete;
-  TTrafficLog& operator=(const TTrafficLog&) = delete;
+  ~TrafficLog();
+  TrafficLog(const TrafficLog&) = delete;
+  TrafficLog& operator=(const TrafficLog&) = delete;
 
   const std::u16string& Filename() const { return filename_; }
   // Raises "Unable to set Filename while log file is open." while the file is open.
@@ -52,7 +52,7 @@ class TTrafficLog {
   // Renders line breaks of data: CR LF as "<EOL>", then remaining CR as "<CR>", then LF as "<LF>".
   static std::u16string ReplaceCR(std::u16string_view data);
   // The locale's short date, a space and its long time; the time is left out at midnight.
-  static std::u16string TimeStamp(TDateTime moment);
+  static std::u16string TimeStamp(DateTime moment);
 
  private:
   std::u16string DataText(std::string_view bytes) const;

@@ -7,24 +7,24 @@
 
 namespace tessora {
 
-void THttpClient::Open() {
-  const bool tunnelled = !proxy_.ProxyServer.empty();
+void HttpClient::Open() {
+  const bool tunnelled = !proxy_.proxyServer.empty();
   OpenTarget target;
   if (tunnelled) {
-    target = {ConnectionKind::Tunnelled, proxy_.ProxyServer, proxy_.ProxyPort & 0xFFFF,
+    target = {ConnectionKind::kTunnelled, proxy_.proxyServer, proxy_.proxyPort & 0xFFFF,
               url_.Destination()};
   } else {
-    target = {ConnectionKind::Direct, url_.Host, url_.Port(), {}};
+    target = {ConnectionKind::kDirect, url_.host, url_.Port(), {}};
   }
   if (Connected() && openTarget_ &&
-      (openTarget_->Kind != target.Kind || openTarget_->Host != target.Host ||
-       openTarget_->Port != target.Port || openTarget_->Destination != target.Destination)) {
+      (openTarget_->kind != target.kind || openTarget_->host != target.host ||
+       openTarget_->port != target.port || openTarget_->destination != target.destination)) {
     Disconnect();
   }
   // Neither kind of connection sends a "Connection" line.
-  request_.Connection.clear();
+  request_.connection.clear();
   if (!tunnelled) {
-    ConnectTo(target.Host, target.Port, false);
+    ConnectTo(target.host, target.port, false);
   } else {
     if (Connected() && !keepAlive_) Disconnect();
     if (!Connected()) Tunnel();
@@ -33,7 +33,7 @@ void THttpClient::Open() {
   openTarget_ = std::move(target);
 }
 
-void THttpClient::ConnectTo(const std::u16string& host, int port, bool passThrough) {
+void HttpClient::ConnectTo(const std::u16string& host, int port, bool passThrough) {
   if (Connected() && !keepAlive_) Disconnect();
   connection_.ClearInput();
   if (Connected()) return;
@@ -44,42 +44,42 @@ void THttpClient::ConnectTo(const std::u16string& host, int port, bool passThrou
 // The tunnel moves through named states; each failure leaves it at once, and the exchange then
 // closes the connection. The API request is never sent before the tunnel stands, so it cannot
 // travel in clear over the proxy connection.
-void THttpClient::Tunnel() {
-  enum class State { Connecting, Requesting, AwaitingAnswer, Established };
-  THttpRequest tunnelRequest;
-  THttpResponse answer;
-  State state = State::Connecting;
-  while (state != State::Established) {
+void HttpClient::Tunnel() {
+  enum class State { kConnecting, kRequesting, kAwaitingAnswer, kEstablished };
+  HttpRequest tunnelRequest;
+  HttpResponse answer;
+  State state = State::kConnecting;
+  while (state != State::kEstablished) {
     switch (state) {
-      case State::Connecting:
-        ConnectTo(proxy_.ProxyServer, proxy_.ProxyPort & 0xFFFF, true);
-        state = State::Requesting;
+      case State::kConnecting:
+        ConnectTo(proxy_.proxyServer, proxy_.proxyPort & 0xFFFF, true);
+        state = State::kRequesting;
         break;
-      case State::Requesting:
-        tunnelRequest.Method = u"CONNECT";
-        tunnelRequest.URL = url_.Destination();
-        tunnelRequest.Host = request_.Host;
-        tunnelRequest.UserAgent = request_.UserAgent;
-        tunnelRequest.Pragma = u"no-cache";
-        tunnelRequest.ProxyConnection = u"keep-alive";
+      case State::kRequesting:
+        tunnelRequest.method = u"CONNECT";
+        tunnelRequest.url = url_.Destination();
+        tunnelRequest.host = request_.host;
+        tunnelRequest.userAgent = request_.userAgent;
+        tunnelRequest.pragma = u"no-cache";
+        tunnelRequest.proxyConnection = u"keep-alive";
         SendRequest(tunnelRequest);
-        state = State::AwaitingAnswer;
+        state = State::kAwaitingAnswer;
         break;
-      case State::AwaitingAnswer: {
+      case State::kAwaitingAnswer: {
         ReadResponseHead(connection_, answer, true);
-        StoreCookies(answer.RawHeaders);
+        StoreCookies(answer.rawHeaders);
         const int code = answer.ResponseCode();
         if (code < 200 || code > 299) {
           // Not retried, not even a 407: the configured credentials went with this request.
-          Raise(u"Tunnel refused by the proxy: " + answer.ResponseText);
+          Raise(u"Tunnel refused by the proxy: " + answer.responseText);
         }
         // Whatever else the proxy sent is not for the TLS connection.
         connection_.ClearInput();
         Channel()->SetPassThrough(false);
-        state = State::Established;
+        state = State::kEstablished;
         break;
       }
-      case State::Established:
+      case State::kEstablished:
         break;
     }
   }

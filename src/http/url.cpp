@@ -6,18 +6,18 @@
 
 namespace tessora {
 
-THttpUrl THttpUrl::Parse(std::u16string_view input) {
+HttpUrl HttpUrl::Parse(std::u16string_view input) {
   std::u16string url(input);
   const std::size_t firstSpecial = url.find_first_of(u"?#");
   for (std::size_t i = 0; i < url.size() && i < firstSpecial; ++i) {
     if (url[i] == u'\\') url[i] = u'/';
   }
 
-  THttpUrl parts;
+  HttpUrl parts;
   const std::size_t question = url.find(u'?');
   if (question != std::u16string::npos) {
-    parts.Query = url.substr(question + 1);
-    parts.Query.erase(std::min(parts.Query.find(u'#'), parts.Query.size()));
+    parts.query = url.substr(question + 1);
+    parts.query.erase(std::min(parts.query.find(u'#'), parts.query.size()));
     url.erase(question);
   } else {
     url.erase(std::min(url.find(u'#'), url.size()));
@@ -26,7 +26,7 @@ THttpUrl THttpUrl::Parse(std::u16string_view input) {
   std::u16string_view rest = url;
   const std::size_t schemeEnd = rest.find(u"://");
   if (schemeEnd != std::u16string_view::npos) {
-    parts.Protocol = rest.substr(0, schemeEnd);
+    parts.protocol = rest.substr(0, schemeEnd);
     rest.remove_prefix(schemeEnd + 3);
   }
 
@@ -39,45 +39,45 @@ THttpUrl THttpUrl::Parse(std::u16string_view input) {
   if (at != std::u16string_view::npos) {
     const std::u16string_view user = authority.substr(0, at);
     const std::size_t colon = user.find(u':');
-    parts.Username = user.substr(0, colon);
-    if (colon != std::u16string_view::npos) parts.Password = user.substr(colon + 1);
+    parts.username = user.substr(0, colon);
+    if (colon != std::u16string_view::npos) parts.password = user.substr(colon + 1);
     authority.remove_prefix(at + 1);
   }
 
   std::u16string_view afterHost;
   if (!authority.empty() && authority[0] == u'[') {
     const std::size_t close = authority.find(u']');
-    parts.IPv6 = true;
-    parts.Host = authority.substr(1, close == std::u16string_view::npos ? close : close - 1);
+    parts.ipv6 = true;
+    parts.host = authority.substr(1, close == std::u16string_view::npos ? close : close - 1);
     afterHost =
         close == std::u16string_view::npos ? std::u16string_view() : authority.substr(close + 1);
   } else {
     const std::size_t colon = authority.find(u':');
-    parts.Host = authority.substr(0, colon);
+    parts.host = authority.substr(0, colon);
     afterHost =
         colon == std::u16string_view::npos ? std::u16string_view() : authority.substr(colon);
   }
-  if (!afterHost.empty() && afterHost[0] == u':') parts.PortText = afterHost.substr(1);
+  if (!afterHost.empty() && afterHost[0] == u':') parts.portText = afterHost.substr(1);
 
   const std::size_t lastSlash = pathAndDocument.rfind(u'/');
-  parts.Path = u"/";
+  parts.path = u"/";
   if (lastSlash != std::u16string_view::npos) {
-    parts.Path += pathAndDocument.substr(0, lastSlash + 1);
-    parts.Document = pathAndDocument.substr(lastSlash + 1);
+    parts.path += pathAndDocument.substr(0, lastSlash + 1);
+    parts.document = pathAndDocument.substr(lastSlash + 1);
   } else {
-    parts.Document = pathAndDocument;
+    parts.document = pathAndDocument;
   }
   return parts;
 }
 
-bool THttpUrl::IsHttp() const {
-  return SameTextAscii(Protocol, u"http");
+bool HttpUrl::IsHttp() const {
+  return SameTextAscii(protocol, u"http");
 }
 
-int THttpUrl::Port() const {
-  if (PortText.empty()) return IsHttp() ? 80 : 443;
+int HttpUrl::Port() const {
+  if (portText.empty()) return IsHttp() ? 80 : 443;
   int port = 0;
-  for (const char16_t c : PortText) {
+  for (const char16_t c : portText) {
     if (c < u'0' || c > u'9') return 0;
     port = port * 10 + (c - u'0');
     if (port > 65535) return 0;
@@ -85,21 +85,21 @@ int THttpUrl::Port() const {
   return port;
 }
 
-std::u16string THttpUrl::HostValue() const {
-  std::u16string value = IPv6 ? u"[" + Host + u"]" : Host;
+std::u16string HttpUrl::HostValue() const {
+  std::u16string value = ipv6 ? u"[" + host + u"]" : host;
   const std::u16string_view ownPort = IsHttp() ? u"80" : u"443";
-  if (!PortText.empty() && PortText != ownPort) value += u":" + PortText;
+  if (!portText.empty() && portText != ownPort) value += u":" + portText;
   return value;
 }
 
-std::u16string THttpUrl::Destination() const {
-  std::u16string value = IPv6 ? u"[" + Host + u"]" : Host;
+std::u16string HttpUrl::Destination() const {
+  std::u16string value = ipv6 ? u"[" + host + u"]" : host;
   return value + u":" + IntToText(Port());
 }
 
-std::u16string THttpUrl::Target() const {
-  std::u16string target = Path + Document;
-  if (!Query.empty()) target += u"?" + Query;
+std::u16string HttpUrl::Target() const {
+  std::u16string target = path + document;
+  if (!query.empty()) target += u"?" + query;
   return target;
 }
 

@@ -6,19 +6,19 @@
 
 namespace tessora {
 
-struct THttpUrl {
-  std::u16string Protocol;  // the text before "://"
-  std::u16string Username;
-  std::u16string Password;
-  std::u16string Host;  // without the square brackets of an IPv6 address
-  bool IPv6 = false;
-  std::u16string PortText;  // as written; empty when the URL names no port
-  std::u16string Path;      // "/" up to and including the last "/"
-  std::u16string Document;  // what follows the path
-  std::u16string Query;     // after "?", without a fragment
+struct HttpUrl {
+  std::u16string protocol;  // the text before "://"
+  std::u16string username;
+  std::u16string password;
+  std::u16string host;  // without the square brackets of an IPv6 address
+  bool ipv6 = false;
+  std::u16string portText;  // as written; empty when the URL names no port
+  std::u16string path;      // "/" up to and including the last "/"
+  std::u16string document;  // what follows the path
+  std::u16string query;     // after "?", without a fragment
 
   // "\" before the first "?" or "#" reads as "/"; a fragment is dropped; no decoding takes place.
-  static THttpUrl Parse(std::u16string_view url);
+  static HttpUrl Parse(std::u16string_view url);
 
   bool IsHttp() const;
   // The port as written, or the scheme's own (80 for http, 443 otherwise); 0 when the written

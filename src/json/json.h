@@ -10,7 +10,7 @@
 
 namespace tessora {
 
-enum class TDataType {
+enum class DataType {
   kNil,  // a member written without a value
   kNull,
   kObject,
@@ -24,56 +24,56 @@ enum class TDataType {
   kTime,
 };
 
-struct TJsonObjectData;  // the shared tree node; defined by the reader
+struct JsonObjectData;  // the shared tree node; defined by the reader
 
 // A handle to an object of a parsed tree. Handles share the tree: any handle keeps the whole tree
 // alive. A default-constructed handle is empty (refers to no object); on an empty handle every
 // getter behaves as on an object without members, except that GetObject cannot store the new
 // object anywhere and only returns it.
-class TJsonObject {
+class JsonObject {
  public:
-  TJsonObject();
-  explicit TJsonObject(std::shared_ptr<TJsonObjectData> data);
+  JsonObject();
+  explicit JsonObject(std::shared_ptr<JsonObjectData> data);
 
   bool IsEmpty() const { return data_ == nullptr; }
 
   // The member's text (dates in their normalised form); empty text when absent, null or written
   // without a value. Raises "Invalid class typecast" for numbers, booleans, arrays and objects.
-  std::u16string GetString(std::u16string_view V) const;
+  std::u16string GetString(std::u16string_view v) const;
   // The member's integer; 0 when absent, null or written without a value. Raises
   // "Invalid class typecast" for every other kind.
-  std::int64_t GetInteger(std::u16string_view V) const;
+  std::int64_t GetInteger(std::u16string_view v) const;
   // The member's object, shared with the tree. An absent member is created as an object without
   // members, stored under V and returned. A null member or one written without a value gives a
   // new object without members that is not stored (the tree stays unchanged). Raises
   // "Invalid class typecast" for other kinds.
-  TJsonObject GetObject(std::u16string_view V);
+  JsonObject GetObject(std::u16string_view v);
 
   class Member {
    public:
     const std::u16string& Name() const;
     // The member's object; an empty handle for a member written without a value; raises
     // "Invalid class typecast" for every other kind.
-    TJsonObject AsObject() const;
-    TDataType Kind() const;
+    JsonObject AsObject() const;
+    DataType Kind() const;
 
    private:
-    friend class TJsonObject;
-    Member(std::shared_ptr<TJsonObjectData> owner, std::size_t index);
+    friend class JsonObject;
+    Member(std::shared_ptr<JsonObjectData> owner, std::size_t index);
     // The owning object and the member's place in it: members are only ever appended once the
     // tree is built, so the place stays valid. The name is copied so that Name() stays valid
     // while the owner grows.
-    std::shared_ptr<TJsonObjectData> owner_;
+    std::shared_ptr<JsonObjectData> owner_;
     std::size_t index_;
     std::u16string name_;
   };
   // The members in list order.
   std::vector<Member> GetEnumerator() const;
 
-  const std::shared_ptr<TJsonObjectData>& Data() const { return data_; }
+  const std::shared_ptr<JsonObjectData>& Data() const { return data_; }
 
  private:
-  std::shared_ptr<TJsonObjectData> data_;
+  std::shared_ptr<JsonObjectData> data_;
 };
 
 // How deeply arrays and objects may nest (the root object is level 1).
@@ -83,6 +83,6 @@ inline constexpr int kJsonMaxNesting = 512;
 // whatever follows the root object is ignored. Raises the reader's syntax and conversion failures;
 // a text whose value is not an object fails with "Expected {" and the position after the token
 // found instead, and nesting deeper than kJsonMaxNesting fails where the limit is passed.
-TJsonObject ParseJsonObject(std::u16string_view JSON);
+JsonObject ParseJsonObject(std::u16string_view json);
 
 }  // namespace tessora

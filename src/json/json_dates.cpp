@@ -14,14 +14,14 @@ namespace {
 // o offset hours, i offset minutes (each letter one ASCII digit); Z the upper-case letter Z, which
 // marks the value as UTC; [ ] an optional part. Every other character stands for itself.
 struct DateForm {
-  std::string_view Pattern;
-  TDataType Kind;
+  std::string_view pattern;
+  DataType kind;
 };
 
 constexpr DateForm kDateForms[] = {
-    {"YYYY-MM-DD", TDataType::kDate},
-    {"YYYY-MM-DDThh:mm:ss[Z][.f[f[f]][Z]][~oo:ii]", TDataType::kDateTime},
-    {"hh:mm:ss[Z][.f[f[f]]][~oo:ii]", TDataType::kTime},
+    {"YYYY-MM-DD", DataType::kDate},
+    {"YYYY-MM-DDThh:mm:ss[Z][.f[f[f]][Z]][~oo:ii]", DataType::kDateTime},
+    {"hh:mm:ss[Z][.f[f[f]]][~oo:ii]", DataType::kTime},
 };
 
 constexpr bool BracketsBalance(std::string_view pattern) {
@@ -32,8 +32,8 @@ constexpr bool BracketsBalance(std::string_view pattern) {
   }
   return depth == 0;
 }
-static_assert(BracketsBalance(kDateForms[0].Pattern) && BracketsBalance(kDateForms[1].Pattern) &&
-              BracketsBalance(kDateForms[2].Pattern));
+static_assert(BracketsBalance(kDateForms[0].pattern) && BracketsBalance(kDateForms[1].pattern) &&
+              BracketsBalance(kDateForms[2].pattern));
 
 // Strings outside these lengths are never dates (the longest form would need 31 code units, so
 // the upper bound also excludes some well-formed date-times).
@@ -41,11 +41,11 @@ constexpr std::size_t kShortestDate = 5;
 constexpr std::size_t kLongestDate = 25;
 
 struct Fields {
-  int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0;
-  int Fraction = 0, FractionDigits = 0;
-  bool Utc = false;
-  int OffsetSign = 0;  // +1 or -1 when an offset is written
-  int OffsetHour = 0, OffsetMinute = 0;
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  int fraction = 0, fractionDigits = 0;
+  bool utc = false;
+  int offsetSign = 0;  // +1 or -1 when an offset is written
+  int offsetHour = 0, offsetMinute = 0;
 };
 
 std::size_t ClosingBracket(std::string_view pattern, std::size_t open) {
@@ -60,23 +60,23 @@ std::size_t ClosingBracket(std::string_view pattern, std::size_t open) {
 int* DigitField(char letter, Fields& f) {
   switch (letter) {
     case 'Y':
-      return &f.Year;
+      return &f.year;
     case 'M':
-      return &f.Month;
+      return &f.month;
     case 'D':
-      return &f.Day;
+      return &f.day;
     case 'h':
-      return &f.Hour;
+      return &f.hour;
     case 'm':
-      return &f.Minute;
+      return &f.minute;
     case 's':
-      return &f.Second;
+      return &f.second;
     case 'f':
-      return &f.Fraction;
+      return &f.fraction;
     case 'o':
-      return &f.OffsetHour;
+      return &f.offsetHour;
     case 'i':
-      return &f.OffsetMinute;
+      return &f.offsetMinute;
     default:
       return nullptr;
   }
@@ -107,13 +107,13 @@ bool Match(std::string_view pattern, std::size_t p, std::u16string_view text, st
     if (int* field = DigitField(c, f)) {
       if (u < u'0' || u > u'9') return false;
       *field = *field * 10 + (u - u'0');
-      if (c == 'f') ++f.FractionDigits;
+      if (c == 'f') ++f.fractionDigits;
     } else if (c == '~') {
       if (u != u'+' && u != u'-') return false;
-      f.OffsetSign = u == u'+' ? 1 : -1;
+      f.offsetSign = u == u'+' ? 1 : -1;
     } else {
       if (u != static_cast<char16_t>(c)) return false;
-      if (c == 'Z') f.Utc = true;
+      if (c == 'Z') f.utc = true;
     }
     ++p;
     ++t;
@@ -124,8 +124,8 @@ bool Match(std::string_view pattern, std::size_t p, std::u16string_view text, st
 // The date and time `minutes` later (earlier when negative); seconds and milliseconds stay.
 DateTimeParts AddMinutes(const DateTimeParts& parts, long long minutes) {
   constexpr long long kMinutesPerDay = 1440;
-  long long total = DaysFromCivil(parts.Year, parts.Month, parts.Day) * kMinutesPerDay +
-                    parts.Hour * 60LL + parts.Minute + minutes;
+  long long total = DaysFromCivil(parts.year, parts.month, parts.day) * kMinutesPerDay +
+                    parts.hour * 60LL + parts.minute + minutes;
   long long days = total / kMinutesPerDay;
   long long minuteOfDay = total % kMinutesPerDay;
   if (minuteOfDay < 0) {
@@ -133,38 +133,38 @@ DateTimeParts AddMinutes(const DateTimeParts& parts, long long minutes) {
     --days;
   }
   DateTimeParts out = parts;
-  CivilFromDays(days, out.Year, out.Month, out.Day);
-  out.Hour = static_cast<int>(minuteOfDay / 60);
-  out.Minute = static_cast<int>(minuteOfDay % 60);
+  CivilFromDays(days, out.year, out.month, out.day);
+  out.hour = static_cast<int>(minuteOfDay / 60);
+  out.minute = static_cast<int>(minuteOfDay % 60);
   return out;
 }
 
-std::optional<RecognizedDate> ToDate(TDataType kind, const Fields& f) {
+std::optional<RecognizedDate> ToDate(DataType kind, const Fields& f) {
   DateTimeParts parts;  // a time alone lies on 1899-12-30, day 0
-  if (kind != TDataType::kTime) {
-    parts.Year = f.Year;
-    parts.Month = f.Month;
-    parts.Day = f.Day;
+  if (kind != DataType::kTime) {
+    parts.year = f.year;
+    parts.month = f.month;
+    parts.day = f.day;
   }
-  parts.Hour = f.Hour;
-  parts.Minute = f.Minute;
-  parts.Second = f.Second;
+  parts.hour = f.hour;
+  parts.minute = f.minute;
+  parts.second = f.second;
   static constexpr int kFractionScale[] = {0, 100, 10, 1};
-  parts.Millisecond = f.Fraction * kFractionScale[f.FractionDigits];
+  parts.millisecond = f.fraction * kFractionScale[f.fractionDigits];
   // Not a calendar date (month 13, 30 February, year 0000) or not a time of day: a plain string.
   if (!EncodeDateTime(parts)) return std::nullopt;
 
-  if (f.Utc || f.OffsetSign != 0) {
+  if (f.utc || f.offsetSign != 0) {
     // The value is converted to local time once, however many marks it carries: Z alone means
     // UTC, a written offset (with or without Z) is subtracted to give UTC.
-    const long long offset = f.OffsetSign * (f.OffsetHour * 60LL + f.OffsetMinute);
+    const long long offset = f.offsetSign * (f.offsetHour * 60LL + f.offsetMinute);
     const DateTimeParts utc = AddMinutes(parts, -offset);
     // When the platform cannot convert that moment (Windows knows no time-zone rules before
     // 1601), the value is kept in UTC, unconverted.
     parts = platform::UtcToLocal(utc).value_or(utc);
   }
   // An offset can move a date at the edge of the calendar out of years 1 to 9999: a plain string.
-  const std::optional<TDateTime> value = EncodeDateTime(parts);
+  const std::optional<DateTime> value = EncodeDateTime(parts);
   if (!value) return std::nullopt;
   return RecognizedDate{kind, *value};
 }
@@ -189,31 +189,31 @@ std::optional<RecognizedDate> RecognizeDate(std::u16string_view text) {
   for (const DateForm& form : kDateForms) {
     Fields fields;
     // The forms exclude each other, so the first that matches decides.
-    if (Match(form.Pattern, 0, text, 0, fields)) return ToDate(form.Kind, fields);
+    if (Match(form.pattern, 0, text, 0, fields)) return ToDate(form.kind, fields);
   }
   return std::nullopt;
 }
 
-std::u16string FormatDate(TDataType kind, TDateTime value) {
+std::u16string FormatDate(DataType kind, DateTime value) {
   const DateTimeParts p = DecodeDateTime(value);
   std::u16string out;
   out.reserve(23);
-  if (kind != TDataType::kTime) {
-    AppendDigits(out, p.Year, 4);
+  if (kind != DataType::kTime) {
+    AppendDigits(out, p.year, 4);
     out += u'-';
-    AppendDigits(out, p.Month, 2);
+    AppendDigits(out, p.month, 2);
     out += u'-';
-    AppendDigits(out, p.Day, 2);
+    AppendDigits(out, p.day, 2);
   }
-  if (kind == TDataType::kDateTime) out += u'T';
-  if (kind != TDataType::kDate) {
-    AppendDigits(out, p.Hour, 2);
+  if (kind == DataType::kDateTime) out += u'T';
+  if (kind != DataType::kDate) {
+    AppendDigits(out, p.hour, 2);
     out += u':';
-    AppendDigits(out, p.Minute, 2);
+    AppendDigits(out, p.minute, 2);
     out += u':';
-    AppendDigits(out, p.Second, 2);
+    AppendDigits(out, p.second, 2);
     out += u'.';
-    AppendDigits(out, p.Millisecond, 3);
+    AppendDigits(out, p.millisecond, 3);
   }
   return out;
 }

@@ -12,14 +12,14 @@
 namespace tessora::json {
 
 struct RecognizedDate {
-  TDataType Kind;   // kDateTime, kDate or kTime
-  TDateTime Value;  // local time
+  DataType kind;   // kDateTime, kDate or kTime
+  DateTime value;  // local time
 };
 
 // The date value a decoded string stands for, or nothing when it stays a string.
 std::optional<RecognizedDate> RecognizeDate(std::u16string_view text);
 
 // The normalised text of a date value: 2024-03-05T14:07:09.250, 2024-03-05 or 14:07:09.250.
-std::u16string FormatDate(TDataType kind, TDateTime value);
+std::u16string FormatDate(DataType kind, DateTime value);
 
 }  // namespace tessora::json

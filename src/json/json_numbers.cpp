@@ -49,7 +49,7 @@ bool IsDecimalNumber(std::u16string_view text) {
   std::u16string message = u"'";
   message.append(text);
   message.append(u"' is not a valid integer value");
-  Raise(ErrorKind::Conversion, std::move(message));
+  Raise(ErrorKind::kConversion, std::move(message));
 }
 
 }  // namespace
@@ -73,14 +73,15 @@ std::int64_t ToInteger(std::u16string_view text) {
 }
 
 double ToFloat(std::u16string_view text) {
-  if (!IsDecimalNumber(text)) Raise(ErrorKind::Conversion, u"");
+  if (!IsDecimalNumber(text)) Raise(ErrorKind::kConversion, u"");
   // The text is plain ASCII now; std::from_chars ignores the locale and rounds to nearest.
   const std::string ascii(text.begin(), text.end());
   double value = 0;
   const auto [end, error] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
   // Values beyond the range of a double (1e400, and 1e-400 below the smallest subnormal) fail
   // rather than turn silently into infinity or zero.
-  if (error != std::errc() || end != ascii.data() + ascii.size()) Raise(ErrorKind::Conversion, u"");
+  if (error != std::errc() || end != ascii.data() + ascii.size())
+    Raise(ErrorKind::kConversion, u"");
   return value;
 }
 

@@ -1,4 +1,4 @@
-// TJsonObject: lookup by name and the typed getters over the shared tree.
+// JsonObject: lookup by name and the typed getters over the shared tree.
 #include <utility>
 
 #include "base/error.h"
@@ -12,115 +12,114 @@ namespace tessora {
 namespace {
 
 [[noreturn]] void InvalidCast() {
-  Raise(ErrorKind::InvalidCast, u"Invalid class typecast");
+  Raise(ErrorKind::kInvalidCast, u"Invalid class typecast");
 }
 
-const TJsonValue* FindValue(const std::shared_ptr<TJsonObjectData>& data,
-                            std::u16string_view name) {
+const JsonValue* FindValue(const std::shared_ptr<JsonObjectData>& data, std::u16string_view name) {
   if (!data) return nullptr;  // an empty handle has no members
-  const TJsonMember* member = data->Find(name);
-  return member ? &member->Value : nullptr;
+  const JsonMember* member = data->Find(name);
+  return member ? &member->value : nullptr;
 }
 
-bool IsDate(TDataType kind) {
-  return kind == TDataType::kDateTime || kind == TDataType::kDate || kind == TDataType::kTime;
+bool IsDate(DataType kind) {
+  return kind == DataType::kDateTime || kind == DataType::kDate || kind == DataType::kTime;
 }
 
 }  // namespace
 
-TJsonMember* TJsonObjectData::Find(std::u16string_view name) {
-  for (TJsonMember& member : Members) {
-    if (SameTextAscii(member.Name, name)) return &member;
+JsonMember* JsonObjectData::Find(std::u16string_view name) {
+  for (JsonMember& member : members) {
+    if (SameTextAscii(member.name, name)) return &member;
   }
   return nullptr;
 }
 
-TJsonObject::TJsonObject() = default;
+JsonObject::JsonObject() = default;
 
-TJsonObject::TJsonObject(std::shared_ptr<TJsonObjectData> data) : data_(std::move(data)) {}
+JsonObject::JsonObject(std::shared_ptr<JsonObjectData> data) : data_(std::move(data)) {}
 
-std::u16string TJsonObject::GetString(std::u16string_view V) const {
-  const TJsonValue* value = FindValue(data_, V);
+std::u16string JsonObject::GetString(std::u16string_view v) const {
+  const JsonValue* value = FindValue(data_, v);
   if (value == nullptr) return {};
-  switch (value->Kind) {
-    case TDataType::kNil:  // written without a value: read as no text, like null
-    case TDataType::kNull:
+  switch (value->kind) {
+    case DataType::kNil:  // written without a value: read as no text, like null
+    case DataType::kNull:
       return {};
-    case TDataType::kString:
-      return std::get<std::u16string>(value->Data);
+    case DataType::kString:
+      return std::get<std::u16string>(value->data);
     default:
-      if (IsDate(value->Kind)) return json::FormatDate(value->Kind, std::get<double>(value->Data));
+      if (IsDate(value->kind)) return json::FormatDate(value->kind, std::get<double>(value->data));
       InvalidCast();
   }
 }
 
-std::int64_t TJsonObject::GetInteger(std::u16string_view V) const {
-  const TJsonValue* value = FindValue(data_, V);
+std::int64_t JsonObject::GetInteger(std::u16string_view v) const {
+  const JsonValue* value = FindValue(data_, v);
   if (value == nullptr) return 0;
-  switch (value->Kind) {
-    case TDataType::kNil:
-    case TDataType::kNull:
+  switch (value->kind) {
+    case DataType::kNil:
+    case DataType::kNull:
       return 0;
-    case TDataType::kInteger:
-      return std::get<std::int64_t>(value->Data);
+    case DataType::kInteger:
+      return std::get<std::int64_t>(value->data);
     default:
       InvalidCast();
   }
 }
 
-TJsonObject TJsonObject::GetObject(std::u16string_view V) {
-  const TJsonValue* value = FindValue(data_, V);
+JsonObject JsonObject::GetObject(std::u16string_view v) {
+  const JsonValue* value = FindValue(data_, v);
   if (value == nullptr) {
-    auto created = std::make_shared<TJsonObjectData>();
+    auto created = std::make_shared<JsonObjectData>();
     // Stored under V so that later calls find the same object (no member matches V, so nothing
     // is replaced). An empty handle has nowhere to store it.
     if (data_) {
-      TJsonValue stored;
-      stored.Kind = TDataType::kObject;
-      stored.Data = created;
-      data_->Members.push_back(TJsonMember{std::u16string(V), std::move(stored)});
+      JsonValue stored;
+      stored.kind = DataType::kObject;
+      stored.data = created;
+      data_->members.push_back(JsonMember{std::u16string(v), std::move(stored)});
     }
-    return TJsonObject(std::move(created));
+    return JsonObject(std::move(created));
   }
-  switch (value->Kind) {
-    case TDataType::kObject:
-      return TJsonObject(std::get<std::shared_ptr<TJsonObjectData>>(value->Data));
-    case TDataType::kNil:
-    case TDataType::kNull:
+  switch (value->kind) {
+    case DataType::kObject:
+      return JsonObject(std::get<std::shared_ptr<JsonObjectData>>(value->data));
+    case DataType::kNil:
+    case DataType::kNull:
       // Read as an object without members; the member itself stays as it is.
-      return TJsonObject(std::make_shared<TJsonObjectData>());
+      return JsonObject(std::make_shared<JsonObjectData>());
     default:
       InvalidCast();
   }
 }
 
-std::vector<TJsonObject::Member> TJsonObject::GetEnumerator() const {
+std::vector<JsonObject::Member> JsonObject::GetEnumerator() const {
   std::vector<Member> members;
   if (!data_) return members;
-  members.reserve(data_->Members.size());
-  for (std::size_t i = 0; i < data_->Members.size(); ++i)
+  members.reserve(data_->members.size());
+  for (std::size_t i = 0; i < data_->members.size(); ++i)
     members.push_back(Member(data_, i));
   return members;
 }
 
-TJsonObject::Member::Member(std::shared_ptr<TJsonObjectData> owner, std::size_t index)
-    : owner_(std::move(owner)), index_(index), name_(owner_->Members[index].Name) {}
+JsonObject::Member::Member(std::shared_ptr<JsonObjectData> owner, std::size_t index)
+    : owner_(std::move(owner)), index_(index), name_(owner_->members[index].name) {}
 
-const std::u16string& TJsonObject::Member::Name() const {
+const std::u16string& JsonObject::Member::Name() const {
   return name_;
 }
 
-TDataType TJsonObject::Member::Kind() const {
-  return owner_->Members[index_].Value.Kind;
+DataType JsonObject::Member::Kind() const {
+  return owner_->members[index_].value.kind;
 }
 
-TJsonObject TJsonObject::Member::AsObject() const {
-  const TJsonValue& value = owner_->Members[index_].Value;
-  switch (value.Kind) {
-    case TDataType::kObject:
-      return TJsonObject(std::get<std::shared_ptr<TJsonObjectData>>(value.Data));
-    case TDataType::kNil:
-      return TJsonObject();
+JsonObject JsonObject::Member::AsObject() const {
+  const JsonValue& value = owner_->members[index_].value;
+  switch (value.kind) {
+    case DataType::kObject:
+      return JsonObject(std::get<std::shared_ptr<JsonObjectData>>(value.data));
+    case DataType::kNil:
+      return JsonObject();
     default:
       InvalidCast();
   }

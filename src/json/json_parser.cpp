@@ -25,11 +25,11 @@ using json::TokenKind;
 // open-addressing index of member places keeps building linear.
 class MemberList {
  public:
-  explicit MemberList(std::vector<TJsonMember>& members) : members_(members) {}
+  explicit MemberList(std::vector<JsonMember>& members) : members_(members) {}
   MemberList(const MemberList&) = delete;
   MemberList& operator=(const MemberList&) = delete;
 
-  void Store(std::u16string name, TJsonValue value) {
+  void Store(std::u16string name, JsonValue value) {
     if (slots_.empty()) {
       StoreSmall(std::move(name), std::move(value));
     } else {
@@ -54,23 +54,23 @@ class MemberList {
   static constexpr std::size_t kLinearLimit = 16;
   static constexpr std::size_t kEmpty = 0;  // a slot holds a member place + 1, or kEmpty
 
-  void StoreSmall(std::u16string name, TJsonValue value) {
+  void StoreSmall(std::u16string name, JsonValue value) {
     for (std::size_t i = 0; i < members_.size(); ++i) {
-      if (SameTextAscii(members_[i].Name, name)) {
+      if (SameTextAscii(members_[i].name, name)) {
         members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(i));
         break;
       }
     }
-    members_.push_back(TJsonMember{std::move(name), std::move(value)});
+    members_.push_back(JsonMember{std::move(name), std::move(value)});
     if (members_.size() > kLinearLimit) {
-      for (const TJsonMember& member : members_)
-        hashes_.push_back(Hash(member.Name));
+      for (const JsonMember& member : members_)
+        hashes_.push_back(Hash(member.name));
       dropped_.assign(members_.size(), false);
       Rehash(4 * kLinearLimit);
     }
   }
 
-  void StoreIndexed(std::u16string name, TJsonValue value) {
+  void StoreIndexed(std::u16string name, JsonValue value) {
     const std::size_t hash = Hash(name);
     std::size_t& slot = SlotFor(name, hash);
     if (slot != kEmpty) {
@@ -79,7 +79,7 @@ class MemberList {
     } else {
       ++usedSlots_;
     }
-    members_.push_back(TJsonMember{std::move(name), std::move(value)});
+    members_.push_back(JsonMember{std::move(name), std::move(value)});
     hashes_.push_back(hash);
     dropped_.push_back(false);
     slot = members_.size();
@@ -93,7 +93,7 @@ class MemberList {
       std::size_t& slot = slots_[i];
       if (slot == kEmpty) return slot;
       const std::size_t place = slot - 1;
-      if (hashes_[place] == hash && SameTextAscii(members_[place].Name, name)) return slot;
+      if (hashes_[place] == hash && SameTextAscii(members_[place].name, name)) return slot;
     }
   }
 
@@ -122,7 +122,7 @@ class MemberList {
     return static_cast<std::size_t>(h ^ (h >> 32));
   }
 
-  std::vector<TJsonMember>& members_;
+  std::vector<JsonMember>& members_;
   // Used once the index is: per member place its name's hash and whether it was replaced.
   std::vector<std::size_t> hashes_;
   std::vector<bool> dropped_;
@@ -139,17 +139,17 @@ class Builder {
  public:
   explicit Builder(std::u16string_view text) : tokens_(text) {}
 
-  TJsonObject ReadRoot() {
+  JsonObject ReadRoot() {
     // Only an object can be the root. Anything else where it is due (no token at all, a word such
     // as a plain-text error page, a punctuation mark, an array, a string, a number or a literal)
     // fails at once, with the position after that token, as a missing colon does.
-    if (Peek().Kind != TokenKind::OpenBrace) tokens_.Fail(u"Expected {");
+    if (Peek().kind != TokenKind::kOpenBrace) tokens_.Fail(u"Expected {");
     Take();
-    auto root = std::make_shared<TJsonObjectData>();
+    auto root = std::make_shared<JsonObjectData>();
     Enter();
     ReadObject(*root);
     // Whatever follows the root object is not looked at.
-    return TJsonObject(std::move(root));
+    return JsonObject(std::move(root));
   }
 
  private:
@@ -174,48 +174,48 @@ class Builder {
   }
 
   // Reads a value into `value`; false, with the token left waiting, when there is none.
-  bool ReadValue(TJsonValue& value) {
-    switch (Peek().Kind) {
-      case TokenKind::String:
-        if (const auto date = json::RecognizeDate(token_.Text)) {
-          value.Kind = date->Kind;
-          value.Data = date->Value;
+  bool ReadValue(JsonValue& value) {
+    switch (Peek().kind) {
+      case TokenKind::kString:
+        if (const auto date = json::RecognizeDate(token_.text)) {
+          value.kind = date->kind;
+          value.data = date->value;
         } else {
-          value.Kind = TDataType::kString;
-          value.Data = std::move(token_.Text);
+          value.kind = DataType::kString;
+          value.data = std::move(token_.text);
         }
         break;
-      case TokenKind::Integer:
-        value.Kind = TDataType::kInteger;
-        value.Data = token_.Integer;
+      case TokenKind::kInteger:
+        value.kind = DataType::kInteger;
+        value.data = token_.integer;
         break;
-      case TokenKind::Float:
-        value.Kind = TDataType::kFloat;
-        value.Data = token_.Float;
+      case TokenKind::kFloat:
+        value.kind = DataType::kFloat;
+        value.data = token_.number;
         break;
-      case TokenKind::True:
-      case TokenKind::False:
-        value.Kind = TDataType::kBoolean;
-        value.Data = token_.Kind == TokenKind::True;
+      case TokenKind::kTrue:
+      case TokenKind::kFalse:
+        value.kind = DataType::kBoolean;
+        value.data = token_.kind == TokenKind::kTrue;
         break;
-      case TokenKind::Null:
-        value.Kind = TDataType::kNull;
+      case TokenKind::kNull:
+        value.kind = DataType::kNull;
         break;
-      case TokenKind::OpenBracket: {
+      case TokenKind::kOpenBracket: {
         Take();
         Enter();
-        value.Kind = TDataType::kArray;
-        ReadArray(value.Data.emplace<TJsonArray>());
+        value.kind = DataType::kArray;
+        ReadArray(value.data.emplace<JsonArray>());
         --depth_;
         return true;
       }
-      case TokenKind::OpenBrace: {
+      case TokenKind::kOpenBrace: {
         Take();
         Enter();
-        auto object = std::make_shared<TJsonObjectData>();
+        auto object = std::make_shared<JsonObjectData>();
         ReadObject(*object);
-        value.Kind = TDataType::kObject;
-        value.Data = std::move(object);
+        value.kind = DataType::kObject;
+        value.data = std::move(object);
         --depth_;
         return true;
       }
@@ -226,42 +226,42 @@ class Builder {
     return true;
   }
 
-  void ReadArray(TJsonArray& items) {
+  void ReadArray(JsonArray& items) {
     for (;;) {
-      TJsonValue item;
+      JsonValue item;
       if (ReadValue(item)) items.push_back(std::move(item));
-      if (Peek().Kind == TokenKind::Comma) {
+      if (Peek().kind == TokenKind::kComma) {
         Take();
         continue;
       }
-      if (Peek().Kind != TokenKind::CloseBracket) tokens_.Fail(u"Unexpected end of input");
+      if (Peek().kind != TokenKind::kCloseBracket) tokens_.Fail(u"Unexpected end of input");
       Take();
       return;
     }
   }
 
-  void ReadObject(TJsonObjectData& object) {
-    MemberList members(object.Members);
+  void ReadObject(JsonObjectData& object) {
+    MemberList members(object.members);
     for (;;) {
-      const TokenKind kind = Peek().Kind;
-      const bool isName = kind == TokenKind::String || kind == TokenKind::Word ||
-                          kind == TokenKind::True || kind == TokenKind::False;
+      const TokenKind kind = Peek().kind;
+      const bool isName = kind == TokenKind::kString || kind == TokenKind::kWord ||
+                          kind == TokenKind::kTrue || kind == TokenKind::kFalse;
       // A name with a line break in it (only an escape can put one there) is no name: the token
       // stays waiting and the object fails below.
-      if (isName && !HasLineBreak(token_.Text)) {
-        std::u16string name = std::move(token_.Text);
+      if (isName && !HasLineBreak(token_.text)) {
+        std::u16string name = std::move(token_.text);
         Take();
-        if (Peek().Kind != TokenKind::Colon) tokens_.Fail(u"Expected :");
+        if (Peek().kind != TokenKind::kColon) tokens_.Fail(u"Expected :");
         Take();
-        TJsonValue value;  // kNil: a member written without a value
+        JsonValue value;  // kNil: a member written without a value
         ReadValue(value);
         members.Store(std::move(name), std::move(value));
       }
-      if (Peek().Kind == TokenKind::Comma) {
+      if (Peek().kind == TokenKind::kComma) {
         Take();
         continue;
       }
-      if (Peek().Kind != TokenKind::CloseBrace) tokens_.Fail(u"Unexpected end of input");
+      if (Peek().kind != TokenKind::kCloseBrace) tokens_.Fail(u"Unexpected end of input");
       Take();
       members.Finish();
       return;
@@ -276,11 +276,11 @@ class Builder {
 
 }  // namespace
 
-TJsonObject ParseJsonObject(std::u16string_view JSON) {
+JsonObject ParseJsonObject(std::u16string_view json) {
   // An empty text reads as "{}". (A text that merely begins with U+0000 is not empty: it holds no
   // value and fails as such.)
-  if (JSON.empty()) return TJsonObject(std::make_shared<TJsonObjectData>());
-  return Builder(JSON).ReadRoot();
+  if (json.empty()) return JsonObject(std::make_shared<JsonObjectData>());
+  return Builder(json).ReadRoot();
 }
 
 }  // namespace tessora

@@ -11,40 +11,50 @@ namespace tessora::json {
 
 namespace {
 
-enum class State : std::uint8_t { First, Name, String, String2, Int, Double, Exp, ExpPM, ExpE };
+enum class State : std::uint8_t {
+  kFirst,
+  kName,
+  kString,
+  kString2,
+  kInt,
+  kDouble,
+  kExp,
+  kExpPm,
+  kExpE
+};
 constexpr std::size_t kStateCount = 9;
 
 // What the state table distinguishes. Every code unit from U+0080 up counts as U+007F, a letter.
 enum class Class : std::uint8_t {
-  Blank,       // U+0009, U+0020
-  LineBreak,   // U+000A, U+000D
-  Punct,       // , : [ ] { }
-  Point,       // .
-  Quote,       // "
-  Apostrophe,  // '
-  Letter,      // A-Z, a-z (but E and e), _, $, U+007F
-  E,           // E, e
-  Digit,       // 0-9
-  Minus,
-  Plus,
-  Other,
-  End,  // no code unit left
+  kBlank,       // U+0009, U+0020
+  kLineBreak,   // U+000A, U+000D
+  kPunct,       // , : [ ] { }
+  kPoint,       // .
+  kQuote,       // "
+  kApostrophe,  // '
+  kLetter,      // A-Z, a-z (but E and e), _, $, U+007F
+  kE,           // E, e
+  kDigit,       // 0-9
+  kMinus,
+  kPlus,
+  kOther,
+  kEnd,  // no code unit left
 };
 constexpr std::size_t kClassCount = 13;
 
 enum class Action : std::uint8_t {
-  Skip,       // consume
-  Append,     // append, consume
-  AppendEnd,  // append, consume; the token ends (punctuation or word)
-  SkipEnd,    // consume; the token ends (the closing quote of a string)
-  End,        // the token ends here; the code unit is left for the next token
-  NoToken,    // the text is over; a partial token is dropped
-  Illegal,    // "Unexpected token ILLEGAL"
+  kSkip,       // consume
+  kAppend,     // append, consume
+  kAppendEnd,  // append, consume; the token ends (punctuation or word)
+  kSkipEnd,    // consume; the token ends (the closing quote of a string)
+  kEnd,        // the token ends here; the code unit is left for the next token
+  kNoToken,    // the text is over; a partial token is dropped
+  kIllegal,    // "Unexpected token ILLEGAL"
 };
 
 struct Step {
-  Action Do;
-  State Next;
+  Action action;
+  State next;
 };
 
 using Row = std::array<Step, kClassCount>;
@@ -52,22 +62,22 @@ using Row = std::array<Step, kClassCount>;
 constexpr std::array<Class, 0x80> MakeClasses() {
   std::array<Class, 0x80> classes{};
   for (Class& c : classes)
-    c = Class::Other;
-  classes[0x09] = classes[0x20] = Class::Blank;
-  classes[0x0A] = classes[0x0D] = Class::LineBreak;
+    c = Class::kOther;
+  classes[0x09] = classes[0x20] = Class::kBlank;
+  classes[0x0A] = classes[0x0D] = Class::kLineBreak;
   for (const char c : {',', ':', '[', ']', '{', '}'})
-    classes[c] = Class::Punct;
-  classes['.'] = Class::Point;
-  classes['"'] = Class::Quote;
-  classes['\''] = Class::Apostrophe;
+    classes[c] = Class::kPunct;
+  classes['.'] = Class::kPoint;
+  classes['"'] = Class::kQuote;
+  classes['\''] = Class::kApostrophe;
   for (char c = 'A'; c <= 'Z'; ++c)
-    classes[c] = classes[c + ('a' - 'A')] = Class::Letter;
-  classes['_'] = classes['$'] = classes[0x7F] = Class::Letter;
-  classes['E'] = classes['e'] = Class::E;
+    classes[c] = classes[c + ('a' - 'A')] = Class::kLetter;
+  classes['_'] = classes['$'] = classes[0x7F] = Class::kLetter;
+  classes['E'] = classes['e'] = Class::kE;
   for (char c = '0'; c <= '9'; ++c)
-    classes[c] = Class::Digit;
-  classes['-'] = Class::Minus;
-  classes['+'] = Class::Plus;
+    classes[c] = Class::kDigit;
+  classes['-'] = Class::kMinus;
+  classes['+'] = Class::kPlus;
   return classes;
 }
 
@@ -91,73 +101,74 @@ constexpr Row With(Row row, std::initializer_list<Class> classes, Step step) {
 }
 
 // The code units that end a word or a number without being part of it.
-constexpr std::initializer_list<Class> kEndsToken = {Class::Blank, Class::LineBreak,  Class::End,
-                                                     Class::Quote, Class::Apostrophe, Class::Punct};
+constexpr std::initializer_list<Class> kEndsToken = {Class::kBlank,      Class::kLineBreak,
+                                                     Class::kEnd,        Class::kQuote,
+                                                     Class::kApostrophe, Class::kPunct};
 
 constexpr std::array<Row, kStateCount> MakeSteps() {
   using enum Class;
   using enum State;
-  constexpr Step illegal{Action::Illegal, First};
-  constexpr Step noToken{Action::NoToken, First};
+  constexpr Step kIllegal{Action::kIllegal, kFirst};
+  constexpr Step kNoToken{Action::kNoToken, kFirst};
   std::array<Row, kStateCount> steps{};
 
-  Row first = Fill(illegal);
-  first = With(first, {Blank, LineBreak}, {Action::Skip, First});
-  first = With(first, {Punct, Point}, {Action::AppendEnd, First});
-  first = With(first, {Letter, E}, {Action::Append, Name});
-  first = With(first, {Quote}, {Action::Skip, String});
-  first = With(first, {Apostrophe}, {Action::Skip, String2});
-  first = With(first, {Digit, Minus}, {Action::Append, Int});
-  first = With(first, {End}, noToken);
-  steps[static_cast<std::size_t>(First)] = first;
+  Row first = Fill(kIllegal);
+  first = With(first, {kBlank, kLineBreak}, {Action::kSkip, kFirst});
+  first = With(first, {kPunct, kPoint}, {Action::kAppendEnd, kFirst});
+  first = With(first, {kLetter, kE}, {Action::kAppend, kName});
+  first = With(first, {kQuote}, {Action::kSkip, kString});
+  first = With(first, {kApostrophe}, {Action::kSkip, kString2});
+  first = With(first, {kDigit, kMinus}, {Action::kAppend, kInt});
+  first = With(first, {kEnd}, kNoToken);
+  steps[static_cast<std::size_t>(kFirst)] = first;
 
-  Row name = Fill({Action::Append, Name});
-  name = With(name, kEndsToken, {Action::End, Name});
-  name = With(name, {Point}, {Action::End, Name});
-  steps[static_cast<std::size_t>(Name)] = name;
+  Row name = Fill({Action::kAppend, kName});
+  name = With(name, kEndsToken, {Action::kEnd, kName});
+  name = With(name, {kPoint}, {Action::kEnd, kName});
+  steps[static_cast<std::size_t>(kName)] = name;
 
-  Row string = Fill({Action::Append, String});
-  string = With(string, {Quote}, {Action::SkipEnd, String});
-  string = With(string, {LineBreak}, illegal);
-  string = With(string, {End}, noToken);
-  steps[static_cast<std::size_t>(String)] = string;
+  Row string = Fill({Action::kAppend, kString});
+  string = With(string, {kQuote}, {Action::kSkipEnd, kString});
+  string = With(string, {kLineBreak}, kIllegal);
+  string = With(string, {kEnd}, kNoToken);
+  steps[static_cast<std::size_t>(kString)] = string;
 
-  Row string2 = Fill({Action::Append, String2});
-  string2 = With(string2, {Apostrophe}, {Action::SkipEnd, String2});
-  string2 = With(string2, {LineBreak}, illegal);
-  string2 = With(string2, {End}, noToken);
-  steps[static_cast<std::size_t>(String2)] = string2;
+  Row string2 = Fill({Action::kAppend, kString2});
+  string2 = With(string2, {kApostrophe}, {Action::kSkipEnd, kString2});
+  string2 = With(string2, {kLineBreak}, kIllegal);
+  string2 = With(string2, {kEnd}, kNoToken);
+  steps[static_cast<std::size_t>(kString2)] = string2;
 
-  Row integer = Fill(illegal);
-  integer = With(integer, {Digit}, {Action::Append, Int});
-  integer = With(integer, {Point}, {Action::Append, Double});
-  integer = With(integer, {E}, {Action::Append, Exp});
-  integer = With(integer, kEndsToken, {Action::End, Int});
-  steps[static_cast<std::size_t>(Int)] = integer;
+  Row integer = Fill(kIllegal);
+  integer = With(integer, {kDigit}, {Action::kAppend, kInt});
+  integer = With(integer, {kPoint}, {Action::kAppend, kDouble});
+  integer = With(integer, {kE}, {Action::kAppend, kExp});
+  integer = With(integer, kEndsToken, {Action::kEnd, kInt});
+  steps[static_cast<std::size_t>(kInt)] = integer;
 
-  Row fraction = Fill(illegal);
-  fraction = With(fraction, {Digit}, {Action::Append, Double});
-  fraction = With(fraction, {E}, {Action::Append, Exp});
-  fraction = With(fraction, kEndsToken, {Action::End, Double});
-  fraction = With(fraction, {Point}, {Action::End, Double});
-  steps[static_cast<std::size_t>(Double)] = fraction;
+  Row fraction = Fill(kIllegal);
+  fraction = With(fraction, {kDigit}, {Action::kAppend, kDouble});
+  fraction = With(fraction, {kE}, {Action::kAppend, kExp});
+  fraction = With(fraction, kEndsToken, {Action::kEnd, kDouble});
+  fraction = With(fraction, {kPoint}, {Action::kEnd, kDouble});
+  steps[static_cast<std::size_t>(kDouble)] = fraction;
 
-  Row exp = Fill(illegal);
-  exp = With(exp, {Plus, Minus}, {Action::Append, ExpPM});
-  exp = With(exp, {Digit}, {Action::Append, ExpE});
-  exp = With(exp, {End}, noToken);
-  steps[static_cast<std::size_t>(Exp)] = exp;
+  Row exp = Fill(kIllegal);
+  exp = With(exp, {kPlus, kMinus}, {Action::kAppend, kExpPm});
+  exp = With(exp, {kDigit}, {Action::kAppend, kExpE});
+  exp = With(exp, {kEnd}, kNoToken);
+  steps[static_cast<std::size_t>(kExp)] = exp;
 
-  Row expSign = Fill(illegal);
-  expSign = With(expSign, {Digit}, {Action::Append, ExpE});
-  expSign = With(expSign, {End}, noToken);
-  steps[static_cast<std::size_t>(ExpPM)] = expSign;
+  Row expSign = Fill(kIllegal);
+  expSign = With(expSign, {kDigit}, {Action::kAppend, kExpE});
+  expSign = With(expSign, {kEnd}, kNoToken);
+  steps[static_cast<std::size_t>(kExpPm)] = expSign;
 
-  Row expDigits = Fill(illegal);
-  expDigits = With(expDigits, {Digit}, {Action::Append, ExpE});
-  expDigits = With(expDigits, kEndsToken, {Action::End, ExpE});
-  expDigits = With(expDigits, {Point}, {Action::End, ExpE});
-  steps[static_cast<std::size_t>(ExpE)] = expDigits;
+  Row expDigits = Fill(kIllegal);
+  expDigits = With(expDigits, {kDigit}, {Action::kAppend, kExpE});
+  expDigits = With(expDigits, kEndsToken, {Action::kEnd, kExpE});
+  expDigits = With(expDigits, {kPoint}, {Action::kEnd, kExpE});
+  steps[static_cast<std::size_t>(kExpE)] = expDigits;
   return steps;
 }
 
@@ -167,8 +178,9 @@ constexpr std::array<Row, kStateCount> kSteps = MakeSteps();
 // Tokenizer::Next); the position can then skip ahead because no such run holds a line feed.
 constexpr bool LineBreaksEndRuns() {
   for (std::size_t state = 0; state < kStateCount; ++state) {
-    const Step step = kSteps[state][static_cast<std::size_t>(Class::LineBreak)];
-    if (step.Do == Action::Append && static_cast<std::size_t>(step.Next) == state) return false;
+    const Step step = kSteps[state][static_cast<std::size_t>(Class::kLineBreak)];
+    if (step.action == Action::kAppend && static_cast<std::size_t>(step.next) == state)
+      return false;
   }
   return true;
 }
@@ -208,46 +220,46 @@ int HexDigit(char16_t unit) {
 TokenKind Classify(std::u16string_view text) {
   switch (text.empty() ? u'\0' : text[0]) {
     case u',':
-      return TokenKind::Comma;
+      return TokenKind::kComma;
     case u'.':
-      return TokenKind::Point;
+      return TokenKind::kPoint;
     case u':':
-      return TokenKind::Colon;
+      return TokenKind::kColon;
     case u'[':
-      return TokenKind::OpenBracket;
+      return TokenKind::kOpenBracket;
     case u']':
-      return TokenKind::CloseBracket;
+      return TokenKind::kCloseBracket;
     case u'{':
-      return TokenKind::OpenBrace;
+      return TokenKind::kOpenBrace;
     case u'}':
-      return TokenKind::CloseBrace;
+      return TokenKind::kCloseBrace;
     default:
       break;
   }
-  if (SameTextAscii(text, u"TRUE")) return TokenKind::True;
-  if (SameTextAscii(text, u"FALSE")) return TokenKind::False;
-  if (SameTextAscii(text, u"NULL")) return TokenKind::Null;
-  return TokenKind::Word;
+  if (SameTextAscii(text, u"TRUE")) return TokenKind::kTrue;
+  if (SameTextAscii(text, u"FALSE")) return TokenKind::kFalse;
+  if (SameTextAscii(text, u"NULL")) return TokenKind::kNull;
+  return TokenKind::kWord;
 }
 
 // Gives the token that ends in `state` its kind, converting numbers.
 void Finish(State state, Token& token) {
   switch (state) {
-    case State::String:
-    case State::String2:
-      token.Kind = TokenKind::String;
+    case State::kString:
+    case State::kString2:
+      token.kind = TokenKind::kString;
       break;
-    case State::Int:
-      token.Kind = TokenKind::Integer;
-      token.Integer = ToInteger(token.Text);
+    case State::kInt:
+      token.kind = TokenKind::kInteger;
+      token.integer = ToInteger(token.text);
       break;
-    case State::Double:
-    case State::ExpE:
-      token.Kind = TokenKind::Float;
-      token.Float = ToFloat(token.Text);
+    case State::kDouble:
+    case State::kExpE:
+      token.kind = TokenKind::kFloat;
+      token.number = ToFloat(token.text);
       break;
     default:
-      token.Kind = Classify(token.Text);
+      token.kind = Classify(token.text);
       break;
   }
 }
@@ -274,8 +286,8 @@ void Tokenizer::Fail(std::u16string_view message) const {
 }
 
 void Tokenizer::Next(Token& token) {
-  token.Text.clear();
-  State state = State::First;
+  token.text.clear();
+  State state = State::kFirst;
   const std::size_t size = text_.size();
   for (;;) {
     // Escapes come before the state table, in every state: the decoded code unit joins whatever
@@ -287,13 +299,13 @@ void Tokenizer::Next(Token& token) {
       const char16_t escaped = text_[pos_];
       Consume();
       if (escaped != u'u') {
-        token.Text.push_back(Unescape(escaped));
+        token.text.push_back(Unescape(escaped));
         continue;
       }
       unsigned value = 0;
       for (int i = 0; i < 4; ++i) {
         if (pos_ == size) {
-          token.Kind = TokenKind::End;
+          token.kind = TokenKind::kEnd;
           return;
         }
         const int digit = HexDigit(text_[pos_]);
@@ -301,55 +313,55 @@ void Tokenizer::Next(Token& token) {
         value = value * 16 + static_cast<unsigned>(digit);
         Consume();
       }
-      token.Text.push_back(static_cast<char16_t>(value));
+      token.text.push_back(static_cast<char16_t>(value));
       continue;
     }
 
-    const Class cls = pos_ < size ? ClassOf(text_[pos_]) : Class::End;
+    const Class cls = pos_ < size ? ClassOf(text_[pos_]) : Class::kEnd;
     const Step step = kSteps[static_cast<std::size_t>(state)][static_cast<std::size_t>(cls)];
-    switch (step.Do) {
-      case Action::Skip:
+    switch (step.action) {
+      case Action::kSkip:
         Consume();
         break;
-      case Action::Append: {
+      case Action::kAppend: {
         // The code units that follow and that this state would append as well go in one piece.
         std::size_t end = pos_ + 1;
-        if (step.Next == state) {
+        if (step.next == state) {
           const Row& row = kSteps[static_cast<std::size_t>(state)];
           while (end < size && text_[end] != kBackslash) {
             const Step next = row[static_cast<std::size_t>(ClassOf(text_[end]))];
-            if (next.Do != Action::Append || next.Next != state) break;
+            if (next.action != Action::kAppend || next.next != state) break;
             ++end;
           }
         }
-        token.Text.append(text_.data() + pos_, end - pos_);
+        token.text.append(text_.data() + pos_, end - pos_);
         // Each consumed code unit but the last is followed by one of the run, never a line feed.
         column_ += static_cast<std::int64_t>(end - pos_ - 1);
         pos_ = end - 1;
         Consume();
         break;
       }
-      case Action::AppendEnd:
-        token.Text.push_back(text_[pos_]);
+      case Action::kAppendEnd:
+        token.text.push_back(text_[pos_]);
         Consume();
         Finish(state, token);
         return;
-      case Action::SkipEnd:
+      case Action::kSkipEnd:
         Consume();
         Finish(state, token);
         return;
-      case Action::End:
+      case Action::kEnd:
         Finish(state, token);
         return;
-      case Action::NoToken:
-        token.Kind = TokenKind::End;
+      case Action::kNoToken:
+        token.kind = TokenKind::kEnd;
         return;
-      case Action::Illegal:
+      case Action::kIllegal:
         Fail(u"Unexpected token ILLEGAL");
     }
-    state = step.Next;
+    state = step.next;
   }
-  token.Kind = TokenKind::End;
+  token.kind = TokenKind::kEnd;
 }
 
 }  // namespace tessora::json

@@ -10,28 +10,28 @@
 namespace tessora::json {
 
 enum class TokenKind : std::uint8_t {
-  End,  // the text is over (possibly in the middle of a token, which is then dropped)
-  String,
-  Integer,
-  Float,
-  Word,  // a bare word: text that is neither punctuation nor a literal
-  True,
-  False,
-  Null,
-  Comma,
-  Point,
-  Colon,
-  OpenBracket,
-  CloseBracket,
-  OpenBrace,
-  CloseBrace,
+  kEnd,  // the text is over (possibly in the middle of a token, which is then dropped)
+  kString,
+  kInteger,
+  kFloat,
+  kWord,  // a bare word: text that is neither punctuation nor a literal
+  kTrue,
+  kFalse,
+  kNull,
+  kComma,
+  kPoint,
+  kColon,
+  kOpenBracket,
+  kCloseBracket,
+  kOpenBrace,
+  kCloseBrace,
 };
 
 struct Token {
-  TokenKind Kind = TokenKind::End;
-  std::u16string Text;  // as read, escape sequences decoded (string tokens: without the quotes)
-  std::int64_t Integer = 0;
-  double Float = 0;
+  TokenKind kind = TokenKind::kEnd;
+  std::u16string text;  // as read, escape sequences decoded (string tokens: without the quotes)
+  std::int64_t integer = 0;
+  double number = 0;
 };
 
 class Tokenizer {

@@ -1,4 +1,4 @@
-// The parsed tree behind TJsonObject handles: values, members and objects. Internal to the reader
+// The parsed tree behind JsonObject handles: values, members and objects. Internal to the reader
 // (and its tests, which dump trees).
 #pragma once
 
@@ -14,8 +14,8 @@
 
 namespace tessora {
 
-struct TJsonValue;
-using TJsonArray = std::vector<TJsonValue>;
+struct JsonValue;
+using JsonArray = std::vector<JsonValue>;
 
 // One value. The kind decides which payload is held:
 //   kNil, kNull                  nothing (std::monostate)
@@ -24,27 +24,27 @@ using TJsonArray = std::vector<TJsonValue>;
 //   kFloat                        double
 //   kDateTime, kDate, kTime     double: the date-time; the kind is also its text format
 //   kString                       std::u16string
-//   kObject                       std::shared_ptr<TJsonObjectData>, never null
-//   kArray                        TJsonArray
-struct TJsonValue {
+//   kObject                       std::shared_ptr<JsonObjectData>, never null
+//   kArray                        JsonArray
+struct JsonValue {
   using Payload = std::variant<std::monostate, bool, std::int64_t, double, std::u16string,
-                               std::shared_ptr<TJsonObjectData>, TJsonArray>;
+                               std::shared_ptr<JsonObjectData>, JsonArray>;
 
-  TDataType Kind = TDataType::kNil;
-  Payload Data;
+  DataType kind = DataType::kNil;
+  Payload data;
 };
 
-struct TJsonMember {
-  std::u16string Name;  // as written, escape sequences decoded
-  TJsonValue Value;     // Kind kNil for a member written without a value
+struct JsonMember {
+  std::u16string name;  // as written, escape sequences decoded
+  JsonValue value;      // Kind kNil for a member written without a value
 };
 
 // An object: its members in order. No two names are equal under ASCII case-insensitive comparison.
-struct TJsonObjectData {
-  std::vector<TJsonMember> Members;
+struct JsonObjectData {
+  std::vector<JsonMember> members;
 
   // The first member whose name equals `name`, letters a-z and A-Z compared alike; or nullptr.
-  TJsonMember* Find(std::u16string_view name);
+  JsonMember* Find(std::u16string_view name);
 };
 
 }  // namespace tessora

@@ -15,10 +15,10 @@ namespace {
 
 // What the connect thread and the waiting thread share; the thread keeps it alive.
 struct PendingConnect {
-  std::mutex Lock;
-  std::condition_variable Finished;
-  bool Done = false;
-  int Error = 0;
+  std::mutex lock;
+  std::condition_variable finished;
+  bool done = false;
+  int error = 0;
 };
 
 }  // namespace
@@ -35,10 +35,10 @@ platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int time
   try {
     connector = std::thread([pending, socket, address, portNumber] {
       const int error = platform::ConnectSocket(socket, address, portNumber);
-      std::lock_guard<std::mutex> guard(pending->Lock);
-      pending->Error = error;
-      pending->Done = true;
-      pending->Finished.notify_all();
+      std::lock_guard<std::mutex> guard(pending->lock);
+      pending->error = error;
+      pending->done = true;
+      pending->finished.notify_all();
     });
   } catch (...) {
     platform::CloseSocket(socket);
@@ -48,8 +48,8 @@ platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int time
   const auto start = std::chrono::steady_clock::now();
   bool done;
   {
-    std::unique_lock<std::mutex> guard(pending->Lock);
-    while (!pending->Done) {
+    std::unique_lock<std::mutex> guard(pending->lock);
+    while (!pending->done) {
       auto step = std::chrono::milliseconds(kConnectPollStepMs);
       if (timeoutMs > 0) {
         const auto left = std::chrono::milliseconds(timeoutMs) -
@@ -58,9 +58,9 @@ platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int time
         if (left <= std::chrono::milliseconds(0)) break;
         step = std::min(step, left);
       }
-      pending->Finished.wait_for(guard, step);
+      pending->finished.wait_for(guard, step);
     }
-    done = pending->Done;
+    done = pending->done;
   }
   if (!done) {
     // Closing the socket ends the connect; then the thread is waited for.
@@ -69,10 +69,10 @@ platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int time
     Raise(u"Connect timed out.");
   }
   connector.join();
-  if (const int error = pending->Error) {
+  if (const int error = pending->error) {
     platform::CloseSocket(socket);
     if (error == platform::kWsaBadFile || error == platform::kWsaNotSocket) {
-      Raise(ErrorKind::Socket, platform::SocketErrorText(error), error);
+      Raise(ErrorKind::kSocket, platform::SocketErrorText(error), error);
     }
     platform::RaiseSocketError(error);
   }

@@ -19,7 +19,7 @@ constexpr char16_t kEofViolation[] = u"EOF was observed that violates the protoc
 // Bounds the "try again" answers of a blocking connection (they should not come at all).
 constexpr int kMaxRetries = 1000;
 
-std::atomic<int> g_socketTimeoutForTesting{0};
+std::atomic<int> gSocketTimeoutForTesting{0};
 
 // Never called: no key is ever loaded. Installed as the 1.0 line's channels always did.
 int PasswordCallback(char*, int, int, void*) {
@@ -46,24 +46,24 @@ std::u16string HostOfUrl(const std::u16string& url) {
   return authority.substr(0, authority.find(u':'));
 }
 
-TTlsChannel::TTlsChannel() = default;
+TlsChannel::TlsChannel() = default;
 
-TTlsChannel::~TTlsChannel() {
+TlsChannel::~TlsChannel() {
   Close();
-  state_ = TState::Released;
+  state_ = State::kReleased;
 }
 
-void TTlsChannel::SetSocketTimeoutForTesting(int milliseconds) {
-  g_socketTimeoutForTesting = milliseconds;
+void TlsChannel::SetSocketTimeoutForTesting(int milliseconds) {
+  gSocketTimeoutForTesting = milliseconds;
 }
 
-int TTlsChannel::SocketTimeout() const {
+int TlsChannel::SocketTimeout() const {
   if (readTimeout_ > 0) return readTimeout_;
-  const int forTesting = g_socketTimeoutForTesting;
+  const int forTesting = gSocketTimeoutForTesting;
   return forTesting > 0 ? forTesting : kSocketTimeoutMs;
 }
 
-void TTlsChannel::Connect(const std::u16string& host, int port, int connectTimeoutMs) {
+void TlsChannel::Connect(const std::u16string& host, int port, int connectTimeoutMs) {
   Close();
   socket_ = ConnectTcp(host, port, connectTimeoutMs);
   try {
@@ -76,8 +76,8 @@ void TTlsChannel::Connect(const std::u16string& host, int port, int connectTimeo
   }
 }
 
-void TTlsChannel::OnConnected() {
-  state_ = TState::Plain;
+void TlsChannel::OnConnected() {
+  state_ = State::kPlain;
   try {
     PrepareTls();
   } catch (const Error& failure) {
@@ -88,7 +88,7 @@ void TTlsChannel::OnConnected() {
   if (!passThrough_) Handshake();
 }
 
-void TTlsChannel::SetPassThrough(bool passThrough) {
+void TlsChannel::SetPassThrough(bool passThrough) {
   if (passThrough == passThrough_) return;
   if (!Connected()) {
     passThrough_ = passThrough;
@@ -97,113 +97,113 @@ void TTlsChannel::SetPassThrough(bool passThrough) {
   if (passThrough) {
     // The socket time-outs stay in force.
     passThrough_ = true;
-    state_ = TState::Plain;
+    state_ = State::kPlain;
     return;
   }
   if (context_ == nullptr) Raise(kCouldNotLoad);
   Handshake();
 }
 
-void TTlsChannel::PrepareTls() {
+void TlsChannel::PrepareTls() {
   if (context_ != nullptr) return;
   const openssl::Api* api = openssl::LoadOpenSsl();
   if (api == nullptr) Raise(kCouldNotLoad);
   const openssl::Method* method = nullptr;
-  if (api->Tls12ClientMethod != nullptr) {
-    method = api->Tls12ClientMethod();
-  } else if (api->Tls1ClientMethod != nullptr) {
-    method = api->Tls1ClientMethod();
+  if (api->tls12ClientMethod != nullptr) {
+    method = api->tls12ClientMethod();
+  } else if (api->tls1ClientMethod != nullptr) {
+    method = api->tls1ClientMethod();
   } else {
     Raise(u"Error getting SSL method.");
   }
-  api->ErrClearError();
-  context_ = api->CtxNew(method);
+  api->errClearError();
+  context_ = api->ctxNew(method);
   if (context_ == nullptr) {
-    Raise(std::u16string(u"Error creating SSL context.\r\n") + ErrorText(api->ErrGetError()));
+    Raise(std::u16string(u"Error creating SSL context.\r\n") + ErrorText(api->errGetError()));
   }
-  if (api->HasSslV2Methods) api->CtxSetOptions(context_, openssl::kOpNoSslV2);
-  if (api->HasSslV3Methods) api->CtxSetOptions(context_, openssl::kOpNoSslV3);
-  api->CtxSetOptions(context_, openssl::kOpNoTlsV1);
-  if (api->HasTls11Methods) api->CtxSetOptions(context_, openssl::kOpNoTlsV1_1);
-  api->CtxSetMode(context_, openssl::kModeAutoRetry);
-  api->CtxSetDefaultPasswdCb(context_, &PasswordCallback);
-  api->CtxSetDefaultPasswdCbUserdata(context_, this);
+  if (api->hasSslV2Methods) api->ctxSetOptions(context_, openssl::kOpNoSslV2);
+  if (api->hasSslV3Methods) api->ctxSetOptions(context_, openssl::kOpNoSslV3);
+  api->ctxSetOptions(context_, openssl::kOpNoTlsV1);
+  if (api->hasTls11Methods) api->ctxSetOptions(context_, openssl::kOpNoTlsV11);
+  api->ctxSetMode(context_, openssl::kModeAutoRetry);
+  api->ctxSetDefaultPasswdCb(context_, &PasswordCallback);
+  api->ctxSetDefaultPasswdCbUserdata(context_, this);
   // The server's certificate is checked: trusted roots from the platform and OpenSSL's default
   // paths; the host name is set per connection (CheckServerName).
-  api->CtxSetVerify(context_, openssl::kVerifyPeer, nullptr);
+  api->ctxSetVerify(context_, openssl::kVerifyPeer, nullptr);
   ImportSystemRoots();
-  api->CtxSetDefaultVerifyPaths(context_);
-  if (api->CtxSetCipherList(context_, kCipherList) <= 0) Raise(u"SetCipher failed.");
-  api->ErrClearError();
+  api->ctxSetDefaultVerifyPaths(context_);
+  if (api->ctxSetCipherList(context_, kCipherList) <= 0) Raise(u"SetCipher failed.");
+  api->errClearError();
 }
 
-void TTlsChannel::ImportSystemRoots() {
+void TlsChannel::ImportSystemRoots() {
   const openssl::Api* api = openssl::LoadOpenSsl();
   // Read once per process: enumerating the system store costs more than a handshake.
-  static const std::vector<std::string> roots = platform::SystemRootCertificates();
-  if (roots.empty() || api->CtxGetCertStore == nullptr) return;
-  openssl::CertStore* store = api->CtxGetCertStore(context_);
+  static const std::vector<std::string> kRoots = platform::SystemRootCertificates();
+  if (kRoots.empty() || api->ctxGetCertStore == nullptr) return;
+  openssl::CertStore* store = api->ctxGetCertStore(context_);
   if (store == nullptr) return;
-  for (const std::string& der : roots) {
+  for (const std::string& der : kRoots) {
     const auto* data = reinterpret_cast<const unsigned char*>(der.data());
-    openssl::Certificate* certificate = api->D2iX509(nullptr, &data, static_cast<long>(der.size()));
+    openssl::Certificate* certificate = api->d2iX509(nullptr, &data, static_cast<long>(der.size()));
     if (certificate == nullptr) continue;
-    api->X509StoreAddCert(store, certificate);  // a duplicate is refused, harmlessly
-    api->X509Free(certificate);
+    api->x509StoreAddCert(store, certificate);  // a duplicate is refused, harmlessly
+    api->x509Free(certificate);
   }
-  api->ErrClearError();
+  api->errClearError();
 }
 
-void TTlsChannel::Handshake() {
+void TlsChannel::Handshake() {
   const openssl::Api* api = openssl::LoadOpenSsl();
   platform::SetSocketTimeouts(socket_, SocketTimeout());
   if (connection_ != nullptr) {
-    api->Free(connection_);
+    api->free(connection_);
     connection_ = nullptr;
   }
-  api->ErrClearError();
-  connection_ = api->New(context_);
+  api->errClearError();
+  connection_ = api->sslNew(context_);
   if (connection_ == nullptr) Raise(u"Error creating SSL session.");
-  if (api->SetExData != nullptr) {
-    const int result = api->SetExData(connection_, 0, this);
+  if (api->setExData != nullptr) {
+    const int result = api->setExData(connection_, 0, this);
     if (result <= 0) RaiseFailure(u"Error binding data to SSL socket.", Capture(result));
   }
-  const int fdResult = api->SetFd(connection_, static_cast<int>(socket_));
+  const int fdResult = api->setFd(connection_, static_cast<int>(socket_));
   if (fdResult <= 0) RaiseFailure(u"Error setting File Descriptor for SSL", Capture(fdResult));
   const std::u16string host = HostOfUrl(uriToCheck_);
-  api->SetTlsextHostName(connection_, platform::TextToAnsi(host).c_str());
+  api->setTlsextHostName(connection_, platform::TextToAnsi(host).c_str());
   CheckServerName(host);
-  api->ErrClearError();
+  api->errClearError();
   platform::ClearSocketError();
-  const int result = api->Connect(connection_);
+  const int result = api->connect(connection_);
   if (result <= 0) RaiseFailure(kErrorConnecting, Capture(result));
   passThrough_ = false;
-  state_ = TState::Running;
+  state_ = State::kRunning;
 }
 
-void TTlsChannel::CheckServerName(const std::u16string& host) {
+void TlsChannel::CheckServerName(const std::u16string& host) {
   const openssl::Api* api = openssl::LoadOpenSsl();
   if (host.empty()) {
     Raise(std::u16string(kErrorConnecting) + u"\r\nNo host name to check the certificate against.");
   }
-  if (api->Get0Param == nullptr || api->ParamSet1Host == nullptr ||
-      api->ParamSet1IpAsc == nullptr) {
+  if (api->get0Param == nullptr || api->paramSet1Host == nullptr ||
+      api->paramSet1IpAsc == nullptr) {
     Raise(std::u16string(kErrorConnecting) +
           u"\r\nThe SSL library cannot check the server's host name.");
   }
-  openssl::VerifyParam* param = api->Get0Param(connection_);
+  openssl::VerifyParam* param = api->get0Param(connection_);
   const std::string ascii = TextToAscii(host);
   const bool literalIp = platform::ParseIpv4(host).has_value() || host.find(u':') != host.npos;
   int set;
   if (param == nullptr) {
     set = 0;
   } else if (literalIp) {
-    set = api->ParamSet1IpAsc(param, ascii.c_str());
+    set = api->paramSet1IpAsc(param, ascii.c_str());
   } else {
-    if (api->ParamSetHostflags != nullptr) {
-      api->ParamSetHostflags(param, openssl::kCheckFlagNoPartialWildcards);
+    if (api->paramSetHostflags != nullptr) {
+      api->paramSetHostflags(param, openssl::kCheckFlagNoPartialWildcards);
     }
-    set = api->ParamSet1Host(param, ascii.c_str(), ascii.size());
+    set = api->paramSet1Host(param, ascii.c_str(), ascii.size());
   }
   if (set <= 0) {
     Raise(std::u16string(kErrorConnecting) + u"\r\nInvalid host name to check the certificate: " +
@@ -211,58 +211,58 @@ void TTlsChannel::CheckServerName(const std::u16string& host) {
   }
 }
 
-TTlsChannel::Failure TTlsChannel::Capture(int result) {
+TlsChannel::Failure TlsChannel::Capture(int result) {
   // The socket error first: nothing after the failed call may overwrite it.
   Failure failure;
-  failure.SocketError = platform::LastSocketError();
-  failure.Result = result;
+  failure.socketError = platform::LastSocketError();
+  failure.result = result;
   const openssl::Api* api = openssl::LoadOpenSsl();
-  failure.SslError =
-      connection_ != nullptr ? api->GetError(connection_, result) : openssl::kErrorSsl;
+  failure.sslError =
+      connection_ != nullptr ? api->getError(connection_, result) : openssl::kErrorSsl;
   // A blocking socket asks to be retried only when its time-out ran out.
-  if (IsRetry(failure.SslError) && failure.SocketError == platform::kWsaTimedOut) {
-    failure.SslError = openssl::kErrorSyscall;
+  if (IsRetry(failure.sslError) && failure.socketError == platform::kWsaTimedOut) {
+    failure.sslError = openssl::kErrorSyscall;
   }
-  failure.Queued = api->ErrGetError != nullptr ? api->ErrGetError() : 0;
-  api->ErrClearError();
+  failure.queued = api->errGetError != nullptr ? api->errGetError() : 0;
+  api->errClearError();
   return failure;
 }
 
-std::u16string TTlsChannel::ErrorText(unsigned long error) const {
+std::u16string TlsChannel::ErrorText(unsigned long error) const {
   const openssl::Api* api = openssl::LoadOpenSsl();
-  if (api == nullptr || api->ErrErrorStringN == nullptr) return {};
+  if (api == nullptr || api->errErrorStringN == nullptr) return {};
   char buffer[openssl::kErrorTextBuffer] = {};
-  api->ErrErrorStringN(error, buffer, sizeof buffer);
+  api->errErrorStringN(error, buffer, sizeof buffer);
   buffer[sizeof buffer - 1] = '\0';
   return BytesToText(buffer);
 }
 
-void TTlsChannel::RaiseFailure(const std::u16string& base, const Failure& failure) {
+void TlsChannel::RaiseFailure(const std::u16string& base, const Failure& failure) {
   auto withBase = [&](const std::u16string& detail) {
     return base.empty() ? detail : base + u"\r\n" + detail;
   };
-  switch (failure.SslError) {
+  switch (failure.sslError) {
     case openssl::kErrorSsl:
-      Raise(withBase(ErrorText(failure.Queued)));
+      Raise(withBase(ErrorText(failure.queued)));
     case openssl::kErrorSyscall:
-      if (failure.Queued != 0) Raise(withBase(ErrorText(failure.Queued)));
-      if (failure.Result == 0 || failure.SocketError == 0) Raise(withBase(kEofViolation));
-      platform::RaiseSocketError(failure.SocketError);
+      if (failure.queued != 0) Raise(withBase(ErrorText(failure.queued)));
+      if (failure.result == 0 || failure.socketError == 0) Raise(withBase(kEofViolation));
+      platform::RaiseSocketError(failure.socketError);
     default:
-      Raise(withBase(ErrorText(static_cast<unsigned long>(failure.SslError))));
+      Raise(withBase(ErrorText(static_cast<unsigned long>(failure.sslError))));
   }
 }
 
-bool TTlsChannel::Readable(int timeoutMs) {
+bool TlsChannel::Readable(int timeoutMs) {
   if (!Connected()) return false;
   if (!passThrough_ && connection_ != nullptr) {
     const openssl::Api* api = openssl::LoadOpenSsl();
-    if (api->Pending != nullptr && api->Pending(connection_) > 0) return true;
+    if (api->pending != nullptr && api->pending(connection_) > 0) return true;
   }
   return platform::WaitReadable(socket_, timeoutMs < 0 ? SocketTimeout() : timeoutMs);
 }
 
-int TTlsChannel::Receive(char* buffer, int size) {
+int TlsChannel::Receive(char* buffer, int size) {
   lastFailure_ = {};
   if (!Connected()) {
     lastFailure_ = {openssl::kErrorSyscall, -1, 10057, 0};  // WSAENOTCONN
@@ -276,22 +276,22 @@ int TTlsChannel::Receive(char* buffer, int size) {
   return n;
 }
 
-int TTlsChannel::ReceiveTls(char* buffer, int size) {
+int TlsChannel::ReceiveTls(char* buffer, int size) {
   const openssl::Api* api = openssl::LoadOpenSsl();
   for (int attempt = 0;; ++attempt) {
-    api->ErrClearError();
+    api->errClearError();
     platform::ClearSocketError();
-    const int n = api->Read(connection_, buffer, size);
+    const int n = api->read(connection_, buffer, size);
     if (n > 0) return n;
     const Failure failure = Capture(n);
-    if (IsRetry(failure.SslError) && attempt < kMaxRetries) continue;
-    if (failure.SslError == openssl::kErrorZeroReturn) return 0;
+    if (IsRetry(failure.sslError) && attempt < kMaxRetries) continue;
+    if (failure.sslError == openssl::kErrorZeroReturn) return 0;
     lastFailure_ = failure;
-    return n < 0 || failure.SslError == openssl::kErrorSyscall ? n : -1;
+    return n < 0 || failure.sslError == openssl::kErrorSyscall ? n : -1;
   }
 }
 
-int TTlsChannel::Send(const char* data, int size) {
+int TlsChannel::Send(const char* data, int size) {
   lastFailure_ = {};
   if (!Connected()) {
     lastFailure_ = {openssl::kErrorSyscall, -1, 10057, 0};
@@ -311,28 +311,28 @@ int TTlsChannel::Send(const char* data, int size) {
   return sent;
 }
 
-int TTlsChannel::SendTls(const char* data, int size) {
+int TlsChannel::SendTls(const char* data, int size) {
   const openssl::Api* api = openssl::LoadOpenSsl();
   int sent = 0;
   int retries = 0;
   while (sent < size) {
-    api->ErrClearError();
+    api->errClearError();
     platform::ClearSocketError();
-    const int n = api->Write(connection_, data + sent, size - sent);
+    const int n = api->write(connection_, data + sent, size - sent);
     if (n > 0) {
       sent += n;
       continue;
     }
     const Failure failure = Capture(n);
-    if (IsRetry(failure.SslError) && ++retries <= kMaxRetries) continue;
-    if (failure.SslError == openssl::kErrorZeroReturn) return 0;
+    if (IsRetry(failure.sslError) && ++retries <= kMaxRetries) continue;
+    if (failure.sslError == openssl::kErrorZeroReturn) return 0;
     lastFailure_ = failure;
     return n;
   }
   return sent;
 }
 
-int TTlsChannel::SocketLayerCheck(int code) {
+int TlsChannel::SocketLayerCheck(int code) {
   switch (code) {
     case 0:
       return 0;
@@ -346,15 +346,15 @@ int TTlsChannel::SocketLayerCheck(int code) {
   }
 }
 
-int TTlsChannel::CheckError(int result) {
+int TlsChannel::CheckError(int result) {
   if (result > 0) return 0;
   const Failure failure = lastFailure_;
-  switch (failure.SslError) {
+  switch (failure.sslError) {
     case openssl::kErrorNone:
       return 0;
     case openssl::kErrorSyscall:
-      if (failure.SocketError != 0 || failure.Queued == 0) {
-        return SocketLayerCheck(failure.SocketError);
+      if (failure.socketError != 0 || failure.queued == 0) {
+        return SocketLayerCheck(failure.socketError);
       }
       RaiseFailure(u"", failure);
     default:
@@ -362,25 +362,25 @@ int TTlsChannel::CheckError(int result) {
   }
 }
 
-void TTlsChannel::Close() {
+void TlsChannel::Close() {
   if (connection_ != nullptr || context_ != nullptr) {
     const openssl::Api* api = openssl::LoadOpenSsl();
     if (connection_ != nullptr) {
-      api->ErrClearError();
-      api->Shutdown(connection_);  // sends the closing alert; no answer is awaited
-      api->Free(connection_);
+      api->errClearError();
+      api->shutdown(connection_);  // sends the closing alert; no answer is awaited
+      api->free(connection_);
       connection_ = nullptr;
     }
     if (context_ != nullptr) {
-      api->CtxFree(context_);
+      api->ctxFree(context_);
       context_ = nullptr;
     }
-    api->ErrClearError();
+    api->errClearError();
   }
   platform::CloseSocket(socket_);
   socket_ = platform::kNoSocket;
   lastFailure_ = {};
-  if (state_ != TState::Released) state_ = TState::Idle;
+  if (state_ != State::kReleased) state_ = State::kIdle;
 }
 
 }  // namespace tessora

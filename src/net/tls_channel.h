@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "net/channel.h"
+#include "net/stream.h"
 #include "platform/socket.h"
 
 namespace tessora {
@@ -22,33 +22,33 @@ struct Connection;
 }  // namespace openssl
 
 // Protocol versions, as a set of bits.
-enum TSslVersion : unsigned {
-  sslvSSLv2 = 1u << 0,
-  sslvSSLv23 = 1u << 1,
-  sslvSSLv3 = 1u << 2,
-  sslvTLSv1 = 1u << 3,
-  sslvTLSv1_1 = 1u << 4,
-  sslvTLSv1_2 = 1u << 5,
+enum SslVersion : unsigned {
+  kSslvSsLv2 = 1u << 0,
+  kSslvSsLv23 = 1u << 1,
+  kSslvSsLv3 = 1u << 2,
+  kSslvTlSv1 = 1u << 3,
+  kSslvTlSv11 = 1u << 4,
+  kSslvTlSv12 = 1u << 5,
 };
-using TSslVersions = unsigned;
+using SslVersions = unsigned;
 
-class TTlsChannel : public TChannel {
+class TlsChannel : public Stream {
  public:
-  enum class TState { Idle, Plain, Running, Released };
+  enum class State { kIdle, kPlain, kRunning, kReleased };
 
   // Receive and send time-out of the socket while connected: no single receive or send waits
   // longer without progress.
   static constexpr int kSocketTimeoutMs = 30000;
   static constexpr char kCipherList[] = "AES:ALL:!aNULL:!eNULL:+RC4:@STRENGTH";
 
-  TTlsChannel();
+  TlsChannel();
   // Release: closes, then frees.
-  ~TTlsChannel() override;
-  TTlsChannel(const TTlsChannel&) = delete;
-  TTlsChannel& operator=(const TTlsChannel&) = delete;
+  ~TlsChannel() override;
+  TlsChannel(const TlsChannel&) = delete;
+  TlsChannel& operator=(const TlsChannel&) = delete;
 
-  TSslVersions SSLVersions() const { return sslVersions_; }
-  void SetSSLVersions(TSslVersions versions) { sslVersions_ = versions; }
+  SslVersions SSLVersions() const { return sslVersions_; }
+  void SetSSLVersions(SslVersions versions) { sslVersions_ = versions; }
 
   const std::u16string& URIToCheck() const { return uriToCheck_; }
   void SetURIToCheck(const std::u16string& url) override { uriToCheck_ = url; }
@@ -72,7 +72,7 @@ class TTlsChannel : public TChannel {
   int CheckError(int result) override;
   void Close() override;
 
-  TState State() const { return state_; }
+  State CurrentState() const { return state_; }
 
   // Tests only: replaces kSocketTimeoutMs for channels that connect afterwards (0 restores it).
   static void SetSocketTimeoutForTesting(int milliseconds);
@@ -80,10 +80,10 @@ class TTlsChannel : public TChannel {
  private:
   // The failure of the latest receive or send, kept for CheckError.
   struct Failure {
-    int SslError = 0;  // SSL_get_error's answer, or kErrorSyscall in pass-through mode
-    int Result = 0;
-    int SocketError = 0;
-    unsigned long Queued = 0;  // the oldest error of the TLS library's queue
+    int sslError = 0;  // SSL_get_error's answer, or kErrorSyscall in pass-through mode
+    int result = 0;
+    int socketError = 0;
+    unsigned long queued = 0;  // the oldest error of the TLS library's queue
   };
 
   int SocketTimeout() const;
@@ -99,14 +99,14 @@ class TTlsChannel : public TChannel {
   int SendTls(const char* data, int size);
   int SocketLayerCheck(int code);
 
-  TSslVersions sslVersions_ = sslvTLSv1;
+  SslVersions sslVersions_ = kSslvTlSv1;
   bool passThrough_ = false;
   std::u16string uriToCheck_;
   int readTimeout_ = 0;
   platform::SocketHandle socket_ = platform::kNoSocket;
   openssl::Context* context_ = nullptr;
   openssl::Connection* connection_ = nullptr;
-  TState state_ = TState::Idle;
+  State state_ = State::kIdle;
   Failure lastFailure_;
 };
 

@@ -5,15 +5,15 @@
 namespace tessora::platform {
 
 namespace {
-std::atomic<TestClock> g_testClock{nullptr};
+std::atomic<TestClock> gTestClock{nullptr};
 }
 
 void SetTestClock(TestClock clock) {
-  g_testClock = clock;
+  gTestClock = clock;
 }
 
-TDateTime NowLocal() {
-  if (TestClock clock = g_testClock.load()) return clock();
+DateTime NowLocal() {
+  if (TestClock clock = gTestClock.load()) return clock();
   // The system clock never gives a field out of range, so the encoding always succeeds.
   return EncodeDateTime(SystemLocalNow()).value_or(0.0);
 }

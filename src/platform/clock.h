@@ -6,9 +6,9 @@
 namespace tessora::platform {
 
 // The current local wall-clock time, to the millisecond; a test clock when one is set.
-TDateTime NowLocal();
+DateTime NowLocal();
 
-using TestClock = TDateTime (*)();
+using TestClock = DateTime (*)();
 // Replaces the system clock for tests; nullptr restores it.
 void SetTestClock(TestClock clock);
 

@@ -9,7 +9,7 @@ void RaiseFileError(bool create, const std::u16string& path, int code) {
   message += ExpandFileName(path);
   message += u"\". ";
   message += SystemErrorMessage(code);
-  Raise(create ? ErrorKind::FileCreate : ErrorKind::FileOpen, std::move(message), code);
+  Raise(create ? ErrorKind::kFileCreate : ErrorKind::kFileOpen, std::move(message), code);
 }
 
 }  // namespace tessora::platform

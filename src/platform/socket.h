@@ -20,7 +20,7 @@ inline constexpr int kWsaNotSocket = 10038;     // WSAENOTSOCK
 inline constexpr int kWsaTimedOut = 10060;      // WSAETIMEDOUT
 inline constexpr int kWsaHostNotFound = 11001;  // WSAHOST_NOT_FOUND
 
-// A Fault::Connect injected with this code makes the connect hang until the socket is closed (from
+// A Fault::kConnect injected with this code makes the connect hang until the socket is closed (from
 // another thread), as a connect to a host that never answers does.
 inline constexpr int kHangingConnect = -1;
 
@@ -61,7 +61,7 @@ int SocketErrorFromErrno(int errnoValue);
 std::u16string SocketErrorText(int code);
 // "Socket Error # <code>", CR LF, then the text.
 std::u16string SocketErrorMessage(int code);
-// Raises the socket failure for `code` (ErrorKind::Socket, Code() = code) with SocketErrorMessage.
+// Raises the socket failure for `code` (ErrorKind::kSocket, Code() = code) with SocketErrorMessage.
 [[noreturn]] void RaiseSocketError(int code);
 
 // A dotted IPv4 address ("a.b.c.d", each part 0 to 255 in decimal) in network byte order.

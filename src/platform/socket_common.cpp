@@ -15,8 +15,8 @@ namespace tessora::platform {
 namespace {
 
 struct ErrorText {
-  int Code;
-  const char* Text;
+  int code;
+  const char* text;
 };
 
 // Short English texts for the usual Windows Sockets numbers; the same on every build.
@@ -75,10 +75,10 @@ constexpr ErrorText kErrorTexts[] = {
 };
 
 struct HangRegistry {
-  std::mutex Lock;
-  std::condition_variable Released;
-  std::set<SocketHandle> Hanging;
-  std::set<SocketHandle> Closed;  // closed before its connect began to hang
+  std::mutex lock;
+  std::condition_variable released;
+  std::set<SocketHandle> hanging;
+  std::set<SocketHandle> closed;  // closed before its connect began to hang
 };
 
 HangRegistry& Hangs() {
@@ -90,7 +90,7 @@ HangRegistry& Hangs() {
 
 std::u16string SocketErrorText(int code) {
   for (const ErrorText& entry : kErrorTexts) {
-    if (entry.Code == code) return AsciiToText(entry.Text);
+    if (entry.code == code) return AsciiToText(entry.text);
   }
   return u"Unknown socket error.";
 }
@@ -100,7 +100,7 @@ std::u16string SocketErrorMessage(int code) {
 }
 
 void RaiseSocketError(int code) {
-  Raise(ErrorKind::Socket, SocketErrorMessage(code), code);
+  Raise(ErrorKind::kSocket, SocketErrorMessage(code), code);
 }
 
 std::optional<std::uint32_t> ParseIpv4(std::u16string_view text) {
@@ -135,29 +135,29 @@ namespace detail {
 
 void HangUntilClosed(SocketHandle socket) {
   HangRegistry& r = Hangs();
-  std::unique_lock<std::mutex> guard(r.Lock);
-  if (r.Closed.erase(socket) != 0) return;
-  r.Hanging.insert(socket);
+  std::unique_lock<std::mutex> guard(r.lock);
+  if (r.closed.erase(socket) != 0) return;
+  r.hanging.insert(socket);
   // A real connect gives up after a few minutes too.
-  r.Released.wait_for(guard, std::chrono::minutes(2), [&] { return r.Hanging.count(socket) == 0; });
-  r.Hanging.erase(socket);
+  r.released.wait_for(guard, std::chrono::minutes(2), [&] { return r.hanging.count(socket) == 0; });
+  r.hanging.erase(socket);
 }
 
 void ReleaseHang(SocketHandle socket) {
   HangRegistry& r = Hangs();
-  std::lock_guard<std::mutex> guard(r.Lock);
-  if (r.Hanging.erase(socket) != 0) {
-    r.Released.notify_all();
-  } else if (r.Closed.size() < 64) {
+  std::lock_guard<std::mutex> guard(r.lock);
+  if (r.hanging.erase(socket) != 0) {
+    r.released.notify_all();
+  } else if (r.closed.size() < 64) {
     // Remembered (a few at most) in case its connect has yet to begin hanging.
-    r.Closed.insert(socket);
+    r.closed.insert(socket);
   }
 }
 
 void ForgetSocket(SocketHandle socket) {
   HangRegistry& r = Hangs();
-  std::lock_guard<std::mutex> guard(r.Lock);
-  r.Closed.erase(socket);
+  std::lock_guard<std::mutex> guard(r.lock);
+  r.closed.erase(socket);
 }
 
 }  // namespace detail

@@ -41,7 +41,7 @@ TEST_F(ExportsTest, TheLibraryLoadsWhenTheLogCannotBeOpened) {
   std::filesystem::create_directory(dir_ / "Call Logs.txt");  // a directory cannot be the log
   HostLibrary library;
   ASSERT_TRUE(library.Loaded());
-  EXPECT_EQ(library.TessoraNetTokenExpired(), 1);
+  EXPECT_EQ(library.tessoraNetTokenExpired(), 1);
 }
 
 TEST_F(ExportsTest, TheLibraryLoadsWhileAnotherProcessHoldsTheLog) {
@@ -51,8 +51,8 @@ TEST_F(ExportsTest, TheLibraryLoadsWhileAnotherProcessHoldsTheLog) {
     ASSERT_TRUE(hold.Held());
     HostLibrary library;
     ASSERT_TRUE(library.Loaded());
-    library.ConfigureService("id", "secret", "", "", "");
-    EXPECT_EQ(library.TessoraNetTokenExpired(), 1);
+    library.configureService("id", "secret", "", "", "");
+    EXPECT_EQ(library.tessoraNetTokenExpired(), 1);
   }
   EXPECT_EQ(ReadFileBytes(dir_ / "Call Logs.txt"), "earlier\r\n");
 }
@@ -62,14 +62,14 @@ TEST_F(ExportsTest, ATokenlessThreadGetsEmptyBuffersAndAnExpiredToken) {
   ASSERT_TRUE(library.Loaded());
   char* first = nullptr;
   char* second = nullptr;
-  library.TessoraNetGetInstanceData(&first);
-  library.TessoraNetGetInstanceData(&second);
+  library.tessoraNetGetInstanceData(&first);
+  library.tessoraNetGetInstanceData(&second);
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
   EXPECT_NE(first, second);
   EXPECT_STREQ(first, "");
   EXPECT_STREQ(second, "");
-  EXPECT_EQ(library.TessoraNetTokenExpired() & 0xFF, 1);
+  EXPECT_EQ(library.tessoraNetTokenExpired() & 0xFF, 1);
   test::FreeResultBuffer(first);
   test::FreeResultBuffer(second);
 }
@@ -77,22 +77,22 @@ TEST_F(ExportsTest, ATokenlessThreadGetsEmptyBuffersAndAnExpiredToken) {
 TEST_F(ExportsTest, NullTextArgumentsAreAccepted) {
   HostLibrary library;
   ASSERT_TRUE(library.Loaded());
-  library.ConfigureService(nullptr, nullptr, nullptr, nullptr, nullptr);
-  library.ConfigureProxy(nullptr, -1, nullptr, nullptr);
-  library.ConfigureService("id", "secret", "sandbox.", "endpoints.json", "");
-  library.ConfigureProxy("proxy", 65536, "user", "password");
-  EXPECT_EQ(library.TessoraNetTokenExpired(), 1);
+  library.configureService(nullptr, nullptr, nullptr, nullptr, nullptr);
+  library.configureProxy(nullptr, -1, nullptr, nullptr);
+  library.configureService("id", "secret", "sandbox.", "endpoints.json", "");
+  library.configureProxy("proxy", 65536, "user", "password");
+  EXPECT_EQ(library.tessoraNetTokenExpired(), 1);
 }
 
 TEST_F(ExportsTest, OtherThreadsStartEmpty) {
   HostLibrary library;
   ASSERT_TRUE(library.Loaded());
-  library.ConfigureService("id", "secret", "env.", "endpoints.json", "partner");
+  library.configureService("id", "secret", "env.", "endpoints.json", "partner");
   std::thread other([&] {
     char* token = nullptr;
-    library.TessoraNetGetInstanceData(&token);
+    library.tessoraNetGetInstanceData(&token);
     EXPECT_STREQ(token, "");
-    EXPECT_EQ(library.TessoraNetTokenExpired(), 1);
+    EXPECT_EQ(library.tessoraNetTokenExpired(), 1);
     test::FreeResultBuffer(token);
   });
   other.join();
@@ -102,18 +102,18 @@ TEST_F(ExportsTest, TheLibraryCanBeLoadedAgainAfterUnloading) {
   for (int round = 0; round < 3; ++round) {
     HostLibrary library;
     ASSERT_TRUE(library.Loaded());
-    EXPECT_EQ(library.TessoraNetTokenExpired(), 1);
+    EXPECT_EQ(library.tessoraNetTokenExpired(), 1);
   }
 }
 
 TEST_F(ExportsTest, ExportsTheFiveFunctionsAndNothingElse) {
   HostLibrary library;
   ASSERT_TRUE(library.Loaded());
-  EXPECT_NE(library.ConfigureService, nullptr);
-  EXPECT_NE(library.ConfigureProxy, nullptr);
-  EXPECT_NE(library.TessoraNet, nullptr);
-  EXPECT_NE(library.TessoraNetGetInstanceData, nullptr);
-  EXPECT_NE(library.TessoraNetTokenExpired, nullptr);
+  EXPECT_NE(library.configureService, nullptr);
+  EXPECT_NE(library.configureProxy, nullptr);
+  EXPECT_NE(library.tessoraNet, nullptr);
+  EXPECT_NE(library.tessoraNetGetInstanceData, nullptr);
+  EXPECT_NE(library.tessoraNetTokenExpired, nullptr);
   EXPECT_EQ(library.Symbol("LibraryStartup"), nullptr);
   EXPECT_EQ(library.Symbol("_ZN7tessora14LibraryStartupEv"), nullptr);
 }

@@ -66,7 +66,8 @@ TEST_F(HostTextTest, ConvertsThroughTheAnsiCodePage) {
 TEST(HostFailure, ReachesTheHostWithItsMessage) {
   platform::InitAnsiCodePage();
   const auto message = test::CatchHostFailure([] {
-    platform::LeaveExport(std::make_exception_ptr(Error(ErrorKind::Plain, u"Problem in endpoint")));
+    platform::LeaveExport(
+        std::make_exception_ptr(Error(ErrorKind::kPlain, u"Problem in endpoint")));
   });
   ASSERT_TRUE(message.has_value());
   EXPECT_EQ(*message, "Problem in endpoint");

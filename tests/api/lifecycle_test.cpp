@@ -23,24 +23,24 @@ class LifecycleTest : public ::testing::Test {
 
 TEST_F(LifecycleTest, StartUpOpensTheLogInTheCurrentDirectory) {
   ASSERT_TRUE(LibraryStartup());
-  ASSERT_NE(CurrentSettings().CallLog, nullptr);
-  EXPECT_TRUE(CurrentSettings().CallLog->Active());
-  EXPECT_EQ(CurrentSettings().CallLog->Filename(), u"Call Logs.txt");
+  ASSERT_NE(CurrentSettings().callLog, nullptr);
+  EXPECT_TRUE(CurrentSettings().callLog->Active());
+  EXPECT_EQ(CurrentSettings().callLog->Filename(), u"Call Logs.txt");
   EXPECT_TRUE(std::filesystem::exists(dir_ / "Call Logs.txt"));
 }
 
 // A log that cannot be created or opened leaves a working library without a log.
 TEST_F(LifecycleTest, StartsWithoutALogWhenTheFileCannotBeCreated) {
-  platform::InjectFault(platform::Fault::FileCreate, 13);
+  platform::InjectFault(platform::Fault::kFileCreate, 13);
   ASSERT_TRUE(LibraryStartup());
-  EXPECT_EQ(CurrentSettings().CallLog, nullptr);
+  EXPECT_EQ(CurrentSettings().callLog, nullptr);
 }
 
 TEST_F(LifecycleTest, StartsWithoutALogWhenTheFileCannotBeOpened) {
   test::WriteFileBytes(dir_ / "Call Logs.txt", "earlier\r\n");
-  platform::InjectFault(platform::Fault::FileOpen, 32);
+  platform::InjectFault(platform::Fault::kFileOpen, 32);
   ASSERT_TRUE(LibraryStartup());
-  EXPECT_EQ(CurrentSettings().CallLog, nullptr);
+  EXPECT_EQ(CurrentSettings().callLog, nullptr);
   EXPECT_EQ(test::ReadFileBytes(dir_ / "Call Logs.txt"), "earlier\r\n");
 }
 

@@ -16,9 +16,9 @@
 namespace tessora {
 namespace {
 
-double g_now = 0;
-TDateTime FixedClock() {
-  return g_now;
+double gNow = 0;
+DateTime FixedClock() {
+  return gNow;
 }
 
 // Runs the library's start-up in a temporary current directory, as a load would.
@@ -40,62 +40,62 @@ void OnNewThread(Body body) {
 }
 
 TEST_F(ThreadSettingsTest, ANewThreadStartsFromTheInitialValues) {
-  CurrentSettings().ClientID = u"loader";
+  CurrentSettings().clientId = u"loader";
   OnNewThread([] {
     const ThreadSettings& s = CurrentSettings();
-    EXPECT_EQ(s.ClientID, u"");
-    EXPECT_EQ(s.ClientSecret, u"");
-    EXPECT_EQ(s.Environment, u"");
-    EXPECT_EQ(s.ConfigFileName, u"");
-    EXPECT_EQ(s.AccessToken, u"");
-    EXPECT_EQ(s.TokenType, u"");
-    EXPECT_EQ(s.PartnerToken, u"");
-    EXPECT_EQ(s.ProxyServer, u"");
-    EXPECT_EQ(s.ProxyUserName, u"");
-    EXPECT_EQ(s.ProxyPassword, u"");
-    EXPECT_EQ(s.ProxyPort, 0);
-    EXPECT_EQ(s.TokenExpiration, 0.0);
-    EXPECT_EQ(s.HttpClient, nullptr);
-    EXPECT_EQ(s.CallLog, nullptr);
+    EXPECT_EQ(s.clientId, u"");
+    EXPECT_EQ(s.clientSecret, u"");
+    EXPECT_EQ(s.environment, u"");
+    EXPECT_EQ(s.configFileName, u"");
+    EXPECT_EQ(s.accessToken, u"");
+    EXPECT_EQ(s.tokenType, u"");
+    EXPECT_EQ(s.partnerToken, u"");
+    EXPECT_EQ(s.proxyServer, u"");
+    EXPECT_EQ(s.proxyUserName, u"");
+    EXPECT_EQ(s.proxyPassword, u"");
+    EXPECT_EQ(s.proxyPort, 0);
+    EXPECT_EQ(s.tokenExpiration, 0.0);
+    EXPECT_EQ(s.httpClient, nullptr);
+    EXPECT_EQ(s.callLog, nullptr);
     EXPECT_TRUE(TokenExpired());
   });
-  EXPECT_EQ(CurrentSettings().ClientID, u"loader");
+  EXPECT_EQ(CurrentSettings().clientId, u"loader");
 }
 
 TEST_F(ThreadSettingsTest, OnlyTheLoadingThreadHasTheLog) {
-  EXPECT_NE(CurrentSettings().CallLog, nullptr);
-  OnNewThread([] { EXPECT_EQ(CurrentSettings().CallLog, nullptr); });
+  EXPECT_NE(CurrentSettings().callLog, nullptr);
+  OnNewThread([] { EXPECT_EQ(CurrentSettings().callLog, nullptr); });
 }
 
 TEST_F(ThreadSettingsTest, ThreadsKeepTheirOwnValues) {
   std::u16string seen;
   OnNewThread([&] {
-    CurrentSettings().ClientID = u"first";
-    OnNewThread([&] { seen = CurrentSettings().ClientID; });
+    CurrentSettings().clientId = u"first";
+    OnNewThread([&] { seen = CurrentSettings().clientId; });
   });
   EXPECT_EQ(seen, u"");
-  EXPECT_EQ(CurrentSettings().ClientID, u"");
+  EXPECT_EQ(CurrentSettings().clientId, u"");
 }
 
 TEST_F(ThreadSettingsTest, TokenExpiredComparesStrictly) {
   platform::SetTestClock(&FixedClock);
-  g_now = *EncodeDateTime({2026, 3, 1, 12, 0, 0, 0});
-  CurrentSettings().TokenExpiration = g_now;
+  gNow = *EncodeDateTime({2026, 3, 1, 12, 0, 0, 0});
+  CurrentSettings().tokenExpiration = gNow;
   EXPECT_FALSE(TokenExpired());
-  g_now = *EncodeDateTime({2026, 3, 1, 12, 0, 0, 1});
+  gNow = *EncodeDateTime({2026, 3, 1, 12, 0, 0, 1});
   EXPECT_TRUE(TokenExpired());
-  g_now = *EncodeDateTime({2026, 3, 1, 11, 59, 59, 999});
+  gNow = *EncodeDateTime({2026, 3, 1, 11, 59, 59, 999});
   EXPECT_FALSE(TokenExpired());
 }
 
 TEST_F(ThreadSettingsTest, AThreadThatEndsReleasesItsClient) {
-  TTrafficLog log;
+  TrafficLog log;
   log.SetFilename((dir_ / "thread.txt").u16string());
   log.SetActive(true);
   OnNewThread([&] {
-    auto client = std::make_unique<THttpClient>();
-    client->SetTrafficLog(&log);
-    CurrentSettings().HttpClient = std::move(client);
+    auto client = std::make_unique<HttpClient>();
+    client->SetLog(&log);
+    CurrentSettings().httpClient = std::move(client);
     // In the DLL the entry point reports the thread's end; this test links the code into the
     // program, so it reports it as DllMain would (a no-op where a pthread key does it).
     platform::NotifyThreadEnd();
@@ -105,9 +105,9 @@ TEST_F(ThreadSettingsTest, AThreadThatEndsReleasesItsClient) {
 }
 
 TEST_F(ThreadSettingsTest, ShutdownReleasesTheClientBeforeTheLog) {
-  auto client = std::make_unique<THttpClient>();
-  client->SetTrafficLog(CurrentSettings().CallLog.get());
-  CurrentSettings().HttpClient = std::move(client);
+  auto client = std::make_unique<HttpClient>();
+  client->SetLog(CurrentSettings().callLog.get());
+  CurrentSettings().httpClient = std::move(client);
   LibraryShutdown();
   EXPECT_EQ(ExistingSettings(), nullptr);
   EXPECT_EQ(test::ReadFileBytes(dir_ / "Call Logs.txt"), "Stat Disconnected.\r\n");

@@ -6,25 +6,25 @@ namespace tessora {
 namespace {
 
 struct DateCase {
-  DateTimeParts Parts;
-  double Value;
+  DateTimeParts parts;
+  double value;
 };
 
 class DateEncoding : public ::testing::TestWithParam<DateCase> {};
 
 TEST_P(DateEncoding, EncodesAndDecodes) {
   const DateCase& c = GetParam();
-  const auto encoded = EncodeDateTime(c.Parts);
+  const auto encoded = EncodeDateTime(c.parts);
   ASSERT_TRUE(encoded.has_value());
-  EXPECT_NEAR(*encoded, c.Value, 1e-9);
+  EXPECT_NEAR(*encoded, c.value, 1e-9);
   const DateTimeParts back = DecodeDateTime(*encoded);
-  EXPECT_EQ(back.Year, c.Parts.Year);
-  EXPECT_EQ(back.Month, c.Parts.Month);
-  EXPECT_EQ(back.Day, c.Parts.Day);
-  EXPECT_EQ(back.Hour, c.Parts.Hour);
-  EXPECT_EQ(back.Minute, c.Parts.Minute);
-  EXPECT_EQ(back.Second, c.Parts.Second);
-  EXPECT_EQ(back.Millisecond, c.Parts.Millisecond);
+  EXPECT_EQ(back.year, c.parts.year);
+  EXPECT_EQ(back.month, c.parts.month);
+  EXPECT_EQ(back.day, c.parts.day);
+  EXPECT_EQ(back.hour, c.parts.hour);
+  EXPECT_EQ(back.minute, c.parts.minute);
+  EXPECT_EQ(back.second, c.parts.second);
+  EXPECT_EQ(back.millisecond, c.parts.millisecond);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -50,9 +50,9 @@ TEST(DateEncoding, RefusesFieldsOutOfRange) {
 
 TEST(DateDecoding, RoundsToTheMillisecondAcrossMidnight) {
   const DateTimeParts p = DecodeDateTime(1.0 - 1e-10);
-  EXPECT_EQ(p.Day, 31);
-  EXPECT_EQ(p.Month, 12);
-  EXPECT_EQ(p.Hour, 0);
+  EXPECT_EQ(p.day, 31);
+  EXPECT_EQ(p.month, 12);
+  EXPECT_EQ(p.hour, 0);
 }
 
 }  // namespace

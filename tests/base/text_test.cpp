@@ -6,14 +6,14 @@ namespace tessora {
 namespace {
 
 struct Utf8Case {
-  std::string Bytes;
-  std::u16string Text;
+  std::string bytes;
+  std::u16string text;
 };
 
 class Utf8Decoding : public ::testing::TestWithParam<Utf8Case> {};
 
 TEST_P(Utf8Decoding, GivesTheText) {
-  EXPECT_EQ(Utf8ToText(GetParam().Bytes), GetParam().Text);
+  EXPECT_EQ(Utf8ToText(GetParam().bytes), GetParam().text);
 }
 
 INSTANTIATE_TEST_SUITE_P(

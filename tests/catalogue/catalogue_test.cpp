@@ -24,7 +24,7 @@ Error FailureOf(const std::function<void()>& action) {
     return error;
   }
   ADD_FAILURE() << "no failure raised";
-  return Error(ErrorKind::Plain, u"(none)");
+  return Error(ErrorKind::kPlain, u"(none)");
 }
 
 std::string Utf8(const std::u16string& text) {
@@ -40,9 +40,9 @@ class CatalogueTest : public ::testing::Test {
     return (dir_ / name).u16string();
   }
   // Loads a catalogue from `json` (UTF-8 without a mark).
-  TTessoraConfig Load(const std::string& json) { return TTessoraConfig(Write(json)); }
+  TessoraConfig Load(const std::string& json) { return TessoraConfig(Write(json)); }
   Error LoadFailure(const std::string& json) {
-    return FailureOf([&] { TTessoraConfig config(Write(json)); });
+    return FailureOf([&] { TessoraConfig config(Write(json)); });
   }
   // The failure of a catalogue with one operation whose value is `operation`.
   Error OperationFailure(const std::string& operation) {
@@ -58,23 +58,23 @@ void ExpectFailure(const Error& error, ErrorKind kind, const std::u16string& mes
 }
 
 TEST(ConfigLookupTest, MethodNamesInAnyAsciiLetterCase) {
-  const TTessoraConfigLookup lookup;
+  const TessoraConfigLookup lookup;
   const struct {
-    const char16_t* Name;
-    THttpMethod Method;
+    const char16_t* name;
+    HttpMethod method;
   } cases[] = {
-      {u"GET", THttpMethod::kGet},       {u"get", THttpMethod::kGet},
-      {u"Get", THttpMethod::kGet},       {u"gEt", THttpMethod::kGet},
-      {u"POST", THttpMethod::kPost},     {u"post", THttpMethod::kPost},
-      {u"PuT", THttpMethod::kPut},       {u"DELETE", THttpMethod::kDelete},
-      {u"delete", THttpMethod::kDelete},
+      {u"GET", HttpMethod::kGet},       {u"get", HttpMethod::kGet},
+      {u"Get", HttpMethod::kGet},       {u"gEt", HttpMethod::kGet},
+      {u"POST", HttpMethod::kPost},     {u"post", HttpMethod::kPost},
+      {u"PuT", HttpMethod::kPut},       {u"DELETE", HttpMethod::kDelete},
+      {u"delete", HttpMethod::kDelete},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(lookup.GetMethodString(c.Name), c.Method) << Utf8(c.Name);
+    EXPECT_EQ(lookup.GetMethodString(c.name), c.method) << Utf8(c.name);
 }
 
 TEST(ConfigLookupTest, AnythingElseIsItemNotFound) {
-  const TTessoraConfigLookup lookup;
+  const TessoraConfigLookup lookup;
   const std::u16string names[] = {
       u"PATCH",
       u" GET",
@@ -88,15 +88,15 @@ TEST(ConfigLookupTest, AnythingElseIsItemNotFound) {
       u"GET\0"s,
   };
   for (const std::u16string& name : names) {
-    ExpectFailure(FailureOf([&] { lookup.GetMethodString(name); }), ErrorKind::ListError,
+    ExpectFailure(FailureOf([&] { lookup.GetMethodString(name); }), ErrorKind::kListError,
                   u"Item not found");
   }
-  EXPECT_EQ(static_cast<int>(THttpMethod::kDelete), 3);
-  EXPECT_EQ(sizeof(THttpMethod), 1u);
+  EXPECT_EQ(static_cast<int>(HttpMethod::kDelete), 3);
+  EXPECT_EQ(sizeof(HttpMethod), 1u);
 }
 
 TEST_F(CatalogueTest, OperationsKeepTheirRouteVerbatimAndTheirMethod) {
-  const TTessoraConfig config = Load(R"({
+  const TessoraConfig config = Load(R"({
     "ENDPOINTS": {
       "AUTHORIZE": {"route": "/api/authorize", "method": "POST"},
       "ITEM_DETAIL": {"route": "/api/items/:id", "method": "get"},
@@ -106,47 +106,47 @@ TEST_F(CatalogueTest, OperationsKeepTheirRouteVerbatimAndTheirMethod) {
     "OTHER": [1, 2, 3]
   })");
   EXPECT_EQ(config.Count(), 4u);
-  const TTessoraConfigItem authorize = config.GetEndPoint(u"AUTHORIZE");
-  EXPECT_EQ(authorize.EndPoint, u"/api/authorize");
-  EXPECT_EQ(authorize.Method, THttpMethod::kPost);
-  EXPECT_EQ(config.GetEndPoint(u"ITEM_DETAIL").EndPoint, u"/api/items/:id");
-  EXPECT_EQ(config.GetEndPoint(u"ITEM_DETAIL").Method, THttpMethod::kGet);
-  EXPECT_EQ(config.GetEndPoint(u"ITEM_UPDATE").EndPoint, u" /api/items/:id?x= 1 ");
-  EXPECT_EQ(config.GetEndPoint(u"ITEM_UPDATE").Method, THttpMethod::kPut);
-  EXPECT_EQ(config.GetEndPoint(u"ITEM_DELETE").Method, THttpMethod::kDelete);
+  const TessoraConfigItem authorize = config.GetEndPoint(u"AUTHORIZE");
+  EXPECT_EQ(authorize.endPoint, u"/api/authorize");
+  EXPECT_EQ(authorize.method, HttpMethod::kPost);
+  EXPECT_EQ(config.GetEndPoint(u"ITEM_DETAIL").endPoint, u"/api/items/:id");
+  EXPECT_EQ(config.GetEndPoint(u"ITEM_DETAIL").method, HttpMethod::kGet);
+  EXPECT_EQ(config.GetEndPoint(u"ITEM_UPDATE").endPoint, u" /api/items/:id?x= 1 ");
+  EXPECT_EQ(config.GetEndPoint(u"ITEM_UPDATE").method, HttpMethod::kPut);
+  EXPECT_EQ(config.GetEndPoint(u"ITEM_DELETE").method, HttpMethod::kDelete);
 }
 
 TEST_F(CatalogueTest, MemberNamesOfTheFileMatchInAnyLetterCase) {
-  const TTessoraConfig config = Load(R"({endpoints: {'A': {ROUTE: '/a', Method: 'get',},},})");
-  EXPECT_EQ(config.GetEndPoint(u"A").EndPoint, u"/a");
+  const TessoraConfig config = Load(R"({endpoints: {'A': {ROUTE: '/a', Method: 'get',},},})");
+  EXPECT_EQ(config.GetEndPoint(u"A").endPoint, u"/a");
 }
 
 TEST_F(CatalogueTest, LookupIsExactAndFailsWithProblemInEndpoint) {
-  const TTessoraConfig config =
+  const TessoraConfig config =
       Load(R"({"ENDPOINTS":{"AUTHORIZE":{"route":"/a","method":"POST"}}})");
   for (const std::u16string name : {u"authorize", u"Authorize", u"AUTHORIZE ", u"", u"OTHER"}) {
-    ExpectFailure(FailureOf([&] { config.GetEndPoint(name); }), ErrorKind::Plain,
+    ExpectFailure(FailureOf([&] { config.GetEndPoint(name); }), ErrorKind::kPlain,
                   u"Problem in endpoint");
   }
 }
 
 TEST_F(CatalogueTest, OfTwoNamesDifferingInCaseOnlyTheLaterExists) {
-  const TTessoraConfig config = Load(R"({"ENDPOINTS":{
+  const TessoraConfig config = Load(R"({"ENDPOINTS":{
       "Item": {"route": "/first", "method": "GET"},
       "ITEM": {"route": "/second", "method": "POST"}}})");
   EXPECT_EQ(config.Count(), 1u);
-  EXPECT_EQ(config.GetEndPoint(u"ITEM").EndPoint, u"/second");
-  EXPECT_EQ(config.GetEndPoint(u"ITEM").Method, THttpMethod::kPost);
-  ExpectFailure(FailureOf([&] { config.GetEndPoint(u"Item"); }), ErrorKind::Plain,
+  EXPECT_EQ(config.GetEndPoint(u"ITEM").endPoint, u"/second");
+  EXPECT_EQ(config.GetEndPoint(u"ITEM").method, HttpMethod::kPost);
+  ExpectFailure(FailureOf([&] { config.GetEndPoint(u"Item"); }), ErrorKind::kPlain,
                 u"Problem in endpoint");
 }
 
 TEST_F(CatalogueTest, AnAbsentOrNullRouteIsEmpty) {
-  const TTessoraConfig config = Load(R"({"ENDPOINTS":{
+  const TessoraConfig config = Load(R"({"ENDPOINTS":{
       "A": {"method": "GET"}, "B": {"route": null, "method": "GET"}, "C": {"route": "", "method": "GET"}}})");
-  EXPECT_EQ(config.GetEndPoint(u"A").EndPoint, u"");
-  EXPECT_EQ(config.GetEndPoint(u"B").EndPoint, u"");
-  EXPECT_EQ(config.GetEndPoint(u"C").EndPoint, u"");
+  EXPECT_EQ(config.GetEndPoint(u"A").endPoint, u"");
+  EXPECT_EQ(config.GetEndPoint(u"B").endPoint, u"");
+  EXPECT_EQ(config.GetEndPoint(u"C").endPoint, u"");
 }
 
 TEST_F(CatalogueTest, AMissingNullOrUnknownMethodIsItemNotFound) {
@@ -161,7 +161,7 @@ TEST_F(CatalogueTest, AMissingNullOrUnknownMethodIsItemNotFound) {
   };
   for (const std::string& operation : operations) {
     SCOPED_TRACE(operation);
-    ExpectFailure(OperationFailure(operation), ErrorKind::ListError, u"Item not found");
+    ExpectFailure(OperationFailure(operation), ErrorKind::kListError, u"Item not found");
   }
 }
 
@@ -194,23 +194,23 @@ TEST_F(CatalogueTest, ValuesOfTheWrongKindAreInvalidCasts) {
   };
   for (const std::string& file : files) {
     SCOPED_TRACE(file);
-    ExpectFailure(LoadFailure(file), ErrorKind::InvalidCast, u"Invalid class typecast");
+    ExpectFailure(LoadFailure(file), ErrorKind::kInvalidCast, u"Invalid class typecast");
   }
 }
 
 TEST_F(CatalogueTest, AnOperationWithoutAValueFailsTheLoad) {
-  ExpectFailure(LoadFailure(R"({"ENDPOINTS": {"OP":}})"), ErrorKind::ListError, u"Item not found");
+  ExpectFailure(LoadFailure(R"({"ENDPOINTS": {"OP":}})"), ErrorKind::kListError, u"Item not found");
   ExpectFailure(LoadFailure(R"({"ENDPOINTS": {"A": {"route": "/a", "method": "GET"}, "OP":,}})"),
-                ErrorKind::ListError, u"Item not found");
+                ErrorKind::kListError, u"Item not found");
 }
 
 TEST_F(CatalogueTest, WithoutEndpointsTheCatalogueIsEmpty) {
   for (const std::string json : {"", "{}", R"({"OTHER": {"A": {"method": "GET"}}})",
                                  R"({"ENDPOINTS": {}})", "{\"ENDPOINTS\":{}}\r\n\r\n"}) {
     SCOPED_TRACE(json);
-    const TTessoraConfig config = Load(json);
+    const TessoraConfig config = Load(json);
     EXPECT_EQ(config.Count(), 0u);
-    ExpectFailure(FailureOf([&] { config.GetEndPoint(u"AUTHORIZE"); }), ErrorKind::Plain,
+    ExpectFailure(FailureOf([&] { config.GetEndPoint(u"AUTHORIZE"); }), ErrorKind::kPlain,
                   u"Problem in endpoint");
   }
 }
@@ -227,7 +227,7 @@ TEST_F(CatalogueTest, TextWithoutARootObjectFailsTheLoad) {
                                  "<html>", "Service unavailable"}) {
     SCOPED_TRACE(testing::PrintToString(json));
     const Error error = LoadFailure(json);
-    EXPECT_EQ(error.Kind(), ErrorKind::Plain);
+    EXPECT_EQ(error.Kind(), ErrorKind::kPlain);
     EXPECT_FALSE(error.Message().empty());
   }
 }
@@ -250,28 +250,28 @@ TEST_F(CatalogueTest, ByteOrderMarksAndUtf16WithoutAMark) {
     beBare += {hi, lo};
   }
   const std::u16string route = u"/caf\u00E9";
-  EXPECT_EQ(TTessoraConfig(Write("\xEF\xBB\xBF" + json)).GetEndPoint(u"A").EndPoint, route);
-  EXPECT_EQ(TTessoraConfig(Write(le)).GetEndPoint(u"A").EndPoint, route);
-  EXPECT_EQ(TTessoraConfig(Write(be)).GetEndPoint(u"A").EndPoint, route);
+  EXPECT_EQ(TessoraConfig(Write("\xEF\xBB\xBF" + json)).GetEndPoint(u"A").endPoint, route);
+  EXPECT_EQ(TessoraConfig(Write(le)).GetEndPoint(u"A").endPoint, route);
+  EXPECT_EQ(TessoraConfig(Write(be)).GetEndPoint(u"A").endPoint, route);
   // Without a mark the bytes are ANSI text, which ends at the first zero byte: "{" alone for
   // little-endian, nothing at all for big-endian.
-  const Error error = FailureOf([&] { TTessoraConfig config(Write(leBare)); });
+  const Error error = FailureOf([&] { TessoraConfig config(Write(leBare)); });
   EXPECT_EQ(Utf8(error.Message()), "Unexpected end of input. (Line: 1 Col: 1)");
-  EXPECT_EQ(TTessoraConfig(Write(beBare)).Count(), 0u);
+  EXPECT_EQ(TessoraConfig(Write(beBare)).Count(), 0u);
 }
 
 TEST_F(CatalogueTest, AnsiFilesUseTheAnsiCodePage) {
   if (platform::AnsiCodePage() != 1252)
     GTEST_SKIP() << "ANSI code page " << platform::AnsiCodePage();
-  const TTessoraConfig config =
+  const TessoraConfig config =
       Load("{\"ENDPOINTS\":{\"A\":{\"route\":\"/caf\xE9\",\"method\":\"GET\"}}}");
-  EXPECT_EQ(config.GetEndPoint(u"A").EndPoint, u"/caf\u00E9");
+  EXPECT_EQ(config.GetEndPoint(u"A").endPoint, u"/caf\u00E9");
 }
 
 TEST_F(CatalogueTest, AMissingFileGivesTheFullPathAndTheSystemMessage) {
   test::ScopedCurrentDir cwd(dir_.Path());
-  const Error error = FailureOf([] { TTessoraConfig config(u"missing.json"); });
-  EXPECT_EQ(error.Kind(), ErrorKind::FileOpen);
+  const Error error = FailureOf([] { TessoraConfig config(u"missing.json"); });
+  EXPECT_EQ(error.Kind(), ErrorKind::kFileOpen);
   EXPECT_EQ(error.Code(), 2);  // ENOENT and ERROR_FILE_NOT_FOUND alike
   EXPECT_EQ(Utf8(error.Message()),
             Utf8(u"Cannot open file \"" + (dir_ / "missing.json").u16string() + u"\". " +
@@ -281,7 +281,7 @@ TEST_F(CatalogueTest, AMissingFileGivesTheFullPathAndTheSystemMessage) {
 TEST_F(CatalogueTest, ARelativePathResolvesAgainstTheCurrentDirectory) {
   Write(R"({"ENDPOINTS":{"A":{"route":"/a","method":"GET"}}})", "relative.json");
   test::ScopedCurrentDir cwd(dir_.Path());
-  const TTessoraConfig config(u"relative.json");
+  const TessoraConfig config(u"relative.json");
   EXPECT_EQ(config.FileName(), u"relative.json");
   EXPECT_EQ(config.Count(), 1u);
 }
@@ -290,8 +290,8 @@ TEST_F(CatalogueTest, AFileHeldOpenForWritingCannotBeLoaded) {
   const std::u16string path = Write(R"({"ENDPOINTS":{}})");
   test::FileHold hold(dir_ / "endpoints.json");
   ASSERT_TRUE(hold.Held());
-  const Error error = FailureOf([&] { TTessoraConfig config(path); });
-  EXPECT_EQ(error.Kind(), ErrorKind::FileOpen);
+  const Error error = FailureOf([&] { TessoraConfig config(path); });
+  EXPECT_EQ(error.Kind(), ErrorKind::kFileOpen);
   EXPECT_NE(error.Code(), 0);
   EXPECT_EQ(Utf8(error.Message()), Utf8(u"Cannot open file \"" + path + u"\". " +
                                         platform::SystemErrorMessage(error.Code())));
@@ -300,7 +300,7 @@ TEST_F(CatalogueTest, AFileHeldOpenForWritingCannotBeLoaded) {
 TEST_F(CatalogueTest, OtherReadersMayHoldTheFile) {
   const std::u16string path = Write(R"({"ENDPOINTS":{"A":{"route":"/a","method":"GET"}}})");
   const auto reader = platform::File::OpenRead(path);
-  EXPECT_EQ(TTessoraConfig(path).Count(), 1u);
+  EXPECT_EQ(TessoraConfig(path).Count(), 1u);
 }
 
 }  // namespace

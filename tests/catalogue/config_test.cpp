@@ -42,34 +42,34 @@ class ConfigTest : public ::testing::Test {
 TEST_F(ConfigTest, TheFirstCallLoadsAndLaterCallsIgnoreTheirFileName) {
   const std::u16string first = Write("first.json", EndpointFile("first", 2));
   const std::u16string second = Write("second.json", EndpointFile("second", 3));
-  TTessoraConfig& config = TessoraConfig(first);
-  EXPECT_EQ(&TessoraConfig(second), &config);
-  EXPECT_EQ(&TessoraConfig(Missing()), &config);
+  TessoraConfig& config = SharedTessoraConfig(first);
+  EXPECT_EQ(&SharedTessoraConfig(second), &config);
+  EXPECT_EQ(&SharedTessoraConfig(Missing()), &config);
   EXPECT_EQ(config.FileName(), first);
-  EXPECT_EQ(config.GetEndPoint(u"OP1").EndPoint, u"/first/1");
+  EXPECT_EQ(config.GetEndPoint(u"OP1").endPoint, u"/first/1");
   EXPECT_EQ(LoadFileRunsForTesting(), 1);
 }
 
 TEST_F(ConfigTest, ChangesToTheFileAfterTheLoadHaveNoEffect) {
   const std::u16string file = Write("endpoints.json", EndpointFile("old", 1));
-  TessoraConfig(file);
+  SharedTessoraConfig(file);
   Write("endpoints.json", EndpointFile("new", 1));
-  EXPECT_EQ(TessoraConfig(file).GetEndPoint(u"OP0").EndPoint, u"/old/0");
+  EXPECT_EQ(SharedTessoraConfig(file).GetEndPoint(u"OP0").endPoint, u"/old/0");
   EXPECT_EQ(LoadFileRunsForTesting(), 1);
 }
 
 TEST_F(ConfigTest, AFailedLoadIsRetriedByTheNextCallOnAnyThreadWithItsOwnFile) {
   const std::u16string bad = Write("bad.json", R"({"ENDPOINTS":{"A":{"method":"PATCH"}}})");
   const std::u16string good = Write("good.json", EndpointFile("good", 1));
-  EXPECT_THROW(TessoraConfig(Missing()), Error);
-  EXPECT_THROW(TessoraConfig(bad), Error);
+  EXPECT_THROW(SharedTessoraConfig(Missing()), Error);
+  EXPECT_THROW(SharedTessoraConfig(bad), Error);
   EXPECT_EQ(LoadFileRunsForTesting(), 2);
-  TTessoraConfig* loaded = nullptr;
-  std::thread other([&] { loaded = &TessoraConfig(good); });
+  TessoraConfig* loaded = nullptr;
+  std::thread other([&] { loaded = &SharedTessoraConfig(good); });
   other.join();
   ASSERT_NE(loaded, nullptr);
   EXPECT_EQ(loaded->FileName(), good);
-  EXPECT_EQ(&TessoraConfig(Missing()), loaded);
+  EXPECT_EQ(&SharedTessoraConfig(Missing()), loaded);
   EXPECT_EQ(LoadFileRunsForTesting(), 3);
 }
 
@@ -82,14 +82,14 @@ TEST_F(ConfigTest, ConcurrentFirstCallsLoadOnce) {
   for (int round = 0; round < kRounds; ++round) {
     ResetConfigForTesting();
     std::latch start(kThreads);
-    std::vector<TTessoraConfig*> seen(kThreads, nullptr);
+    std::vector<TessoraConfig*> seen(kThreads, nullptr);
     std::vector<std::u16string> routes(kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
       threads.emplace_back([&, t] {
         start.arrive_and_wait();
-        seen[t] = &TessoraConfig(files[t]);
-        routes[t] = seen[t]->GetEndPoint(u"OP499").EndPoint;
+        seen[t] = &SharedTessoraConfig(files[t]);
+        routes[t] = seen[t]->GetEndPoint(u"OP499").endPoint;
       });
     }
     for (std::thread& thread : threads)
@@ -110,15 +110,15 @@ TEST_F(ConfigTest, ConcurrentFirstCallsWithFailingFilesLeaveOneCatalogue) {
   const std::u16string good = Write("good.json", EndpointFile("good", 200));
   std::latch start(kThreads);
   std::atomic<int> failures{0};
-  std::vector<TTessoraConfig*> seen(kThreads, nullptr);
+  std::vector<TessoraConfig*> seen(kThreads, nullptr);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       start.arrive_and_wait();
       try {
-        seen[t] = &TessoraConfig(t % 2 == 0 ? Missing() : good);
+        seen[t] = &SharedTessoraConfig(t % 2 == 0 ? Missing() : good);
       } catch (const Error& error) {
-        if (error.Kind() == ErrorKind::FileOpen) ++failures;
+        if (error.Kind() == ErrorKind::kFileOpen) ++failures;
       }
     });
   }
@@ -126,7 +126,7 @@ TEST_F(ConfigTest, ConcurrentFirstCallsWithFailingFilesLeaveOneCatalogue) {
     thread.join();
   // Every thread with the good file got the catalogue; a thread with the missing file either
   // failed to open it or found the catalogue already loaded.
-  TTessoraConfig* const catalogue = &TessoraConfig(Missing());
+  TessoraConfig* const catalogue = &SharedTessoraConfig(Missing());
   int successes = 0;
   for (int t = 0; t < kThreads; ++t) {
     if (t % 2 == 1) {

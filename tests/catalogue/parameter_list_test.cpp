@@ -17,8 +17,8 @@ std::vector<std::string> Utf8Lines(const std::string& block) {
 }
 
 struct LinesCase {
-  const char* Block;
-  std::vector<std::string> Lines;
+  const char* block;
+  std::vector<std::string> lines;
 };
 
 TEST(SplitLinesTest, BreaksAtCrLfLoneCrAndLoneLf) {
@@ -40,12 +40,12 @@ TEST(SplitLinesTest, BreaksAtCrLfLoneCrAndLoneLf) {
       {" a = b \r\n", {" a = b "}},
   };
   for (const LinesCase& c : cases) {
-    EXPECT_EQ(Utf8Lines(c.Block), c.Lines) << "block: " << testing::PrintToString(c.Block);
+    EXPECT_EQ(Utf8Lines(c.block), c.lines) << "block: " << testing::PrintToString(c.block);
   }
 }
 
 TEST(ParameterListTest, NameIsTheTextBeforeTheFirstEquals) {
-  const TParameterList list(u"id=42\r\na=b=c\r\nplain\r\n=v\r\n\r\n x = y ");
+  const ParameterList list(u"id=42\r\na=b=c\r\nplain\r\n=v\r\n\r\n x = y ");
   ASSERT_EQ(list.Count(), 6u);
   EXPECT_EQ(list.Name(0), u"id");
   EXPECT_EQ(list.Name(1), u"a");
@@ -56,7 +56,7 @@ TEST(ParameterListTest, NameIsTheTextBeforeTheFirstEquals) {
 }
 
 TEST(ParameterListTest, ValueComesFromTheFirstEntryWithEqualsAndTheNameInAnyCase) {
-  const TParameterList list(u"id\r\nID=first\r\nid=second\r\na=b=c\r\n x = y \r\n=empty-name");
+  const ParameterList list(u"id\r\nID=first\r\nid=second\r\na=b=c\r\n x = y \r\n=empty-name");
   EXPECT_EQ(list.Value(u"id"), u"first");  // "id" alone has no "=" and is passed over
   EXPECT_EQ(list.Value(u"Id"), u"first");
   EXPECT_EQ(list.Value(u"a"), u"b=c");
@@ -67,13 +67,13 @@ TEST(ParameterListTest, ValueComesFromTheFirstEntryWithEqualsAndTheNameInAnyCase
 }
 
 TEST(ParameterListTest, NamesMatchBeyondAsciiLetterCase) {
-  const TParameterList list(Utf8ToText("\xC3\xA9tape=1"));  // étape
+  const ParameterList list(Utf8ToText("\xC3\xA9tape=1"));   // étape
   EXPECT_EQ(list.Value(Utf8ToText("\xC3\x89TAPE")), u"1");  // ÉTAPE
 }
 
 TEST(ParameterListTest, AnEmptyBlockGivesAnEmptyList) {
-  EXPECT_EQ(TParameterList(u"").Count(), 0u);
-  EXPECT_EQ(TParameterList().Count(), 0u);
+  EXPECT_EQ(ParameterList(u"").Count(), 0u);
+  EXPECT_EQ(ParameterList().Count(), 0u);
 }
 
 }  // namespace

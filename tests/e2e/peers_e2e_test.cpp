@@ -47,11 +47,11 @@ class RealPeers : public ::testing::Test {
   void UseServer(int port) {
     ASSERT_NE(port, 0) << "the peer is not running";
     const std::string environment = "127.0.0.1:" + std::to_string(port) + "/";
-    library_.ConfigureService("client", "secret", environment.c_str(), "endpoints.json", "");
+    library_.configureService("client", "secret", environment.c_str(), "endpoints.json", "");
   }
 
   std::string Call(const char* operation, const char* parameters = "", const char* body = "") {
-    char* result = library_.TessoraNet(operation, parameters, "", body);
+    char* result = library_.tessoraNet(operation, parameters, "", body);
     std::string text = result != nullptr ? result : "";
     FreeResultBuffer(result);
     return text;
@@ -59,7 +59,7 @@ class RealPeers : public ::testing::Test {
 
   std::string Token() {
     char* token = nullptr;
-    library_.TessoraNetGetInstanceData(&token);
+    library_.tessoraNetGetInstanceData(&token);
     std::string text = token != nullptr ? token : "";
     FreeResultBuffer(token);
     return text;
@@ -87,7 +87,7 @@ TEST_F(RealPeers, NginxAnswersTheTokenRequestAndOperations) {
   EXPECT_EQ(Call("AUTHORIZE"), R"({"access_token":"nginx-token","token_type":"Bearer",)"
                                R"("expires_in":3600})");
   EXPECT_EQ(Token(), "nginx-token");
-  EXPECT_EQ(library_.TessoraNetTokenExpired(), 0);
+  EXPECT_EQ(library_.tessoraNetTokenExpired(), 0);
   // A body labelled UTF-8 is decoded as UTF-8; the same bytes labelled bare byte by byte.
   EXPECT_EQ(Call("JSON"), std::string(R"({"name":")") + kJose + R"("})");
   EXPECT_EQ(Call("BARE"), std::string(R"({"name":")") + kJoseByteByByte + R"("})");
@@ -145,7 +145,7 @@ TEST_F(RealPeers, OpenSslServerWithTls12Answers) {
 }
 
 struct RefusedPeer {
-  const char* Name;
+  const char* name;
 };
 
 class RefusedPeers : public RealPeers, public ::testing::WithParamInterface<RefusedPeer> {};
@@ -153,7 +153,7 @@ class RefusedPeers : public RealPeers, public ::testing::WithParamInterface<Refu
 // A handshake that fails (old or newer protocol, a certificate the library does not trust or
 // that names another host) is a transport failure: the call returns the empty text.
 TEST_P(RefusedPeers, GiveTheEmptyText) {
-  UseServer(TlsPeerPorts()[GetParam().Name]);
+  UseServer(TlsPeerPorts()[GetParam().name]);
   EXPECT_EQ(Call("PAGE"), "");
   EXPECT_EQ(Log().find("Stat Connected."), std::string::npos);
   EXPECT_NE(Log().find("Stat Disconnected."), std::string::npos);
@@ -164,13 +164,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RefusedPeer{"s_server_tls10"}, RefusedPeer{"s_server_tls13"},
                       RefusedPeer{"nginx_tls13"}, RefusedPeer{"nginx_selfsigned"},
                       RefusedPeer{"nginx_other"}, RefusedPeer{"nginx_expired"}),
-    [](const auto& row) { return std::string(row.param.Name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(RealPeers, TheAuthenticatingProxyRefusesWrongCredentials) {
   UseServer(PeerPort("nginx"));
-  library_.ConfigureProxy("127.0.0.1", PeerPort("authproxy"), kProxyUser, "wrong");
+  library_.configureProxy("127.0.0.1", PeerPort("authproxy"), kProxyUser, "wrong");
   EXPECT_EQ(Call("JSON"), "");
-  library_.ConfigureProxy("127.0.0.1", PeerPort("authproxy"), kProxyUser, kProxyPassword);
+  library_.configureProxy("127.0.0.1", PeerPort("authproxy"), kProxyUser, kProxyPassword);
   EXPECT_EQ(Call("JSON"), std::string(R"({"name":")") + kJose + R"("})");
 }
 

@@ -24,23 +24,23 @@ void SplitPair(const std::string& value, std::string& first, std::string& second
 ProfiledClient MakeClient(const std::vector<std::string>& settings) {
   auto channel = std::make_unique<MemoryChannel>();
   ProfiledClient result;
-  result.Channel = channel.get();
-  result.Client = std::make_unique<THttpClient>(std::move(channel));
-  ApplySettings(*result.Client, settings);
+  result.channel = channel.get();
+  result.client = std::make_unique<HttpClient>(std::move(channel));
+  ApplySettings(*result.client, settings);
   return result;
 }
 
-void ApplySettings(THttpClient& client, const std::vector<std::string>& settings) {
-  THttpRequest& request = client.Request();
+void ApplySettings(HttpClient& client, const std::vector<std::string>& settings) {
+  HttpRequest& request = client.Request();
 
   const bool profile = std::find(settings.begin(), settings.end(), "no-profile") == settings.end();
   std::string token, partner;
   std::vector<std::string> extraHeaders;
   if (profile) {
     client.SetConnectTimeout(20000);
-    request.ContentType = u"application/json";
-    request.Accept = u"application/json";
-    request.UserAgent = kUserAgent;
+    request.contentType = u"application/json";
+    request.accept = u"application/json";
+    request.userAgent = kUserAgent;
   }
   for (const std::string& setting : settings) {
     const std::size_t blank = setting.find(' ');
@@ -56,26 +56,26 @@ void ApplySettings(THttpClient& client, const std::vector<std::string>& settings
       partner = value;
     } else if (key == "basic") {
       SplitPair(value, first, second);
-      request.BasicAuthentication = true;
-      request.Username = Text(first);
-      request.Password = Text(second);
+      request.basicAuthentication = true;
+      request.username = Text(first);
+      request.password = Text(second);
     } else if (key == "proxy") {
       const std::size_t colon = value.rfind(':');
-      client.ProxyParams().ProxyServer = Text(value.substr(0, colon));
-      client.ProxyParams().ProxyPort = std::stoi(value.substr(colon + 1));
+      client.ProxyParams().proxyServer = Text(value.substr(0, colon));
+      client.ProxyParams().proxyPort = std::stoi(value.substr(colon + 1));
     } else if (key == "proxy-auth") {
       SplitPair(value, first, second);
-      client.ProxyParams().BasicAuthentication = true;
-      client.ProxyParams().ProxyUsername = Text(first);
-      client.ProxyParams().ProxyPassword = Text(second);
+      client.ProxyParams().basicAuthentication = true;
+      client.ProxyParams().proxyUsername = Text(first);
+      client.ProxyParams().proxyPassword = Text(second);
     } else if (key == "header") {
       extraHeaders.push_back(value);
     } else if (key == "user-agent") {
-      request.UserAgent = Text(value);
+      request.userAgent = Text(value);
     } else if (key == "accept") {
-      request.Accept = Text(value);
+      request.accept = Text(value);
     } else if (key == "content-type") {
-      request.ContentType = Text(value);
+      request.contentType = Text(value);
     } else {
       throw std::runtime_error("unknown setting " + setting);
     }
@@ -83,13 +83,13 @@ void ApplySettings(THttpClient& client, const std::vector<std::string>& settings
   // The library's custom lines, in its order.
   if (!token.empty()) {
     const std::size_t blank = token.find(' ');
-    request.CustomHeaders.Add(u"Authorization",
+    request.customHeaders.Add(u"Authorization",
                               Text(token.substr(0, blank)) + u" " + Text(token.substr(blank + 1)));
   }
-  if (profile) request.CustomHeaders.Add(u"api-sdk", u"delphi-3.1.0");
-  if (!partner.empty()) request.CustomHeaders.Add(u"partner-token", Text(partner));
+  if (profile) request.customHeaders.Add(u"api-sdk", u"delphi-3.1.0");
+  if (!partner.empty()) request.customHeaders.Add(u"partner-token", Text(partner));
   for (const std::string& line : extraHeaders)
-    request.CustomHeaders.AddLine(Text(line));
+    request.customHeaders.AddLine(Text(line));
 }
 
 }  // namespace tessora::test

@@ -13,8 +13,8 @@ namespace tessora::test {
 inline constexpr char16_t kUserAgent[] = u"Mozilla/5.0 (Windows NT 6.1; Win64; x64; rv:47.0) ";
 
 struct ProfiledClient {
-  MemoryChannel* Channel = nullptr;
-  std::unique_ptr<THttpClient> Client;
+  MemoryChannel* channel = nullptr;
+  std::unique_ptr<HttpClient> client;
 };
 
 // Sets a client up with the library's settings (20000 ms connect time-out, JSON content type and
@@ -22,7 +22,7 @@ struct ProfiledClient {
 // (the bearer line), "partner TOKEN", "basic USER:PASS", "proxy HOST:PORT", "proxy-auth
 // USER:PASS", "header NAME: VALUE" (after the library's lines), "user-agent VALUE", "accept
 // VALUE", "content-type VALUE", "no-profile" (none of the library's settings).
-void ApplySettings(THttpClient& client, const std::vector<std::string>& settings);
+void ApplySettings(HttpClient& client, const std::vector<std::string>& settings);
 
 // A client on a new in-memory channel, set up so.
 ProfiledClient MakeClient(const std::vector<std::string>& settings = {});

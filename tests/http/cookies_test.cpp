@@ -9,31 +9,31 @@
 namespace tessora {
 namespace {
 
-TDateTime g_now = 0;
-TDateTime TestNow() {
-  return g_now;
+DateTime gNow = 0;
+DateTime TestNow() {
+  return gNow;
 }
 
-class CookieStore : public ::testing::Test {
+class CookieStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_now = *EncodeDateTime({2025, 6, 15, 12, 0, 0, 0});
+    gNow = *EncodeDateTime({2025, 6, 15, 12, 0, 0, 0});
     platform::SetTestClock(&TestNow);
   }
   void TearDown() override { platform::SetTestClock(nullptr); }
 
   std::u16string SendTo(const std::u16string& url) {
-    return store_.CookieHeader(THttpUrl::Parse(url));
+    return store_.CookieHeader(HttpUrl::Parse(url));
   }
   void Set(const std::u16string& setCookie,
            const std::u16string& url = u"https://api.tessora.net/v1/items/1") {
-    store_.Add(setCookie, THttpUrl::Parse(url));
+    store_.Add(setCookie, HttpUrl::Parse(url));
   }
 
-  TCookieStore store_;
+  tessora::CookieStore store_;
 };
 
-TEST_F(CookieStore, HostOnlyCookieGoesToItsHostAlone) {
+TEST_F(CookieStoreTest, HostOnlyCookieGoesToItsHostAlone) {
   Set(u"a=1");
   EXPECT_EQ(SendTo(u"https://api.tessora.net/v1/items/2"), u"a=1");
   EXPECT_EQ(SendTo(u"https://API.Tessora.net/v1/items/"), u"a=1");
@@ -41,7 +41,7 @@ TEST_F(CookieStore, HostOnlyCookieGoesToItsHostAlone) {
   EXPECT_EQ(SendTo(u"https://tessora.net/v1/items/2"), u"");
 }
 
-TEST_F(CookieStore, DefaultPathIsTheDirectoryOfTheRequest) {
+TEST_F(CookieStoreTest, DefaultPathIsTheDirectoryOfTheRequest) {
   Set(u"a=1");
   EXPECT_EQ(SendTo(u"https://api.tessora.net/v1/items"), u"a=1");
   EXPECT_EQ(SendTo(u"https://api.tessora.net/v1/items/x/y"), u"a=1");
@@ -49,20 +49,20 @@ TEST_F(CookieStore, DefaultPathIsTheDirectoryOfTheRequest) {
   EXPECT_EQ(SendTo(u"https://api.tessora.net/v1/"), u"");
 }
 
-TEST_F(CookieStore, DomainCookieGoesToSubdomains) {
+TEST_F(CookieStoreTest, DomainCookieGoesToSubdomains) {
   Set(u"a=1; Domain=.Tessora.NET; Path=/");
   EXPECT_EQ(SendTo(u"https://sandbox.tessora.net/x"), u"a=1");
   EXPECT_EQ(SendTo(u"https://tessora.net/x"), u"a=1");
   EXPECT_EQ(SendTo(u"https://nottessora.net/x"), u"");
 }
 
-TEST_F(CookieStore, CookieForAnotherSiteIsRefused) {
+TEST_F(CookieStoreTest, CookieForAnotherSiteIsRefused) {
   Set(u"a=1; Domain=example.com");
   Set(u"b=1; Domain=sandbox.api.tessora.net");
   EXPECT_EQ(store_.Count(), 0u);
 }
 
-TEST_F(CookieStore, PathAttributeLimitsTheCookie) {
+TEST_F(CookieStoreTest, PathAttributeLimitsTheCookie) {
   Set(u"a=1; Path=/v2");
   Set(u"b=2; Path=/v1/");
   Set(u"c=3; Path=relative");
@@ -71,20 +71,20 @@ TEST_F(CookieStore, PathAttributeLimitsTheCookie) {
   EXPECT_EQ(SendTo(u"https://api.tessora.net/v1/items/q"), u"c=3; b=2");
 }
 
-TEST_F(CookieStore, SecureCookiesGoOnlyOverHttps) {
+TEST_F(CookieStoreTest, SecureCookiesGoOnlyOverHttps) {
   Set(u"a=1; Secure; HttpOnly; Path=/");
   EXPECT_EQ(SendTo(u"https://api.tessora.net/x"), u"a=1");
   EXPECT_EQ(SendTo(u"http://api.tessora.net/x"), u"");
 }
 
-TEST_F(CookieStore, SameNameDomainAndPathReplaces) {
+TEST_F(CookieStoreTest, SameNameDomainAndPathReplaces) {
   Set(u"a=1; Path=/");
   Set(u"a=2; Path=/");
   Set(u"a=3; Path=/v1");
   EXPECT_EQ(SendTo(u"https://api.tessora.net/v1/x"), u"a=3; a=2");
 }
 
-TEST_F(CookieStore, ExpiryInThePastDeletes) {
+TEST_F(CookieStoreTest, ExpiryInThePastDeletes) {
   Set(u"a=1; Path=/");
   Set(u"b=1; Path=/");
   Set(u"a=x; Path=/; Expires=Thu, 01 Jan 1970 00:00:00 GMT");
@@ -93,18 +93,18 @@ TEST_F(CookieStore, ExpiryInThePastDeletes) {
   EXPECT_EQ(SendTo(u"https://api.tessora.net/"), u"");
 }
 
-TEST_F(CookieStore, CookiesExpireWithTime) {
+TEST_F(CookieStoreTest, CookiesExpireWithTime) {
   Set(u"a=1; Path=/; Max-Age=60");
   Set(u"b=1; Path=/; Expires=Sun, 15 Jun 2025 14:00:00 GMT");
   Set(u"c=1; Path=/; Expires=Sun, 15-Jun-2099 14:00:00 GMT; Max-Age=1");
   EXPECT_EQ(SendTo(u"https://api.tessora.net/"), u"a=1; b=1; c=1");
-  g_now += 120.0 / 86400;
+  gNow += 120.0 / 86400;
   EXPECT_EQ(SendTo(u"https://api.tessora.net/"), u"b=1");
-  g_now += 2;
+  gNow += 2;
   EXPECT_EQ(SendTo(u"https://api.tessora.net/"), u"");
 }
 
-TEST_F(CookieStore, MalformedCookiesAreIgnored) {
+TEST_F(CookieStoreTest, MalformedCookiesAreIgnored) {
   Set(u"novalue");
   Set(u"=1");
   Set(u" ; a=1");
@@ -114,39 +114,39 @@ TEST_F(CookieStore, MalformedCookiesAreIgnored) {
   EXPECT_EQ(SendTo(u"https://api.tessora.net/v1/items/"), u"a=1");
 }
 
-TEST_F(CookieStore, HoldsABoundedNumberOfCookies) {
+TEST_F(CookieStoreTest, HoldsABoundedNumberOfCookies) {
   for (int i = 0; i < 80; ++i)
     Set(u"c" + IntToText(i) + u"=1");
-  EXPECT_EQ(store_.Count(), TCookieStore::kMaxCookies);
+  EXPECT_EQ(store_.Count(), tessora::CookieStore::kMaxCookies);
 }
 
-TEST_F(CookieStore, HeadersGiveEverySetCookieLine) {
-  THeaderList headers;
+TEST_F(CookieStoreTest, HeadersGiveEverySetCookieLine) {
+  HeaderList headers;
   headers.Add(u"Set-Cookie", u"a=1");
   headers.Add(u"X-Other", u"b=2");
   headers.Add(u"set-cookie", u"c=3");
-  store_.AddFromHeaders(headers, THttpUrl::Parse(u"https://api.tessora.net/x"));
+  store_.AddFromHeaders(headers, HttpUrl::Parse(u"https://api.tessora.net/x"));
   EXPECT_EQ(SendTo(u"https://api.tessora.net/x"), u"a=1; c=3");
 }
 
 struct DateCase {
-  std::u16string Text;
-  bool Valid;
-  DateTimeParts Utc;
+  std::u16string text;
+  bool valid;
+  DateTimeParts utc;
 };
 
 class CookieDates : public ::testing::TestWithParam<DateCase> {};
 
 TEST_P(CookieDates, AreRead) {
   DateTimeParts utc;
-  ASSERT_EQ(ParseCookieDate(GetParam().Text, utc), GetParam().Valid);
-  if (!GetParam().Valid) return;
-  EXPECT_EQ(utc.Year, GetParam().Utc.Year);
-  EXPECT_EQ(utc.Month, GetParam().Utc.Month);
-  EXPECT_EQ(utc.Day, GetParam().Utc.Day);
-  EXPECT_EQ(utc.Hour, GetParam().Utc.Hour);
-  EXPECT_EQ(utc.Minute, GetParam().Utc.Minute);
-  EXPECT_EQ(utc.Second, GetParam().Utc.Second);
+  ASSERT_EQ(ParseCookieDate(GetParam().text, utc), GetParam().valid);
+  if (!GetParam().valid) return;
+  EXPECT_EQ(utc.year, GetParam().utc.year);
+  EXPECT_EQ(utc.month, GetParam().utc.month);
+  EXPECT_EQ(utc.day, GetParam().utc.day);
+  EXPECT_EQ(utc.hour, GetParam().utc.hour);
+  EXPECT_EQ(utc.minute, GetParam().utc.minute);
+  EXPECT_EQ(utc.second, GetParam().utc.second);
 }
 
 INSTANTIATE_TEST_SUITE_P(

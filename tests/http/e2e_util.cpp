@@ -6,10 +6,10 @@
 
 namespace tessora::test {
 
-std::unique_ptr<THttpClient> MakeTlsClient(const std::vector<std::string>& settings) {
-  auto channel = std::make_unique<TTlsChannel>();
-  channel->SetSSLVersions(sslvTLSv1_2);
-  auto client = std::make_unique<THttpClient>(std::move(channel));
+std::unique_ptr<HttpClient> MakeTlsClient(const std::vector<std::string>& settings) {
+  auto channel = std::make_unique<TlsChannel>();
+  channel->SetSSLVersions(kSslvTlSv12);
+  auto client = std::make_unique<HttpClient>(std::move(channel));
   ApplySettings(*client, settings);
   return client;
 }

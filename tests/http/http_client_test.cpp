@@ -22,10 +22,10 @@ using Events = std::vector<std::string>;
 
 const std::string kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
 
-PeerScript Answer(const std::string& bytes, PeerEnd end = PeerEnd::Close) {
+PeerScript Answer(const std::string& bytes, PeerEnd end = PeerEnd::kClose) {
   PeerScript script;
-  script.TlsBlocks = {bytes};
-  script.End = end;
+  script.tlsBlocks = {bytes};
+  script.end = end;
   return script;
 }
 
@@ -40,10 +40,10 @@ std::string Failure(const std::function<void()>& call) {
 
 TEST(HttpClient, BodyGoesOutInBlocksOf32768AfterTheHeadBlock) {
   ProfiledClient c = MakeClient();
-  c.Channel->AddConnection(Answer(kOk));
+  c.channel->AddConnection(Answer(kOk));
   const std::string body(70000, 'b');
-  EXPECT_EQ(c.Client->Put(u"https://api.tessora.net/v1/x", body), u"ok");
-  const std::vector<std::string>& blocks = c.Channel->SentBlocks();
+  EXPECT_EQ(c.client->Put(u"https://api.tessora.net/v1/x", body), u"ok");
+  const std::vector<std::string>& blocks = c.channel->SentBlocks();
   ASSERT_EQ(blocks.size(), 4u);
   EXPECT_EQ(blocks[0].rfind("PUT /v1/x HTTP/1.1\r\n", 0), 0u);
   EXPECT_NE(blocks[0].find("Content-Length: 70000\r\n"), std::string::npos);
@@ -57,54 +57,54 @@ TEST(HttpClient, LargeBodiesArriveWhole) {
   std::string body;
   for (int i = 0; body.size() < 200000; ++i)
     body += std::to_string(i) + ",";
-  c.Channel->AddConnection(Answer("HTTP/1.1 200 OK\r\n\r\n" + body));
-  EXPECT_EQ(TextToUtf8(c.Client->Get(u"https://api.tessora.net/v1/x")), body);
+  c.channel->AddConnection(Answer("HTTP/1.1 200 OK\r\n\r\n" + body));
+  EXPECT_EQ(TextToUtf8(c.client->Get(u"https://api.tessora.net/v1/x")), body);
 }
 
 TEST(HttpClient, KeepsTheConnectionForTheNextRequest) {
   ProfiledClient c = MakeClient();
   PeerScript script;
-  script.TlsBlocks = {kOk, kOk};
-  c.Channel->AddConnection(script);
-  EXPECT_EQ(c.Client->Get(u"https://api.tessora.net/v1/a"), u"ok");
-  EXPECT_TRUE(c.Client->Response().KeepAlive);
-  EXPECT_EQ(c.Client->Get(u"https://api.tessora.net/v1/b"), u"ok");
-  EXPECT_EQ(c.Channel->Events(),
+  script.tlsBlocks = {kOk, kOk};
+  c.channel->AddConnection(script);
+  EXPECT_EQ(c.client->Get(u"https://api.tessora.net/v1/a"), u"ok");
+  EXPECT_TRUE(c.client->Response().keepAlive);
+  EXPECT_EQ(c.client->Get(u"https://api.tessora.net/v1/b"), u"ok");
+  EXPECT_EQ(c.channel->Events(),
             (Events{"connect api.tessora.net:443 timeout=20000", "handshake"}));
 }
 
 TEST(HttpClient, PostStartsOnAFreshConnectionAndRestoresTheVersion) {
   ProfiledClient c = MakeClient();
-  c.Channel->AddConnection(Answer(kOk));
-  c.Channel->AddConnection(Answer(kOk));
-  c.Client->Get(u"https://api.tessora.net/v1/a");
-  c.Client->Post(u"https://api.tessora.net/v1/b", std::string("{}"));
-  EXPECT_EQ(c.Client->ProtocolVersion(), THttpVersion::kHttp11);
-  EXPECT_EQ(c.Channel->Events(),
+  c.channel->AddConnection(Answer(kOk));
+  c.channel->AddConnection(Answer(kOk));
+  c.client->Get(u"https://api.tessora.net/v1/a");
+  c.client->Post(u"https://api.tessora.net/v1/b", std::string("{}"));
+  EXPECT_EQ(c.client->ProtocolVersion(), HttpVersion::kHttp11);
+  EXPECT_EQ(c.channel->Events(),
             (Events{"connect api.tessora.net:443 timeout=20000", "handshake", "close",
                     "connect api.tessora.net:443 timeout=20000", "handshake", "close"}));
 }
 
 TEST(HttpClient, PostRestoresTheVersionAfterAFailure) {
   ProfiledClient c = MakeClient();
-  EXPECT_EQ(Failure([&] { c.Client->Post(u"https://api.tessora.net/v1/b", std::nullopt); }),
+  EXPECT_EQ(Failure([&] { c.client->Post(u"https://api.tessora.net/v1/b", std::nullopt); }),
             "Socket Error # 10061\r\nConnection refused.");
-  EXPECT_EQ(c.Client->ProtocolVersion(), THttpVersion::kHttp11);
+  EXPECT_EQ(c.client->ProtocolVersion(), HttpVersion::kHttp11);
 }
 
 TEST(HttpClient, PostKeepsTheConnectionOnlyWhenToldKeepAlive) {
   ProfiledClient c = MakeClient();
-  c.Channel->AddConnection(
+  c.channel->AddConnection(
       Answer("HTTP/1.1 200 OK\r\nConnection: Keep-Alive \r\nContent-Length: 2\r\n\r\nok"));
-  c.Client->Post(u"https://api.tessora.net/v1/b", std::nullopt);
-  EXPECT_TRUE(c.Client->Connected());
-  EXPECT_TRUE(c.Client->Response().KeepAlive);
+  c.client->Post(u"https://api.tessora.net/v1/b", std::nullopt);
+  EXPECT_TRUE(c.client->Connected());
+  EXPECT_TRUE(c.client->Response().keepAlive);
 }
 
 struct KeepAliveCase {
-  bool Post;
-  std::string Headers;
-  bool KeepAlive;
+  bool post;
+  std::string headers;
+  bool keepAlive;
 };
 
 class KeepAlive : public ::testing::TestWithParam<KeepAliveCase> {};
@@ -112,14 +112,14 @@ class KeepAlive : public ::testing::TestWithParam<KeepAliveCase> {};
 TEST_P(KeepAlive, FollowsTheVersionAndTheConnectionValues) {
   const KeepAliveCase& k = GetParam();
   ProfiledClient c = MakeClient();
-  c.Channel->AddConnection(Answer("HTTP/1.1 200 OK\r\n" + k.Headers + "Content-Length: 0\r\n\r\n"));
-  if (k.Post) {
-    c.Client->Post(u"https://api.tessora.net/v1/b", std::nullopt);
+  c.channel->AddConnection(Answer("HTTP/1.1 200 OK\r\n" + k.headers + "Content-Length: 0\r\n\r\n"));
+  if (k.post) {
+    c.client->Post(u"https://api.tessora.net/v1/b", std::nullopt);
   } else {
-    c.Client->Get(u"https://api.tessora.net/v1/b");
+    c.client->Get(u"https://api.tessora.net/v1/b");
   }
-  EXPECT_EQ(c.Client->Response().KeepAlive, k.KeepAlive);
-  EXPECT_EQ(c.Client->Connected(), k.KeepAlive);
+  EXPECT_EQ(c.client->Response().keepAlive, k.keepAlive);
+  EXPECT_EQ(c.client->Connected(), k.keepAlive);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -136,11 +136,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(HttpClient, ReconnectsForAnotherHost) {
   ProfiledClient c = MakeClient();
-  c.Channel->AddConnection(Answer(kOk));
-  c.Channel->AddConnection(Answer(kOk));
-  c.Client->Get(u"https://a.example/x");
-  c.Client->Get(u"https://b.example/x");
-  EXPECT_EQ(c.Channel->Events(),
+  c.channel->AddConnection(Answer(kOk));
+  c.channel->AddConnection(Answer(kOk));
+  c.client->Get(u"https://a.example/x");
+  c.client->Get(u"https://b.example/x");
+  EXPECT_EQ(c.channel->Events(),
             (Events{"connect a.example:443 timeout=20000", "handshake", "close",
                     "connect b.example:443 timeout=20000", "handshake"}));
 }
@@ -148,38 +148,38 @@ TEST(HttpClient, ReconnectsForAnotherHost) {
 TEST(HttpClient, UsesAnOpenTunnelAgain) {
   ProfiledClient c = MakeClient({"proxy proxy.local:3128"});
   PeerScript script;
-  script.PlainBlocks = {"HTTP/1.1 200 OK\r\n\r\n"};
-  script.TlsBlocks = {kOk, kOk};
-  c.Channel->AddConnection(script);
-  c.Client->Get(u"https://api.tessora.net/v1/a");
-  c.Client->Get(u"https://api.tessora.net/v1/b");
-  EXPECT_EQ(c.Channel->Events(),
+  script.plainBlocks = {"HTTP/1.1 200 OK\r\n\r\n"};
+  script.tlsBlocks = {kOk, kOk};
+  c.channel->AddConnection(script);
+  c.client->Get(u"https://api.tessora.net/v1/a");
+  c.client->Get(u"https://api.tessora.net/v1/b");
+  EXPECT_EQ(c.channel->Events(),
             (Events{"connect proxy.local:3128 pass timeout=20000", "handshake"}));
-  EXPECT_EQ(c.Channel->PlainSent().find("CONNECT", 1), std::string::npos);
+  EXPECT_EQ(c.channel->PlainSent().find("CONNECT", 1), std::string::npos);
 }
 
 TEST(HttpClient, TunnelForAnotherDestinationIsANewTunnel) {
   ProfiledClient c = MakeClient({"proxy proxy.local:3128"});
   PeerScript script;
-  script.PlainBlocks = {"HTTP/1.1 200 OK\r\n\r\n"};
-  script.TlsBlocks = {kOk};
-  c.Channel->AddConnection(script);
-  c.Channel->AddConnection(script);
-  c.Client->Get(u"https://a.example/x");
-  c.Client->Get(u"https://b.example/x");
-  EXPECT_NE(c.Channel->PlainSent().find("CONNECT b.example:443 HTTP/1.1\r\n"), std::string::npos);
+  script.plainBlocks = {"HTTP/1.1 200 OK\r\n\r\n"};
+  script.tlsBlocks = {kOk};
+  c.channel->AddConnection(script);
+  c.channel->AddConnection(script);
+  c.client->Get(u"https://a.example/x");
+  c.client->Get(u"https://b.example/x");
+  EXPECT_NE(c.channel->PlainSent().find("CONNECT b.example:443 HTTP/1.1\r\n"), std::string::npos);
 }
 
 TEST(HttpClient, ProxyCredentialsAreBuiltOncePerClient) {
   ProfiledClient c = MakeClient({"proxy proxy.local:3128", "proxy-auth a:b"});
   PeerScript script;
-  script.PlainBlocks = {"HTTP/1.1 200 OK\r\n\r\n"};
-  script.TlsBlocks = {kOk, kOk};
-  c.Channel->AddConnection(script);
-  c.Client->Get(u"https://api.tessora.net/v1/a");
-  c.Client->ProxyParams().ProxyPassword = u"changed";
-  c.Client->Get(u"https://api.tessora.net/v1/b");
-  const std::string& sent = c.Channel->TlsSent();
+  script.plainBlocks = {"HTTP/1.1 200 OK\r\n\r\n"};
+  script.tlsBlocks = {kOk, kOk};
+  c.channel->AddConnection(script);
+  c.client->Get(u"https://api.tessora.net/v1/a");
+  c.client->ProxyParams().proxyPassword = u"changed";
+  c.client->Get(u"https://api.tessora.net/v1/b");
+  const std::string& sent = c.channel->TlsSent();
   const std::string line = "Proxy-Authorization: Basic YTpi\r\n";
   const std::size_t first = sent.find(line);
   ASSERT_NE(first, std::string::npos);
@@ -189,83 +189,83 @@ TEST(HttpClient, ProxyCredentialsAreBuiltOncePerClient) {
 TEST(HttpClient, ConnectFailureGoesOnAndClosesTheChannel) {
   ProfiledClient c = MakeClient();
   PeerScript script;
-  script.ConnectError = Error(ErrorKind::Plain, u"Connect timed out.");
-  c.Channel->AddConnection(script);
-  EXPECT_EQ(Failure([&] { c.Client->Get(u"https://api.tessora.net/v1/a"); }), "Connect timed out.");
-  EXPECT_EQ(c.Client->ResponseText(), u"");
-  EXPECT_FALSE(c.Client->Connected());
+  script.connectError = Error(ErrorKind::kPlain, u"Connect timed out.");
+  c.channel->AddConnection(script);
+  EXPECT_EQ(Failure([&] { c.client->Get(u"https://api.tessora.net/v1/a"); }), "Connect timed out.");
+  EXPECT_EQ(c.client->ResponseText(), u"");
+  EXPECT_FALSE(c.client->Connected());
 }
 
 TEST(HttpClient, HandshakeFailureThroughTheTunnelSendsNoApiRequest) {
   ProfiledClient c = MakeClient({"proxy proxy.local:3128"});
   PeerScript script;
-  script.PlainBlocks = {"HTTP/1.1 200 OK\r\n\r\n"};
-  script.TlsBlocks = {kOk};
-  script.HandshakeError = Error(ErrorKind::Plain, u"Error connecting with SSL.");
-  c.Channel->AddConnection(script);
-  EXPECT_EQ(Failure([&] { c.Client->Get(u"https://api.tessora.net/v1/a"); }),
+  script.plainBlocks = {"HTTP/1.1 200 OK\r\n\r\n"};
+  script.tlsBlocks = {kOk};
+  script.handshakeError = Error(ErrorKind::kPlain, u"Error connecting with SSL.");
+  c.channel->AddConnection(script);
+  EXPECT_EQ(Failure([&] { c.client->Get(u"https://api.tessora.net/v1/a"); }),
             "Error connecting with SSL.");
-  EXPECT_EQ(c.Channel->TlsSent(), "");
-  EXPECT_EQ(c.Channel->Events(),
+  EXPECT_EQ(c.channel->TlsSent(), "");
+  EXPECT_EQ(c.channel->Events(),
             (Events{"connect proxy.local:3128 pass timeout=20000", "handshake", "close"}));
 }
 
 TEST(HttpClient, SendFailureIsTheSocketError) {
   ProfiledClient c = MakeClient();
   PeerScript script = Answer(kOk);
-  script.SendErrorCode = 10054;
-  c.Channel->AddConnection(script);
-  EXPECT_EQ(Failure([&] { c.Client->Get(u"https://api.tessora.net/v1/a"); }),
+  script.sendErrorCode = 10054;
+  c.channel->AddConnection(script);
+  EXPECT_EQ(Failure([&] { c.client->Get(u"https://api.tessora.net/v1/a"); }),
             "Socket Error # 10054\r\nConnection reset by peer.");
 }
 
 TEST(HttpClient, WithoutChannelTheExchangeFails) {
-  THttpClient client;
+  HttpClient client;
   EXPECT_EQ(Failure([&] { client.Get(u"https://api.tessora.net/v1/a"); }),
             "No connection carrier has been set.");
 }
 
 TEST(HttpClient, TheURLGoesToTheChannelBeforeItConnects) {
   ProfiledClient c = MakeClient();
-  c.Channel->AddConnection(Answer(kOk));
-  c.Client->Get(u"https://api.tessora.net/v1/a?b#c");
-  EXPECT_EQ(c.Channel->URIToCheck(), u"https://api.tessora.net/v1/a?b#c");
+  c.channel->AddConnection(Answer(kOk));
+  c.client->Get(u"https://api.tessora.net/v1/a?b#c");
+  EXPECT_EQ(c.channel->URIToCheck(), u"https://api.tessora.net/v1/a?b#c");
 }
 
 TEST(HttpClient, CookieStoreIsCreatedByTheFirstResponse) {
   ProfiledClient c = MakeClient();
-  EXPECT_EQ(c.Client->CookieManager(), nullptr);
-  c.Channel->AddConnection(
+  EXPECT_EQ(c.client->CookieManager(), nullptr);
+  c.channel->AddConnection(
       Answer("HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nContent-Length: 0\r\n\r\n"));
-  c.Client->Get(u"https://api.tessora.net/v1/a");
-  ASSERT_NE(c.Client->CookieManager(), nullptr);
-  EXPECT_EQ(c.Client->CookieManager()->Count(), 1u);
+  c.client->Get(u"https://api.tessora.net/v1/a");
+  ASSERT_NE(c.client->CookieManager(), nullptr);
+  EXPECT_EQ(c.client->CookieManager()->Count(), 1u);
 }
 
 TEST(HttpClient, CookiesOfAnAnswerGoWithTheNextRequest) {
   ProfiledClient c = MakeClient();
   PeerScript script;
-  script.TlsBlocks = {"HTTP/1.1 200 OK\r\nSet-Cookie: s=1; Path=/\r\nContent-Length: 0\r\n\r\n",
+  script.tlsBlocks = {"HTTP/1.1 200 OK\r\nSet-Cookie: s=1; Path=/\r\nContent-Length: 0\r\n\r\n",
                       kOk};
-  c.Channel->AddConnection(script);
-  c.Client->Get(u"https://api.tessora.net/v1/a");
-  c.Client->Get(u"https://api.tessora.net/v1/b");
-  const std::string& sent = c.Channel->TlsSent();
+  c.channel->AddConnection(script);
+  c.client->Get(u"https://api.tessora.net/v1/a");
+  c.client->Get(u"https://api.tessora.net/v1/b");
+  const std::string& sent = c.channel->TlsSent();
   EXPECT_EQ(sent.find("Cookie:"), sent.rfind("Cookie: s=1\r\n"));
 }
 
 TEST(HttpClient, ReleaseClosesOnceMore) {
   ProfiledClient c = MakeClient();
-  c.Channel->AddConnection(Answer(kOk));
-  c.Client->Get(u"https://api.tessora.net/v1/a");
-  EXPECT_TRUE(c.Client->Connected());
-  c.Client.reset();
+  c.channel->AddConnection(Answer(kOk));
+  c.client->Get(u"https://api.tessora.net/v1/a");
+  EXPECT_TRUE(c.client->Connected());
+  c.client.reset();
 }
 
 // The traffic log of exchanges, through a real log file.
 class ExchangeLog : public ::testing::Test {
  protected:
-  static TDateTime Clock() { return *EncodeDateTime({2025, 12, 8, 10, 35, 12, 0}); }
+  static DateTime Clock() { return *EncodeDateTime({2025, 12, 8, 10, 35, 12, 0}); }
   void SetUp() override {
     UseDayMonthYearTimeStamps();
     platform::SetTestClock(&Clock);
@@ -276,7 +276,7 @@ class ExchangeLog : public ::testing::Test {
   std::string Contents() { return ReadFileBytes(dir_ / "Call Logs.txt"); }
 
   TempDir dir_;
-  TTrafficLog log_;
+  TrafficLog log_;
 };
 
 constexpr char kRequestRecord[] =
@@ -286,12 +286,12 @@ constexpr char kRequestRecord[] =
 
 TEST_F(ExchangeLog, KeptAliveExchangeIsDisconnectedOnlyAtRelease) {
   ProfiledClient c = MakeClient();
-  c.Client->SetTrafficLog(&log_);
+  c.client->SetLog(&log_);
   PeerScript script;
-  script.TlsBlocks = {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n", "ok\r\n"};
-  c.Channel->AddConnection(script);
-  c.Client->Get(u"https://api.tessora.net/v1/a");
-  c.Client.reset();
+  script.tlsBlocks = {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n", "ok\r\n"};
+  c.channel->AddConnection(script);
+  c.client->Get(u"https://api.tessora.net/v1/a");
+  c.client.reset();
   EXPECT_EQ(Contents(), std::string("Stat Connected.\r\n") + kRequestRecord +
                             "Recv 08/12/2025 10:35:12: HTTP/1.1 200 OK<EOL>Content-Length: "
                             "4<EOL><EOL>\r\n"
@@ -301,10 +301,10 @@ TEST_F(ExchangeLog, KeptAliveExchangeIsDisconnectedOnlyAtRelease) {
 
 TEST_F(ExchangeLog, PostRecordsItsBodyAndDisconnectsAtTheEndAndAtRelease) {
   ProfiledClient c = MakeClient();
-  c.Client->SetTrafficLog(&log_);
-  c.Channel->AddConnection(Answer("HTTP/1.1 201 Created\r\n\r\n{}"));
-  c.Client->Post(u"https://api.tessora.net/v1/p", std::string("{\"a\":\"\xC3\xA9\"}"));
-  c.Client.reset();
+  c.client->SetLog(&log_);
+  c.channel->AddConnection(Answer("HTTP/1.1 201 Created\r\n\r\n{}"));
+  c.client->Post(u"https://api.tessora.net/v1/p", std::string("{\"a\":\"\xC3\xA9\"}"));
+  c.client.reset();
   EXPECT_EQ(Contents(),
             "Stat Connected.\r\n"
             "Sent 08/12/2025 10:35:12: POST /v1/p HTTP/1.0<EOL>Content-Type: application/json<EOL>"
@@ -320,20 +320,20 @@ TEST_F(ExchangeLog, PostRecordsItsBodyAndDisconnectsAtTheEndAndAtRelease) {
 
 TEST_F(ExchangeLog, FailedConnectIsDisconnectedWithoutConnected) {
   ProfiledClient c = MakeClient();
-  c.Client->SetTrafficLog(&log_);
-  EXPECT_EQ(Failure([&] { c.Client->Get(u"https://api.tessora.net/v1/a"); }),
+  c.client->SetLog(&log_);
+  EXPECT_EQ(Failure([&] { c.client->Get(u"https://api.tessora.net/v1/a"); }),
             "Socket Error # 10061\r\nConnection refused.");
   EXPECT_EQ(Contents(), "Stat Disconnected.\r\nStat Disconnected.\r\n");
 }
 
 TEST_F(ExchangeLog, TunnelTrafficComesBeforeTheApiRequest) {
   ProfiledClient c = MakeClient({"proxy proxy.local:3128"});
-  c.Client->SetTrafficLog(&log_);
+  c.client->SetLog(&log_);
   PeerScript script;
-  script.PlainBlocks = {"HTTP/1.1 200 Connection established\r\n\r\n"};
-  script.TlsBlocks = {kOk};
-  c.Channel->AddConnection(script);
-  c.Client->Get(u"https://api.tessora.net/v1/a");
+  script.plainBlocks = {"HTTP/1.1 200 Connection established\r\n\r\n"};
+  script.tlsBlocks = {kOk};
+  c.channel->AddConnection(script);
+  c.client->Get(u"https://api.tessora.net/v1/a");
   EXPECT_EQ(Contents(),
             "Stat Connected.\r\n"
             "Sent 08/12/2025 10:35:12: CONNECT api.tessora.net:443 HTTP/1.1<EOL>"
@@ -347,11 +347,11 @@ TEST_F(ExchangeLog, TunnelTrafficComesBeforeTheApiRequest) {
 
 TEST_F(ExchangeLog, RefusedTunnelIsDisconnected) {
   ProfiledClient c = MakeClient({"proxy proxy.local:3128"});
-  c.Client->SetTrafficLog(&log_);
+  c.client->SetLog(&log_);
   PeerScript script;
-  script.PlainBlocks = {"HTTP/1.1 407 Proxy Authentication Required\r\n\r\n"};
-  c.Channel->AddConnection(script);
-  EXPECT_EQ(Failure([&] { c.Client->Get(u"https://api.tessora.net/v1/a"); }),
+  script.plainBlocks = {"HTTP/1.1 407 Proxy Authentication Required\r\n\r\n"};
+  c.channel->AddConnection(script);
+  EXPECT_EQ(Failure([&] { c.client->Get(u"https://api.tessora.net/v1/a"); }),
             "Tunnel refused by the proxy: HTTP/1.1 407 Proxy Authentication Required");
   const std::string log = Contents();
   EXPECT_EQ(log.rfind("Stat Disconnected.\r\n"), log.size() - 20);

@@ -13,24 +13,24 @@ namespace tessora {
 namespace {
 
 struct UrlCase {
-  std::u16string Url;
-  std::u16string Host;
-  int Port;
-  std::u16string HostValue;
-  std::u16string Destination;
-  std::u16string Target;
+  std::u16string url;
+  std::u16string host;
+  int port;
+  std::u16string hostValue;
+  std::u16string destination;
+  std::u16string target;
 };
 
 class UrlParts : public ::testing::TestWithParam<UrlCase> {};
 
 TEST_P(UrlParts, ReadsHostPortAndTarget) {
   const UrlCase& c = GetParam();
-  const THttpUrl url = THttpUrl::Parse(c.Url);
-  EXPECT_EQ(url.Host, c.Host);
-  EXPECT_EQ(url.Port(), c.Port);
-  EXPECT_EQ(url.HostValue(), c.HostValue);
-  EXPECT_EQ(url.Destination(), c.Destination);
-  EXPECT_EQ(url.Target(), c.Target);
+  const HttpUrl url = HttpUrl::Parse(c.url);
+  EXPECT_EQ(url.host, c.host);
+  EXPECT_EQ(url.Port(), c.port);
+  EXPECT_EQ(url.HostValue(), c.hostValue);
+  EXPECT_EQ(url.Destination(), c.destination);
+  EXPECT_EQ(url.Target(), c.target);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -57,22 +57,22 @@ INSTANTIATE_TEST_SUITE_P(
         UrlCase{u"https:///x", u"", 443, u"", u":443", u"/x"}));
 
 TEST(UrlParts, UserPartIsSplitAtItsFirstColon) {
-  const THttpUrl url = THttpUrl::Parse(u"https://al:i:ce@h/x");
-  EXPECT_EQ(url.Username, u"al");
-  EXPECT_EQ(url.Password, u"i:ce");
-  EXPECT_EQ(url.Path, u"/");
-  EXPECT_EQ(url.Document, u"x");
+  const HttpUrl url = HttpUrl::Parse(u"https://al:i:ce@h/x");
+  EXPECT_EQ(url.username, u"al");
+  EXPECT_EQ(url.password, u"i:ce");
+  EXPECT_EQ(url.path, u"/");
+  EXPECT_EQ(url.document, u"x");
 }
 
 struct CodeCase {
-  std::u16string StatusLine;
-  int Code;
+  std::u16string statusLine;
+  int code;
 };
 
 class ResponseCodes : public ::testing::TestWithParam<CodeCase> {};
 
 TEST_P(ResponseCodes, ComeFromTheSecondWord) {
-  EXPECT_EQ(THttpResponse::ParseResponseCode(GetParam().StatusLine), GetParam().Code);
+  EXPECT_EQ(HttpResponse::ParseResponseCode(GetParam().statusLine), GetParam().code);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -84,18 +84,18 @@ INSTANTIATE_TEST_SUITE_P(
                       CodeCase{u"X 007", 7}));
 
 struct ContentTypeCase {
-  std::u16string Header;
-  std::u16string ContentType;
-  std::u16string CharSet;
+  std::u16string header;
+  std::u16string contentType;
+  std::u16string charSet;
 };
 
 class ContentTypes : public ::testing::TestWithParam<ContentTypeCase> {};
 
 TEST_P(ContentTypes, SplitOffTheCharset) {
   std::u16string contentType, charSet;
-  SplitContentType(GetParam().Header, contentType, charSet);
-  EXPECT_EQ(contentType, GetParam().ContentType);
-  EXPECT_EQ(charSet, GetParam().CharSet);
+  SplitContentType(GetParam().header, contentType, charSet);
+  EXPECT_EQ(contentType, GetParam().contentType);
+  EXPECT_EQ(charSet, GetParam().charSet);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -126,23 +126,23 @@ TEST(Credentials, AreBasicAndBase64) {
 }
 
 TEST(Credentials, AreBuiltOncePerProxySettings) {
-  TProxySettings proxy;
-  proxy.ProxyUsername = u"a";
-  proxy.ProxyPassword = u"b";
+  ProxySettings proxy;
+  proxy.proxyUsername = u"a";
+  proxy.proxyPassword = u"b";
   const std::u16string first = proxy.Credentials();
-  proxy.ProxyUsername = u"changed";
+  proxy.proxyUsername = u"changed";
   EXPECT_EQ(proxy.Credentials(), first);
 }
 
 struct CharSetCase {
-  std::u16string Name;
-  unsigned CodePage;
+  std::u16string name;
+  unsigned codePage;
 };
 
 class CharSetTable : public ::testing::TestWithParam<CharSetCase> {};
 
 TEST_P(CharSetTable, MapsNamesToCodePages) {
-  EXPECT_EQ(CodePageOfCharSet(GetParam().Name), GetParam().CodePage);
+  EXPECT_EQ(CodePageOfCharSet(GetParam().name), GetParam().codePage);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -172,14 +172,14 @@ TEST(BodyToText, DecodesEachWay) {
 }
 
 struct DeclarationCase {
-  std::string Body;
-  std::u16string CharSet;
+  std::string body;
+  std::u16string charSet;
 };
 
 class HtmlMeta : public ::testing::TestWithParam<DeclarationCase> {};
 
 TEST_P(HtmlMeta, NamesTheCharset) {
-  EXPECT_EQ(HtmlMetaCharSet(GetParam().Body), GetParam().CharSet);
+  EXPECT_EQ(HtmlMetaCharSet(GetParam().body), GetParam().charSet);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -201,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
 class XmlDeclaration : public ::testing::TestWithParam<DeclarationCase> {};
 
 TEST_P(XmlDeclaration, NamesTheEncoding) {
-  EXPECT_EQ(XmlCharSet(GetParam().Body), GetParam().CharSet);
+  EXPECT_EQ(XmlCharSet(GetParam().body), GetParam().charSet);
 }
 
 INSTANTIATE_TEST_SUITE_P(

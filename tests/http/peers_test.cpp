@@ -44,16 +44,16 @@ class Peers : public ::testing::Test {
 
   int nginx_ = 0, proxy_ = 0, authProxy_ = 0;
   TempDir dir_;
-  TTrafficLog log_;
+  TrafficLog log_;
 };
 
 TEST_F(Peers, NginxAnswerWithLengthKeepsTheConnection) {
   auto client = MakeTlsClient();
   EXPECT_EQ(client->Get(LocalUrl(nginx_, "json")), u"{\"name\":\"Jos\u00E9\"}");
   EXPECT_EQ(client->ResponseText(), u"HTTP/1.1 200 OK");
-  EXPECT_EQ(client->Response().ContentLength, 16);
-  EXPECT_EQ(client->Response().CharSet, u"utf-8");
-  EXPECT_TRUE(client->Response().KeepAlive);
+  EXPECT_EQ(client->Response().contentLength, 16);
+  EXPECT_EQ(client->Response().charSet, u"utf-8");
+  EXPECT_TRUE(client->Response().keepAlive);
   EXPECT_TRUE(client->Connected());
 }
 
@@ -65,7 +65,7 @@ TEST_F(Peers, NginxBareJsonIsDecodedByteByByte) {
 TEST_F(Peers, NginxChunkedAnswer) {
   auto client = MakeTlsClient();
   EXPECT_EQ(client->Get(LocalUrl(nginx_, "chunked")), u"{\"chunked\":\"\u00E9\"}");
-  EXPECT_EQ(client->Response().TransferEncoding, u"chunked");
+  EXPECT_EQ(client->Response().transferEncoding, u"chunked");
   EXPECT_TRUE(client->Connected());
 }
 
@@ -73,9 +73,9 @@ TEST_F(Peers, NginxAnswersAPostAsHttp10AndCloses) {
   auto client = MakeTlsClient();
   EXPECT_EQ(client->Post(LocalUrl(nginx_, "chunked"), std::string("{}")),
             u"{\"chunked\":\"\u00E9\"}");
-  EXPECT_EQ(client->Response().TransferEncoding, u"");
-  EXPECT_EQ(client->Response().ContentLength, -1);
-  EXPECT_FALSE(client->Response().KeepAlive);
+  EXPECT_EQ(client->Response().transferEncoding, u"");
+  EXPECT_EQ(client->Response().contentLength, -1);
+  EXPECT_FALSE(client->Response().keepAlive);
   EXPECT_FALSE(client->Connected());
 }
 
@@ -96,7 +96,7 @@ TEST_F(Peers, NginxErrorBodyIsTheResult) {
 TEST_F(Peers, TrafficIsRecordedInPlain) {
   {
     auto client = MakeTlsClient();
-    client->SetTrafficLog(&log_);
+    client->SetLog(&log_);
     client->Get(LocalUrl(nginx_, "json"));
   }
   const std::string log = Log();
@@ -108,7 +108,7 @@ TEST_F(Peers, TrafficIsRecordedInPlain) {
 
 TEST_F(Peers, ThroughTheProxy) {
   auto client = MakeTlsClient({Proxy(proxy_)});
-  client->SetTrafficLog(&log_);
+  client->SetLog(&log_);
   EXPECT_EQ(client->Get(LocalUrl(nginx_, "json")), u"{\"name\":\"Jos\u00E9\"}");
   EXPECT_EQ(client->ResponseText(), u"HTTP/1.1 200 OK");
   const std::string log = Log();
@@ -121,7 +121,7 @@ TEST_F(Peers, ThroughTheProxy) {
 
 TEST_F(Peers, PostThroughTheProxyOpensAnHttp10Tunnel) {
   auto client = MakeTlsClient({Proxy(proxy_)});
-  client->SetTrafficLog(&log_);
+  client->SetLog(&log_);
   EXPECT_EQ(client->Post(LocalUrl(nginx_, "created"), std::string("{}")), u"{\"created\":true}");
   EXPECT_NE(Log().find("CONNECT 127.0.0.1:" + std::to_string(nginx_) + " HTTP/1.0<EOL>"),
             std::string::npos);
@@ -135,7 +135,7 @@ TEST_F(Peers, AuthenticatingProxyWithCredentials) {
 
 TEST_F(Peers, AuthenticatingProxyRefusesWrongCredentials) {
   auto client = MakeTlsClient({Proxy(authProxy_), "proxy-auth tessora:wrong"});
-  client->SetTrafficLog(&log_);
+  client->SetLog(&log_);
   // tinyproxy answers wrong credentials with 401, missing ones with 407.
   EXPECT_EQ(Failure([&] { client->Get(LocalUrl(nginx_, "json")); }),
             "Tunnel refused by the proxy: HTTP/1.0 401 Unauthorized");
@@ -160,7 +160,7 @@ TEST_F(Peers, ProxyRefusesAnUnreachableDestination) {
 TEST_F(Peers, ProxyCredentialsTravelInsideTheTunnelToo) {
   std::mutex lock;
   std::string received;
-  ScriptedServer api(ScriptedServer::Tls, [&](ServerConnection& c) {
+  ScriptedServer api(ScriptedServer::kTls, [&](ServerConnection& c) {
     std::string request = c.ReadHead();
     c.Write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
     c.Close();

@@ -58,9 +58,9 @@ void Relay(ServerConnection& client, int port) {
 }
 
 struct Refusal {
-  std::string Answer;
-  bool Post;
-  std::string Message;
+  std::string answer;
+  bool post;
+  std::string message;
 };
 
 class ProxyRefusal : public ::testing::TestWithParam<Refusal> {};
@@ -68,13 +68,13 @@ class ProxyRefusal : public ::testing::TestWithParam<Refusal> {};
 TEST_P(ProxyRefusal, SendsNothingAfterTheTunnelRequest) {
   std::mutex lock;
   std::string head, after;
-  ScriptedServer proxy(ScriptedServer::Plain, [&](ServerConnection& c) {
+  ScriptedServer proxy(ScriptedServer::kPlain, [&](ServerConnection& c) {
     std::string request = c.ReadHead();
     std::string rest;
-    if (GetParam().Answer.empty()) {
+    if (GetParam().answer.empty()) {
       c.Close();  // the proxy ends the connection without a word
     } else {
-      c.Write(GetParam().Answer);
+      c.Write(GetParam().answer);
       rest = c.ReadUntilClosed(5000);
     }
     std::lock_guard<std::mutex> guard(lock);
@@ -84,20 +84,20 @@ TEST_P(ProxyRefusal, SendsNothingAfterTheTunnelRequest) {
   ASSERT_TRUE(proxy.Listening());
   auto client = MakeTlsClient({"proxy 127.0.0.1:" + std::to_string(proxy.Port())});
   try {
-    if (GetParam().Post) {
+    if (GetParam().post) {
       client->Post(LocalUrl(9, "payments"), std::string("{\"amount\":1}"));
     } else {
       client->Get(LocalUrl(9, "items"));
     }
     ADD_FAILURE() << "no failure";
   } catch (const Error& error) {
-    EXPECT_EQ(TextToUtf8(error.Message()), GetParam().Message);
+    EXPECT_EQ(TextToUtf8(error.Message()), GetParam().message);
   }
   EXPECT_EQ(client->ResponseText(), u"");
   EXPECT_FALSE(client->Connected());
   ASSERT_TRUE(proxy.WaitForFinished(1));
   std::lock_guard<std::mutex> guard(lock);
-  EXPECT_EQ(head, ConnectHead(9, GetParam().Post ? "1.0" : "1.1"));
+  EXPECT_EQ(head, ConnectHead(9, GetParam().post ? "1.0" : "1.1"));
   EXPECT_EQ(after, "");
 }
 
@@ -116,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ScriptedProxy, EmptyStatusLineLetsTlsRunThroughTheTunnel) {
   std::mutex lock;
   std::string apiRequest, proxyRequest;
-  ScriptedServer api(ScriptedServer::Tls, [&](ServerConnection& c) {
+  ScriptedServer api(ScriptedServer::kTls, [&](ServerConnection& c) {
     std::string request = c.ReadHead();
     {
       std::lock_guard<std::mutex> guard(lock);
@@ -125,7 +125,7 @@ TEST(ScriptedProxy, EmptyStatusLineLetsTlsRunThroughTheTunnel) {
     c.Write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
     c.Close();
   });
-  ScriptedServer proxy(ScriptedServer::Plain, [&](ServerConnection& c) {
+  ScriptedServer proxy(ScriptedServer::kPlain, [&](ServerConnection& c) {
     std::string request = c.ReadHead();
     {
       std::lock_guard<std::mutex> guard(lock);

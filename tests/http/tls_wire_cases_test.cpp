@@ -18,10 +18,10 @@ namespace {
 constexpr char kApiPrefix[] = "https://api.tessora.net/";
 
 bool RunsOverTls(const WireCase& wire) {
-  for (const std::string& setting : wire.Setup) {
+  for (const std::string& setting : wire.setup) {
     if (setting.rfind("proxy ", 0) == 0) return false;
   }
-  return !wire.ProxyReply && wire.Url.rfind(kApiPrefix, 0) == 0 && wire.Reply.End == "close";
+  return !wire.proxyReply && wire.url.rfind(kApiPrefix, 0) == 0 && wire.reply.end == "close";
 }
 
 std::vector<WireCase> TlsCases() {
@@ -53,8 +53,8 @@ TEST_P(TlsWireCaseTest, Exchange) {
   const WireCase& wire = GetParam();
   std::mutex lock;
   std::string received;
-  const std::vector<std::string> blocks = SplitBlocks(wire.Reply.Bytes, wire.Reply.Split);
-  ScriptedServer server(ScriptedServer::Tls, [&](ServerConnection& c) {
+  const std::vector<std::string> blocks = SplitBlocks(wire.reply.bytes, wire.reply.split);
+  ScriptedServer server(ScriptedServer::kTls, [&](ServerConnection& c) {
     std::string request = c.ReadHead();
     request += c.Read(AnnouncedLength(request));
     {
@@ -69,17 +69,17 @@ TEST_P(TlsWireCaseTest, Exchange) {
   ASSERT_TRUE(server.Listening());
   const std::string local = "127.0.0.1:" + std::to_string(server.Port());
 
-  std::unique_ptr<THttpClient> client = MakeTlsClient(wire.Setup);
-  const std::u16string url = Utf8ToText("https://" + local + "/" + wire.Url.substr(24));
+  std::unique_ptr<HttpClient> client = MakeTlsClient(wire.setup);
+  const std::u16string url = Utf8ToText("https://" + local + "/" + wire.url.substr(24));
   const WireOutcome outcome = CallWire(*client, wire, url);
   const std::u16string responseText = client->ResponseText();
   client.reset();
   ASSERT_TRUE(server.WaitForFinished(1));
 
-  if (wire.Request) {
+  if (wire.request) {
     std::lock_guard<std::mutex> guard(lock);
     EXPECT_EQ(received,
-              ReplaceAll(*wire.Request, "Host: api.tessora.net\r\n", "Host: " + local + "\r\n"));
+              ReplaceAll(*wire.request, "Host: api.tessora.net\r\n", "Host: " + local + "\r\n"));
   }
   ExpectWireOutcome(wire, outcome, responseText);
 }

@@ -16,14 +16,14 @@ using test::ReadFileBytes;
 using test::TempDir;
 
 struct RenderCase {
-  std::u16string Data;
-  std::u16string Rendered;
+  std::u16string data;
+  std::u16string rendered;
 };
 
 class LineBreakRendering : public ::testing::TestWithParam<RenderCase> {};
 
 TEST_P(LineBreakRendering, RendersInThreePasses) {
-  EXPECT_EQ(TTrafficLog::ReplaceCR(GetParam().Data), GetParam().Rendered);
+  EXPECT_EQ(TrafficLog::ReplaceCR(GetParam().data), GetParam().rendered);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -33,16 +33,16 @@ INSTANTIATE_TEST_SUITE_P(
                       RenderCase{u"\n\r\n", u"<LF><EOL>"}, RenderCase{u"x", u"x"},
                       RenderCase{std::u16string(u"\0\r", 2), std::u16string(u"\0<CR>", 5)}));
 
-double g_now = 0;
-TDateTime FixedClock() {
-  return g_now;
+double gNow = 0;
+DateTime FixedClock() {
+  return gNow;
 }
 
 class TrafficLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::UseDayMonthYearTimeStamps();
-    g_now = *EncodeDateTime({2025, 12, 8, 10, 35, 12, 0});
+    gNow = *EncodeDateTime({2025, 12, 8, 10, 35, 12, 0});
     platform::SetTestClock(&FixedClock);
     log_.SetFilename((dir_ / "Call Logs.txt").u16string());
     log_.SetActive(true);
@@ -52,7 +52,7 @@ class TrafficLogTest : public ::testing::Test {
   std::string Contents() { return ReadFileBytes(dir_ / "Call Logs.txt"); }
 
   TempDir dir_;
-  TTrafficLog log_;
+  TrafficLog log_;
 };
 
 TEST_F(TrafficLogTest, WritesOneLinePerRecord) {
@@ -68,9 +68,9 @@ TEST_F(TrafficLogTest, WritesOneLinePerRecord) {
 }
 
 TEST_F(TrafficLogTest, LeavesTheTimeOutAtMidnight) {
-  g_now = *EncodeDateTime({2025, 12, 8, 0, 0, 0, 0});
+  gNow = *EncodeDateTime({2025, 12, 8, 0, 0, 0, 0});
   log_.Send("x");
-  g_now = *EncodeDateTime({2025, 12, 8, 0, 0, 0, 1});
+  gNow = *EncodeDateTime({2025, 12, 8, 0, 0, 0, 1});
   log_.Send("y");
   EXPECT_EQ(Contents(), "Sent 08/12/2025: x\r\nSent 08/12/2025 00:00:00: y\r\n");
 }
@@ -96,7 +96,7 @@ TEST_F(TrafficLogTest, OptionsChangeTheRecords) {
 TEST_F(TrafficLogTest, AppendsToWhatEarlierRunsWrote) {
   log_.LogStatus(u"Connected.");
   log_.SetActive(false);
-  TTrafficLog second;
+  TrafficLog second;
   second.SetFilename(log_.Filename());
   second.SetActive(true);
   second.Disconnect();
@@ -123,13 +123,13 @@ TEST_F(TrafficLogTest, TheFilenameIsFixedWhileTheFileIsOpen) {
 }
 
 TEST_F(TrafficLogTest, SecondLogOnTheSameFileIsRefused) {
-  TTrafficLog second;
+  TrafficLog second;
   second.SetFilename(log_.Filename());
   try {
     second.SetActive(true);
     FAIL() << "no failure";
   } catch (const Error& error) {
-    EXPECT_EQ(error.Kind(), ErrorKind::FileOpen);
+    EXPECT_EQ(error.Kind(), ErrorKind::kFileOpen);
   }
   EXPECT_FALSE(second.Active());
 }

@@ -47,9 +47,9 @@ WireReply ReplyFromArguments(const std::vector<std::string>& arguments) {
     if (argument.rfind("split=", 0) == 0) {
       std::istringstream sizes(argument.substr(6));
       for (std::string size; std::getline(sizes, size, ',');)
-        reply.Split.push_back(std::stoi(size));
+        reply.split.push_back(std::stoi(size));
     } else if (argument.rfind("end=", 0) == 0) {
-      reply.End = argument.substr(4);
+      reply.end = argument.substr(4);
     } else {
       throw std::runtime_error("unknown reply argument " + argument);
     }
@@ -131,40 +131,40 @@ std::vector<WireCase> LoadWireCases(const std::string& directory) {
     const auto finishSection = [&] {
       if (current == nullptr || section.empty()) return;
       if (section == "call") {
-        current->Method = arguments.at(0);
-        current->Url = Unescape(arguments.at(1));
+        current->method = arguments.at(0);
+        current->url = Unescape(arguments.at(1));
       } else if (section == "body") {
-        current->Body = Unescape(content);
+        current->body = Unescape(content);
       } else if (section == "setup") {
         std::istringstream lines(content);
         for (std::string setting; std::getline(lines, setting);) {
-          if (!setting.empty() && setting[0] != '#') current->Setup.push_back(Unescape(setting));
+          if (!setting.empty() && setting[0] != '#') current->setup.push_back(Unescape(setting));
         }
       } else if (section == "proxy-reply") {
-        current->ProxyReply = ReplyFromArguments(arguments);
-        current->ProxyReply->Bytes = Unescape(content);
+        current->proxyReply = ReplyFromArguments(arguments);
+        current->proxyReply->bytes = Unescape(content);
       } else if (section == "reply") {
         const std::string bytes = Unescape(content);
-        current->Reply = ReplyFromArguments(arguments);
-        current->Reply.Bytes = bytes;
+        current->reply = ReplyFromArguments(arguments);
+        current->reply.bytes = bytes;
       } else if (section == "proxy-request") {
-        current->ProxyRequest = Unescape(content);
+        current->proxyRequest = Unescape(content);
       } else if (section == "request") {
-        current->Request = Unescape(content);
+        current->request = Unescape(content);
       } else if (section == "result") {
-        current->Result = Unescape(content);
+        current->result = Unescape(content);
       } else if (section == "error") {
-        current->Error = Unescape(content);
+        current->error = Unescape(content);
       } else if (section == "response-text") {
-        current->ResponseText = Unescape(content);
+        current->responseText = Unescape(content);
       } else if (section == "events") {
         std::istringstream lines(content);
-        current->Events.emplace();
+        current->events.emplace();
         for (std::string event; std::getline(lines, event);) {
-          if (!event.empty()) current->Events->push_back(event);
+          if (!event.empty()) current->events->push_back(event);
         }
       } else {
-        throw std::runtime_error(current->Where + ": unknown section " + section);
+        throw std::runtime_error(current->where + ": unknown section " + section);
       }
       section.clear();
     };
@@ -175,8 +175,8 @@ std::vector<WireCase> LoadWireCases(const std::string& directory) {
         finishSection();
         cases.emplace_back();
         current = &cases.back();
-        current->Name = line.substr(4);
-        current->Where = file.filename().string() + ":" + std::to_string(lineNumber);
+        current->name = line.substr(4);
+        current->where = file.filename().string() + ":" + std::to_string(lineNumber);
       } else if (line.rfind("--- ", 0) == 0) {
         finishSection();
         arguments = Words(line.substr(4));
@@ -195,46 +195,46 @@ std::vector<WireCase> LoadWireCases(const std::string& directory) {
 
 std::string WireCaseName(const ::testing::TestParamInfo<WireCase>& info) {
   std::string name;
-  for (const char c : info.param.Name) {
+  for (const char c : info.param.name) {
     name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
   }
   return name;
 }
 
-WireOutcome CallWire(THttpClient& client, const WireCase& wire, const std::u16string& url) {
+WireOutcome CallWire(HttpClient& client, const WireCase& wire, const std::u16string& url) {
   WireOutcome outcome;
   try {
-    if (wire.Method == "GET") {
-      outcome.Result = client.Get(url);
-    } else if (wire.Method == "DELETE") {
-      outcome.Result = client.Delete(url);
-    } else if (wire.Method == "POST") {
-      outcome.Result = client.Post(url, wire.Body);
-    } else if (wire.Method == "PUT") {
-      outcome.Result = client.Put(url, wire.Body);
+    if (wire.method == "GET") {
+      outcome.result = client.Get(url);
+    } else if (wire.method == "DELETE") {
+      outcome.result = client.Delete(url);
+    } else if (wire.method == "POST") {
+      outcome.result = client.Post(url, wire.body);
+    } else if (wire.method == "PUT") {
+      outcome.result = client.Put(url, wire.body);
     } else {
-      ADD_FAILURE() << "unknown method " << wire.Method;
+      ADD_FAILURE() << "unknown method " << wire.method;
     }
   } catch (const Error& error) {
-    outcome.Failure = error;
+    outcome.failure = error;
   }
   return outcome;
 }
 
 void ExpectWireOutcome(const WireCase& wire, const WireOutcome& outcome,
                        const std::u16string& responseText) {
-  if (wire.Error) {
-    ASSERT_TRUE(outcome.Failure.has_value())
-        << "no failure; result: " << TextToUtf8(outcome.Result);
-    EXPECT_EQ(TextToUtf8(outcome.Failure->Message()), *wire.Error);
-  } else if (outcome.Failure) {
-    ADD_FAILURE() << "failure: " << outcome.Failure->what();
+  if (wire.error) {
+    ASSERT_TRUE(outcome.failure.has_value())
+        << "no failure; result: " << TextToUtf8(outcome.result);
+    EXPECT_EQ(TextToUtf8(outcome.failure->Message()), *wire.error);
+  } else if (outcome.failure) {
+    ADD_FAILURE() << "failure: " << outcome.failure->what();
   }
-  if (wire.Result) {
-    EXPECT_EQ(TextToUtf8(outcome.Result), *wire.Result);
+  if (wire.result) {
+    EXPECT_EQ(TextToUtf8(outcome.result), *wire.result);
   }
-  if (wire.ResponseText) {
-    EXPECT_EQ(TextToUtf8(responseText), *wire.ResponseText);
+  if (wire.responseText) {
+    EXPECT_EQ(TextToUtf8(responseText), *wire.responseText);
   }
 }
 

@@ -35,31 +35,31 @@
 namespace tessora::test {
 
 struct WireReply {
-  std::string Bytes;
-  std::vector<int> Split;
-  std::string End = "close";
+  std::string bytes;
+  std::vector<int> split;
+  std::string end = "close";
 };
 
 struct WireCase {
-  std::string Name;
-  std::string Where;  // file and line, for failure messages
-  std::string Method;
-  std::string Url;  // UTF-8
-  std::optional<std::string> Body;
-  std::vector<std::string> Setup;  // unescaped lines, UTF-8
-  std::optional<WireReply> ProxyReply;
-  WireReply Reply;
-  std::optional<std::string> ProxyRequest;
-  std::optional<std::string> Request;
-  std::optional<std::string> Result;
-  std::optional<std::string> Error;
-  std::optional<std::string> ResponseText;
-  std::optional<std::vector<std::string>> Events;
+  std::string name;
+  std::string where;  // file and line, for failure messages
+  std::string method;
+  std::string url;  // UTF-8
+  std::optional<std::string> body;
+  std::vector<std::string> setup;  // unescaped lines, UTF-8
+  std::optional<WireReply> proxyReply;
+  WireReply reply;
+  std::optional<std::string> proxyRequest;
+  std::optional<std::string> request;
+  std::optional<std::string> result;
+  std::optional<std::string> error;
+  std::optional<std::string> responseText;
+  std::optional<std::vector<std::string>> events;
 };
 
 // Test output names the case only.
 inline void PrintTo(const WireCase& wire, std::ostream* os) {
-  *os << wire.Where;
+  *os << wire.where;
 }
 
 // Decodes the escapes of a byte section.
@@ -73,12 +73,12 @@ std::string WireCaseName(const ::testing::TestParamInfo<WireCase>& info);
 
 // What the call of a case gave: the result text, or the failure.
 struct WireOutcome {
-  std::u16string Result;
-  std::optional<Error> Failure;
+  std::u16string result;
+  std::optional<Error> failure;
 };
 
 // Performs the case's call (its method, its body) on `client` with `url`.
-WireOutcome CallWire(THttpClient& client, const WireCase& wire, const std::u16string& url);
+WireOutcome CallWire(HttpClient& client, const WireCase& wire, const std::u16string& url);
 
 // Checks the failure, the result text and the status line afterwards against the case.
 void ExpectWireOutcome(const WireCase& wire, const WireOutcome& outcome,

@@ -11,10 +11,10 @@ namespace {
 
 PeerEnd EndOf(const std::string& end, int& code) {
   code = 0;
-  if (end == "close") return PeerEnd::Close;
-  if (end == "silent") return PeerEnd::Silent;
+  if (end == "close") return PeerEnd::kClose;
+  if (end == "silent") return PeerEnd::kSilent;
   code = std::stoi(end);
-  return PeerEnd::Error;
+  return PeerEnd::kError;
 }
 
 // Control characters shown as escapes, so that a difference in the bytes can be read.
@@ -44,34 +44,34 @@ TEST_P(WireCaseTest, Exchange) {
   // (No SCOPED_TRACE: on Windows it starts a thread of GoogleTest's, and Wine may crash when a
   // process ends while such a thread is still starting. A failure names the case's file and line.)
   const WireCase& wire = GetParam();
-  ProfiledClient profiled = MakeClient(wire.Setup);
-  THttpClient& client = *profiled.Client;
+  ProfiledClient profiled = MakeClient(wire.setup);
+  HttpClient& client = *profiled.client;
 
   PeerScript script;
-  if (wire.ProxyReply) {
-    script.PlainBlocks = SplitBlocks(wire.ProxyReply->Bytes, wire.ProxyReply->Split);
+  if (wire.proxyReply) {
+    script.plainBlocks = SplitBlocks(wire.proxyReply->bytes, wire.proxyReply->split);
   }
-  script.TlsBlocks = SplitBlocks(wire.Reply.Bytes, wire.Reply.Split);
-  script.End = EndOf(wire.Reply.End, script.EndCode);
-  if (wire.ProxyReply && wire.Reply.Bytes.empty()) {
-    script.End = EndOf(wire.ProxyReply->End, script.EndCode);
+  script.tlsBlocks = SplitBlocks(wire.reply.bytes, wire.reply.split);
+  script.end = EndOf(wire.reply.end, script.endCode);
+  if (wire.proxyReply && wire.reply.bytes.empty()) {
+    script.end = EndOf(wire.proxyReply->end, script.endCode);
   }
-  profiled.Channel->AddConnection(script);
+  profiled.channel->AddConnection(script);
 
-  const std::u16string url = Utf8ToText(wire.Url);
+  const std::u16string url = Utf8ToText(wire.url);
   const WireOutcome outcome = CallWire(client, wire, url);
 
-  if (wire.ProxyRequest) {
-    EXPECT_EQ(Visible(profiled.Channel->PlainSent()), Visible(*wire.ProxyRequest));
-  } else if (!wire.ProxyReply) {
-    EXPECT_EQ(Visible(profiled.Channel->PlainSent()), "");
+  if (wire.proxyRequest) {
+    EXPECT_EQ(Visible(profiled.channel->PlainSent()), Visible(*wire.proxyRequest));
+  } else if (!wire.proxyReply) {
+    EXPECT_EQ(Visible(profiled.channel->PlainSent()), "");
   }
-  if (wire.Request) {
-    EXPECT_EQ(Visible(profiled.Channel->TlsSent()), Visible(*wire.Request));
+  if (wire.request) {
+    EXPECT_EQ(Visible(profiled.channel->TlsSent()), Visible(*wire.request));
   }
   ExpectWireOutcome(wire, outcome, client.ResponseText());
-  if (wire.Events) {
-    EXPECT_EQ(profiled.Channel->Events(), *wire.Events);
+  if (wire.events) {
+    EXPECT_EQ(profiled.channel->Events(), *wire.events);
   }
 }
 

@@ -13,14 +13,14 @@ namespace tessora {
 namespace {
 
 struct Row {
-  std::u16string Value;  // the string value as written in the JSON text, without quotes
-  std::string Member;    // the member as DumpTree shows it
+  std::u16string value;  // the string value as written in the JSON text, without quotes
+  std::string member;    // the member as DumpTree shows it
 };
 
 void CheckRows(const std::vector<Row>& rows) {
   for (const Row& row : rows) {
-    SCOPED_TRACE("value: " + TextToUtf8(row.Value));
-    EXPECT_EQ(json_test::ParseOutcome(u"{\"d\":\"" + row.Value + u"\"}"), "{d:" + row.Member + "}");
+    SCOPED_TRACE("value: " + TextToUtf8(row.value));
+    EXPECT_EQ(json_test::ParseOutcome(u"{\"d\":\"" + row.value + u"\"}"), "{d:" + row.member + "}");
   }
 }
 
@@ -74,15 +74,15 @@ TEST(JsonDates, LeavesOtherStringsAsTheyAre) {
 }
 
 TEST(JsonDates, ReadBackInTheirNormalisedForm) {
-  const TJsonObject root =
+  const JsonObject root =
       ParseJsonObject(uR"({"dt":"2024-03-05T14:07:09.25","d":" 2024-03-05","t":"14:07:09"})");
   EXPECT_EQ(root.GetString(u"dt"), u"2024-03-05T14:07:09.250");
   EXPECT_EQ(root.GetString(u"d"), u"2024-03-05");
   EXPECT_EQ(root.GetString(u"t"), u"14:07:09.000");
   const auto members = root.GetEnumerator();
-  EXPECT_EQ(members[0].Kind(), TDataType::kDateTime);
-  EXPECT_EQ(members[1].Kind(), TDataType::kDate);
-  EXPECT_EQ(members[2].Kind(), TDataType::kTime);
+  EXPECT_EQ(members[0].Kind(), DataType::kDateTime);
+  EXPECT_EQ(members[1].Kind(), DataType::kDate);
+  EXPECT_EQ(members[2].Kind(), DataType::kTime);
 }
 
 }  // namespace

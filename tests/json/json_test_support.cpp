@@ -24,60 +24,60 @@ void DumpText(std::string& out, const std::u16string& text) {
   }
 }
 
-void DumpValue(std::string& out, const TJsonValue& value);
+void DumpValue(std::string& out, const JsonValue& value);
 
-void DumpObject(std::string& out, const TJsonObjectData& object) {
+void DumpObject(std::string& out, const JsonObjectData& object) {
   out += '{';
   bool first = true;
-  for (const TJsonMember& member : object.Members) {
+  for (const JsonMember& member : object.members) {
     if (!first) out += ',';
     first = false;
-    DumpText(out, member.Name);
+    DumpText(out, member.name);
     out += ':';
-    DumpValue(out, member.Value);
+    DumpValue(out, member.value);
   }
   out += '}';
 }
 
-void DumpValue(std::string& out, const TJsonValue& value) {
-  switch (value.Kind) {
-    case TDataType::kNil:
+void DumpValue(std::string& out, const JsonValue& value) {
+  switch (value.kind) {
+    case DataType::kNil:
       break;
-    case TDataType::kNull:
+    case DataType::kNull:
       out += "null";
       break;
-    case TDataType::kBoolean:
-      out += std::get<bool>(value.Data) ? "true" : "false";
+    case DataType::kBoolean:
+      out += std::get<bool>(value.data) ? "true" : "false";
       break;
-    case TDataType::kInteger:
-      out += std::to_string(std::get<std::int64_t>(value.Data));
+    case DataType::kInteger:
+      out += std::to_string(std::get<std::int64_t>(value.data));
       break;
-    case TDataType::kFloat: {
+    case DataType::kFloat: {
       char number[32];
-      const auto end = std::to_chars(number, number + sizeof number, std::get<double>(value.Data));
+      const auto end = std::to_chars(number, number + sizeof number, std::get<double>(value.data));
       out += "float(" + std::string(number, end.ptr) + ")";
       break;
     }
-    case TDataType::kString:
+    case DataType::kString:
       out += '"';
-      DumpText(out, std::get<std::u16string>(value.Data));
+      DumpText(out, std::get<std::u16string>(value.data));
       out += '"';
       break;
-    case TDataType::kDateTime:
-    case TDataType::kDate:
-    case TDataType::kTime: {
-      const char* name = value.Kind == TDataType::kDateTime ? "datetime("
-                         : value.Kind == TDataType::kDate   ? "date("
-                                                             : "time(";
+    case DataType::kDateTime:
+    case DataType::kDate:
+    case DataType::kTime: {
+      const char* name = value.kind == DataType::kDateTime ? "datetime("
+                         : value.kind == DataType::kDate   ? "date("
+                                                           : "time(";
       out += name;
-      DumpText(out, json::FormatDate(value.Kind, std::get<double>(value.Data)));
+      DumpText(out, json::FormatDate(value.kind, std::get<double>(value.data)));
       out += ')';
       break;
     }
-    case TDataType::kArray: {
+    case DataType::kArray: {
       out += '[';
       bool first = true;
-      for (const TJsonValue& item : std::get<TJsonArray>(value.Data)) {
+      for (const JsonValue& item : std::get<JsonArray>(value.data)) {
         if (!first) out += ',';
         first = false;
         DumpValue(out, item);
@@ -85,15 +85,15 @@ void DumpValue(std::string& out, const TJsonValue& value) {
       out += ']';
       break;
     }
-    case TDataType::kObject:
-      DumpObject(out, *std::get<std::shared_ptr<TJsonObjectData>>(value.Data));
+    case DataType::kObject:
+      DumpObject(out, *std::get<std::shared_ptr<JsonObjectData>>(value.data));
       break;
   }
 }
 
 }  // namespace
 
-std::string DumpTree(const TJsonObject& object) {
+std::string DumpTree(const JsonObject& object) {
   if (object.IsEmpty()) return "(empty handle)";
   std::string out;
   DumpObject(out, *object.Data());
@@ -104,10 +104,10 @@ std::string ParseOutcome(std::u16string_view text) {
   try {
     return DumpTree(ParseJsonObject(text));
   } catch (const Error& error) {
-    const char* kind = error.Kind() == ErrorKind::Plain         ? "error: "
-                       : error.Kind() == ErrorKind::Conversion  ? "conversion error: "
-                       : error.Kind() == ErrorKind::InvalidCast ? "cast error: "
-                                                                : "other error: ";
+    const char* kind = error.Kind() == ErrorKind::kPlain         ? "error: "
+                       : error.Kind() == ErrorKind::kConversion  ? "conversion error: "
+                       : error.Kind() == ErrorKind::kInvalidCast ? "cast error: "
+                                                                 : "other error: ";
     return kind + std::string(error.what());
   }
 }
@@ -119,7 +119,7 @@ Error FailureOf(const std::function<void()>& action) {
     return error;
   }
   ADD_FAILURE() << "no failure raised";
-  return Error(ErrorKind::Plain, u"");
+  return Error(ErrorKind::kPlain, u"");
 }
 
 }  // namespace tessora::json_test

@@ -21,7 +21,7 @@
 
 namespace tessora::json_test {
 
-std::string DumpTree(const TJsonObject& object);
+std::string DumpTree(const JsonObject& object);
 
 // What parsing the text gives: the tree (as DumpTree shows it), or the failure as
 // "error: <message>", "conversion error: <message>" or "cast error: <message>" (messages as UTF-8).

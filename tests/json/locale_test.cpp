@@ -41,7 +41,7 @@ TEST_F(CommaDecimalLocale, NumbersAndDatesReadAsInTheCLocale) {
             "{a:float(1.5),b:float(-2500),c:float(0.001),d:1234567}");
   EXPECT_EQ(json_test::ParseOutcome(uR"({"n":1,5})"),
             "error: Unexpected end of input. (Line: 1 Col: 8)");
-  const TJsonObject root = ParseJsonObject(uR"({"t":"2024-03-05T10:00:00.5"})");
+  const JsonObject root = ParseJsonObject(uR"({"t":"2024-03-05T10:00:00.5"})");
   EXPECT_EQ(root.GetString(u"t"), u"2024-03-05T10:00:00.500");
 }
 

@@ -18,12 +18,12 @@ using json_test::FailureOf;
 
 void ExpectInvalidCast(const std::function<void()>& action) {
   const Error error = FailureOf(action);
-  EXPECT_EQ(error.Kind(), ErrorKind::InvalidCast);
+  EXPECT_EQ(error.Kind(), ErrorKind::kInvalidCast);
   EXPECT_EQ(error.Message(), u"Invalid class typecast");
 }
 
 TEST(JsonObject, AnEmptyTextHasNoMembers) {
-  TJsonObject root = ParseJsonObject(u"");
+  JsonObject root = ParseJsonObject(u"");
   EXPECT_FALSE(root.IsEmpty());
   EXPECT_EQ(root.GetString(u"anything"), u"");
   EXPECT_EQ(root.GetInteger(u"anything"), 0);
@@ -31,7 +31,7 @@ TEST(JsonObject, AnEmptyTextHasNoMembers) {
 }
 
 TEST(JsonObject, ReadsTheTokenResponse) {
-  const TJsonObject root = ParseJsonObject(
+  const JsonObject root = ParseJsonObject(
       uR"({"scope":"payments","access_token":"A21AAF.x-y_z","token_type":"Bearer",)"
       uR"("app_id":"APP-80W284485P519543T","expires_in":32400,"nonce":"2024-03-05T10:00:00Z"})");
   EXPECT_EQ(root.GetString(u"access_token"), u"A21AAF.x-y_z");
@@ -41,7 +41,7 @@ TEST(JsonObject, ReadsTheTokenResponse) {
 }
 
 TEST(JsonObject, LooksNamesUpIgnoringAsciiCaseOnly) {
-  const TJsonObject root = ParseJsonObject(u"{\"A\":1,\"a\":2,\"\u00e9\":3}");
+  const JsonObject root = ParseJsonObject(u"{\"A\":1,\"a\":2,\"\u00e9\":3}");
   EXPECT_EQ(root.GetInteger(u"A"), 2);
   EXPECT_EQ(root.GetInteger(u"\u00e9"), 3);
   EXPECT_EQ(root.GetInteger(u"\u00c9"), 0);
@@ -50,7 +50,7 @@ TEST(JsonObject, LooksNamesUpIgnoringAsciiCaseOnly) {
 
 // What each getter gives for each kind of member.
 TEST(JsonObject, GettersReadOnlyTheirOwnKind) {
-  TJsonObject root = ParseJsonObject(
+  JsonObject root = ParseJsonObject(
       uR"({"s":"text","d":"2024-03-05","n":3600,"f":3600.0,"e":1e3,"b":true,"a":[1],"o":{"x":1},)"
       uR"("z":null,"w":,"q":"3600"})");
   EXPECT_EQ(root.GetString(u"s"), u"text");
@@ -84,9 +84,9 @@ TEST(JsonObject, GettersReadOnlyTheirOwnKind) {
 }
 
 TEST(JsonObject, NullAndValuelessMembersReadAsObjectsWithoutMembers) {
-  TJsonObject root = ParseJsonObject(uR"({"z":null,"w":})");
+  JsonObject root = ParseJsonObject(uR"({"z":null,"w":})");
   for (const char16_t* name : {u"z", u"w"}) {
-    TJsonObject object = root.GetObject(name);
+    JsonObject object = root.GetObject(name);
     EXPECT_FALSE(object.IsEmpty());
     EXPECT_TRUE(object.GetEnumerator().empty());
     EXPECT_EQ(object.GetString(u"x"), u"");
@@ -96,8 +96,8 @@ TEST(JsonObject, NullAndValuelessMembersReadAsObjectsWithoutMembers) {
 }
 
 TEST(JsonObject, GetObjectStoresAMissingObject) {
-  TJsonObject root = ParseJsonObject(uR"({"a":1})");
-  TJsonObject endpoints = root.GetObject(u"ENDPOINTS");
+  JsonObject root = ParseJsonObject(uR"({"a":1})");
+  JsonObject endpoints = root.GetObject(u"ENDPOINTS");
   EXPECT_TRUE(endpoints.GetEnumerator().empty());
   EXPECT_EQ(DumpTree(root), "{a:1,ENDPOINTS:{}}");
   // The stored object is the one returned: it is found again, in any letter case, and what is
@@ -108,7 +108,7 @@ TEST(JsonObject, GetObjectStoresAMissingObject) {
 }
 
 TEST(JsonObject, EnumeratesMembersInOrder) {
-  const TJsonObject root =
+  const JsonObject root =
       ParseJsonObject(uR"({"b":{"x":1}, "a":{}, "n":null, "w":, "s":"t", "B":{"y":2}})");
   const auto members = root.GetEnumerator();
   ASSERT_EQ(members.size(), 5u);
@@ -117,34 +117,34 @@ TEST(JsonObject, EnumeratesMembersInOrder) {
     names.push_back(member.Name());
   EXPECT_EQ(names, (std::vector<std::u16string>{u"a", u"n", u"w", u"s", u"B"}));
 
-  EXPECT_EQ(members[0].Kind(), TDataType::kObject);
+  EXPECT_EQ(members[0].Kind(), DataType::kObject);
   EXPECT_EQ(DumpTree(members[0].AsObject()), "{}");
-  EXPECT_EQ(members[1].Kind(), TDataType::kNull);
+  EXPECT_EQ(members[1].Kind(), DataType::kNull);
   ExpectInvalidCast([&] { members[1].AsObject(); });
-  EXPECT_EQ(members[2].Kind(), TDataType::kNil);
+  EXPECT_EQ(members[2].Kind(), DataType::kNil);
   EXPECT_TRUE(members[2].AsObject().IsEmpty());
-  EXPECT_EQ(members[3].Kind(), TDataType::kString);
+  EXPECT_EQ(members[3].Kind(), DataType::kString);
   ExpectInvalidCast([&] { members[3].AsObject(); });
   EXPECT_EQ(DumpTree(members[4].AsObject()), "{y:2}");
 }
 
 TEST(JsonObject, AnEmptyHandleReadsAsAnObjectWithoutMembers) {
-  TJsonObject empty;
+  JsonObject empty;
   EXPECT_TRUE(empty.IsEmpty());
   EXPECT_EQ(empty.GetString(u"route"), u"");
   EXPECT_EQ(empty.GetInteger(u"n"), 0);
   EXPECT_TRUE(empty.GetEnumerator().empty());
-  TJsonObject created = empty.GetObject(u"x");
+  JsonObject created = empty.GetObject(u"x");
   EXPECT_FALSE(created.IsEmpty());
   EXPECT_TRUE(created.GetEnumerator().empty());
   EXPECT_TRUE(empty.IsEmpty());
 }
 
 TEST(JsonObject, HandlesKeepTheTreeAlive) {
-  TJsonObject inner;
-  std::vector<TJsonObject::Member> members;
+  JsonObject inner;
+  std::vector<JsonObject::Member> members;
   {
-    TJsonObject root = ParseJsonObject(uR"({"a":{"b":{"c":"deep"}},"d":{}})");
+    JsonObject root = ParseJsonObject(uR"({"a":{"b":{"c":"deep"}},"d":{}})");
     inner = root.GetObject(u"a").GetObject(u"b");
     members = root.GetEnumerator();
   }
@@ -154,13 +154,13 @@ TEST(JsonObject, HandlesKeepTheTreeAlive) {
 }
 
 TEST(JsonObject, MemberNamesStayValidWhileTheOwnerGrows) {
-  TJsonObject root = ParseJsonObject(uR"({"first":{}})");
+  JsonObject root = ParseJsonObject(uR"({"first":{}})");
   const auto members = root.GetEnumerator();
   const std::u16string& name = members[0].Name();
   for (int i = 0; i < 100; ++i)
     root.GetObject(u"added" + IntToText(i));
   EXPECT_EQ(name, u"first");
-  EXPECT_EQ(members[0].Kind(), TDataType::kObject);
+  EXPECT_EQ(members[0].Kind(), DataType::kObject);
   EXPECT_EQ(root.GetEnumerator().size(), 101u);
 }
 
@@ -171,7 +171,7 @@ TEST(JsonObject, ReplacesDuplicatesInLargeObjects) {
   for (int i = 0; i < 200; ++i)
     text += u"\"m" + IntToText(i) + u"\":" + IntToText(i) + u",";
   text += u"\"M7\":-7,\"m100\":-100,\"M7\":-77,\"new\":1}";
-  const TJsonObject root = ParseJsonObject(text);
+  const JsonObject root = ParseJsonObject(text);
   const auto members = root.GetEnumerator();
   ASSERT_EQ(members.size(), 201u);
   EXPECT_EQ(members[6].Name(), u"m6");
@@ -222,7 +222,7 @@ TEST(JsonObject, ReplacesDuplicatesAsThePlainRuleDoes) {
 
 // The endpoint catalogue reads its file in this order.
 TEST(JsonObject, ReadsAnEndpointFileAsTheCatalogueDoes) {
-  TJsonObject root = ParseJsonObject(
+  JsonObject root = ParseJsonObject(
       uR"({
     "ENDPOINTS": {
       "AUTHORIZE": {"route": "/v1/oauth2/token", "method": "POST"},

@@ -15,14 +15,14 @@ using namespace std::string_literals;
 using json_test::ParseOutcome;
 
 struct Row {
-  std::u16string Input;
-  std::string Outcome;
+  std::u16string input;
+  std::string outcome;
 };
 
 void CheckRows(const std::vector<Row>& rows) {
   for (const Row& row : rows) {
-    SCOPED_TRACE("input: " + TextToUtf8(row.Input));
-    EXPECT_EQ(ParseOutcome(row.Input), row.Outcome);
+    SCOPED_TRACE("input: " + TextToUtf8(row.input));
+    EXPECT_EQ(ParseOutcome(row.input), row.outcome);
   }
 }
 

@@ -15,9 +15,9 @@ namespace tessora {
 namespace {
 
 struct Row {
-  const char* Zone;      // the TZ value the row is meant for
-  std::u16string Value;  // the string as written
-  std::u16string Read;   // what GetString gives
+  const char* zone;      // the TZ value the row is meant for
+  std::u16string value;  // the string as written
+  std::u16string read;   // what GetString gives
 };
 
 // Offsets here are certain: UTC; a POSIX zone fixed at UTC-3; Sao Paulo, UTC-3 without daylight
@@ -75,10 +75,10 @@ TEST(JsonZoneDates, ZONE_TEST_NAME) {
   if (zone == nullptr) GTEST_SKIP() << "runs under CTest with TZ set";
   int checked = 0;
   for (const Row& row : kRows) {
-    if (std::string(row.Zone) != zone) continue;
-    SCOPED_TRACE("value: " + TextToUtf8(row.Value));
-    const TJsonObject root = ParseJsonObject(u"{\"d\":\"" + row.Value + u"\"}");
-    EXPECT_EQ(root.GetString(u"d"), row.Read);
+    if (std::string(row.zone) != zone) continue;
+    SCOPED_TRACE("value: " + TextToUtf8(row.value));
+    const JsonObject root = ParseJsonObject(u"{\"d\":\"" + row.value + u"\"}");
+    EXPECT_EQ(root.GetString(u"d"), row.read);
     ++checked;
   }
   if (checked == 0) GTEST_SKIP() << "no rows for TZ=" << zone;

@@ -20,18 +20,18 @@ class ConnectTest : public ::testing::Test {
 };
 
 struct ArgumentCase {
-  const char16_t* Host;
-  int Port;
-  const char16_t* Message;
+  const char16_t* host;
+  int port;
+  const char16_t* message;
 };
 
 class ConnectArguments : public ConnectTest, public ::testing::WithParamInterface<ArgumentCase> {};
 
 TEST_P(ConnectArguments, AreCheckedBeforeAnythingElse) {
-  TTlsChannel channel;
-  const Error failure = FailureOf([&] { channel.Connect(GetParam().Host, GetParam().Port, 1000); });
-  EXPECT_EQ(failure.Message(), GetParam().Message);
-  EXPECT_EQ(failure.Kind(), ErrorKind::Plain);
+  TlsChannel channel;
+  const Error failure = FailureOf([&] { channel.Connect(GetParam().host, GetParam().port, 1000); });
+  EXPECT_EQ(failure.Message(), GetParam().message);
+  EXPECT_EQ(failure.Kind(), ErrorKind::kPlain);
   EXPECT_FALSE(channel.Connected());
 }
 
@@ -44,7 +44,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ConnectArguments,
                                            ArgumentCase{u"", 0, u"A Host is required"}));
 
 TEST_F(ConnectTest, PortIsTakenFromItsLow16Bits) {
-  test::ScriptedServer server(test::ScriptedServer::Plain, [](test::ServerConnection&) {});
+  test::ScriptedServer server(test::ScriptedServer::kPlain, [](test::ServerConnection&) {});
   const platform::SocketHandle s = ConnectTcp(u"127.0.0.1", server.Port() + 65536, 5000);
   EXPECT_NE(s, platform::kNoSocket);
   platform::CloseSocket(s);
@@ -53,9 +53,9 @@ TEST_F(ConnectTest, PortIsTakenFromItsLow16Bits) {
 TEST_F(ConnectTest, RefusedConnectionRaisesTheSocketError) {
   int port = 0;
   platform::CloseSocket(test::ListenOnLoopback(port));  // nothing listens there any more
-  TTlsChannel channel;
+  TlsChannel channel;
   const Error failure = FailureOf([&] { channel.Connect(u"127.0.0.1", port, 20000); });
-  EXPECT_EQ(failure.Kind(), ErrorKind::Socket);
+  EXPECT_EQ(failure.Kind(), ErrorKind::kSocket);
   EXPECT_EQ(failure.Code(), 10061);
   EXPECT_EQ(failure.Message(), u"Socket Error # 10061\r\nConnection refused.");
   EXPECT_FALSE(channel.Connected());
@@ -63,7 +63,7 @@ TEST_F(ConnectTest, RefusedConnectionRaisesTheSocketError) {
 
 // (An empty label makes the name fail inside the resolver, without a query on the network.)
 TEST_F(ConnectTest, UnresolvableNameFailsAtOnce) {
-  TTlsChannel channel;
+  TlsChannel channel;
   const test::Clock::time_point start = test::Clock::now();
   const Error failure = FailureOf([&] { channel.Connect(u"no-such-host..invalid", 443, 20000); });
   EXPECT_EQ(failure.Message(), u"Socket Error # 11001\r\nHost not found.");
@@ -72,12 +72,12 @@ TEST_F(ConnectTest, UnresolvableNameFailsAtOnce) {
 
 TEST_F(ConnectTest, ConnectErrorsOfAClosedSocketCarryTheTextAlone) {
   for (int code : {10009, 10038}) {
-    platform::InjectFault(platform::Fault::Connect, code);
+    platform::InjectFault(platform::Fault::kConnect, code);
     const Error failure = FailureOf([&] { ConnectTcp(u"127.0.0.1", 9, 5000); });
     EXPECT_EQ(failure.Code(), code);
     EXPECT_EQ(failure.Message(), platform::SocketErrorText(code));
   }
-  platform::InjectFault(platform::Fault::Connect, 10065);
+  platform::InjectFault(platform::Fault::kConnect, 10065);
   EXPECT_EQ(FailureOf([&] { ConnectTcp(u"127.0.0.1", 9, 5000); }).Message(),
             u"Socket Error # 10065\r\nNo route to host.");
 }
@@ -88,8 +88,8 @@ class ConnectTimeOut : public ConnectTest, public ::testing::WithParamInterface<
 // polling step plus generous slack for a loaded machine (the runs under the sanitizers and Wine).
 TEST_P(ConnectTimeOut, EndsWithinOnePollingStep) {
   const int timeout = GetParam();
-  platform::InjectFault(platform::Fault::Connect, platform::kHangingConnect);
-  TTlsChannel channel;
+  platform::InjectFault(platform::Fault::kConnect, platform::kHangingConnect);
+  TlsChannel channel;
   const test::Clock::time_point start = test::Clock::now();
   const Error failure = FailureOf([&] { channel.Connect(u"127.0.0.1", 9, timeout); });
   const long long elapsed = ElapsedMs(start);

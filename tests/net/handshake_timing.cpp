@@ -24,8 +24,8 @@ double Ms(Clock::duration d) {
 }
 
 double Handshake(int port) {
-  tessora::TTlsChannel channel;
-  channel.SetSSLVersions(tessora::sslvTLSv1_2);
+  tessora::TlsChannel channel;
+  channel.SetSSLVersions(tessora::kSslvTlSv12);
   channel.SetURIToCheck(tessora::AsciiToText("https://127.0.0.1:" + std::to_string(port) + "/"));
   const Clock::time_point start = Clock::now();
   channel.Connect(u"127.0.0.1", port, 20000);
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     const double loadMs = Ms(Clock::now() - loadStart);
-    tessora::test::ScriptedServer server(tessora::test::ScriptedServer::Tls,
+    tessora::test::ScriptedServer server(tessora::test::ScriptedServer::kTls,
                                          [](tessora::test::ServerConnection&) {});
     if (!server.Listening()) {
       std::fprintf(stderr, "the test server did not start\n");

@@ -51,18 +51,18 @@ void Place(const fs::path& dir, const char* name, const char* as = nullptr) {
 
 // A TLS connection through the channel; the channel is the first to need the TLS library.
 void ExpectHandshake() {
-  ScriptedServer server(ScriptedServer::Plain, [](ServerConnection& c) { c.StartTls(); });
-  TTlsChannel channel;
-  channel.SetSSLVersions(sslvTLSv1_2);
+  ScriptedServer server(ScriptedServer::kPlain, [](ServerConnection& c) { c.StartTls(); });
+  TlsChannel channel;
+  channel.SetSSLVersions(kSslvTlSv12);
   channel.SetURIToCheck(test::UrlFor("127.0.0.1", server.Port()));
   channel.Connect(u"127.0.0.1", server.Port(), 20000);
-  EXPECT_EQ(channel.State(), TTlsChannel::TState::Running);
+  EXPECT_EQ(channel.CurrentState(), TlsChannel::State::kRunning);
 }
 
 Error TlsConnectFailure() {
-  ScriptedServer server(ScriptedServer::Plain, [](ServerConnection& c) { c.ReadUntilClosed(); });
-  TTlsChannel channel;
-  channel.SetSSLVersions(sslvTLSv1_2);
+  ScriptedServer server(ScriptedServer::kPlain, [](ServerConnection& c) { c.ReadUntilClosed(); });
+  TlsChannel channel;
+  channel.SetSSLVersions(kSslvTlSv12);
   channel.SetURIToCheck(test::UrlFor("127.0.0.1", server.Port()));
   return FailureOf([&] { channel.Connect(u"127.0.0.1", server.Port(), 20000); });
 }
@@ -150,18 +150,18 @@ TEST_F(LoaderTest, UnloadReleasesTheLibrariesAndTheNextUseLoadsThemAgain) {
 
 TEST_F(LoaderTest, LoadFailureIsDroppedInPassThroughUntilTlsIsSwitchedOn) {
   SearchDllsIn(RealDlls());
-  platform::InjectFault(platform::Fault::LoadLibrary, ERROR_MOD_NOT_FOUND);
+  platform::InjectFault(platform::Fault::kLoadLibrary, ERROR_MOD_NOT_FOUND);
   {
-    ScriptedServer server(ScriptedServer::Plain, [](ServerConnection& c) {
+    ScriptedServer server(ScriptedServer::kPlain, [](ServerConnection& c) {
       c.ReadHead();
       c.Write("HTTP/1.1 200 OK\r\n\r\n");
       c.ReadUntilClosed();
     });
-    TTlsChannel channel;
+    TlsChannel channel;
     channel.SetURIToCheck(test::UrlFor("api.tessora.net", 443));
     channel.SetPassThrough(true);
     channel.Connect(u"127.0.0.1", server.Port(), 20000);
-    EXPECT_EQ(channel.State(), TTlsChannel::TState::Plain);
+    EXPECT_EQ(channel.CurrentState(), TlsChannel::State::kPlain);
     const std::string request = "CONNECT api.tessora.net:443 HTTP/1.1\r\n\r\n";
     EXPECT_EQ(channel.Send(request.data(), static_cast<int>(request.size())),
               static_cast<int>(request.size()));

@@ -26,13 +26,13 @@ constexpr char16_t kErrorConnecting[] = u"Error connecting with SSL.\r\n";
 class TlsChannelTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    TTlsChannel::SetSocketTimeoutForTesting(0);
+    TlsChannel::SetSocketTimeoutForTesting(0);
     platform::ClearFaults();
   }
 
   // A channel set up as the HTTP client sets it up, for a request to host:port.
-  static void Prepare(TTlsChannel& channel, const std::string& host, int port) {
-    channel.SetSSLVersions(sslvTLSv1_2);
+  static void Prepare(TlsChannel& channel, const std::string& host, int port) {
+    channel.SetSSLVersions(kSslvTlSv12);
     channel.SetURIToCheck(UrlFor(host, port));
   }
 };
@@ -43,15 +43,15 @@ void Echo(ServerConnection& c) {
 }
 
 TEST_F(TlsChannelTest, HandshakeWithTrustedCertificateThenExchange) {
-  ScriptedServer server(ScriptedServer::Tls, &Echo);
+  ScriptedServer server(ScriptedServer::kTls, &Echo);
   ASSERT_TRUE(server.Listening());
-  TTlsChannel channel;
-  EXPECT_EQ(channel.State(), TTlsChannel::TState::Idle);
+  TlsChannel channel;
+  EXPECT_EQ(channel.CurrentState(), TlsChannel::State::kIdle);
   Prepare(channel, "127.0.0.1", server.Port());
   channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
   EXPECT_TRUE(channel.Connected());
   EXPECT_FALSE(channel.PassThrough());
-  EXPECT_EQ(channel.State(), TTlsChannel::TState::Running);
+  EXPECT_EQ(channel.CurrentState(), TlsChannel::State::kRunning);
 
   const std::string request = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
   EXPECT_EQ(channel.Send(request.data(), static_cast<int>(request.size())),
@@ -64,13 +64,13 @@ TEST_F(TlsChannelTest, HandshakeWithTrustedCertificateThenExchange) {
 
   channel.Close();
   EXPECT_FALSE(channel.Connected());
-  EXPECT_EQ(channel.State(), TTlsChannel::TState::Idle);
+  EXPECT_EQ(channel.CurrentState(), TlsChannel::State::kIdle);
 }
 
 TEST_F(TlsChannelTest, ServerNameIsTheHostOfTheUrl) {
   std::string seen;
-  ScriptedServer server(ScriptedServer::Tls, [&](ServerConnection& c) { seen = c.ServerName(); });
-  TTlsChannel channel;
+  ScriptedServer server(ScriptedServer::kTls, [&](ServerConnection& c) { seen = c.ServerName(); });
+  TlsChannel channel;
   Prepare(channel, "api.tessora.net", server.Port());
   channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
   channel.Close();
@@ -79,9 +79,9 @@ TEST_F(TlsChannelTest, ServerNameIsTheHostOfTheUrl) {
 }
 
 struct CertificateCase {
-  const char* Certificate;  // of the server
-  const char* UrlHost;      // whose name the certificate must carry
-  bool Accepted;
+  const char* certificate;  // of the server
+  const char* urlHost;      // whose name the certificate must carry
+  bool accepted;
 };
 
 class CertificateCheck : public TlsChannelTest,
@@ -90,13 +90,13 @@ class CertificateCheck : public TlsChannelTest,
 TEST_P(CertificateCheck, OnlyTrustedCertificatesForTheHostAreAccepted) {
   const CertificateCase& c = GetParam();
   ScriptedServer server(
-      ScriptedServer::Tls, [](ServerConnection&) {}, c.Certificate);
+      ScriptedServer::kTls, [](ServerConnection&) {}, c.certificate);
   ASSERT_TRUE(server.Listening());
-  TTlsChannel channel;
-  Prepare(channel, c.UrlHost, server.Port());
-  if (c.Accepted) {
+  TlsChannel channel;
+  Prepare(channel, c.urlHost, server.Port());
+  if (c.accepted) {
     channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
-    EXPECT_EQ(channel.State(), TTlsChannel::TState::Running);
+    EXPECT_EQ(channel.CurrentState(), TlsChannel::State::kRunning);
     return;
   }
   const Error failure =
@@ -105,7 +105,7 @@ TEST_P(CertificateCheck, OnlyTrustedCertificatesForTheHostAreAccepted) {
   EXPECT_NE(failure.Message().find(u"certificate verify failed"), std::u16string::npos)
       << Utf8(failure.Message());
   EXPECT_FALSE(channel.Connected());
-  EXPECT_EQ(channel.State(), TTlsChannel::TState::Idle);
+  EXPECT_EQ(channel.CurrentState(), TlsChannel::State::kIdle);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, CertificateCheck,
@@ -121,14 +121,14 @@ INSTANTIATE_TEST_SUITE_P(Table, CertificateCheck,
                                            CertificateCase{"expired", "localhost", false}));
 
 TEST_F(TlsChannelTest, ServerClosingDuringHandshakeIsAnEofViolation) {
-  ScriptedServer server(ScriptedServer::Plain, [](ServerConnection& c) {
+  ScriptedServer server(ScriptedServer::kPlain, [](ServerConnection& c) {
     // The whole client hello is read first: closing with unread data would reset the connection.
     const std::string header = c.Read(5);
     if (header.size() != 5) return;
     c.Read(static_cast<unsigned char>(header[3]) * 256u + static_cast<unsigned char>(header[4]));
     c.CloseWithoutAlert();
   });
-  TTlsChannel channel;
+  TlsChannel channel;
   Prepare(channel, "127.0.0.1", server.Port());
   const Error failure =
       FailureOf([&] { channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs); });
@@ -138,14 +138,14 @@ TEST_F(TlsChannelTest, ServerClosingDuringHandshakeIsAnEofViolation) {
 }
 
 TEST_F(TlsChannelTest, SilentServerFailsTheHandshakeAfterTheSocketTimeOut) {
-  TTlsChannel::SetSocketTimeoutForTesting(300);
-  ScriptedServer server(ScriptedServer::Plain, [](ServerConnection& c) { c.Hang(10000); });
-  TTlsChannel channel;
+  TlsChannel::SetSocketTimeoutForTesting(300);
+  ScriptedServer server(ScriptedServer::kPlain, [](ServerConnection& c) { c.Hang(10000); });
+  TlsChannel channel;
   Prepare(channel, "127.0.0.1", server.Port());
   const test::Clock::time_point start = test::Clock::now();
   const Error failure =
       FailureOf([&] { channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs); });
-  EXPECT_EQ(failure.Kind(), ErrorKind::Socket);
+  EXPECT_EQ(failure.Kind(), ErrorKind::kSocket);
   EXPECT_EQ(failure.Code(), 10060);
   EXPECT_EQ(failure.Message(), u"Socket Error # 10060\r\nConnection timed out.");
   EXPECT_GE(ElapsedMs(start), 250);
@@ -155,21 +155,21 @@ TEST_F(TlsChannelTest, SilentServerFailsTheHandshakeAfterTheSocketTimeOut) {
 
 // SLOW (about 30 s): the real socket time-out of the handshake.
 TEST_F(TlsChannelTest, SLOW_SilentServerFailsTheHandshakeAfter30Seconds) {
-  ScriptedServer server(ScriptedServer::Plain, [](ServerConnection& c) { c.Hang(60000); });
-  TTlsChannel channel;
+  ScriptedServer server(ScriptedServer::kPlain, [](ServerConnection& c) { c.Hang(60000); });
+  TlsChannel channel;
   Prepare(channel, "127.0.0.1", server.Port());
   const test::Clock::time_point start = test::Clock::now();
   const Error failure =
       FailureOf([&] { channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs); });
   EXPECT_EQ(failure.Message(), u"Socket Error # 10060\r\nConnection timed out.");
-  EXPECT_GE(ElapsedMs(start), TTlsChannel::kSocketTimeoutMs - 500);
-  EXPECT_LT(ElapsedMs(start), TTlsChannel::kSocketTimeoutMs + 10000);
+  EXPECT_GE(ElapsedMs(start), TlsChannel::kSocketTimeoutMs - 500);
+  EXPECT_LT(ElapsedMs(start), TlsChannel::kSocketTimeoutMs + 10000);
 }
 
 TEST_F(TlsChannelTest, ReceiveAfterTheHandshakeWaitsNoLongerThanTheSocketTimeOut) {
-  TTlsChannel::SetSocketTimeoutForTesting(300);
-  ScriptedServer server(ScriptedServer::Tls, [](ServerConnection& c) { c.Hang(10000); });
-  TTlsChannel channel;
+  TlsChannel::SetSocketTimeoutForTesting(300);
+  ScriptedServer server(ScriptedServer::kTls, [](ServerConnection& c) { c.Hang(10000); });
+  TlsChannel channel;
   Prepare(channel, "127.0.0.1", server.Port());
   channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
   char buffer[16];
@@ -183,7 +183,7 @@ TEST_F(TlsChannelTest, ReceiveAfterTheHandshakeWaitsNoLongerThanTheSocketTimeOut
 
 TEST_F(TlsChannelTest, PeerEndingTheConnectionReadsAsZero) {
   for (bool withAlert : {true, false}) {
-    ScriptedServer server(ScriptedServer::Tls, [&](ServerConnection& c) {
+    ScriptedServer server(ScriptedServer::kTls, [&](ServerConnection& c) {
       c.Write("bye");
       if (withAlert) {
         c.Close();
@@ -191,7 +191,7 @@ TEST_F(TlsChannelTest, PeerEndingTheConnectionReadsAsZero) {
         c.CloseWithoutAlert();
       }
     });
-    TTlsChannel channel;
+    TlsChannel channel;
     Prepare(channel, "127.0.0.1", server.Port());
     channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
     std::string received;
@@ -212,12 +212,12 @@ TEST_F(TlsChannelTest, ResetByThePeerIsHandedToTheReader) {
       << "under Wine the in-process peer's zero-linger close does not reset the connection";
 #endif
   for (bool tls : {false, true}) {
-    ScriptedServer server(tls ? ScriptedServer::Tls : ScriptedServer::Plain,
+    ScriptedServer server(tls ? ScriptedServer::kTls : ScriptedServer::kPlain,
                           [](ServerConnection& c) {
                             c.Write("partial");
                             c.Reset();
                           });
-    TTlsChannel channel;
+    TlsChannel channel;
     Prepare(channel, "127.0.0.1", server.Port());
     channel.SetPassThrough(!tls);
     channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
@@ -236,9 +236,9 @@ TEST_F(TlsChannelTest, ResetByThePeerIsHandedToTheReader) {
 // Writing to a connection the peer has closed fails; it raises no signal that could end the host.
 TEST_F(TlsChannelTest, SendingToAClosedPeerFailsQuietly) {
   for (bool tls : {true, false}) {
-    ScriptedServer server(tls ? ScriptedServer::Tls : ScriptedServer::Plain,
+    ScriptedServer server(tls ? ScriptedServer::kTls : ScriptedServer::kPlain,
                           [](ServerConnection& c) { c.CloseWithoutAlert(); });
-    TTlsChannel channel;
+    TlsChannel channel;
     Prepare(channel, "127.0.0.1", server.Port());
     channel.SetPassThrough(!tls);
     channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
@@ -257,11 +257,11 @@ TEST_F(TlsChannelTest, SendingToAClosedPeerFailsQuietly) {
 }
 
 TEST_F(TlsChannelTest, BufferedBytesCountAsReadable) {
-  ScriptedServer server(ScriptedServer::Tls, [](ServerConnection& c) {
+  ScriptedServer server(ScriptedServer::kTls, [](ServerConnection& c) {
     c.Write("0123456789");
     c.Hang(5000);
   });
-  TTlsChannel channel;
+  TlsChannel channel;
   Prepare(channel, "127.0.0.1", server.Port());
   channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
   ASSERT_TRUE(channel.Readable(5000));
@@ -276,9 +276,9 @@ TEST_F(TlsChannelTest, BufferedBytesCountAsReadable) {
 TEST_F(TlsChannelTest, LargeBlocksGoOutWhole) {
   const std::string body(1 << 20, 'x');
   std::string received;
-  ScriptedServer server(ScriptedServer::Tls,
+  ScriptedServer server(ScriptedServer::kTls,
                         [&](ServerConnection& c) { received = c.Read(body.size()); });
-  TTlsChannel channel;
+  TlsChannel channel;
   Prepare(channel, "127.0.0.1", server.Port());
   channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
   EXPECT_EQ(channel.Send(body.data(), static_cast<int>(body.size())),
@@ -290,11 +290,11 @@ TEST_F(TlsChannelTest, LargeBlocksGoOutWhole) {
 
 TEST_F(TlsChannelTest, CloseSendsTheClosingAlert) {
   bool endSeen = false;
-  ScriptedServer server(ScriptedServer::Tls, [&](ServerConnection& c) {
+  ScriptedServer server(ScriptedServer::kTls, [&](ServerConnection& c) {
     c.ReadUntilClosed(5000);
     endSeen = c.Read(1, 0).empty();
   });
-  TTlsChannel channel;
+  TlsChannel channel;
   Prepare(channel, "127.0.0.1", server.Port());
   channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
   channel.Close();
@@ -306,18 +306,18 @@ TEST_F(TlsChannelTest, CloseSendsTheClosingAlert) {
 TEST_F(TlsChannelTest, PassThroughCarriesPlainBytesUntilTlsIsSwitchedOn) {
   std::string tunnelRequest;
   std::string afterTls;
-  ScriptedServer server(ScriptedServer::Plain, [&](ServerConnection& c) {
+  ScriptedServer server(ScriptedServer::kPlain, [&](ServerConnection& c) {
     tunnelRequest = c.ReadHead();
     c.Write("HTTP/1.1 200 Connection established\r\n\r\n");
     if (!c.StartTls()) return;
     afterTls = c.ReadHead();
     c.Write("secret reply");
   });
-  TTlsChannel channel;
+  TlsChannel channel;
   Prepare(channel, "api.tessora.net", server.Port());
   channel.SetPassThrough(true);
   channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
-  EXPECT_EQ(channel.State(), TTlsChannel::TState::Plain);
+  EXPECT_EQ(channel.CurrentState(), TlsChannel::State::kPlain);
   const std::string connect = "CONNECT api.tessora.net:443 HTTP/1.1\r\n\r\n";
   ASSERT_EQ(channel.Send(connect.data(), static_cast<int>(connect.size())),
             static_cast<int>(connect.size()));
@@ -331,7 +331,7 @@ TEST_F(TlsChannelTest, PassThroughCarriesPlainBytesUntilTlsIsSwitchedOn) {
   EXPECT_EQ(answer, "HTTP/1.1 200 Connection established\r\n\r\n");
 
   channel.SetPassThrough(false);
-  EXPECT_EQ(channel.State(), TTlsChannel::TState::Running);
+  EXPECT_EQ(channel.CurrentState(), TlsChannel::State::kRunning);
   const std::string request = "GET /x HTTP/1.1\r\n\r\n";
   channel.Send(request.data(), static_cast<int>(request.size()));
   const int n = channel.Receive(buffer, sizeof buffer);
@@ -344,9 +344,9 @@ TEST_F(TlsChannelTest, PassThroughCarriesPlainBytesUntilTlsIsSwitchedOn) {
 }
 
 TEST_F(TlsChannelTest, PassThroughReceiveWaitsNoLongerThanTheSocketTimeOut) {
-  TTlsChannel::SetSocketTimeoutForTesting(300);
-  ScriptedServer server(ScriptedServer::Plain, [](ServerConnection& c) { c.Hang(10000); });
-  TTlsChannel channel;
+  TlsChannel::SetSocketTimeoutForTesting(300);
+  ScriptedServer server(ScriptedServer::kPlain, [](ServerConnection& c) { c.Hang(10000); });
+  TlsChannel channel;
   Prepare(channel, "127.0.0.1", server.Port());
   channel.SetPassThrough(true);
   channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
@@ -359,12 +359,12 @@ TEST_F(TlsChannelTest, PassThroughReceiveWaitsNoLongerThanTheSocketTimeOut) {
 }
 
 TEST_F(TlsChannelTest, SwitchingTlsOnFailsLikeAConnect) {
-  ScriptedServer server(ScriptedServer::Plain, [](ServerConnection& c) {
+  ScriptedServer server(ScriptedServer::kPlain, [](ServerConnection& c) {
     c.ReadHead();
     c.Write("HTTP/1.1 200 OK\r\n\r\n");
     c.StartTls();  // with the server certificate, but the URL names another host
   });
-  TTlsChannel channel;
+  TlsChannel channel;
   Prepare(channel, "other.example.com", server.Port());
   channel.SetPassThrough(true);
   channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
@@ -379,7 +379,7 @@ TEST_F(TlsChannelTest, SwitchingTlsOnFailsLikeAConnect) {
 }
 
 TEST_F(TlsChannelTest, OperationsWithoutAConnection) {
-  TTlsChannel channel;
+  TlsChannel channel;
   char buffer[4];
   EXPECT_FALSE(channel.Readable(0));
   const int n = channel.Receive(buffer, sizeof buffer);

@@ -27,19 +27,19 @@ std::map<std::string, int> ReadPorts() {
 }
 
 int PortOf(const std::string& peer) {
-  static const std::map<std::string, int> ports = ReadPorts();
-  const auto found = ports.find(peer);
-  return found == ports.end() ? 0 : found->second;
+  static const std::map<std::string, int> kPorts = ReadPorts();
+  const auto found = kPorts.find(peer);
+  return found == kPorts.end() ? 0 : found->second;
 }
 
 // Connects as the HTTP client does, for a request to https://localhost:<port>/.
-void Connect(TTlsChannel& channel, int port) {
-  channel.SetSSLVersions(sslvTLSv1_2);
+void Connect(TlsChannel& channel, int port) {
+  channel.SetSSLVersions(kSslvTlSv12);
   channel.SetURIToCheck(test::UrlFor("localhost", port));
   channel.Connect(u"127.0.0.1", port, 20000);
 }
 
-std::string Exchange(TTlsChannel& channel, const std::string& request) {
+std::string Exchange(TlsChannel& channel, const std::string& request) {
   EXPECT_EQ(channel.Send(request.data(), static_cast<int>(request.size())),
             static_cast<int>(request.size()));
   std::string response;
@@ -64,9 +64,9 @@ class PeerTest : public ::testing::TestWithParam<const char*> {
 class AcceptedPeer : public PeerTest {};
 
 TEST_P(AcceptedPeer, Tls12HandshakeAndRequest) {
-  TTlsChannel channel;
+  TlsChannel channel;
   Connect(channel, port_);
-  EXPECT_EQ(channel.State(), TTlsChannel::TState::Running);
+  EXPECT_EQ(channel.CurrentState(), TlsChannel::State::kRunning);
   const std::string response =
       Exchange(channel, "GET / HTTP/1.0\r\nHost: localhost\r\nConnection: close\r\n\r\n");
   EXPECT_EQ(response.rfind("HTTP/1.", 0), 0u) << response;
@@ -80,7 +80,7 @@ class RefusedPeer : public PeerTest {};
 // Servers that speak only another protocol version, or show a certificate that is untrusted,
 // expired or for another host: the handshake fails with the TLS library's reason.
 TEST_P(RefusedPeer, HandshakeFailsWithTheLibrarysReason) {
-  TTlsChannel channel;
+  TlsChannel channel;
   const Error failure = FailureOf([&] { Connect(channel, port_); });
   const std::u16string prefix = u"Error connecting with SSL.\r\n";
   RecordProperty("message", Utf8(failure.Message()));
@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(Peers, RefusedPeer,
 class UntrustedPeer : public PeerTest {};
 
 TEST_P(UntrustedPeer, CertificateVerificationFails) {
-  TTlsChannel channel;
+  TlsChannel channel;
   const Error failure = FailureOf([&] { Connect(channel, port_); });
   EXPECT_NE(failure.Message().find(u"certificate verify failed"), std::u16string::npos)
       << Utf8(failure.Message());

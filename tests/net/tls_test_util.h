@@ -26,7 +26,7 @@ inline Error FailureOf(const std::function<void()>& action) {
     return failure;
   }
   ADD_FAILURE() << "no failure raised";
-  return Error(ErrorKind::Plain, u"");
+  return Error(ErrorKind::kPlain, u"");
 }
 
 inline std::string Utf8(const std::u16string& text) {

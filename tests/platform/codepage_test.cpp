@@ -37,17 +37,17 @@ TEST_F(CodePageTest, EmptyTextConvertsToEmptyBytes) {
 }
 
 struct PageCase {
-  unsigned CodePage;
-  std::string Bytes;
-  std::u16string Text;
+  unsigned codePage;
+  std::string bytes;
+  std::u16string text;
 };
 
 class ResponseCodePages : public ::testing::TestWithParam<PageCase> {};
 
 TEST_P(ResponseCodePages, DecodeThroughThePlatform) {
-  const auto text = CodePageToText(GetParam().CodePage, GetParam().Bytes);
+  const auto text = CodePageToText(GetParam().codePage, GetParam().bytes);
   ASSERT_TRUE(text.has_value());
-  EXPECT_EQ(*text, GetParam().Text);
+  EXPECT_EQ(*text, GetParam().text);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ResponseCodePages,
@@ -60,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ResponseCodePages,
 
 TEST_F(CodePageTest, UnknownOrFailingCodePagesGiveNothing) {
   EXPECT_FALSE(CodePageToText(12345, "abc").has_value());
-  InjectFault(Fault::CodePage, 1);
+  InjectFault(Fault::kCodePage, 1);
   EXPECT_FALSE(CodePageToText(1252, "abc").has_value());
   EXPECT_TRUE(CodePageToText(1252, "abc").has_value());
 }

@@ -28,7 +28,7 @@ TEST(SharedLibraries, MissingFileGivesNothing) {
 }
 
 TEST(SharedLibraries, InjectedFaultFailsTheLoad) {
-  InjectFault(Fault::LoadLibrary, 126);
+  InjectFault(Fault::kLoadLibrary, 126);
   EXPECT_EQ(LoadSharedLibrary(kSystemLibrary), nullptr);
   LibraryHandle library = LoadSharedLibrary(kSystemLibrary);
   EXPECT_NE(library, nullptr);

@@ -26,7 +26,7 @@ Error FailureOf(Open&& open) {
     return error;
   }
   ADD_FAILURE() << "no failure raised";
-  return Error(ErrorKind::Plain, u"");
+  return Error(ErrorKind::kPlain, u"");
 }
 
 class FileTest : public ::testing::Test {
@@ -61,25 +61,25 @@ TEST_F(FileTest, ReadersShareAFileButAWriterIsRefused) {
   auto first = File::OpenRead(TextPath(path));
   auto second = File::OpenRead(TextPath(path));  // another reader is fine
   const Error error = FailureOf([&] { File::OpenAppend(TextPath(path)); });
-  EXPECT_EQ(error.Kind(), ErrorKind::FileOpen);
+  EXPECT_EQ(error.Kind(), ErrorKind::kFileOpen);
 }
 
 TEST_F(FileTest, AWriterRefusesReadersAndOtherWriters) {
   const auto path = dir_ / "held.txt";
   auto writer = File::OpenAppend(TextPath(path));
   const Error read = FailureOf([&] { File::OpenRead(TextPath(path)); });
-  EXPECT_EQ(read.Kind(), ErrorKind::FileOpen);
+  EXPECT_EQ(read.Kind(), ErrorKind::kFileOpen);
   const std::u16string prefix = u"Cannot open file \"" + ExpandFileName(TextPath(path)) + u"\". ";
   EXPECT_EQ(read.Message().substr(0, prefix.size()), prefix);
   EXPECT_GT(read.Message().size(), prefix.size());
   const Error write = FailureOf([&] { File::OpenAppend(TextPath(path)); });
-  EXPECT_EQ(write.Kind(), ErrorKind::FileOpen);
+  EXPECT_EQ(write.Kind(), ErrorKind::kFileOpen);
 }
 
 TEST_F(FileTest, AMissingFileGivesTheSystemMessageWithTheFullPath) {
   test::ScopedCurrentDir cwd(dir_.Path());
   const Error error = FailureOf([] { File::OpenRead(u"missing.json"); });
-  EXPECT_EQ(error.Kind(), ErrorKind::FileOpen);
+  EXPECT_EQ(error.Kind(), ErrorKind::kFileOpen);
   const std::u16string expected = u"Cannot open file \"" + ExpandFileName(u"missing.json") +
                                   u"\". " + SystemErrorMessage(error.Code());
   EXPECT_EQ(error.Message(), expected);
@@ -90,7 +90,7 @@ TEST_F(FileTest, AMissingFileGivesTheSystemMessageWithTheFullPath) {
 TEST_F(FileTest, AFileThatCannotBeCreatedRaisesTheCreateFailure) {
   const auto path = dir_ / "no-such-dir" / "log.txt";
   const Error error = FailureOf([&] { File::OpenAppend(TextPath(path)); });
-  EXPECT_EQ(error.Kind(), ErrorKind::FileCreate);
+  EXPECT_EQ(error.Kind(), ErrorKind::kFileCreate);
   const std::u16string prefix = u"Cannot create file \"";
   EXPECT_EQ(error.Message().substr(0, prefix.size()), prefix);
 }
@@ -98,7 +98,7 @@ TEST_F(FileTest, AFileThatCannotBeCreatedRaisesTheCreateFailure) {
 TEST_F(FileTest, InjectedFaultsFailTheNextOpenOnly) {
   const auto path = dir_ / "x.txt";
   WriteFileBytes(path, "x");
-  InjectFault(Fault::FileOpen, 5);
+  InjectFault(Fault::kFileOpen, 5);
   const Error error = FailureOf([&] { File::OpenRead(TextPath(path)); });
   EXPECT_EQ(error.Code(), 5);
   EXPECT_NO_THROW(File::OpenRead(TextPath(path)));

@@ -20,16 +20,16 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct TextCase {
-  int Code;
-  const char16_t* Text;
+  int code;
+  const char16_t* text;
 };
 
 class SocketErrorTexts : public ::testing::TestWithParam<TextCase> {};
 
 TEST_P(SocketErrorTexts, MessageCarriesNumberAndText) {
   const TextCase& c = GetParam();
-  EXPECT_EQ(SocketErrorText(c.Code), c.Text);
-  EXPECT_EQ(SocketErrorMessage(c.Code), u"Socket Error # " + IntToText(c.Code) + u"\r\n" + c.Text);
+  EXPECT_EQ(SocketErrorText(c.code), c.text);
+  EXPECT_EQ(SocketErrorMessage(c.code), u"Socket Error # " + IntToText(c.code) + u"\r\n" + c.text);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -47,7 +47,7 @@ TEST(SocketErrors, RaisedAsSocketFailureWithCode) {
     RaiseSocketError(10061);
     FAIL();
   } catch (const Error& e) {
-    EXPECT_EQ(e.Kind(), ErrorKind::Socket);
+    EXPECT_EQ(e.Kind(), ErrorKind::kSocket);
     EXPECT_EQ(e.Code(), 10061);
     EXPECT_EQ(e.Message(), u"Socket Error # 10061\r\nConnection refused.");
   }
@@ -79,20 +79,20 @@ TEST(SocketErrors, ErrnoBecomesWindowsSocketsNumber) {
 #endif
 
 struct Ipv4Case {
-  const char16_t* Text;
-  bool Valid;
-  unsigned char Bytes[4];
+  const char16_t* text;
+  bool valid;
+  unsigned char bytes[4];
 };
 
 class Ipv4Literals : public ::testing::TestWithParam<Ipv4Case> {};
 
 TEST_P(Ipv4Literals, Parse) {
   const Ipv4Case& c = GetParam();
-  const std::optional<std::uint32_t> parsed = ParseIpv4(c.Text);
-  ASSERT_EQ(parsed.has_value(), c.Valid);
-  if (!c.Valid) return;
+  const std::optional<std::uint32_t> parsed = ParseIpv4(c.text);
+  ASSERT_EQ(parsed.has_value(), c.valid);
+  if (!c.valid) return;
   std::uint32_t expected;
-  std::memcpy(&expected, c.Bytes, 4);
+  std::memcpy(&expected, c.bytes, 4);
   EXPECT_EQ(*parsed, expected);
 }
 
@@ -123,7 +123,7 @@ TEST(Resolution, UnknownNameFailsAtOnceWithHostNotFound) {
       ResolveIpv4(name);
       ADD_FAILURE() << "resolved";
     } catch (const Error& e) {
-      EXPECT_EQ(e.Kind(), ErrorKind::Socket);
+      EXPECT_EQ(e.Kind(), ErrorKind::kSocket);
       EXPECT_EQ(e.Code(), 11001);
       EXPECT_EQ(e.Message(), u"Socket Error # 11001\r\nHost not found.");
     }
@@ -195,7 +195,7 @@ TEST(Connect, RefusedPortGives10061) {
 }
 
 TEST(Connect, InjectedFaultGivesItsCode) {
-  InjectFault(Fault::Connect, 10065);
+  InjectFault(Fault::kConnect, 10065);
   SocketHandle s = OpenTcpSocket();
   EXPECT_EQ(ConnectSocket(s, *ParseIpv4(u"127.0.0.1"), 9), 10065);
   CloseSocket(s);

@@ -23,11 +23,11 @@ std::string LibraryPath() {
 
 HostLibrary::HostLibrary() : library_(LibraryPath()) {
   if (!Loaded()) return;
-  Resolve(*this, ConfigureService, "ConfigureService");
-  Resolve(*this, ConfigureProxy, "ConfigureProxy");
-  Resolve(*this, TessoraNet, "TessoraNet");
-  Resolve(*this, TessoraNetGetInstanceData, "TessoraNetGetInstanceData");
-  Resolve(*this, TessoraNetTokenExpired, "TessoraNetTokenExpired");
+  Resolve(*this, configureService, "ConfigureService");
+  Resolve(*this, configureProxy, "ConfigureProxy");
+  Resolve(*this, tessoraNet, "TessoraNet");
+  Resolve(*this, tessoraNetGetInstanceData, "TessoraNetGetInstanceData");
+  Resolve(*this, tessoraNetTokenExpired, "TessoraNetTokenExpired");
 }
 
 HostLibrary::~HostLibrary() = default;

@@ -23,11 +23,11 @@ class HostLibrary {
   // Looks an export up by name; nullptr when the library does not export it.
   void* Symbol(const char* name) const;
 
-  decltype(&::ConfigureService) ConfigureService = nullptr;
-  decltype(&::ConfigureProxy) ConfigureProxy = nullptr;
-  decltype(&::TessoraNet) TessoraNet = nullptr;
-  decltype(&::TessoraNetGetInstanceData) TessoraNetGetInstanceData = nullptr;
-  decltype(&::TessoraNetTokenExpired) TessoraNetTokenExpired = nullptr;
+  decltype(&::ConfigureService) configureService = nullptr;
+  decltype(&::ConfigureProxy) configureProxy = nullptr;
+  decltype(&::TessoraNet) tessoraNet = nullptr;
+  decltype(&::TessoraNetGetInstanceData) tessoraNetGetInstanceData = nullptr;
+  decltype(&::TessoraNetTokenExpired) tessoraNetTokenExpired = nullptr;
 
  private:
   host::Library library_;

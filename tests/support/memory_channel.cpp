@@ -28,7 +28,7 @@ void MemoryChannel::SetPassThrough(bool passThrough) {
   passThrough_ = passThrough;
   if (connected_ && !passThrough) {
     events_.push_back("handshake");
-    if (current_.HandshakeError) throw *current_.HandshakeError;
+    if (current_.handshakeError) throw *current_.handshakeError;
     blockIndex_ = 0;
     blockOffset_ = 0;
   }
@@ -40,31 +40,31 @@ void MemoryChannel::Connect(const std::u16string& host, int port, int connectTim
   events_.push_back("connect " + TextToUtf8(host) + ":" + std::to_string(port) +
                     (passThrough_ ? " pass" : "") + " timeout=" + std::to_string(connectTimeoutMs));
   if (next_ >= scripts_.size()) {
-    Raise(ErrorKind::Socket, u"Socket Error # 10061\r\nConnection refused.", 10061);
+    Raise(ErrorKind::kSocket, u"Socket Error # 10061\r\nConnection refused.", 10061);
   }
   current_ = scripts_[next_++];
-  if (current_.ConnectError) throw *current_.ConnectError;
+  if (current_.connectError) throw *current_.connectError;
   blockIndex_ = 0;
   blockOffset_ = 0;
   connected_ = true;
   if (!passThrough_) {
     events_.push_back("handshake");
-    if (current_.HandshakeError) {
+    if (current_.handshakeError) {
       connected_ = false;
-      throw *current_.HandshakeError;
+      throw *current_.handshakeError;
     }
   }
 }
 
 std::vector<std::string>& MemoryChannel::CurrentBlocks() {
-  return passThrough_ ? current_.PlainBlocks : current_.TlsBlocks;
+  return passThrough_ ? current_.plainBlocks : current_.tlsBlocks;
 }
 
 bool MemoryChannel::Readable(int timeoutMs) {
   events_.push_back("readable " + std::to_string(timeoutMs));
   if (!connected_) return false;
   if (blockIndex_ < CurrentBlocks().size()) return true;
-  return current_.End != PeerEnd::Silent;
+  return current_.end != PeerEnd::kSilent;
 }
 
 int MemoryChannel::Receive(char* buffer, int size) {
@@ -82,17 +82,17 @@ int MemoryChannel::Receive(char* buffer, int size) {
     return static_cast<int>(count);
   }
   // In pass-through mode the peer waits for the handshake: nothing more arrives before it.
-  if (passThrough_ && !current_.TlsBlocks.empty()) {
+  if (passThrough_ && !current_.tlsBlocks.empty()) {
     lastError_ = kSocketTimedOut;
     return -1;
   }
-  switch (current_.End) {
-    case PeerEnd::Close:
+  switch (current_.end) {
+    case PeerEnd::kClose:
       return 0;
-    case PeerEnd::Error:
-      lastError_ = current_.EndCode;
+    case PeerEnd::kError:
+      lastError_ = current_.endCode;
       return -1;
-    case PeerEnd::Silent:
+    case PeerEnd::kSilent:
       lastError_ = kSocketTimedOut;
       return -1;
   }
@@ -101,8 +101,8 @@ int MemoryChannel::Receive(char* buffer, int size) {
 
 int MemoryChannel::Send(const char* data, int size) {
   if (!connected_) return -1;
-  if (current_.SendErrorCode != 0) {
-    lastError_ = current_.SendErrorCode;
+  if (current_.sendErrorCode != 0) {
+    lastError_ = current_.sendErrorCode;
     return -1;
   }
   const std::string block(data, static_cast<std::size_t>(size));

@@ -7,36 +7,36 @@
 #include <vector>
 
 #include "base/error.h"
-#include "net/channel.h"
+#include "net/stream.h"
 
 namespace tessora::test {
 
 // How the peer's side of a connection ends once its scripted bytes are used up.
 enum class PeerEnd {
-  Close,   // receive gives 0
-  Error,   // receive fails; CheckError returns EndCode (10053, 10054, 10058 or 10060)
-  Silent,  // nothing more arrives: Readable gives false; receive fails with 10060
+  kClose,   // receive gives 0
+  kError,   // receive fails; CheckError returns EndCode (10053, 10054, 10058 or 10060)
+  kSilent,  // nothing more arrives: Readable gives false; receive fails with 10060
 };
 
 struct PeerScript {
   // What the peer sends before the handshake (a proxy's answer) and after it. A direct connection
   // starts after the handshake.
-  std::vector<std::string> PlainBlocks;
-  std::vector<std::string> TlsBlocks;
-  PeerEnd End = PeerEnd::Close;
-  int EndCode = 0;
+  std::vector<std::string> plainBlocks;
+  std::vector<std::string> tlsBlocks;
+  PeerEnd end = PeerEnd::kClose;
+  int endCode = 0;
   // Failures of the connect and of the handshake.
-  std::optional<Error> ConnectError;
-  std::optional<Error> HandshakeError;
+  std::optional<Error> connectError;
+  std::optional<Error> handshakeError;
   // A send fails with this socket error (CheckError returns it).
-  int SendErrorCode = 0;
+  int sendErrorCode = 0;
 };
 
 // Splits bytes into blocks of the given sizes; the rest forms blocks of the last size (or one
 // block when no sizes are given).
 std::vector<std::string> SplitBlocks(const std::string& bytes, const std::vector<int>& sizes = {});
 
-class MemoryChannel : public TChannel {
+class MemoryChannel : public Stream {
  public:
   // One script per connect, in order. A connect without a script left is refused (10061).
   void AddConnection(PeerScript script) { scripts_.push_back(std::move(script)); }

@@ -25,17 +25,17 @@ std::size_t ContentLengthOf(const std::string& head) {
 }  // namespace
 
 std::string RecordedRequest::RequestLine() const {
-  return Head.substr(0, Head.find("\r\n"));
+  return head.substr(0, head.find("\r\n"));
 }
 
 std::vector<std::string> RecordedRequest::HeaderLines() const {
   std::vector<std::string> lines;
-  std::size_t start = Head.find("\r\n");
+  std::size_t start = head.find("\r\n");
   while (start != std::string::npos) {
     start += 2;
-    const std::size_t end = Head.find("\r\n", start);
+    const std::size_t end = head.find("\r\n", start);
     if (end == std::string::npos || end == start) break;
-    lines.push_back(Head.substr(start, end - start));
+    lines.push_back(head.substr(start, end - start));
     start = end;
   }
   return lines;
@@ -50,7 +50,7 @@ std::string JsonReply(const std::string& status, const std::string& body,
 
 ScriptedApi::ScriptedApi(std::vector<std::string> replies)
     : replies_(std::move(replies)),
-      server_(std::make_unique<ScriptedServer>(ScriptedServer::Tls,
+      server_(std::make_unique<ScriptedServer>(ScriptedServer::kTls,
                                                [this](ServerConnection& c) { Serve(c); })) {}
 
 ScriptedApi::~ScriptedApi() {
@@ -65,9 +65,9 @@ void ScriptedApi::Serve(ServerConnection& connection) {
   // Keep-alive: answer requests on this connection until the client closes it.
   for (int round = 0; round < 100; ++round) {
     RecordedRequest request;
-    request.Head = connection.ReadHead();
-    if (request.Head.empty()) break;
-    request.Body = connection.Read(ContentLengthOf(request.Head));
+    request.head = connection.ReadHead();
+    if (request.head.empty()) break;
+    request.body = connection.Read(ContentLengthOf(request.head));
     std::string reply;
     {
       std::lock_guard<std::mutex> guard(lock_);

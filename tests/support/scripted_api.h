@@ -12,8 +12,8 @@
 namespace tessora::test {
 
 struct RecordedRequest {
-  std::string Head;  // request line and header lines, up to and including the empty line
-  std::string Body;  // as many bytes as Content-Length announced
+  std::string head;  // request line and header lines, up to and including the empty line
+  std::string body;  // as many bytes as Content-Length announced
 
   std::string RequestLine() const;
   // The header lines, without their line ends.

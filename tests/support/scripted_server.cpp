@@ -35,15 +35,15 @@ int ServerConnection::ReadSome(char* buffer, int size, int timeoutMs) {
   const openssl::Api* api = ssl_ != nullptr ? openssl::LoadOpenSsl() : nullptr;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    const bool buffered = api != nullptr && api->Pending != nullptr && api->Pending(ssl_) > 0;
+    const bool buffered = api != nullptr && api->pending != nullptr && api->pending(ssl_) > 0;
     if (buffered || platform::WaitReadable(socket_, std::min(kSliceMs, Remaining(deadline)))) break;
     if (server_.Stopping() || Remaining(deadline) == 0) return -1;
   }
   int n;
   if (api != nullptr) {
-    api->ErrClearError();
-    n = api->Read(ssl_, buffer, size);
-    api->ErrClearError();
+    api->errClearError();
+    n = api->read(ssl_, buffer, size);
+    api->errClearError();
   } else {
     n = platform::SocketReceive(socket_, buffer, size);
   }
@@ -96,9 +96,9 @@ bool ServerConnection::Write(std::string_view bytes) {
     int n;
     if (ssl_ != nullptr) {
       const openssl::Api* api = openssl::LoadOpenSsl();
-      api->ErrClearError();
-      n = api->Write(ssl_, bytes.data() + sent, size);
-      api->ErrClearError();
+      api->errClearError();
+      n = api->write(ssl_, bytes.data() + sent, size);
+      api->errClearError();
     } else {
       n = platform::SocketSend(socket_, bytes.data() + sent, size);
     }
@@ -111,15 +111,15 @@ bool ServerConnection::Write(std::string_view bytes) {
 void ServerConnection::Close() {
   if (ssl_ != nullptr) {
     const openssl::Api* api = openssl::LoadOpenSsl();
-    api->Shutdown(ssl_);
-    api->ErrClearError();
+    api->shutdown(ssl_);
+    api->errClearError();
   }
   CloseWithoutAlert();
 }
 
 void ServerConnection::Reset() {
   if (ssl_ != nullptr) {
-    openssl::LoadOpenSsl()->Free(ssl_);
+    openssl::LoadOpenSsl()->free(ssl_);
     ssl_ = nullptr;
   }
   if (socket_ != platform::kNoSocket) ResetAndClose(socket_);
@@ -128,7 +128,7 @@ void ServerConnection::Reset() {
 
 void ServerConnection::CloseWithoutAlert() {
   if (ssl_ != nullptr) {
-    openssl::LoadOpenSsl()->Free(ssl_);
+    openssl::LoadOpenSsl()->free(ssl_);
     ssl_ = nullptr;
   }
   platform::CloseSocket(socket_);
@@ -140,15 +140,15 @@ bool ServerConnection::StartTls() {
   openssl::Context* context = server_.TlsContext();
   if (context == nullptr) return false;
   const openssl::Api* api = openssl::LoadOpenSsl();
-  api->ErrClearError();
-  ssl_ = api->New(context);
+  api->errClearError();
+  ssl_ = api->sslNew(context);
   const bool ready =
-      ssl_ != nullptr && api->SetFd(ssl_, static_cast<int>(socket_)) > 0 && api->Accept(ssl_) > 0;
-  if (ready && api->GetServername != nullptr) {
-    const char* name = api->GetServername(ssl_, kTlsextNametypeHostName);
+      ssl_ != nullptr && api->setFd(ssl_, static_cast<int>(socket_)) > 0 && api->accept(ssl_) > 0;
+  if (ready && api->getServername != nullptr) {
+    const char* name = api->getServername(ssl_, kTlsextNametypeHostName);
     if (name != nullptr) serverName_ = name;
   }
-  api->ErrClearError();
+  api->errClearError();
   if (!ready) ++server_.failedHandshakes_;
   return ready;
 }
@@ -163,7 +163,7 @@ ScriptedServer::ScriptedServer(Mode mode, Handler handler, const std::string& ce
     : mode_(mode), handler_(std::move(handler)), certificate_(certificate) {
   // A TLS server makes its context at once; a plain one only when a connection starts TLS, so that
   // plain servers never load the TLS library.
-  if (mode_ == Tls && TlsContext() == nullptr) return;
+  if (mode_ == kTls && TlsContext() == nullptr) return;
   listener_ = ListenOnLoopback(port_);
   if (listener_ != platform::kNoSocket) acceptor_ = std::thread([this] { AcceptLoop(); });
 }
@@ -172,14 +172,14 @@ openssl::Context* ScriptedServer::TlsContext() {
   std::lock_guard<std::mutex> guard(lock_);
   if (context_ != nullptr) return context_;
   const openssl::Api* api = openssl::LoadOpenSsl();
-  if (api == nullptr || api->Tls12ServerMethod == nullptr) return nullptr;
-  openssl::Context* context = api->CtxNew(api->Tls12ServerMethod());
+  if (api == nullptr || api->tls12ServerMethod == nullptr) return nullptr;
+  openssl::Context* context = api->ctxNew(api->tls12ServerMethod());
   if (context == nullptr) return nullptr;
   const std::string base = TestPkiDir() + "/" + certificate_;
-  if (api->CtxUseCertificateChainFile(context, (base + ".pem").c_str()) <= 0 ||
-      api->CtxUsePrivateKeyFile(context, (base + ".key").c_str(), openssl::kFileTypePem) <= 0) {
-    api->ErrClearError();
-    api->CtxFree(context);
+  if (api->ctxUseCertificateChainFile(context, (base + ".pem").c_str()) <= 0 ||
+      api->ctxUsePrivateKeyFile(context, (base + ".key").c_str(), openssl::kFileTypePem) <= 0) {
+    api->errClearError();
+    api->ctxFree(context);
     return nullptr;
   }
   context_ = context;
@@ -196,7 +196,7 @@ ScriptedServer::~ScriptedServer() {
   for (std::thread& worker : workers_)
     worker.join();
   platform::CloseSocket(listener_);
-  if (context_ != nullptr) openssl::LoadOpenSsl()->CtxFree(context_);
+  if (context_ != nullptr) openssl::LoadOpenSsl()->ctxFree(context_);
 }
 
 bool ScriptedServer::WaitForFinished(int count, int timeoutMs) {
@@ -218,7 +218,7 @@ void ScriptedServer::AcceptLoop() {
 void ScriptedServer::Serve(platform::SocketHandle socket) {
   platform::SetSocketTimeouts(socket, kServerSocketTimeoutMs);
   ServerConnection connection(*this, socket);
-  if (mode_ == Plain || connection.StartTls()) handler_(connection);
+  if (mode_ == kPlain || connection.StartTls()) handler_(connection);
   connection.Close();
   std::lock_guard<std::mutex> guard(lock_);
   ++finished_;

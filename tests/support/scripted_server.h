@@ -83,7 +83,7 @@ class ServerConnection {
 
 class ScriptedServer {
  public:
-  enum Mode { Plain, Tls };
+  enum Mode { kPlain, kTls };
   using Handler = std::function<void(ServerConnection&)>;
 
   // Starts listening at once. `certificate` names a pair of TestPkiDir() (without extension).

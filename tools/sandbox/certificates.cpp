@@ -37,7 +37,7 @@ void AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
 }
 
 // A certificate for `key` named `common_name`; self-signed when `issuer` is null.
-X509* NewCertificate(EVP_PKEY* key, const char* common_name, X509* issuer, EVP_PKEY* issuer_key) {
+X509* NewCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_PKEY* issuerKey) {
   X509* cert = X509_new();
   std::uint64_t serial = 0;
   if (cert == nullptr || X509_set_version(cert, 2) != 1 ||
@@ -46,19 +46,19 @@ X509* NewCertificate(EVP_PKEY* key, const char* common_name, X509* issuer, EVP_P
       X509_gmtime_adj(X509_getm_notBefore(cert), -3600) == nullptr ||
       X509_gmtime_adj(X509_getm_notAfter(cert), 30L * 24 * 3600) == nullptr ||
       X509_set_pubkey(cert, key) != 1) {
-    Fail(common_name);
+    Fail(commonName);
   }
   X509_NAME* name = X509_get_subject_name(cert);
   X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
                              reinterpret_cast<const unsigned char*>("Tessora Sandbox"), -1, -1, 0);
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(common_name), -1, -1, 0);
-  const bool self_signed = issuer == nullptr;
-  X509_set_issuer_name(cert, self_signed ? name : X509_get_subject_name(issuer));
-  X509* signer = self_signed ? cert : issuer;
+                             reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
+  const bool selfSigned = issuer == nullptr;
+  X509_set_issuer_name(cert, selfSigned ? name : X509_get_subject_name(issuer));
+  X509* signer = selfSigned ? cert : issuer;
   AddExtension(cert, signer, NID_subject_key_identifier, "hash");
   AddExtension(cert, signer, NID_authority_key_identifier, "keyid:always");
-  if (self_signed) {
+  if (selfSigned) {
     AddExtension(cert, signer, NID_basic_constraints, "critical,CA:TRUE,pathlen:0");
     AddExtension(cert, signer, NID_key_usage, "critical,keyCertSign,cRLSign");
   } else {
@@ -67,7 +67,7 @@ X509* NewCertificate(EVP_PKEY* key, const char* common_name, X509* issuer, EVP_P
     AddExtension(cert, signer, NID_ext_key_usage, "serverAuth");
     AddExtension(cert, signer, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
   }
-  if (X509_sign(cert, self_signed ? key : issuer_key, EVP_sha256()) == 0) Fail("signature");
+  if (X509_sign(cert, selfSigned ? key : issuerKey, EVP_sha256()) == 0) Fail("signature");
   return cert;
 }
 
@@ -75,10 +75,10 @@ X509* NewCertificate(EVP_PKEY* key, const char* common_name, X509* issuer, EVP_P
 
 TestPki::TestPki() {
   try {
-    ca_key_ = NewKey();
-    ca_cert_ = NewCertificate(ca_key_, "Tessora Sandbox Test CA", nullptr, nullptr);
-    server_key_ = NewKey();
-    server_cert_ = NewCertificate(server_key_, "127.0.0.1", ca_cert_, ca_key_);
+    caKey_ = NewKey();
+    caCert_ = NewCertificate(caKey_, "Tessora Sandbox Test CA", nullptr, nullptr);
+    serverKey_ = NewKey();
+    serverCert_ = NewCertificate(serverKey_, "127.0.0.1", caCert_, caKey_);
   } catch (...) {
     Release();
     throw;
@@ -90,19 +90,19 @@ TestPki::~TestPki() {
 }
 
 void TestPki::Release() {
-  X509_free(server_cert_);
-  EVP_PKEY_free(server_key_);
-  X509_free(ca_cert_);
-  EVP_PKEY_free(ca_key_);
-  server_cert_ = nullptr;
-  server_key_ = nullptr;
-  ca_cert_ = nullptr;
-  ca_key_ = nullptr;
+  X509_free(serverCert_);
+  EVP_PKEY_free(serverKey_);
+  X509_free(caCert_);
+  EVP_PKEY_free(caKey_);
+  serverCert_ = nullptr;
+  serverKey_ = nullptr;
+  caCert_ = nullptr;
+  caKey_ = nullptr;
 }
 
 std::string TestPki::CaPem() const {
   BIO* bio = BIO_new(BIO_s_mem());
-  if (bio == nullptr || PEM_write_bio_X509(bio, ca_cert_) != 1) {
+  if (bio == nullptr || PEM_write_bio_X509(bio, caCert_) != 1) {
     BIO_free(bio);
     Fail("PEM");
   }

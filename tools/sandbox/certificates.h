@@ -19,18 +19,18 @@ class TestPki {
   TestPki(const TestPki&) = delete;
   TestPki& operator=(const TestPki&) = delete;
 
-  X509* ServerCertificate() const { return server_cert_; }
-  EVP_PKEY* ServerKey() const { return server_key_; }
+  X509* ServerCertificate() const { return serverCert_; }
+  EVP_PKEY* ServerKey() const { return serverKey_; }
   // The CA certificate in PEM: what a client trusts (SSL_CERT_FILE).
   std::string CaPem() const;
 
  private:
   void Release();
 
-  EVP_PKEY* ca_key_ = nullptr;
-  X509* ca_cert_ = nullptr;
-  EVP_PKEY* server_key_ = nullptr;
-  X509* server_cert_ = nullptr;
+  EVP_PKEY* caKey_ = nullptr;
+  X509* caCert_ = nullptr;
+  EVP_PKEY* serverKey_ = nullptr;
+  X509* serverCert_ = nullptr;
 };
 
 }  // namespace tessora::sandbox

@@ -121,15 +121,15 @@ std::optional<HttpRequest> ParseRequestHead(std::string_view head, HeadError& er
   if (lines.empty()) return fail(400, "empty request");
 
   HttpRequest request;
-  const std::string_view request_line = lines.front();
-  const std::size_t first = request_line.find(' ');
-  const std::size_t last = request_line.rfind(' ');
+  const std::string_view requestLine = lines.front();
+  const std::size_t first = requestLine.find(' ');
+  const std::size_t last = requestLine.rfind(' ');
   if (first == std::string_view::npos || first == last) {
     return fail(400, "malformed request line");
   }
-  request.method = std::string(request_line.substr(0, first));
-  request.target = std::string(request_line.substr(first + 1, last - first - 1));
-  const std::string_view version = request_line.substr(last + 1);
+  request.method = std::string(requestLine.substr(0, first));
+  request.target = std::string(requestLine.substr(first + 1, last - first - 1));
+  const std::string_view version = requestLine.substr(last + 1);
   for (char c : request.method) {
     if (c < 'A' || c > 'Z') return fail(400, "malformed method");
   }
@@ -155,7 +155,7 @@ std::optional<HttpRequest> ParseRequestHead(std::string_view head, HeadError& er
   if (request.Header("Transfer-Encoding")) {
     return fail(501, "request bodies in Transfer-Encoding are not supported");
   }
-  bool has_length = false;
+  bool hasLength = false;
   for (const auto& header : request.headers) {
     if (!EqualsIgnoringCase(header.first, "Content-Length")) continue;
     const std::string& text = header.second;
@@ -165,16 +165,16 @@ std::optional<HttpRequest> ParseRequestHead(std::string_view head, HeadError& er
       valid = valid && c >= '0' && c <= '9';
       value = valid ? value * 10 + static_cast<std::size_t>(c - '0') : 0;
     }
-    if (!valid || (has_length && value != request.content_length)) {
+    if (!valid || (hasLength && value != request.contentLength)) {
       return fail(400, "invalid Content-Length");
     }
-    has_length = true;
-    request.content_length = value;
+    hasLength = true;
+    request.contentLength = value;
   }
-  if (request.content_length > kMaxBodyBytes) return fail(413, "the body is larger than 1 MiB");
+  if (request.contentLength > kMaxBodyBytes) return fail(413, "the body is larger than 1 MiB");
 
   const std::string connection = request.Header("Connection").value_or("");
-  request.keep_alive =
+  request.keepAlive =
       request.http10 ? ListsToken(connection, "keep-alive") : !ListsToken(connection, "close");
   return request;
 }
@@ -221,11 +221,11 @@ bool SplitTarget(const std::string& target, const std::string& prefix, std::stri
   return true;
 }
 
-std::string SerializeResponse(const ApiResponse& response, bool keep_alive) {
+std::string SerializeResponse(const ApiResponse& response, bool keepAlive) {
   std::string out = "HTTP/1.1 " + std::to_string(response.status) + " " + Reason(response.status) +
                     "\r\nContent-Type: application/json; charset=utf-8\r\nContent-Length: " +
                     std::to_string(response.body.size()) +
-                    "\r\nConnection: " + (keep_alive ? "keep-alive" : "close") +
+                    "\r\nConnection: " + (keepAlive ? "keep-alive" : "close") +
                     "\r\nServer: tessora-sandbox\r\n";
   for (const auto& header : response.headers) {
     out += header.first + ": " + header.second + "\r\n";

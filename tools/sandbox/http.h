@@ -20,8 +20,8 @@ struct HttpRequest {
   std::string target;
   bool http10 = false;  // HTTP/1.0 (otherwise 1.1)
   Fields headers;
-  std::size_t content_length = 0;
-  bool keep_alive = false;  // whether the connection stays open after the answer
+  std::size_t contentLength = 0;
+  bool keepAlive = false;  // whether the connection stays open after the answer
 
   // The value of the first header called `name` (any letter case).
   std::optional<std::string> Header(std::string_view name) const;
@@ -51,6 +51,6 @@ std::string PercentDecode(std::string_view text);
 
 // The full response: status line, headers (JSON content type with charset, length, connection)
 // and body.
-std::string SerializeResponse(const ApiResponse& response, bool keep_alive);
+std::string SerializeResponse(const ApiResponse& response, bool keepAlive);
 
 }  // namespace tessora::sandbox

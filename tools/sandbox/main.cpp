@@ -57,8 +57,8 @@ A matching endpoint file is sandbox-endpoints.json next to this program.
 
 struct Options {
   long port = 0;
-  std::string port_file;
-  std::string ca_out;
+  std::string portFile;
+  std::string caOut;
   ApiSettings api;
   bool quiet = false;
 };
@@ -96,15 +96,15 @@ int ParseOptions(int argc, char** argv, Options& options) {
     if (arg == "--port" && ParseNumber(value, 65535, number)) {
       options.port = number;
     } else if (arg == "--token-lifetime" && ParseNumber(value, 100000000, number)) {
-      options.api.token_lifetime_seconds = number;
+      options.api.tokenLifetimeSeconds = number;
     } else if (arg == "--port-file") {
-      options.port_file = value;
+      options.portFile = value;
     } else if (arg == "--ca-out") {
-      options.ca_out = value;
+      options.caOut = value;
     } else if (arg == "--client-id") {
-      options.api.client_id = value;
+      options.api.clientId = value;
     } else if (arg == "--client-secret") {
-      options.api.client_secret = value;
+      options.api.clientSecret = value;
     } else {
       std::cerr << "tessora-sandbox: bad option " << arg << " " << value << " (see --help)\n";
       return 2;
@@ -147,25 +147,25 @@ int main(int argc, char** argv) {
   if (const int code = ParseOptions(argc, argv, options); code != 0) return code < 0 ? 0 : code;
 
   // SIGINT and SIGTERM are taken by sigwait below, never by a worker thread.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  std::string temporary_dir;
+  std::string temporaryDir;
   try {
     TestPki pki;
-    std::string ca_path = options.ca_out;
-    if (ca_path.empty()) {
+    std::string caPath = options.caOut;
+    if (caPath.empty()) {
       std::string pattern = (std::filesystem::temp_directory_path() / "tessora-sandbox.XXXXXX");
       if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a temp dir");
-      temporary_dir = pattern;
-      ca_path = temporary_dir + "/ca.pem";
+      temporaryDir = pattern;
+      caPath = temporaryDir + "/ca.pem";
     }
-    ca_path = std::filesystem::absolute(ca_path).string();
-    if (!WriteFileAtomically(ca_path, pki.CaPem())) {
-      throw std::runtime_error("cannot write the CA certificate to " + ca_path);
+    caPath = std::filesystem::absolute(caPath).string();
+    if (!WriteFileAtomically(caPath, pki.CaPem())) {
+      throw std::runtime_error("cannot write the CA certificate to " + caPath);
     }
 
     PaymentApi api(options.api);
@@ -181,8 +181,8 @@ int main(int argc, char** argv) {
     Server server(api, pki, settings);
     server.Start();
     const std::string port = std::to_string(server.Port());
-    if (!options.port_file.empty() && !WriteFileAtomically(options.port_file, port + "\n")) {
-      throw std::runtime_error("cannot write the port file " + options.port_file);
+    if (!options.portFile.empty() && !WriteFileAtomically(options.portFile, port + "\n")) {
+      throw std::runtime_error("cannot write the port file " + options.portFile);
     }
     const std::string endpoints = ProgramDirectory() + "/sandbox-endpoints.json";
     {
@@ -190,29 +190,29 @@ int main(int argc, char** argv) {
       std::cout << "tessora-sandbox: listening on https://127.0.0.1:" << port << "/ (TLS 1.2)\n"
                 << "  environment    127.0.0.1:" << port << "/   (tessora --env 127.0.0.1:" << port
                 << "/)\n"
-                << "  client         " << options.api.client_id << " / "
-                << options.api.client_secret << "\n"
+                << "  client         " << options.api.clientId << " / " << options.api.clientSecret
+                << "\n"
                 << "  endpoint file  " << endpoints << "\n"
-                << "  test CA        " << ca_path << "\n"
-                << "  trust it       export SSL_CERT_FILE=" << ca_path << "\n"
-                << "  under Wine     export SSL_CERT_FILE='" << WinePath(ca_path) << "'\n"
+                << "  test CA        " << caPath << "\n"
+                << "  trust it       export SSL_CERT_FILE=" << caPath << "\n"
+                << "  under Wine     export SSL_CERT_FILE='" << WinePath(caPath) << "'\n"
                 << "  stop with Ctrl-C" << std::endl;
     }
 
-    int signal_number = 0;
-    sigwait(&stop_signals, &signal_number);
+    int signalNumber = 0;
+    sigwait(&stopSignals, &signalNumber);
     server.Stop();
     std::lock_guard<std::mutex> lock(output);
-    std::cout << "tessora-sandbox: stopped (" << (signal_number == SIGINT ? "SIGINT" : "SIGTERM")
+    std::cout << "tessora-sandbox: stopped (" << (signalNumber == SIGINT ? "SIGINT" : "SIGTERM")
               << ")" << std::endl;
   } catch (const std::exception& error) {
     std::cerr << "tessora-sandbox: " << error.what() << std::endl;
-    if (!temporary_dir.empty()) std::filesystem::remove_all(temporary_dir);
+    if (!temporaryDir.empty()) std::filesystem::remove_all(temporaryDir);
     return 1;
   }
-  if (!temporary_dir.empty()) {
+  if (!temporaryDir.empty()) {
     std::error_code ignored;
-    std::filesystem::remove_all(temporary_dir, ignored);
+    std::filesystem::remove_all(temporaryDir, ignored);
   }
   return 0;
 }

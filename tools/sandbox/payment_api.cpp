@@ -199,8 +199,8 @@ ApiResponse PaymentApi::Authorize(const ApiRequest& request) {
   const std::optional<std::string> decoded =
       EqualsIgnoringCase(scheme, "Basic") ? DecodeBase64(credentials) : std::nullopt;
   const std::size_t colon = decoded ? decoded->find(':') : std::string::npos;
-  if (colon == std::string::npos || !SameSecret(decoded->substr(0, colon), settings_.client_id) ||
-      !SameSecret(decoded->substr(colon + 1), settings_.client_secret)) {
+  if (colon == std::string::npos || !SameSecret(decoded->substr(0, colon), settings_.clientId) ||
+      !SameSecret(decoded->substr(colon + 1), settings_.clientSecret)) {
     return OAuthError(401, "invalid_client", "Client authentication failed", challenge);
   }
   if (!request.body.empty()) {
@@ -218,17 +218,17 @@ ApiResponse PaymentApi::Authorize(const ApiRequest& request) {
   const std::string token = NewToken();
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    while (tokens_.size() >= settings_.max_tokens && !token_order_.empty()) {
-      tokens_.erase(token_order_.front());
-      token_order_.pop_front();
+    while (tokens_.size() >= settings_.maxTokens && !tokenOrder_.empty()) {
+      tokens_.erase(tokenOrder_.front());
+      tokenOrder_.pop_front();
     }
-    tokens_[token] = settings_.now() + std::chrono::seconds(settings_.token_lifetime_seconds);
-    token_order_.push_back(token);
+    tokens_[token] = settings_.now() + std::chrono::seconds(settings_.tokenLifetimeSeconds);
+    tokenOrder_.push_back(token);
   }
   return Json(200,
               "{\"access_token\":" + json::Quote(token) +
                   ",\"token_type\":\"Bearer\",\"expires_in\":" +
-                  std::to_string(settings_.token_lifetime_seconds) + "}",
+                  std::to_string(settings_.tokenLifetimeSeconds) + "}",
               {{"Cache-Control", "no-store"}});
 }
 
@@ -300,7 +300,7 @@ ApiResponse PaymentApi::CreateCharge(const ApiRequest& request) {
                        std::chrono::system_clock::now().time_since_epoch())
                        .count();
   std::lock_guard<std::mutex> lock(mutex_);
-  if (charges_.size() >= settings_.max_charges) {
+  if (charges_.size() >= settings_.maxCharges) {
     return Error(503, "unavailable",
                  "The sandbox holds its maximum of charges; restart it to start afresh");
   }

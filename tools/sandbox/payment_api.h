@@ -32,11 +32,11 @@ struct ApiResponse {
 };
 
 struct ApiSettings {
-  std::string client_id = "sandbox-client";
-  std::string client_secret = "sandbox-secret";
-  std::int64_t token_lifetime_seconds = 3600;
-  std::size_t max_charges = 10000;
-  std::size_t max_tokens = 1000;
+  std::string clientId = "sandbox-client";
+  std::string clientSecret = "sandbox-secret";
+  std::int64_t tokenLifetimeSeconds = 3600;
+  std::size_t maxCharges = 10000;
+  std::size_t maxTokens = 1000;
   // The clock for token expiry; tests set their own.
   std::function<std::chrono::steady_clock::time_point()> now = &std::chrono::steady_clock::now;
 };
@@ -70,7 +70,7 @@ class PaymentApi {
   ApiSettings settings_;
   std::mutex mutex_;
   std::map<std::string, std::chrono::steady_clock::time_point> tokens_;
-  std::deque<std::string> token_order_;  // oldest first, to bound the token table
+  std::deque<std::string> tokenOrder_;  // oldest first, to bound the token table
   std::vector<Charge> charges_;
 };
 

@@ -140,7 +140,7 @@ void Server::AcceptLoop() {
     const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_ || connections_.size() >= static_cast<std::size_t>(settings_.max_connections)) {
+    if (stopping_ || connections_.size() >= static_cast<std::size_t>(settings_.maxConnections)) {
       close(fd);  // too many at once: the client sees the connection closed
       continue;
     }
@@ -150,45 +150,45 @@ void Server::AcceptLoop() {
 }
 
 void Server::Serve(int fd) {
-  SetTimeouts(fd, settings_.io_timeout_ms);
+  SetTimeouts(fd, settings_.ioTimeoutMs);
   SSL* ssl = SSL_new(context_);
   if (ssl != nullptr && SSL_set_fd(ssl, fd) == 1 && SSL_accept(ssl) == 1) {
     Connection connection(ssl);
     std::string buffer;
-    for (int served = 0; served < settings_.max_requests_per_connection; ++served) {
-      std::size_t head_end;
+    for (int served = 0; served < settings_.maxRequestsPerConnection; ++served) {
+      std::size_t headEnd;
       bool open = true;
-      while ((head_end = FindHeadEnd(buffer)) == std::string::npos) {
+      while ((headEnd = FindHeadEnd(buffer)) == std::string::npos) {
         if (buffer.size() > kMaxHeadBytes || !(open = connection.ReadMore(buffer))) break;
       }
-      if (head_end == std::string::npos) {
+      if (headEnd == std::string::npos) {
         if (open)
           connection.Write(SerializeResponse(FramingError({431, "the head is too large"}), false));
         break;
       }
-      if (head_end > kMaxHeadBytes) {
+      if (headEnd > kMaxHeadBytes) {
         connection.Write(SerializeResponse(FramingError({431, "the head is too large"}), false));
         break;
       }
       HeadError error{};
-      const auto request = ParseRequestHead(std::string_view(buffer).substr(0, head_end), error);
+      const auto request = ParseRequestHead(std::string_view(buffer).substr(0, headEnd), error);
       if (!request) {
         Log("(bad request) -> " + std::to_string(error.status) + " " + error.message);
         connection.Write(SerializeResponse(FramingError(error), false));
         break;
       }
-      while (buffer.size() - head_end < request->content_length && open) {
+      while (buffer.size() - headEnd < request->contentLength && open) {
         open = connection.ReadMore(buffer);
       }
-      if (buffer.size() - head_end < request->content_length) break;  // cut short: give up
+      if (buffer.size() - headEnd < request->contentLength) break;  // cut short: give up
 
-      ApiRequest api_request;
-      api_request.method = request->method;
-      api_request.authorization = request->Header("Authorization");
-      api_request.body = buffer.substr(head_end, request->content_length);
+      ApiRequest apiRequest;
+      apiRequest.method = request->method;
+      apiRequest.authorization = request->Header("Authorization");
+      apiRequest.body = buffer.substr(headEnd, request->contentLength);
       ApiResponse response;
-      if (SplitTarget(request->target, settings_.prefix, api_request.route, api_request.query)) {
-        response = api_.Handle(api_request);
+      if (SplitTarget(request->target, settings_.prefix, apiRequest.route, apiRequest.query)) {
+        response = api_.Handle(apiRequest);
       } else {
         response.status = 404;
         response.body = "{\"error\":{\"type\":\"not_found\",\"message\":\"Requests go to " +
@@ -197,9 +197,9 @@ void Server::Serve(int fd) {
       }
       Log(request->method + " " + request->target + (request->http10 ? " (HTTP/1.0)" : "") +
           " -> " + std::to_string(response.status));
-      if (!connection.Write(SerializeResponse(response, request->keep_alive))) break;
-      if (!request->keep_alive) break;
-      buffer.erase(0, head_end + request->content_length);
+      if (!connection.Write(SerializeResponse(response, request->keepAlive))) break;
+      if (!request->keepAlive) break;
+      buffer.erase(0, headEnd + request->contentLength);
     }
     SSL_shutdown(ssl);  // the closing alert; no answer awaited
   }

@@ -21,9 +21,9 @@ namespace tessora::sandbox {
 struct ServerSettings {
   std::uint16_t port = 0;                     // 0: the system picks one
   std::string prefix = "/" TESSORA_API_HOST;  // requests go to /<API host>/<route>
-  int max_connections = 64;
-  int max_requests_per_connection = 1000;
-  int io_timeout_ms = 30000;  // a handshake, request or idle connection waits no longer
+  int maxConnections = 64;
+  int maxRequestsPerConnection = 1000;
+  int ioTimeoutMs = 30000;  // a handshake, request or idle connection waits no longer
   std::function<void(const std::string&)> log;  // one line per request; may be empty
 };
 

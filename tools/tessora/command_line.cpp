@@ -11,8 +11,8 @@ enum class Kind { kFlag, kValue };
 enum class Scope { kGlobal, kOperation };
 
 struct OptionSpec {
-  std::string_view long_name;
-  char short_name;  // 0: none
+  std::string_view longName;
+  char shortName;  // 0: none
   Kind kind;
   Scope scope;
 };
@@ -38,8 +38,8 @@ constexpr OptionSpec kOptions[] = {
 
 const OptionSpec* FindOption(std::string_view name) {
   for (const OptionSpec& spec : kOptions) {
-    if (name == spec.long_name) return &spec;
-    if (spec.short_name != 0 && name.size() == 2 && name[0] == '-' && name[1] == spec.short_name) {
+    if (name == spec.longName) return &spec;
+    if (spec.shortName != 0 && name.size() == 2 && name[0] == '-' && name[1] == spec.shortName) {
       return &spec;
     }
   }
@@ -76,8 +76,8 @@ void ParseProxy(const std::string& value, Configuration& config) {
   if (!digits || number < 1 || number > 65535) {
     throw UsageError("--proxy: \"" + port + "\" is not a port number from 1 to 65535");
   }
-  config.proxy_host = host;
-  config.proxy_port = static_cast<int>(number);
+  config.proxyHost = host;
+  config.proxyPort = static_cast<int>(number);
 }
 
 class Parser {
@@ -99,7 +99,7 @@ class Parser {
         StartOperation(arg);
       }
     }
-    if (!result_.config.proxy_host.empty() || (!seen_proxy_user_ && !seen_proxy_password_)) {
+    if (!result_.config.proxyHost.empty() || (!seenProxyUser_ && !seenProxyPassword_)) {
       return result_;
     }
     throw UsageError("--proxy-user and --proxy-password need --proxy HOST:PORT");
@@ -118,49 +118,49 @@ class Parser {
   void Option(const std::string& arg) {
     // --name=value as well as --name value.
     std::string name = arg;
-    std::optional<std::string> inline_value;
+    std::optional<std::string> inlineValue;
     const std::size_t equals = arg.find('=');
     if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
       name = arg.substr(0, equals);
-      inline_value = arg.substr(equals + 1);
+      inlineValue = arg.substr(equals + 1);
     }
     const OptionSpec* spec = FindOption(name);
     if (spec == nullptr) throw UsageError("unknown option " + name + " (see tessora --help)");
     std::string value;
     if (spec->kind == Kind::kValue) {
-      if (inline_value) {
-        value = *inline_value;
+      if (inlineValue) {
+        value = *inlineValue;
       } else if (next_ < args_.size()) {
         value = args_[next_++];
       } else {
         throw UsageError(name + " needs a value");
       }
-    } else if (inline_value) {
+    } else if (inlineValue) {
       throw UsageError(name + " takes no value");
     }
-    if (spec->long_name == "--operation") {
+    if (spec->longName == "--operation") {
       if (value.empty()) throw UsageError("--operation needs a name");
       result_.operations.push_back(Operation{value, {}, {}, {}, {}});
       return;
     }
-    if (spec->long_name == "--raw") {  // output format: allowed anywhere
+    if (spec->longName == "--raw") {  // output format: allowed anywhere
       result_.raw = true;
       return;
     }
     if (spec->scope == Scope::kGlobal) {
       if (!result_.operations.empty()) {
-        throw UsageError(std::string(spec->long_name) +
+        throw UsageError(std::string(spec->longName) +
                          " configures the library: give it before the first operation (\"" +
                          result_.operations.front().name + "\")");
       }
-      Global(spec->long_name, value);
+      Global(spec->longName, value);
     } else {
       if (result_.operations.empty()) {
-        throw UsageError(std::string(spec->long_name) +
+        throw UsageError(std::string(spec->longName) +
                          " belongs to an operation: write the operation's name first, as in "
                          "tessora CHARGE_DETAIL --param id=ch_00000001");
       }
-      ForOperation(result_.operations.back(), spec->long_name, value);
+      ForOperation(result_.operations.back(), spec->longName, value);
     }
   }
 
@@ -168,25 +168,25 @@ class Parser {
     Configuration& config = result_.config;
     if (option == "--library") {
       if (value.empty()) throw UsageError("--library needs a path");
-      SetOnce(result_.library, seen_library_, option, value);
+      SetOnce(result_.library, seenLibrary_, option, value);
     } else if (option == "--endpoints") {
-      SetOnce(config.endpoints, seen_endpoints_, option, value);
+      SetOnce(config.endpoints, seenEndpoints_, option, value);
     } else if (option == "--client-id") {
-      SetOnce(config.client_id, seen_client_id_, option, value);
+      SetOnce(config.clientId, seenClientId_, option, value);
     } else if (option == "--client-secret") {
-      SetOnce(config.client_secret, seen_client_secret_, option, value);
+      SetOnce(config.clientSecret, seenClientSecret_, option, value);
     } else if (option == "--env") {
-      SetOnce(config.environment, seen_env_, option, value);
+      SetOnce(config.environment, seenEnv_, option, value);
     } else if (option == "--partner-token") {
-      SetOnce(config.partner_token, seen_partner_token_, option, value);
+      SetOnce(config.partnerToken, seenPartnerToken_, option, value);
     } else if (option == "--proxy") {
-      if (seen_proxy_) throw UsageError("--proxy is given twice");
-      seen_proxy_ = true;
+      if (seenProxy_) throw UsageError("--proxy is given twice");
+      seenProxy_ = true;
       ParseProxy(value, config);
     } else if (option == "--proxy-user") {
-      SetOnce(config.proxy_user, seen_proxy_user_, option, value);
+      SetOnce(config.proxyUser, seenProxyUser_, option, value);
     } else if (option == "--proxy-password") {
-      SetOnce(config.proxy_password, seen_proxy_password_, option, value);
+      SetOnce(config.proxyPassword, seenProxyPassword_, option, value);
     }
   }
 
@@ -211,23 +211,23 @@ class Parser {
       }
       return;
     }
-    if (operation.body || operation.body_file) {
+    if (operation.body || operation.bodyFile) {
       throw UsageError("one body per operation: --body or --body-file, once" + where);
     }
     if (option == "--body") {
       operation.body = value;
     } else {
       if (value.empty()) throw UsageError("--body-file needs a file name" + where);
-      operation.body_file = value;
+      operation.bodyFile = value;
     }
   }
 
   const std::vector<std::string>& args_;
   std::size_t next_ = 0;
   Invocation result_;
-  bool seen_library_ = false, seen_endpoints_ = false, seen_client_id_ = false,
-       seen_client_secret_ = false, seen_env_ = false, seen_partner_token_ = false,
-       seen_proxy_ = false, seen_proxy_user_ = false, seen_proxy_password_ = false;
+  bool seenLibrary_ = false, seenEndpoints_ = false, seenClientId_ = false,
+       seenClientSecret_ = false, seenEnv_ = false, seenPartnerToken_ = false, seenProxy_ = false,
+       seenProxyUser_ = false, seenProxyPassword_ = false;
 };
 
 }  // namespace

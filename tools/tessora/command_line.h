@@ -19,20 +19,20 @@ struct Operation {
   std::vector<std::string> params;   // route parameters, name=value
   std::vector<std::string> queries;  // query parameters, name=value
   std::optional<std::string> body;   // --body text
-  std::optional<std::string> body_file;
+  std::optional<std::string> bodyFile;
 };
 
 // What ConfigureService and ConfigureProxy receive.
 struct Configuration {
   std::string endpoints;
-  std::string client_id;
-  std::string client_secret;
+  std::string clientId;
+  std::string clientSecret;
   std::string environment;
-  std::string partner_token;
-  std::string proxy_host;  // empty: no proxy
-  int proxy_port = 0;
-  std::string proxy_user;
-  std::string proxy_password;
+  std::string partnerToken;
+  std::string proxyHost;  // empty: no proxy
+  int proxyPort = 0;
+  std::string proxyUser;
+  std::string proxyPassword;
 };
 
 struct Invocation {

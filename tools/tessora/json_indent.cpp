@@ -30,7 +30,7 @@ class Indenter {
         continue;
       }
       if (!Step(c)) return std::nullopt;
-      if (out_.size() > options_.max_output) return std::nullopt;
+      if (out_.size() > options_.maxOutput) return std::nullopt;
       if (closers_.empty()) break;  // the top-level value is complete
     }
     if (!closers_.empty()) return std::nullopt;
@@ -73,7 +73,7 @@ class Indenter {
   }
 
   bool Open(char c) {
-    if (closers_.size() >= options_.max_depth) return false;
+    if (closers_.size() >= options_.maxDepth) return false;
     const char closer = c == '{' ? '}' : ']';
     ++pos_;
     SkipSpace();
@@ -98,8 +98,8 @@ class Indenter {
         out_ += in_[pos_++];
         return true;
       }
-      const bool pair = byte == '\\' || (options_.is_lead_byte != nullptr && byte >= 0x80 &&
-                                         options_.is_lead_byte(byte));
+      const bool pair = byte == '\\' || (options_.isLeadByte != nullptr && byte >= 0x80 &&
+                                         options_.isLeadByte(byte));
       out_ += in_[pos_++];
       if (pair) {
         if (pos_ == in_.size()) return false;
@@ -133,7 +133,7 @@ class Indenter {
 }  // namespace
 
 std::optional<std::string> IndentJson(std::string_view text, const IndentOptions& options) {
-  if (text.size() > options.max_input) return std::nullopt;
+  if (text.size() > options.maxInput) return std::nullopt;
   return Indenter(text, options).Run();
 }
 

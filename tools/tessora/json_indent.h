@@ -13,12 +13,12 @@ namespace tessora::cli {
 
 struct IndentOptions {
   int indent = 2;
-  std::size_t max_depth = 128;
-  std::size_t max_input = 16u << 20;
-  std::size_t max_output = 64u << 20;
+  std::size_t maxDepth = 128;
+  std::size_t maxInput = 16u << 20;
+  std::size_t maxOutput = 64u << 20;
   // For double-byte ANSI code pages: tells a lead byte, whose trail byte may look like a
   // backslash or quote and must be copied with it. Null for single-byte code pages and UTF-8.
-  bool (*is_lead_byte)(unsigned char) = nullptr;
+  bool (*isLeadByte)(unsigned char) = nullptr;
 };
 
 // The indented text, or nothing when `text` is not re-indented (see above).

@@ -20,11 +20,11 @@ constexpr std::size_t kMaxBodyFile = 64u << 20;
 
 // The library's functions, looked up by name.
 struct Exports {
-  decltype(&::ConfigureService) configure_service = nullptr;
-  decltype(&::ConfigureProxy) configure_proxy = nullptr;
-  decltype(&::TessoraNet) tessora_net = nullptr;
-  decltype(&::TessoraNetGetInstanceData) get_instance_data = nullptr;
-  decltype(&::TessoraNetTokenExpired) token_expired = nullptr;
+  decltype(&::ConfigureService) configureService = nullptr;
+  decltype(&::ConfigureProxy) configureProxy = nullptr;
+  decltype(&::TessoraNet) tessoraNet = nullptr;
+  decltype(&::TessoraNetGetInstanceData) getInstanceData = nullptr;
+  decltype(&::TessoraNetTokenExpired) tokenExpired = nullptr;
 };
 
 template <class T>
@@ -66,7 +66,7 @@ class Printer {
       return;
     }
     IndentOptions options;
-    options.is_lead_byte = &IsAnsiLeadByte;
+    options.isLeadByte = &IsAnsiLeadByte;
     if (auto indented = IndentJson(text, options)) {
       WriteText(stdout, *indented + "\n");
       return;
@@ -94,13 +94,13 @@ std::string ValueOrNone(const std::string& text) {
 bool ReadBodies(const Invocation& invocation, std::vector<std::string>& bodies,
                 const Printer& printer) {
   for (const Operation& operation : invocation.operations) {
-    if (!operation.body_file) {
+    if (!operation.bodyFile) {
       bodies.push_back(operation.body.value_or(""));
       continue;
     }
-    std::ifstream in(*operation.body_file, std::ios::binary);
+    std::ifstream in(*operation.bodyFile, std::ios::binary);
     if (!in) {
-      printer.Error("cannot read the body file " + Quoted(*operation.body_file) + " (operation " +
+      printer.Error("cannot read the body file " + Quoted(*operation.bodyFile) + " (operation " +
                     Quoted(operation.name) + ")");
       return false;
     }
@@ -109,7 +109,7 @@ bool ReadBodies(const Invocation& invocation, std::vector<std::string>& bodies,
     while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
       bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
       if (bytes.size() > kMaxBodyFile) {
-        printer.Error("the body file " + Quoted(*operation.body_file) + " is larger than 64 MiB");
+        printer.Error("the body file " + Quoted(*operation.bodyFile) + " is larger than 64 MiB");
         return false;
       }
     }
@@ -125,17 +125,17 @@ void PrintConfiguration(const Invocation& invocation, const std::string& path,
   printer.Info("library      " + path);
   printer.Info("endpoints    " + ValueOrNone(config.endpoints));
   printer.Info("environment  " + ValueOrNone(config.environment));
-  std::string client = ValueOrNone(config.client_id);
-  client += config.client_secret.empty()
+  std::string client = ValueOrNone(config.clientId);
+  client += config.clientSecret.empty()
                 ? ", no secret"
-                : ", secret of " + std::to_string(config.client_secret.size()) + " bytes";
+                : ", secret of " + std::to_string(config.clientSecret.size()) + " bytes";
   printer.Info("client id    " + client);
   printer.Info("partner      " +
-               (config.partner_token.empty() ? std::string("(none)") : std::string("token set")));
+               (config.partnerToken.empty() ? std::string("(none)") : std::string("token set")));
   std::string proxy = "(none)";
-  if (!config.proxy_host.empty()) {
-    proxy = config.proxy_host + ":" + std::to_string(config.proxy_port);
-    if (!config.proxy_user.empty()) proxy += ", user " + Quoted(config.proxy_user);
+  if (!config.proxyHost.empty()) {
+    proxy = config.proxyHost + ":" + std::to_string(config.proxyPort);
+    if (!config.proxyUser.empty()) proxy += ", user " + Quoted(config.proxyUser);
   }
   printer.Info("proxy        " + proxy);
 }
@@ -144,8 +144,8 @@ void PrintToken(const Exports& exports, const Printer& printer) {
   char* token = nullptr;
   unsigned expired = 1;
   const auto failure = host::CatchHostFailure([&] {
-    exports.get_instance_data(&token);
-    expired = exports.token_expired() & 0xFFu;
+    exports.getInstanceData(&token);
+    expired = exports.tokenExpired() & 0xFFu;
   });
   if (failure) {
     printer.Error("cannot read the token state: " + *failure);
@@ -178,19 +178,19 @@ int RunSession(const Invocation& invocation) {
     return kExitCannotLoad;
   }
   Exports exports;
-  Resolve(library, exports.configure_service, "ConfigureService");
-  Resolve(library, exports.configure_proxy, "ConfigureProxy");
-  Resolve(library, exports.tessora_net, "TessoraNet");
-  Resolve(library, exports.get_instance_data, "TessoraNetGetInstanceData");
-  Resolve(library, exports.token_expired, "TessoraNetTokenExpired");
-  if (exports.configure_service == nullptr || exports.configure_proxy == nullptr ||
-      exports.get_instance_data == nullptr || exports.token_expired == nullptr) {
+  Resolve(library, exports.configureService, "ConfigureService");
+  Resolve(library, exports.configureProxy, "ConfigureProxy");
+  Resolve(library, exports.tessoraNet, "TessoraNet");
+  Resolve(library, exports.getInstanceData, "TessoraNetGetInstanceData");
+  Resolve(library, exports.tokenExpired, "TessoraNetTokenExpired");
+  if (exports.configureService == nullptr || exports.configureProxy == nullptr ||
+      exports.getInstanceData == nullptr || exports.tokenExpired == nullptr) {
     printer.Error(Quoted(path) +
                   " is not the TessoraNet library: it lacks ConfigureService, "
                   "ConfigureProxy, TessoraNetGetInstanceData or TessoraNetTokenExpired");
     return kExitCannotLoad;
   }
-  if (!invocation.operations.empty() && exports.tessora_net == nullptr) {
+  if (!invocation.operations.empty() && exports.tessoraNet == nullptr) {
     printer.Error(Quoted(path) +
                   " does not export TessoraNet, so it cannot perform operations; "
                   "run without operations to configure only");
@@ -199,11 +199,11 @@ int RunSession(const Invocation& invocation) {
 
   const Configuration& config = invocation.config;
   auto failure = host::CatchHostFailure([&] {
-    exports.configure_service(config.client_id.c_str(), config.client_secret.c_str(),
-                              config.environment.c_str(), config.endpoints.c_str(),
-                              config.partner_token.c_str());
-    exports.configure_proxy(config.proxy_host.c_str(), config.proxy_port, config.proxy_user.c_str(),
-                            config.proxy_password.c_str());
+    exports.configureService(config.clientId.c_str(), config.clientSecret.c_str(),
+                             config.environment.c_str(), config.endpoints.c_str(),
+                             config.partnerToken.c_str());
+    exports.configureProxy(config.proxyHost.c_str(), config.proxyPort, config.proxyUser.c_str(),
+                           config.proxyPassword.c_str());
   });
   if (failure) {
     printer.Error("the configuration failed: " + *failure);
@@ -222,8 +222,8 @@ int RunSession(const Invocation& invocation) {
                  operation.name);
     char* result = nullptr;
     failure = host::CatchHostFailure([&] {
-      result = exports.tessora_net(operation.name.c_str(), parameters.c_str(), queries.c_str(),
-                                   bodies[i].c_str());
+      result = exports.tessoraNet(operation.name.c_str(), parameters.c_str(), queries.c_str(),
+                                  bodies[i].c_str());
     });
     if (failure) {
       printer.Error("operation " + Quoted(operation.name) + " failed: " + *failure);

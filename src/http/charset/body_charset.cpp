@@ -151,13 +151,13 @@ std::u16string XmlCharSet(std::string_view body) {
   return u"UTF-8";
 }
 
-void ApplyBodyCharset(THttpResponse& response) {
-  const std::u16string_view mediaType = MediaTypeOf(response.ContentType);
+void ApplyBodyCharset(HttpResponse& response) {
+  const std::u16string_view mediaType = MediaTypeOf(response.contentType);
   if (IsXmlMediaType(mediaType)) {
-    response.CharSet = XmlCharSet(response.Content);
+    response.charSet = XmlCharSet(response.content);
   } else if (IsHtmlMediaType(mediaType)) {
-    std::u16string charset = HtmlMetaCharSet(response.Content);
-    if (!charset.empty()) response.CharSet = std::move(charset);
+    std::u16string charset = HtmlMetaCharSet(response.content);
+    if (!charset.empty()) response.charSet = std::move(charset);
   }
 }
 

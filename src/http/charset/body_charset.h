@@ -10,7 +10,7 @@ namespace tessora {
 
 // For HTML media types a charset declared by a meta element replaces CharSet. For XML media types
 // CharSet becomes the encoding named by the byte-order mark or the XML declaration, or "UTF-8".
-void ApplyBodyCharset(THttpResponse& response);
+void ApplyBodyCharset(HttpResponse& response);
 
 // The charset a meta element near the start of an HTML body declares; empty when none does.
 std::u16string HtmlMetaCharSet(std::string_view body);

@@ -12,8 +12,8 @@ namespace tessora {
 namespace {
 
 struct CharSetEntry {
-  std::string_view Name;  // lower case
-  unsigned CodePage;
+  std::string_view name;  // lower case
+  unsigned codePage;
 };
 
 constexpr CharSetEntry kCharSets[] = {
@@ -104,8 +104,8 @@ unsigned CodePageOfCharSet(std::u16string_view name) {
   const auto* end = std::end(kCharSets);
   const auto* hit = std::lower_bound(
       std::begin(kCharSets), end, key,
-      [](const CharSetEntry& entry, const std::string& k) { return entry.Name < k; });
-  return hit != end && hit->Name == key ? hit->CodePage : 0;
+      [](const CharSetEntry& entry, const std::string& k) { return entry.name < k; });
+  return hit != end && hit->name == key ? hit->codePage : 0;
 }
 
 std::u16string BodyToText(std::string_view bytes, std::u16string_view charSet) {

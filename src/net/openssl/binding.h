@@ -20,7 +20,7 @@ struct VerifyParam;  // X509_VERIFY_PARAM
 inline constexpr long kOpNoSslV2 = 0x01000000L;
 inline constexpr long kOpNoSslV3 = 0x02000000L;
 inline constexpr long kOpNoTlsV1 = 0x04000000L;
-inline constexpr long kOpNoTlsV1_1 = 0x10000000L;
+inline constexpr long kOpNoTlsV11 = 0x10000000L;
 inline constexpr long kModeAutoRetry = 0x00000004L;
 inline constexpr int kCtrlOptions = 32;             // SSL_CTRL_OPTIONS
 inline constexpr int kCtrlMode = 33;                // SSL_CTRL_MODE
@@ -46,55 +46,55 @@ using PasswordCallback = int (*)(char* buffer, int size, int rwflag, void* userD
 
 struct Api {
   // Protocol methods; nullptr where the library lacks them.
-  const Method* (*Tls12ClientMethod)() = nullptr;
-  const Method* (*Tls1ClientMethod)() = nullptr;
-  const Method* (*Tls12ServerMethod)() = nullptr;  // for test servers
+  const Method* (*tls12ClientMethod)() = nullptr;
+  const Method* (*tls1ClientMethod)() = nullptr;
+  const Method* (*tls12ServerMethod)() = nullptr;  // for test servers
   // Whether the library has all three methods (plain, client, server) of these versions.
-  bool HasSslV2Methods = false;
-  bool HasSslV3Methods = false;
-  bool HasTls11Methods = false;
+  bool hasSslV2Methods = false;
+  bool hasSslV3Methods = false;
+  bool hasTls11Methods = false;
 
-  Context* (*CtxNew)(const Method*) = nullptr;
-  void (*CtxFree)(Context*) = nullptr;
-  long (*CtxSetOptions)(Context*, long) = nullptr;
-  long (*CtxSetMode)(Context*, long) = nullptr;
-  void (*CtxSetDefaultPasswdCb)(Context*, PasswordCallback) = nullptr;
-  void (*CtxSetDefaultPasswdCbUserdata)(Context*, void*) = nullptr;
-  int (*CtxSetDefaultVerifyPaths)(Context*) = nullptr;
-  int (*CtxSetCipherList)(Context*, const char*) = nullptr;
-  void (*CtxSetVerify)(Context*, int mode, void* callback) = nullptr;
-  CertStore* (*CtxGetCertStore)(const Context*) = nullptr;
+  Context* (*ctxNew)(const Method*) = nullptr;
+  void (*ctxFree)(Context*) = nullptr;
+  long (*ctxSetOptions)(Context*, long) = nullptr;
+  long (*ctxSetMode)(Context*, long) = nullptr;
+  void (*ctxSetDefaultPasswdCb)(Context*, PasswordCallback) = nullptr;
+  void (*ctxSetDefaultPasswdCbUserdata)(Context*, void*) = nullptr;
+  int (*ctxSetDefaultVerifyPaths)(Context*) = nullptr;
+  int (*ctxSetCipherList)(Context*, const char*) = nullptr;
+  void (*ctxSetVerify)(Context*, int mode, void* callback) = nullptr;
+  CertStore* (*ctxGetCertStore)(const Context*) = nullptr;
   // For test servers.
-  int (*CtxUseCertificateChainFile)(Context*, const char*) = nullptr;
-  int (*CtxUsePrivateKeyFile)(Context*, const char*, int type) = nullptr;
+  int (*ctxUseCertificateChainFile)(Context*, const char*) = nullptr;
+  int (*ctxUsePrivateKeyFile)(Context*, const char*, int type) = nullptr;
 
-  Connection* (*New)(Context*) = nullptr;
-  void (*Free)(Connection*) = nullptr;
-  int (*SetExData)(Connection*, int index, void* data) = nullptr;
-  int (*SetFd)(Connection*, int fd) = nullptr;
-  long (*SetTlsextHostName)(Connection*, const char* name) = nullptr;
-  int (*Connect)(Connection*) = nullptr;
-  int (*Accept)(Connection*) = nullptr;
-  int (*Read)(Connection*, void* buffer, int size) = nullptr;
-  int (*Write)(Connection*, const void* data, int size) = nullptr;
-  int (*Pending)(const Connection*) = nullptr;  // may be missing
-  int (*GetError)(const Connection*, int result) = nullptr;
-  int (*Shutdown)(Connection*) = nullptr;
+  Connection* (*sslNew)(Context*) = nullptr;
+  void (*free)(Connection*) = nullptr;
+  int (*setExData)(Connection*, int index, void* data) = nullptr;
+  int (*setFd)(Connection*, int fd) = nullptr;
+  long (*setTlsextHostName)(Connection*, const char* name) = nullptr;
+  int (*connect)(Connection*) = nullptr;
+  int (*accept)(Connection*) = nullptr;
+  int (*read)(Connection*, void* buffer, int size) = nullptr;
+  int (*write)(Connection*, const void* data, int size) = nullptr;
+  int (*pending)(const Connection*) = nullptr;  // may be missing
+  int (*getError)(const Connection*, int result) = nullptr;
+  int (*shutdown)(Connection*) = nullptr;
   // The server name the client sent (test servers); may be missing.
-  const char* (*GetServername)(const Connection*, int type) = nullptr;
+  const char* (*getServername)(const Connection*, int type) = nullptr;
 
-  unsigned long (*ErrGetError)() = nullptr;
-  void (*ErrErrorStringN)(unsigned long error, char* buffer, std::size_t size) = nullptr;
-  void (*ErrClearError)() = nullptr;
+  unsigned long (*errGetError)() = nullptr;
+  void (*errErrorStringN)(unsigned long error, char* buffer, std::size_t size) = nullptr;
+  void (*errClearError)() = nullptr;
 
   // Server certificate checks; the host-name ones may be missing from older libraries.
-  Certificate* (*D2iX509)(Certificate**, const unsigned char**, long) = nullptr;
-  int (*X509StoreAddCert)(CertStore*, Certificate*) = nullptr;
-  void (*X509Free)(Certificate*) = nullptr;
-  VerifyParam* (*Get0Param)(Connection*) = nullptr;
-  int (*ParamSet1Host)(VerifyParam*, const char* name, std::size_t length) = nullptr;
-  void (*ParamSetHostflags)(VerifyParam*, unsigned flags) = nullptr;
-  int (*ParamSet1IpAsc)(VerifyParam*, const char* address) = nullptr;
+  Certificate* (*d2iX509)(Certificate**, const unsigned char**, long) = nullptr;
+  int (*x509StoreAddCert)(CertStore*, Certificate*) = nullptr;
+  void (*x509Free)(Certificate*) = nullptr;
+  VerifyParam* (*get0Param)(Connection*) = nullptr;
+  int (*paramSet1Host)(VerifyParam*, const char* name, std::size_t length) = nullptr;
+  void (*paramSetHostflags)(VerifyParam*, unsigned flags) = nullptr;
+  int (*paramSet1IpAsc)(VerifyParam*, const char* address) = nullptr;
 };
 
 // The TLS library, loaded and initialised the first time any thread asks (once per process, under

@@ -139,8 +139,8 @@ class SocketBio {
 };
 
 BIO_METHOD* SocketBioMethod() {
-  static const SocketBio bio;
-  return bio.Method();
+  static const SocketBio kBio;
+  return kBio.Method();
 }
 
 int SetFd(Connection* ssl, int fd) {
@@ -215,44 +215,44 @@ int ParamSet1IpAsc(VerifyParam* param, const char* address) {
 
 Api MakeTable() {
   Api t;
-  t.Tls12ClientMethod = &ClientMethod;
-  t.Tls12ServerMethod = &ServerMethod;
-  t.HasTls11Methods = true;
-  t.CtxNew = &CtxNew;
-  t.CtxFree = &CtxFree;
-  t.CtxSetOptions = &CtxSetOptions;
-  t.CtxSetMode = &CtxSetMode;
-  t.CtxSetDefaultPasswdCb = &CtxSetDefaultPasswdCb;
-  t.CtxSetDefaultPasswdCbUserdata = &CtxSetDefaultPasswdCbUserdata;
-  t.CtxSetDefaultVerifyPaths = &CtxSetDefaultVerifyPaths;
-  t.CtxSetCipherList = &CtxSetCipherList;
-  t.CtxSetVerify = &CtxSetVerify;
-  t.CtxGetCertStore = &CtxGetCertStore;
-  t.CtxUseCertificateChainFile = &CtxUseCertificateChainFile;
-  t.CtxUsePrivateKeyFile = &CtxUsePrivateKeyFile;
-  t.New = &New;
-  t.Free = &Free;
-  t.SetExData = &SetExData;
-  t.SetFd = &SetFd;
-  t.SetTlsextHostName = &SetTlsextHostName;
-  t.Connect = &Connect;
-  t.Accept = &Accept;
-  t.Read = &Read;
-  t.Write = &Write;
-  t.Pending = &Pending;
-  t.GetError = &GetError;
-  t.Shutdown = &Shutdown;
-  t.GetServername = &GetServername;
-  t.ErrGetError = &ErrGetError;
-  t.ErrErrorStringN = &ErrErrorStringN;
-  t.ErrClearError = &ErrClearError;
-  t.D2iX509 = &D2iX509;
-  t.X509StoreAddCert = &X509StoreAddCert;
-  t.X509Free = &X509Free;
-  t.Get0Param = &Get0Param;
-  t.ParamSet1Host = &ParamSet1Host;
-  t.ParamSetHostflags = &ParamSetHostflags;
-  t.ParamSet1IpAsc = &ParamSet1IpAsc;
+  t.tls12ClientMethod = &ClientMethod;
+  t.tls12ServerMethod = &ServerMethod;
+  t.hasTls11Methods = true;
+  t.ctxNew = &CtxNew;
+  t.ctxFree = &CtxFree;
+  t.ctxSetOptions = &CtxSetOptions;
+  t.ctxSetMode = &CtxSetMode;
+  t.ctxSetDefaultPasswdCb = &CtxSetDefaultPasswdCb;
+  t.ctxSetDefaultPasswdCbUserdata = &CtxSetDefaultPasswdCbUserdata;
+  t.ctxSetDefaultVerifyPaths = &CtxSetDefaultVerifyPaths;
+  t.ctxSetCipherList = &CtxSetCipherList;
+  t.ctxSetVerify = &CtxSetVerify;
+  t.ctxGetCertStore = &CtxGetCertStore;
+  t.ctxUseCertificateChainFile = &CtxUseCertificateChainFile;
+  t.ctxUsePrivateKeyFile = &CtxUsePrivateKeyFile;
+  t.sslNew = &New;
+  t.free = &Free;
+  t.setExData = &SetExData;
+  t.setFd = &SetFd;
+  t.setTlsextHostName = &SetTlsextHostName;
+  t.connect = &Connect;
+  t.accept = &Accept;
+  t.read = &Read;
+  t.write = &Write;
+  t.pending = &Pending;
+  t.getError = &GetError;
+  t.shutdown = &Shutdown;
+  t.getServername = &GetServername;
+  t.errGetError = &ErrGetError;
+  t.errErrorStringN = &ErrErrorStringN;
+  t.errClearError = &ErrClearError;
+  t.d2iX509 = &D2iX509;
+  t.x509StoreAddCert = &X509StoreAddCert;
+  t.x509Free = &X509Free;
+  t.get0Param = &Get0Param;
+  t.paramSet1Host = &ParamSet1Host;
+  t.paramSetHostflags = &ParamSetHostflags;
+  t.paramSet1IpAsc = &ParamSet1IpAsc;
   return t;
 }
 
@@ -260,8 +260,8 @@ Api MakeTable() {
 
 const Api* LoadOpenSsl() {
   // OpenSSL 3 initialises itself, thread-safely, on first use.
-  static const Api table = MakeTable();
-  return &table;
+  static const Api kTable = MakeTable();
+  return &kTable;
 }
 
 void UnloadOpenSsl() {

@@ -18,16 +18,16 @@ namespace {
 using LockingCallback = void (*)(int mode, int n, const char* file, int line);
 
 struct Loader {
-  std::mutex LoadLock;
-  std::atomic<bool> Loaded{false};
-  platform::LibraryHandle Crypto = nullptr;
-  platform::LibraryHandle Ssl = nullptr;
-  bool RequiredFound = false;  // the last lookup found every required function
-  std::map<std::string, void*> Functions;
-  std::unique_ptr<std::mutex[]> Locks;
-  int LockCount = 0;
-  std::atomic<int> Initialisations{0};
-  Api Table;
+  std::mutex loadLock;
+  std::atomic<bool> loaded{false};
+  platform::LibraryHandle crypto = nullptr;
+  platform::LibraryHandle ssl = nullptr;
+  bool requiredFound = false;  // the last lookup found every required function
+  std::map<std::string, void*> functions;
+  std::unique_ptr<std::mutex[]> locks;
+  int lockCount = 0;
+  std::atomic<int> initialisations{0};
+  Api table;
 };
 
 Loader& State() {
@@ -36,7 +36,7 @@ Loader& State() {
 }
 
 void* Function(const char* name) {
-  const auto& functions = State().Functions;
+  const auto& functions = State().functions;
   auto found = functions.find(name);
   return found == functions.end() ? nullptr : found->second;
 }
@@ -68,11 +68,11 @@ long SetTlsextHostName(Connection* ssl, const char* name) {
 
 void LockingCallbackFunction(int mode, int n, const char*, int) {
   Loader& s = State();
-  if (n < 0 || n >= s.LockCount) return;
+  if (n < 0 || n >= s.lockCount) return;
   if (mode & kCryptoLock) {
-    s.Locks[n].lock();
+    s.locks[n].lock();
   } else {
-    s.Locks[n].unlock();
+    s.locks[n].unlock();
   }
 }
 
@@ -82,73 +82,73 @@ bool HasAll(const char* a, const char* b, const char* c) {
 
 void LookUpAll() {
   Loader& s = State();
-  s.Functions.clear();
+  s.functions.clear();
   bool found = true;
   auto lookUp = [&](platform::LibraryHandle library, const char* name, bool required) {
     void* address = platform::LibraryFunction(library, name);
-    if (address != nullptr) s.Functions[name] = address;
+    if (address != nullptr) s.functions[name] = address;
     if (required && address == nullptr) found = false;
   };
   for (const char* name : kRequiredSslFunctions)
-    lookUp(s.Ssl, name, true);
+    lookUp(s.ssl, name, true);
   for (const char* name : kOptionalSslFunctions)
-    lookUp(s.Ssl, name, false);
+    lookUp(s.ssl, name, false);
   for (const char* name : kRequiredCryptoFunctions)
-    lookUp(s.Crypto, name, true);
+    lookUp(s.crypto, name, true);
   for (const char* name : kOptionalCryptoFunctions)
-    lookUp(s.Crypto, name, false);
+    lookUp(s.crypto, name, false);
   for (const char* name : kAddAllAlgorithms)
-    lookUp(s.Crypto, name, false);
+    lookUp(s.crypto, name, false);
   if (Function(kAddAllAlgorithms[0]) == nullptr && Function(kAddAllAlgorithms[1]) == nullptr) {
     found = false;
   }
-  s.RequiredFound = found;
+  s.requiredFound = found;
 }
 
 void FillTable() {
-  Api& t = State().Table;
+  Api& t = State().table;
   t = Api{};
-  Bind(t.Tls12ClientMethod, "TLSv1_2_client_method");
-  Bind(t.Tls1ClientMethod, "TLSv1_client_method");
-  Bind(t.Tls12ServerMethod, "TLSv1_2_server_method");
-  t.HasSslV2Methods = HasAll("SSLv2_method", "SSLv2_server_method", "SSLv2_client_method");
-  t.HasSslV3Methods = HasAll("SSLv3_method", "SSLv3_server_method", "SSLv3_client_method");
-  t.HasTls11Methods = HasAll("TLSv1_1_method", "TLSv1_1_server_method", "TLSv1_1_client_method");
-  Bind(t.CtxNew, "SSL_CTX_new");
-  Bind(t.CtxFree, "SSL_CTX_free");
-  t.CtxSetOptions = &CtxSetOptions;
-  t.CtxSetMode = &CtxSetMode;
-  Bind(t.CtxSetDefaultPasswdCb, "SSL_CTX_set_default_passwd_cb");
-  Bind(t.CtxSetDefaultPasswdCbUserdata, "SSL_CTX_set_default_passwd_cb_userdata");
-  Bind(t.CtxSetDefaultVerifyPaths, "SSL_CTX_set_default_verify_paths");
-  Bind(t.CtxSetCipherList, "SSL_CTX_set_cipher_list");
-  Bind(t.CtxSetVerify, "SSL_CTX_set_verify");
-  Bind(t.CtxGetCertStore, "SSL_CTX_get_cert_store");
-  Bind(t.CtxUseCertificateChainFile, "SSL_CTX_use_certificate_chain_file");
-  Bind(t.CtxUsePrivateKeyFile, "SSL_CTX_use_PrivateKey_file");
-  Bind(t.New, "SSL_new");
-  Bind(t.Free, "SSL_free");
-  Bind(t.SetExData, "SSL_set_ex_data");
-  Bind(t.SetFd, "SSL_set_fd");
-  t.SetTlsextHostName = &SetTlsextHostName;
-  Bind(t.Connect, "SSL_connect");
-  Bind(t.Accept, "SSL_accept");
-  Bind(t.Read, "SSL_read");
-  Bind(t.Write, "SSL_write");
-  Bind(t.Pending, "SSL_pending");
-  Bind(t.GetError, "SSL_get_error");
-  Bind(t.Shutdown, "SSL_shutdown");
-  Bind(t.GetServername, "SSL_get_servername");
-  Bind(t.ErrGetError, "ERR_get_error");
-  Bind(t.ErrErrorStringN, "ERR_error_string_n");
-  Bind(t.ErrClearError, "ERR_clear_error");
-  Bind(t.D2iX509, "d2i_X509");
-  Bind(t.X509StoreAddCert, "X509_STORE_add_cert");
-  Bind(t.X509Free, "X509_free");
-  Bind(t.Get0Param, "SSL_get0_param");
-  Bind(t.ParamSet1Host, "X509_VERIFY_PARAM_set1_host");
-  Bind(t.ParamSetHostflags, "X509_VERIFY_PARAM_set_hostflags");
-  Bind(t.ParamSet1IpAsc, "X509_VERIFY_PARAM_set1_ip_asc");
+  Bind(t.tls12ClientMethod, "TLSv1_2_client_method");
+  Bind(t.tls1ClientMethod, "TLSv1_client_method");
+  Bind(t.tls12ServerMethod, "TLSv1_2_server_method");
+  t.hasSslV2Methods = HasAll("SSLv2_method", "SSLv2_server_method", "SSLv2_client_method");
+  t.hasSslV3Methods = HasAll("SSLv3_method", "SSLv3_server_method", "SSLv3_client_method");
+  t.hasTls11Methods = HasAll("TLSv1_1_method", "TLSv1_1_server_method", "TLSv1_1_client_method");
+  Bind(t.ctxNew, "SSL_CTX_new");
+  Bind(t.ctxFree, "SSL_CTX_free");
+  t.ctxSetOptions = &CtxSetOptions;
+  t.ctxSetMode = &CtxSetMode;
+  Bind(t.ctxSetDefaultPasswdCb, "SSL_CTX_set_default_passwd_cb");
+  Bind(t.ctxSetDefaultPasswdCbUserdata, "SSL_CTX_set_default_passwd_cb_userdata");
+  Bind(t.ctxSetDefaultVerifyPaths, "SSL_CTX_set_default_verify_paths");
+  Bind(t.ctxSetCipherList, "SSL_CTX_set_cipher_list");
+  Bind(t.ctxSetVerify, "SSL_CTX_set_verify");
+  Bind(t.ctxGetCertStore, "SSL_CTX_get_cert_store");
+  Bind(t.ctxUseCertificateChainFile, "SSL_CTX_use_certificate_chain_file");
+  Bind(t.ctxUsePrivateKeyFile, "SSL_CTX_use_PrivateKey_file");
+  Bind(t.sslNew, "SSL_new");
+  Bind(t.free, "SSL_free");
+  Bind(t.setExData, "SSL_set_ex_data");
+  Bind(t.setFd, "SSL_set_fd");
+  t.setTlsextHostName = &SetTlsextHostName;
+  Bind(t.connect, "SSL_connect");
+  Bind(t.accept, "SSL_accept");
+  Bind(t.read, "SSL_read");
+  Bind(t.write, "SSL_write");
+  Bind(t.pending, "SSL_pending");
+  Bind(t.getError, "SSL_get_error");
+  Bind(t.shutdown, "SSL_shutdown");
+  Bind(t.getServername, "SSL_get_servername");
+  Bind(t.errGetError, "ERR_get_error");
+  Bind(t.errErrorStringN, "ERR_error_string_n");
+  Bind(t.errClearError, "ERR_clear_error");
+  Bind(t.d2iX509, "d2i_X509");
+  Bind(t.x509StoreAddCert, "X509_STORE_add_cert");
+  Bind(t.x509Free, "X509_free");
+  Bind(t.get0Param, "SSL_get0_param");
+  Bind(t.paramSet1Host, "X509_VERIFY_PARAM_set1_host");
+  Bind(t.paramSetHostflags, "X509_VERIFY_PARAM_set_hostflags");
+  Bind(t.paramSet1IpAsc, "X509_VERIFY_PARAM_set1_ip_asc");
 }
 
 bool Initialise() {
@@ -159,8 +159,8 @@ bool Initialise() {
   Call<void (*)()>("SSL_load_error_strings")();
   if (Call<int (*)()>("SSL_library_init")() <= 0) return false;
   const int count = Call<int (*)()>("CRYPTO_num_locks")();
-  s.LockCount = count > 0 ? count : 0;
-  s.Locks = std::make_unique<std::mutex[]>(static_cast<std::size_t>(s.LockCount));
+  s.lockCount = count > 0 ? count : 0;
+  s.locks = std::make_unique<std::mutex[]>(static_cast<std::size_t>(s.lockCount));
   // No thread-identity callback: the library's default (the address of errno) tells threads apart.
   Call<void (*)(LockingCallback)>("CRYPTO_set_locking_callback")(&LockingCallbackFunction);
   return true;
@@ -168,14 +168,14 @@ bool Initialise() {
 
 bool Attempt() {
   Loader& s = State();
-  if (!(s.Crypto != nullptr && s.Ssl != nullptr && s.RequiredFound)) {
-    if (s.Crypto == nullptr) s.Crypto = platform::LoadSharedLibrary(u"libeay32.dll");
-    if (s.Crypto == nullptr) return false;
-    if (s.Ssl == nullptr) s.Ssl = platform::LoadSharedLibrary(u"ssleay32.dll");
-    if (s.Ssl == nullptr) s.Ssl = platform::LoadSharedLibrary(u"libssl32.dll");
-    if (s.Ssl == nullptr) return false;
+  if (!(s.crypto != nullptr && s.ssl != nullptr && s.requiredFound)) {
+    if (s.crypto == nullptr) s.crypto = platform::LoadSharedLibrary(u"libeay32.dll");
+    if (s.crypto == nullptr) return false;
+    if (s.ssl == nullptr) s.ssl = platform::LoadSharedLibrary(u"ssleay32.dll");
+    if (s.ssl == nullptr) s.ssl = platform::LoadSharedLibrary(u"libssl32.dll");
+    if (s.ssl == nullptr) return false;
     LookUpAll();
-    if (!s.RequiredFound) return false;
+    if (!s.requiredFound) return false;
   }
   if (!Initialise()) return false;
   FillTable();
@@ -186,24 +186,24 @@ bool Attempt() {
 
 const Api* LoadOpenSsl() {
   Loader& s = State();
-  if (s.Loaded.load(std::memory_order_acquire)) return &s.Table;
-  std::lock_guard<std::mutex> guard(s.LoadLock);
-  if (s.Loaded.load(std::memory_order_relaxed)) return &s.Table;
+  if (s.loaded.load(std::memory_order_acquire)) return &s.table;
+  std::lock_guard<std::mutex> guard(s.loadLock);
+  if (s.loaded.load(std::memory_order_relaxed)) return &s.table;
   if (!Attempt()) return nullptr;
-  ++s.Initialisations;
-  s.Loaded.store(true, std::memory_order_release);
-  return &s.Table;
+  ++s.initialisations;
+  s.loaded.store(true, std::memory_order_release);
+  return &s.table;
 }
 
 void UnloadOpenSsl() {
   // At process exit the libraries have already shut down; the system reclaims everything.
   if (platform::ProcessIsExiting()) return;
   Loader& s = State();
-  std::lock_guard<std::mutex> guard(s.LoadLock);
+  std::lock_guard<std::mutex> guard(s.loadLock);
   if (auto setLocking = Call<void (*)(LockingCallback)>("CRYPTO_set_locking_callback")) {
     setLocking(nullptr);
   }
-  if (s.Loaded) {
+  if (s.loaded) {
     constexpr unsigned long kRelease098a = 0x0090801fUL;
     auto version = Call<unsigned long (*)()>("SSLeay");
     auto compressionMethods = Call<void* (*)()>("SSL_COMP_get_compression_methods");
@@ -222,20 +222,20 @@ void UnloadOpenSsl() {
     }
     if (auto evpCleanup = Call<void (*)()>("EVP_cleanup")) evpCleanup();
   }
-  platform::UnloadSharedLibrary(s.Ssl);
-  platform::UnloadSharedLibrary(s.Crypto);
-  s.Ssl = nullptr;
-  s.Crypto = nullptr;
-  s.RequiredFound = false;
-  s.Functions.clear();
-  s.Table = Api{};
-  s.Locks.reset();
-  s.LockCount = 0;
-  s.Loaded = false;
+  platform::UnloadSharedLibrary(s.ssl);
+  platform::UnloadSharedLibrary(s.crypto);
+  s.ssl = nullptr;
+  s.crypto = nullptr;
+  s.requiredFound = false;
+  s.functions.clear();
+  s.table = Api{};
+  s.locks.reset();
+  s.lockCount = 0;
+  s.loaded = false;
 }
 
 int OpenSslInitialisations() {
-  return State().Initialisations;
+  return State().initialisations;
 }
 
 }  // namespace tessora::openssl

@@ -8,13 +8,13 @@ namespace {
 
 DateTimeParts FromTm(const struct tm& t, int millisecond) {
   DateTimeParts p;
-  p.Year = t.tm_year + 1900;
-  p.Month = t.tm_mon + 1;
-  p.Day = t.tm_mday;
-  p.Hour = t.tm_hour;
-  p.Minute = t.tm_min;
-  p.Second = t.tm_sec > 59 ? 59 : t.tm_sec;  // a leap second reads as :59
-  p.Millisecond = millisecond;
+  p.year = t.tm_year + 1900;
+  p.month = t.tm_mon + 1;
+  p.day = t.tm_mday;
+  p.hour = t.tm_hour;
+  p.minute = t.tm_min;
+  p.second = t.tm_sec > 59 ? 59 : t.tm_sec;  // a leap second reads as :59
+  p.millisecond = millisecond;
   return p;
 }
 
@@ -31,20 +31,20 @@ DateTimeParts SystemLocalNow() {
 
 std::optional<DateTimeParts> UtcToLocal(const DateTimeParts& utc) {
   struct tm t {};
-  t.tm_year = utc.Year - 1900;
-  t.tm_mon = utc.Month - 1;
-  t.tm_mday = utc.Day;
-  t.tm_hour = utc.Hour;
-  t.tm_min = utc.Minute;
-  t.tm_sec = utc.Second;
+  t.tm_year = utc.year - 1900;
+  t.tm_mon = utc.month - 1;
+  t.tm_mday = utc.day;
+  t.tm_hour = utc.hour;
+  t.tm_min = utc.minute;
+  t.tm_sec = utc.second;
   const time_t seconds = timegm(&t);
-  const bool lastSecondOf1969 = utc.Year == 1969 && utc.Month == 12 && utc.Day == 31 &&
-                                utc.Hour == 23 && utc.Minute == 59 && utc.Second == 59;
+  const bool lastSecondOf1969 = utc.year == 1969 && utc.month == 12 && utc.day == 31 &&
+                                utc.hour == 23 && utc.minute == 59 && utc.second == 59;
   if (seconds == static_cast<time_t>(-1) && !lastSecondOf1969) return std::nullopt;
   tzset();
   struct tm local {};
   if (localtime_r(&seconds, &local) == nullptr) return std::nullopt;
-  return FromTm(local, utc.Millisecond);
+  return FromTm(local, utc.millisecond);
 }
 
 }  // namespace tessora::platform

@@ -18,8 +18,8 @@ namespace tessora::platform {
 namespace {
 
 struct AnsiState {
-  std::string Codeset = "UTF-8";
-  unsigned CodePage = 65001;
+  std::string codeset = "UTF-8";
+  unsigned codePage = 65001;
 };
 
 AnsiState& Ansi() {
@@ -28,8 +28,8 @@ AnsiState& Ansi() {
 }
 
 struct CodesetPage {
-  const char* Codeset;
-  unsigned CodePage;
+  const char* codeset;
+  unsigned codePage;
 };
 
 // Codesets glibc reports, with the Windows code page that holds the same characters.
@@ -56,7 +56,7 @@ constexpr CodesetPage kIconvNames[] = {
 
 std::string IconvName(unsigned codePage) {
   for (const CodesetPage& entry : kIconvNames) {
-    if (entry.CodePage == codePage) return entry.Codeset;
+    if (entry.codePage == codePage) return entry.codeset;
   }
   return "CP" + std::to_string(codePage);
 }
@@ -65,12 +65,12 @@ class Converter {
  public:
   Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
   ~Converter() {
-    if (ok()) iconv_close(cd_);
+    if (Ok()) iconv_close(cd_);
   }
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
-  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-  iconv_t get() const { return cd_; }
+  bool Ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t Get() const { return cd_; }
 
  private:
   iconv_t cd_;
@@ -93,19 +93,19 @@ std::u16string DecodeWith(Converter& conv, std::string_view bytes) {
   while (inLeft > 0) {
     char* outPtr = buffer;
     std::size_t outLeft = sizeof buffer;
-    const std::size_t rc = iconv(conv.get(), &in, &inLeft, &outPtr, &outLeft);
+    const std::size_t rc = iconv(conv.Get(), &in, &inLeft, &outPtr, &outLeft);
     AppendUtf16Le(out, buffer, sizeof buffer - outLeft);
     if (rc != static_cast<std::size_t>(-1)) continue;
     if (errno == E2BIG) continue;
     out.push_back(u'\uFFFD');
     if (errno == EINVAL) break;  // incomplete sequence at the end
     ++in, --inLeft;              // EILSEQ: skip the byte
-    iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
+    iconv(conv.Get(), nullptr, nullptr, nullptr, nullptr);
   }
   // Flush any shift state (stateful encodings such as ISO-2022-JP).
   char* outPtr = buffer;
   std::size_t outLeft = sizeof buffer;
-  iconv(conv.get(), nullptr, nullptr, &outPtr, &outLeft);
+  iconv(conv.Get(), nullptr, nullptr, &outPtr, &outLeft);
   AppendUtf16Le(out, buffer, sizeof buffer - outLeft);
   return out;
 }
@@ -117,12 +117,12 @@ void InitAnsiCodePage() {
   if (locale_t loc = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr))) {
     const char* codeset = nl_langinfo_l(CODESET, loc);
     if (codeset != nullptr && *codeset != '\0') {
-      state.Codeset = codeset;
-      state.CodePage = 0;
+      state.codeset = codeset;
+      state.codePage = 0;
       for (const CodesetPage& entry : kCodesets) {
-        if (strcasecmp(entry.Codeset, codeset) == 0) state.CodePage = entry.CodePage;
+        if (strcasecmp(entry.codeset, codeset) == 0) state.codePage = entry.codePage;
       }
-      if (state.CodePage == 65001) state.Codeset = "UTF-8";
+      if (state.codePage == 65001) state.codeset = "UTF-8";
     }
     freelocale(loc);
   }
@@ -130,22 +130,22 @@ void InitAnsiCodePage() {
 }
 
 unsigned AnsiCodePage() {
-  return Ansi().CodePage;
+  return Ansi().codePage;
 }
 
 std::u16string AnsiToText(std::string_view bytes) {
   const AnsiState& ansi = Ansi();
-  if (ansi.CodePage == 65001) return Utf8ToText(bytes);
-  Converter conv("UTF-16LE", ansi.Codeset.c_str());
-  if (!conv.ok()) return BytesToText(bytes);
+  if (ansi.codePage == 65001) return Utf8ToText(bytes);
+  Converter conv("UTF-16LE", ansi.codeset.c_str());
+  if (!conv.Ok()) return BytesToText(bytes);
   return DecodeWith(conv, bytes);
 }
 
 std::string TextToAnsi(std::u16string_view text) {
   const AnsiState& ansi = Ansi();
-  if (ansi.CodePage == 65001) return TextToUtf8(text);
-  Converter conv((ansi.Codeset + "//TRANSLIT").c_str(), "UTF-16LE");
-  if (!conv.ok()) return TextToBytes(text);
+  if (ansi.codePage == 65001) return TextToUtf8(text);
+  Converter conv((ansi.codeset + "//TRANSLIT").c_str(), "UTF-16LE");
+  if (!conv.Ok()) return TextToBytes(text);
   // Convert one character (a surrogate pair counts as one) at a time, so that a character iconv
   // cannot even transliterate becomes "?" and the rest goes on.
   std::string out;
@@ -166,9 +166,9 @@ std::string TextToAnsi(std::u16string_view text) {
     std::size_t inLeft = units * 2;
     char* outPtr = buffer;
     std::size_t outLeft = sizeof buffer;
-    const std::size_t rc = iconv(conv.get(), &inPtr, &inLeft, &outPtr, &outLeft);
+    const std::size_t rc = iconv(conv.Get(), &inPtr, &inLeft, &outPtr, &outLeft);
     if (rc == static_cast<std::size_t>(-1) || inLeft != 0) {
-      iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
+      iconv(conv.Get(), nullptr, nullptr, nullptr, nullptr);
       out.push_back('?');
     } else {
       out.append(buffer, sizeof buffer - outLeft);
@@ -177,15 +177,15 @@ std::string TextToAnsi(std::u16string_view text) {
   }
   char* outPtr = buffer;
   std::size_t outLeft = sizeof buffer;
-  iconv(conv.get(), nullptr, nullptr, &outPtr, &outLeft);
+  iconv(conv.Get(), nullptr, nullptr, &outPtr, &outLeft);
   out.append(buffer, sizeof buffer - outLeft);
   return out;
 }
 
 std::optional<std::u16string> CodePageToText(unsigned codePage, std::string_view bytes) {
-  if (TakeFault(Fault::CodePage) != 0) return std::nullopt;
+  if (TakeFault(Fault::kCodePage) != 0) return std::nullopt;
   Converter conv("UTF-16LE", IconvName(codePage).c_str());
-  if (!conv.ok()) return std::nullopt;
+  if (!conv.Ok()) return std::nullopt;
   return DecodeWith(conv, bytes);
 }
 

@@ -9,7 +9,7 @@
 namespace tessora::platform {
 
 LibraryHandle LoadSharedLibrary(const std::u16string& fileName) {
-  if (TakeFault(Fault::LoadLibrary) != 0) return nullptr;
+  if (TakeFault(Fault::kLoadLibrary) != 0) return nullptr;
   return dlopen(TextToUtf8(fileName).c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 

@@ -20,9 +20,9 @@
 namespace tessora::platform {
 
 struct File::Handle {
-  int Fd = -1;
+  int fd = -1;
   ~Handle() {
-    if (Fd >= 0) close(Fd);
+    if (fd >= 0) close(fd);
   }
 };
 
@@ -51,11 +51,11 @@ File::File(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
 File::~File() = default;
 
 std::unique_ptr<File> File::OpenRead(const std::u16string& path) {
-  if (const int fault = TakeFault(Fault::FileOpen)) RaiseFileError(false, path, fault);
+  if (const int fault = TakeFault(Fault::kFileOpen)) RaiseFileError(false, path, fault);
   const int fd = OpenLocked(NativePath(path), O_RDONLY, LOCK_SH);
   if (fd < 0) RaiseFileError(false, path, errno);
   auto handle = std::make_unique<Handle>();
-  handle->Fd = fd;
+  handle->fd = fd;
   return std::unique_ptr<File>(new File(std::move(handle)));
 }
 
@@ -65,16 +65,16 @@ std::unique_ptr<File> File::OpenAppend(const std::u16string& path) {
   const bool exists = stat(native.c_str(), &st) == 0;
   int fd = -1;
   if (exists) {
-    if (const int fault = TakeFault(Fault::FileOpen)) RaiseFileError(false, path, fault);
+    if (const int fault = TakeFault(Fault::kFileOpen)) RaiseFileError(false, path, fault);
     fd = OpenLocked(native, O_RDWR | O_APPEND, LOCK_EX);
     if (fd < 0) RaiseFileError(false, path, errno);
   } else {
-    if (const int fault = TakeFault(Fault::FileCreate)) RaiseFileError(true, path, fault);
+    if (const int fault = TakeFault(Fault::kFileCreate)) RaiseFileError(true, path, fault);
     fd = OpenLocked(native, O_RDWR | O_APPEND | O_CREAT | O_TRUNC, LOCK_EX);
     if (fd < 0) RaiseFileError(true, path, errno);
   }
   auto handle = std::make_unique<Handle>();
-  handle->Fd = fd;
+  handle->fd = fd;
   return std::unique_ptr<File>(new File(std::move(handle)));
 }
 
@@ -82,7 +82,7 @@ std::string File::ReadAll() {
   std::string data;
   char buffer[65536];
   for (;;) {
-    const ssize_t n = read(handle_->Fd, buffer, sizeof buffer);
+    const ssize_t n = read(handle_->fd, buffer, sizeof buffer);
     if (n > 0) {
       data.append(buffer, static_cast<std::size_t>(n));
     } else if (n == 0 || errno != EINTR) {
@@ -93,7 +93,7 @@ std::string File::ReadAll() {
 }
 
 bool File::Write(std::string_view bytes) {
-  const ssize_t n = write(handle_->Fd, bytes.data(), bytes.size());
+  const ssize_t n = write(handle_->fd, bytes.data(), bytes.size());
   return n >= 0 && static_cast<std::size_t>(n) == bytes.size();
 }
 

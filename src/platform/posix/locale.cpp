@@ -16,12 +16,12 @@ namespace tessora::platform {
 namespace {
 
 struct TimeFormats {
-  locale_t Locale = static_cast<locale_t>(nullptr);
-  std::string ShortDate = "%m/%d/%y";
-  std::string LongTime = "%H:%M:%S";
+  locale_t locale = static_cast<locale_t>(nullptr);
+  std::string shortDate = "%m/%d/%y";
+  std::string longTime = "%H:%M:%S";
 
   ~TimeFormats() {
-    if (Locale != static_cast<locale_t>(nullptr)) freelocale(Locale);
+    if (locale != static_cast<locale_t>(nullptr)) freelocale(locale);
   }
 };
 
@@ -32,18 +32,18 @@ TimeFormats& Formats() {
 
 std::u16string Format(const std::string& pattern, const DateTimeParts& p) {
   struct tm t {};
-  t.tm_year = p.Year - 1900;
-  t.tm_mon = p.Month - 1;
-  t.tm_mday = p.Day;
-  t.tm_hour = p.Hour;
-  t.tm_min = p.Minute;
-  t.tm_sec = p.Second;
-  t.tm_wday = static_cast<int>(((DaysFromCivil(p.Year, p.Month, p.Day) % 7) + 7 + 6) % 7);
+  t.tm_year = p.year - 1900;
+  t.tm_mon = p.month - 1;
+  t.tm_mday = p.day;
+  t.tm_hour = p.hour;
+  t.tm_min = p.minute;
+  t.tm_sec = p.second;
+  t.tm_wday = static_cast<int>(((DaysFromCivil(p.year, p.month, p.day) % 7) + 7 + 6) % 7);
   t.tm_isdst = -1;
   char buffer[256];
   const TimeFormats& formats = Formats();
-  const std::size_t n = formats.Locale != static_cast<locale_t>(nullptr)
-                            ? strftime_l(buffer, sizeof buffer, pattern.c_str(), &t, formats.Locale)
+  const std::size_t n = formats.locale != static_cast<locale_t>(nullptr)
+                            ? strftime_l(buffer, sizeof buffer, pattern.c_str(), &t, formats.locale)
                             : strftime(buffer, sizeof buffer, pattern.c_str(), &t);
   return Utf8ToText(std::string_view(buffer, n));
 }
@@ -70,8 +70,8 @@ class CaseMappingLocale {
 };
 
 locale_t CaseLocale() {
-  static const CaseMappingLocale loc;
-  return loc.Get();
+  static const CaseMappingLocale kLoc;
+  return kLoc.Get();
 }
 
 char16_t UpperUnit(char16_t c, locale_t loc) {
@@ -87,28 +87,28 @@ char16_t UpperUnit(char16_t c, locale_t loc) {
 
 void InitLocaleFormats() {
   TimeFormats& formats = Formats();
-  if (formats.Locale != static_cast<locale_t>(nullptr)) freelocale(formats.Locale);
-  formats.Locale = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
-  if (formats.Locale == static_cast<locale_t>(nullptr)) {
-    formats.Locale = newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(nullptr));
+  if (formats.locale != static_cast<locale_t>(nullptr)) freelocale(formats.locale);
+  formats.locale = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
+  if (formats.locale == static_cast<locale_t>(nullptr)) {
+    formats.locale = newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(nullptr));
   }
-  if (formats.Locale != static_cast<locale_t>(nullptr)) {
-    formats.ShortDate = nl_langinfo_l(D_FMT, formats.Locale);
-    formats.LongTime = nl_langinfo_l(T_FMT, formats.Locale);
+  if (formats.locale != static_cast<locale_t>(nullptr)) {
+    formats.shortDate = nl_langinfo_l(D_FMT, formats.locale);
+    formats.longTime = nl_langinfo_l(T_FMT, formats.locale);
   }
 }
 
 std::u16string FormatShortDate(const DateTimeParts& parts) {
-  return Format(Formats().ShortDate, parts);
+  return Format(Formats().shortDate, parts);
 }
 
 std::u16string FormatLongTime(const DateTimeParts& parts) {
-  return Format(Formats().LongTime, parts);
+  return Format(Formats().longTime, parts);
 }
 
 void SetLocaleFormatsForTesting(std::u16string_view shortDate, std::u16string_view longTime) {
-  Formats().ShortDate = TextToUtf8(shortDate);
-  Formats().LongTime = TextToUtf8(longTime);
+  Formats().shortDate = TextToUtf8(shortDate);
+  Formats().longTime = TextToUtf8(longTime);
 }
 
 bool SameTextIgnoreCase(std::u16string_view a, std::u16string_view b) {

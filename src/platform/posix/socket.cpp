@@ -23,15 +23,15 @@ namespace tessora::platform {
 
 namespace {
 
-thread_local int t_lastError = 0;
+thread_local int tLastError = 0;
 
 int Fd(SocketHandle socket) {
   return static_cast<int>(socket);
 }
 
 int SaveErrno() {
-  t_lastError = SocketErrorFromErrno(errno);
-  return t_lastError;
+  tLastError = SocketErrorFromErrno(errno);
+  return tLastError;
 }
 
 int AddrInfoError(int result) {
@@ -203,10 +203,10 @@ SocketHandle OpenTcpSocket() {
 }
 
 int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
-  if (const int fault = TakeFault(Fault::Connect)) {
-    if (fault != kHangingConnect) return t_lastError = fault;
+  if (const int fault = TakeFault(Fault::kConnect)) {
+    if (fault != kHangingConnect) return tLastError = fault;
     detail::HangUntilClosed(socket);
-    return t_lastError = kWsaBadFile;
+    return tLastError = kWsaBadFile;
   }
   sockaddr_in target{};
   target.sin_family = AF_INET;
@@ -266,11 +266,11 @@ bool WaitReadable(SocketHandle socket, int timeoutMs) {
 }
 
 int LastSocketError() {
-  return t_lastError;
+  return tLastError;
 }
 
 void ClearSocketError() {
-  t_lastError = 0;
+  tLastError = 0;
 }
 
 }  // namespace tessora::platform

@@ -7,32 +7,32 @@
 namespace tessora::platform {
 
 namespace {
-pthread_key_t g_key;
-bool g_keyCreated = false;
-ThreadEndCallback g_onThreadEnd = nullptr;
+pthread_key_t gKey;
+bool gKeyCreated = false;
+ThreadEndCallback gOnThreadEnd = nullptr;
 
 extern "C" void OnPosixThreadEnd(void* value) {
-  if (value != nullptr && g_onThreadEnd != nullptr) g_onThreadEnd(value);
+  if (value != nullptr && gOnThreadEnd != nullptr) gOnThreadEnd(value);
 }
 }  // namespace
 
 void InitThreadStorage(ThreadEndCallback onThreadEnd) {
-  g_onThreadEnd = onThreadEnd;
-  if (!g_keyCreated) g_keyCreated = pthread_key_create(&g_key, OnPosixThreadEnd) == 0;
+  gOnThreadEnd = onThreadEnd;
+  if (!gKeyCreated) gKeyCreated = pthread_key_create(&gKey, OnPosixThreadEnd) == 0;
 }
 
 void DoneThreadStorage() {
-  if (g_keyCreated) pthread_key_delete(g_key);
-  g_keyCreated = false;
-  g_onThreadEnd = nullptr;
+  if (gKeyCreated) pthread_key_delete(gKey);
+  gKeyCreated = false;
+  gOnThreadEnd = nullptr;
 }
 
 void* GetThreadValue() {
-  return g_keyCreated ? pthread_getspecific(g_key) : nullptr;
+  return gKeyCreated ? pthread_getspecific(gKey) : nullptr;
 }
 
 void SetThreadValue(void* value) {
-  if (g_keyCreated) pthread_setspecific(g_key, value);
+  if (gKeyCreated) pthread_setspecific(gKey, value);
 }
 
 // POSIX threads report their end through the key's destructor.

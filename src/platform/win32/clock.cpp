@@ -8,13 +8,13 @@ namespace {
 
 DateTimeParts FromSystemTime(const SYSTEMTIME& st) {
   DateTimeParts p;
-  p.Year = st.wYear;
-  p.Month = st.wMonth;
-  p.Day = st.wDay;
-  p.Hour = st.wHour;
-  p.Minute = st.wMinute;
-  p.Second = st.wSecond;
-  p.Millisecond = st.wMilliseconds;
+  p.year = st.wYear;
+  p.month = st.wMonth;
+  p.day = st.wDay;
+  p.hour = st.wHour;
+  p.minute = st.wMinute;
+  p.second = st.wSecond;
+  p.millisecond = st.wMilliseconds;
   return p;
 }
 
@@ -28,16 +28,16 @@ DateTimeParts SystemLocalNow() {
 
 std::optional<DateTimeParts> UtcToLocal(const DateTimeParts& utc) {
   SYSTEMTIME in{};
-  in.wYear = static_cast<WORD>(utc.Year);
-  in.wMonth = static_cast<WORD>(utc.Month);
-  in.wDay = static_cast<WORD>(utc.Day);
-  in.wHour = static_cast<WORD>(utc.Hour);
-  in.wMinute = static_cast<WORD>(utc.Minute);
-  in.wSecond = static_cast<WORD>(utc.Second);
-  in.wMilliseconds = static_cast<WORD>(utc.Millisecond);
+  in.wYear = static_cast<WORD>(utc.year);
+  in.wMonth = static_cast<WORD>(utc.month);
+  in.wDay = static_cast<WORD>(utc.day);
+  in.wHour = static_cast<WORD>(utc.hour);
+  in.wMinute = static_cast<WORD>(utc.minute);
+  in.wSecond = static_cast<WORD>(utc.second);
+  in.wMilliseconds = static_cast<WORD>(utc.millisecond);
   SYSTEMTIME out;
   // Years before 1601 are outside the system's calendar; the caller keeps such values as given.
-  if (utc.Year < 1601 || !SystemTimeToTzSpecificLocalTime(nullptr, &in, &out)) return std::nullopt;
+  if (utc.year < 1601 || !SystemTimeToTzSpecificLocalTime(nullptr, &in, &out)) return std::nullopt;
   return FromSystemTime(out);
 }
 

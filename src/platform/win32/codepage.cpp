@@ -11,7 +11,7 @@ namespace tessora::platform {
 
 namespace {
 
-UINT g_ansiCodePage = CP_ACP;
+UINT gAnsiCodePage = CP_ACP;
 
 int ClampLength(std::size_t n) {
   return n > INT_MAX ? INT_MAX : static_cast<int>(n);
@@ -31,16 +31,16 @@ bool Decode(UINT codePage, std::string_view bytes, std::u16string& out) {
 }  // namespace
 
 void InitAnsiCodePage() {
-  g_ansiCodePage = GetACP();
+  gAnsiCodePage = GetACP();
 }
 
 unsigned AnsiCodePage() {
-  return g_ansiCodePage;
+  return gAnsiCodePage;
 }
 
 std::u16string AnsiToText(std::string_view bytes) {
   std::u16string text;
-  Decode(g_ansiCodePage, bytes, text);
+  Decode(gAnsiCodePage, bytes, text);
   return text;
 }
 
@@ -48,16 +48,15 @@ std::string TextToAnsi(std::u16string_view text) {
   if (text.empty()) return {};
   const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
   const int inLength = ClampLength(text.size());
-  const int n =
-      WideCharToMultiByte(g_ansiCodePage, 0, wide, inLength, nullptr, 0, nullptr, nullptr);
+  const int n = WideCharToMultiByte(gAnsiCodePage, 0, wide, inLength, nullptr, 0, nullptr, nullptr);
   if (n <= 0) return {};
   std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(g_ansiCodePage, 0, wide, inLength, out.data(), n, nullptr, nullptr);
+  WideCharToMultiByte(gAnsiCodePage, 0, wide, inLength, out.data(), n, nullptr, nullptr);
   return out;
 }
 
 std::optional<std::u16string> CodePageToText(unsigned codePage, std::string_view bytes) {
-  if (TakeFault(Fault::CodePage) != 0) return std::nullopt;
+  if (TakeFault(Fault::kCodePage) != 0) return std::nullopt;
   if (!IsValidCodePage(codePage)) return std::nullopt;
   std::u16string text;
   if (!Decode(codePage, bytes, text)) return std::nullopt;

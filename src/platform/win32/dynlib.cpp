@@ -14,18 +14,18 @@ using SetThreadErrorModeFunction = BOOL(WINAPI*)(DWORD, LPDWORD);
 
 // SetThreadErrorMode (Windows 7 and later) changes only this thread; SetErrorMode the process.
 SetThreadErrorModeFunction FindSetThreadErrorMode() {
-  static const SetThreadErrorModeFunction function = [] {
+  static const SetThreadErrorModeFunction kFunction = [] {
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     FARPROC found = kernel == nullptr ? nullptr : GetProcAddress(kernel, "SetThreadErrorMode");
     return reinterpret_cast<SetThreadErrorModeFunction>(reinterpret_cast<void*>(found));
   }();
-  return function;
+  return kFunction;
 }
 
 }  // namespace
 
 LibraryHandle LoadSharedLibrary(const std::u16string& fileName) {
-  if (const int fault = TakeFault(Fault::LoadLibrary)) {
+  if (const int fault = TakeFault(Fault::kLoadLibrary)) {
     SetLastError(static_cast<DWORD>(fault));
     return nullptr;
   }
@@ -56,12 +56,12 @@ void UnloadSharedLibrary(LibraryHandle library) {
 
 bool ProcessIsExiting() {
   using ShutdownInProgressFunction = BOOLEAN(WINAPI*)();
-  static const ShutdownInProgressFunction function = [] {
+  static const ShutdownInProgressFunction kFunction = [] {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     FARPROC found = ntdll == nullptr ? nullptr : GetProcAddress(ntdll, "RtlDllShutdownInProgress");
     return reinterpret_cast<ShutdownInProgressFunction>(reinterpret_cast<void*>(found));
   }();
-  return function != nullptr && function() != 0;
+  return kFunction != nullptr && kFunction() != 0;
 }
 
 }  // namespace tessora::platform

@@ -10,9 +10,9 @@
 namespace tessora::platform {
 
 struct File::Handle {
-  HANDLE H = INVALID_HANDLE_VALUE;
+  HANDLE h = INVALID_HANDLE_VALUE;
   ~Handle() {
-    if (H != INVALID_HANDLE_VALUE) CloseHandle(H);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   }
 };
 
@@ -33,31 +33,31 @@ File::File(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
 File::~File() = default;
 
 std::unique_ptr<File> File::OpenRead(const std::u16string& path) {
-  if (const int fault = TakeFault(Fault::FileOpen)) RaiseFileError(false, path, fault);
+  if (const int fault = TakeFault(Fault::kFileOpen)) RaiseFileError(false, path, fault);
   HANDLE h = CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) RaiseFileError(false, path, static_cast<int>(GetLastError()));
   auto handle = std::make_unique<Handle>();
-  handle->H = h;
+  handle->h = h;
   return std::unique_ptr<File>(new File(std::move(handle)));
 }
 
 std::unique_ptr<File> File::OpenAppend(const std::u16string& path) {
   HANDLE h = INVALID_HANDLE_VALUE;
   if (FileExists(path)) {
-    if (const int fault = TakeFault(Fault::FileOpen)) RaiseFileError(false, path, fault);
+    if (const int fault = TakeFault(Fault::kFileOpen)) RaiseFileError(false, path, fault);
     h = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) RaiseFileError(false, path, static_cast<int>(GetLastError()));
     SetFilePointer(h, 0, nullptr, FILE_END);
   } else {
-    if (const int fault = TakeFault(Fault::FileCreate)) RaiseFileError(true, path, fault);
+    if (const int fault = TakeFault(Fault::kFileCreate)) RaiseFileError(true, path, fault);
     h = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) RaiseFileError(true, path, static_cast<int>(GetLastError()));
   }
   auto handle = std::make_unique<Handle>();
-  handle->H = h;
+  handle->h = h;
   return std::unique_ptr<File>(new File(std::move(handle)));
 }
 
@@ -65,14 +65,14 @@ std::string File::ReadAll() {
   std::string data;
   char buffer[65536];
   DWORD n = 0;
-  while (ReadFile(handle_->H, buffer, sizeof buffer, &n, nullptr) && n > 0)
+  while (ReadFile(handle_->h, buffer, sizeof buffer, &n, nullptr) && n > 0)
     data.append(buffer, n);
   return data;
 }
 
 bool File::Write(std::string_view bytes) {
   DWORD written = 0;
-  return WriteFile(handle_->H, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+  return WriteFile(handle_->h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
          written == bytes.size();
 }
 

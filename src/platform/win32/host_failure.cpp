@@ -16,7 +16,7 @@ namespace tessora::platform {
 
 namespace {
 // Plain storage (no destructor), so it needs no per-thread clean-up.
-thread_local char t_message[1024];
+thread_local char tMessage[1024];
 }  // namespace
 
 void LeaveExport(std::exception_ptr failure) {
@@ -30,13 +30,13 @@ void LeaveExport(std::exception_ptr failure) {
   } catch (...) {
     message = "Unknown failure";
   }
-  const std::size_t n = message.size() < sizeof t_message ? message.size() : sizeof t_message - 1;
-  std::memcpy(t_message, message.data(), n);
-  t_message[n] = '\0';
+  const std::size_t n = message.size() < sizeof tMessage ? message.size() : sizeof tMessage - 1;
+  std::memcpy(tMessage, message.data(), n);
+  tMessage[n] = '\0';
   // Every C++ object of the failed call has been destroyed by now; only the raise remains.
   message = std::string();
   failure = nullptr;
-  const ULONG_PTR arguments[1] = {reinterpret_cast<ULONG_PTR>(t_message)};
+  const ULONG_PTR arguments[1] = {reinterpret_cast<ULONG_PTR>(tMessage)};
   RaiseException(kHostFailureCode, EXCEPTION_NONCONTINUABLE, 1, arguments);
   std::abort();  // not reached: a non-continuable exception does not return
 }

@@ -11,9 +11,9 @@ namespace tessora::platform {
 namespace {
 
 struct TimeFormats {
-  LCID Locale = LOCALE_USER_DEFAULT;
-  std::wstring ShortDate = L"M/d/yyyy";
-  std::wstring LongTime = L"h:mm:ss tt";
+  LCID locale = LOCALE_USER_DEFAULT;
+  std::wstring shortDate = L"M/d/yyyy";
+  std::wstring longTime = L"h:mm:ss tt";
 };
 
 TimeFormats& Formats() {
@@ -29,14 +29,14 @@ std::wstring LocaleInfo(LCID locale, LCTYPE type, const std::wstring& fallback) 
 
 SYSTEMTIME ToSystemTime(const DateTimeParts& p) {
   SYSTEMTIME st{};
-  st.wYear = static_cast<WORD>(p.Year);
-  st.wMonth = static_cast<WORD>(p.Month);
-  st.wDay = static_cast<WORD>(p.Day);
-  st.wDayOfWeek = static_cast<WORD>(((DaysFromCivil(p.Year, p.Month, p.Day) % 7) + 7 + 6) % 7);
-  st.wHour = static_cast<WORD>(p.Hour);
-  st.wMinute = static_cast<WORD>(p.Minute);
-  st.wSecond = static_cast<WORD>(p.Second);
-  st.wMilliseconds = static_cast<WORD>(p.Millisecond);
+  st.wYear = static_cast<WORD>(p.year);
+  st.wMonth = static_cast<WORD>(p.month);
+  st.wDay = static_cast<WORD>(p.day);
+  st.wDayOfWeek = static_cast<WORD>(((DaysFromCivil(p.year, p.month, p.day) % 7) + 7 + 6) % 7);
+  st.wHour = static_cast<WORD>(p.hour);
+  st.wMinute = static_cast<WORD>(p.minute);
+  st.wSecond = static_cast<WORD>(p.second);
+  st.wMilliseconds = static_cast<WORD>(p.millisecond);
   return st;
 }
 
@@ -49,16 +49,16 @@ std::u16string ToText(const wchar_t* buffer, int n) {
 
 void InitLocaleFormats() {
   TimeFormats& formats = Formats();
-  formats.Locale = GetThreadLocale();
-  formats.ShortDate = LocaleInfo(formats.Locale, LOCALE_SSHORTDATE, formats.ShortDate);
-  formats.LongTime = LocaleInfo(formats.Locale, LOCALE_STIMEFORMAT, formats.LongTime);
+  formats.locale = GetThreadLocale();
+  formats.shortDate = LocaleInfo(formats.locale, LOCALE_SSHORTDATE, formats.shortDate);
+  formats.longTime = LocaleInfo(formats.locale, LOCALE_STIMEFORMAT, formats.longTime);
 }
 
 std::u16string FormatShortDate(const DateTimeParts& parts) {
   const TimeFormats& formats = Formats();
   const SYSTEMTIME st = ToSystemTime(parts);
   wchar_t buffer[256];
-  const int n = GetDateFormatW(formats.Locale, 0, &st, formats.ShortDate.c_str(), buffer, 256);
+  const int n = GetDateFormatW(formats.locale, 0, &st, formats.shortDate.c_str(), buffer, 256);
   return ToText(buffer, n);
 }
 
@@ -66,13 +66,13 @@ std::u16string FormatLongTime(const DateTimeParts& parts) {
   const TimeFormats& formats = Formats();
   const SYSTEMTIME st = ToSystemTime(parts);
   wchar_t buffer[256];
-  const int n = GetTimeFormatW(formats.Locale, 0, &st, formats.LongTime.c_str(), buffer, 256);
+  const int n = GetTimeFormatW(formats.locale, 0, &st, formats.longTime.c_str(), buffer, 256);
   return ToText(buffer, n);
 }
 
 void SetLocaleFormatsForTesting(std::u16string_view shortDate, std::u16string_view longTime) {
-  Formats().ShortDate.assign(shortDate.begin(), shortDate.end());
-  Formats().LongTime.assign(longTime.begin(), longTime.end());
+  Formats().shortDate.assign(shortDate.begin(), shortDate.end());
+  Formats().longTime.assign(longTime.begin(), longTime.end());
 }
 
 bool SameTextIgnoreCase(std::u16string_view a, std::u16string_view b) {

@@ -33,7 +33,7 @@ using IdnToAsciiFunction = int(WINAPI*)(DWORD, LPCWSTR, int, LPWSTR, int);
 
 // IdnToAscii lives in kernel32 on newer systems and in normaliz.dll on Vista and 7.
 IdnToAsciiFunction FindIdnToAscii() {
-  static const IdnToAsciiFunction function = []() -> IdnToAsciiFunction {
+  static const IdnToAsciiFunction kFunction = []() -> IdnToAsciiFunction {
     FARPROC found = nullptr;
     if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll")) {
       found = GetProcAddress(kernel, "IdnToAscii");
@@ -45,7 +45,7 @@ IdnToAsciiFunction FindIdnToAscii() {
     }
     return reinterpret_cast<IdnToAsciiFunction>(reinterpret_cast<void*>(found));
   }();
-  return function;
+  return kFunction;
 }
 
 // The name in its ASCII form; a name the system cannot convert cannot be found.
@@ -108,7 +108,7 @@ SocketHandle OpenTcpSocket() {
 }
 
 int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
-  if (const int fault = TakeFault(Fault::Connect)) {
+  if (const int fault = TakeFault(Fault::kConnect)) {
     if (fault != kHangingConnect) {
       WSASetLastError(fault);
       return fault;

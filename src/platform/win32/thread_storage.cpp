@@ -6,34 +6,34 @@
 namespace tessora::platform {
 
 namespace {
-DWORD g_index = TLS_OUT_OF_INDEXES;
-ThreadEndCallback g_onThreadEnd = nullptr;
+DWORD gIndex = TLS_OUT_OF_INDEXES;
+ThreadEndCallback gOnThreadEnd = nullptr;
 }  // namespace
 
 void InitThreadStorage(ThreadEndCallback onThreadEnd) {
-  g_onThreadEnd = onThreadEnd;
-  if (g_index == TLS_OUT_OF_INDEXES) g_index = TlsAlloc();
+  gOnThreadEnd = onThreadEnd;
+  if (gIndex == TLS_OUT_OF_INDEXES) gIndex = TlsAlloc();
 }
 
 void DoneThreadStorage() {
-  if (g_index != TLS_OUT_OF_INDEXES) TlsFree(g_index);
-  g_index = TLS_OUT_OF_INDEXES;
-  g_onThreadEnd = nullptr;
+  if (gIndex != TLS_OUT_OF_INDEXES) TlsFree(gIndex);
+  gIndex = TLS_OUT_OF_INDEXES;
+  gOnThreadEnd = nullptr;
 }
 
 void* GetThreadValue() {
-  return g_index != TLS_OUT_OF_INDEXES ? TlsGetValue(g_index) : nullptr;
+  return gIndex != TLS_OUT_OF_INDEXES ? TlsGetValue(gIndex) : nullptr;
 }
 
 void SetThreadValue(void* value) {
-  if (g_index != TLS_OUT_OF_INDEXES) TlsSetValue(g_index, value);
+  if (gIndex != TLS_OUT_OF_INDEXES) TlsSetValue(gIndex, value);
 }
 
 void NotifyThreadEnd() {
   void* value = GetThreadValue();
   if (value == nullptr) return;
   SetThreadValue(nullptr);
-  if (g_onThreadEnd != nullptr) g_onThreadEnd(value);
+  if (gOnThreadEnd != nullptr) gOnThreadEnd(value);
 }
 
 }  // namespace tessora::platform

@@ -55,10 +55,10 @@ namespace {
 // An exception registration record on the stack, as the i386 structured exception chain wants it,
 // followed by what the handler needs to land back in CatchHostFailure.
 struct CatchFrame {
-  CatchFrame* Prev;
-  void* Handler;
-  void* JumpBuffer[5];
-  char Message[1024];
+  CatchFrame* prev;
+  void* handler;
+  void* jumpBuffer[5];
+  char message[1024];
 };
 
 CatchFrame* ChainHead() {
@@ -81,26 +81,26 @@ extern "C" EXCEPTION_DISPOSITION __cdecl CatchHandler(EXCEPTION_RECORD* record, 
   const char* message = record->NumberParameters >= 1 && record->ExceptionInformation[0] != 0
                             ? reinterpret_cast<const char*>(record->ExceptionInformation[0])
                             : "";
-  lstrcpynA(frame->Message, message, sizeof frame->Message);
+  lstrcpynA(frame->message, message, sizeof frame->message);
   // Unwind the frames registered above ours, then land in CatchHostFailure.
   RtlUnwind(establisher, nullptr, record, nullptr);
-  __builtin_longjmp(frame->JumpBuffer, 1);
+  __builtin_longjmp(frame->jumpBuffer, 1);
 }
 
 }  // namespace
 
 std::optional<std::string> CatchHostFailure(const std::function<void()>& call) {
   CatchFrame frame{};
-  frame.Prev = ChainHead();
-  frame.Handler = reinterpret_cast<void*>(&CatchHandler);
+  frame.prev = ChainHead();
+  frame.handler = reinterpret_cast<void*>(&CatchHandler);
   SetChainHead(&frame);
-  if (__builtin_setjmp(frame.JumpBuffer) == 0) {
+  if (__builtin_setjmp(frame.jumpBuffer) == 0) {
     call();
-    SetChainHead(frame.Prev);
+    SetChainHead(frame.prev);
     return std::nullopt;
   }
-  SetChainHead(frame.Prev);
-  return std::string(frame.Message);
+  SetChainHead(frame.prev);
+  return std::string(frame.message);
 }
 
 }  // namespace tessora::host

@@ -35,8 +35,8 @@ TEST(HttpTest, ParsesTheLibrarysPost) {
   EXPECT_EQ(request->method, "POST");
   EXPECT_EQ(request->target, "/api.tessora.net/v1/charges");
   EXPECT_TRUE(request->http10);
-  EXPECT_EQ(request->content_length, 42u);
-  EXPECT_FALSE(request->keep_alive);
+  EXPECT_EQ(request->contentLength, 42u);
+  EXPECT_FALSE(request->keepAlive);
   EXPECT_EQ(request->Header("authorization"), "Bearer sbx_1");
   EXPECT_EQ(request->Header("API-SDK"), "delphi-3.1.0");
   EXPECT_FALSE(request->Header("Cookie").has_value());
@@ -55,7 +55,7 @@ TEST(HttpTest, KeepAliveFollowsTheVersionAndConnectionHeader) {
     HeadError error{};
     const auto request = Parse(head, error);
     ASSERT_TRUE(request.has_value()) << head;
-    EXPECT_EQ(request->keep_alive, keep_alive) << head;
+    EXPECT_EQ(request->keepAlive, keep_alive) << head;
   }
 }
 
@@ -95,9 +95,9 @@ TEST(HttpTest, RefusesHeadsItCannotServe) {
   HeadError error{};
   EXPECT_FALSE(Parse(many + "\r\n", error).has_value());
   EXPECT_EQ(error.status, 431);
-  HeadError same_length{};
+  HeadError sameLength{};
   EXPECT_TRUE(
-      Parse("POST / HTTP/1.1\r\nContent-Length: 3\r\ncontent-length: 3\r\n\r\n", same_length));
+      Parse("POST / HTTP/1.1\r\nContent-Length: 3\r\ncontent-length: 3\r\n\r\n", sameLength));
 }
 
 TEST(HttpTest, SplitTargetUnderThePrefix) {

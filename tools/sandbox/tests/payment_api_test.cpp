@@ -18,10 +18,10 @@ class PaymentApiTest : public ::testing::Test {
 
   ApiSettings Settings() {
     ApiSettings settings;
-    settings.client_id = "cid";
-    settings.client_secret = "secret";
-    settings.max_charges = 7;
-    settings.max_tokens = 3;
+    settings.clientId = "cid";
+    settings.clientSecret = "secret";
+    settings.maxCharges = 7;
+    settings.maxTokens = 3;
     settings.now = [this] { return now_; };
     return settings;
   }

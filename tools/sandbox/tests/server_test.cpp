@@ -163,7 +163,7 @@ TEST_F(ServerTest, OversizedAndMalformedRequestsAreAnsweredAndClosed) {
 
 TEST_F(ServerTest, IdleAndStalledConnectionsAreClosed) {
   ServerSettings settings;
-  settings.io_timeout_ms = 300;
+  settings.ioTimeoutMs = 300;
   StartServer(settings);
   auto idle = Connect();
   EXPECT_TRUE(idle->PeerCloses());
@@ -174,7 +174,7 @@ TEST_F(ServerTest, IdleAndStalledConnectionsAreClosed) {
 
 TEST_F(ServerTest, ConnectionsBeyondTheLimitAreRefused) {
   ServerSettings settings;
-  settings.max_connections = 2;
+  settings.maxConnections = 2;
   StartServer(settings);
   auto first = Connect();
   auto second = Connect();

@@ -47,23 +47,23 @@ std::string Reply::Header(std::string_view name) const {
   return "";
 }
 
-TlsClient::TlsClient(std::uint16_t port, const std::string& ca_pem, const std::string& host,
+TlsClient::TlsClient(std::uint16_t port, const std::string& caPem, const std::string& host,
                      int version) {
   try {
-    Connect(port, ca_pem, host, version);
+    Connect(port, caPem, host, version);
   } catch (...) {
     Release();
     throw;
   }
 }
 
-void TlsClient::Connect(std::uint16_t port, const std::string& ca_pem, const std::string& host,
+void TlsClient::Connect(std::uint16_t port, const std::string& caPem, const std::string& host,
                         int version) {
   context_ = SSL_CTX_new(TLS_client_method());
   SSL_CTX_set_min_proto_version(context_, version);
   SSL_CTX_set_max_proto_version(context_, version);
   if (version < TLS1_2_VERSION) SSL_CTX_set_cipher_list(context_, "DEFAULT:@SECLEVEL=0");
-  BIO* bio = BIO_new_mem_buf(ca_pem.data(), static_cast<int>(ca_pem.size()));
+  BIO* bio = BIO_new_mem_buf(caPem.data(), static_cast<int>(caPem.size()));
   X509* ca = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
   BIO_free(bio);
   X509_STORE_add_cert(SSL_CTX_get_cert_store(context_), ca);

@@ -25,7 +25,7 @@ class TlsClient {
   // Connects to 127.0.0.1:port, trusting only `ca_pem` and checking the certificate against
   // `host` (an IP address or a DNS name), with TLS `version` only. Throws std::runtime_error
   // with OpenSSL's reason when the handshake fails.
-  TlsClient(std::uint16_t port, const std::string& ca_pem, const std::string& host = "127.0.0.1",
+  TlsClient(std::uint16_t port, const std::string& caPem, const std::string& host = "127.0.0.1",
             int version = TLS1_2_VERSION);
   ~TlsClient();
   TlsClient(const TlsClient&) = delete;
@@ -39,7 +39,7 @@ class TlsClient {
   int NegotiatedVersion() const;
 
  private:
-  void Connect(std::uint16_t port, const std::string& ca_pem, const std::string& host, int version);
+  void Connect(std::uint16_t port, const std::string& caPem, const std::string& host, int version);
   void Release();
   bool ReadMore();
 

@@ -46,16 +46,16 @@ std::string Utf8ToAnsi(std::string_view utf8) {
   std::string out;
   char buffer[4096];
   char* in = const_cast<char*>(utf8.data());
-  std::size_t in_left = utf8.size();
-  while (in_left > 0) {
+  std::size_t inLeft = utf8.size();
+  while (inLeft > 0) {
     char* to = buffer;
-    std::size_t to_left = sizeof buffer;
-    const std::size_t done = iconv(cd, &in, &in_left, &to, &to_left);
+    std::size_t toLeft = sizeof buffer;
+    const std::size_t done = iconv(cd, &in, &inLeft, &to, &toLeft);
     out.append(buffer, static_cast<std::size_t>(to - buffer));
     if (done == static_cast<std::size_t>(-1) && errno != E2BIG) {
       out += '?';  // a character the code page lacks, or a broken sequence: skip one byte
       ++in;
-      --in_left;
+      --inLeft;
     }
   }
   iconv_close(cd);

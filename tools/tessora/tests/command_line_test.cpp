@@ -20,14 +20,14 @@ TEST(CommandLineTest, ConfigurationOptionsFillTheConfiguration) {
   EXPECT_FALSE(got.raw);
   EXPECT_EQ(got.library, "/opt/lib/libTessoraNet.so");
   EXPECT_EQ(got.config.endpoints, "e.json");
-  EXPECT_EQ(got.config.client_id, "id");
-  EXPECT_EQ(got.config.client_secret, "s=cret");  // split at the first "=" only
+  EXPECT_EQ(got.config.clientId, "id");
+  EXPECT_EQ(got.config.clientSecret, "s=cret");  // split at the first "=" only
   EXPECT_EQ(got.config.environment, "127.0.0.1:8443/");
-  EXPECT_EQ(got.config.partner_token, "pt");
-  EXPECT_EQ(got.config.proxy_host, "proxy.local");
-  EXPECT_EQ(got.config.proxy_port, 3128);
-  EXPECT_EQ(got.config.proxy_user, "u");
-  EXPECT_EQ(got.config.proxy_password, "p");
+  EXPECT_EQ(got.config.partnerToken, "pt");
+  EXPECT_EQ(got.config.proxyHost, "proxy.local");
+  EXPECT_EQ(got.config.proxyPort, 3128);
+  EXPECT_EQ(got.config.proxyUser, "u");
+  EXPECT_EQ(got.config.proxyPassword, "p");
   EXPECT_TRUE(got.operations.empty());
 }
 
@@ -35,8 +35,8 @@ TEST(CommandLineTest, NothingGivenMeansEmptyConfigurationAndNoOperation) {
   const Invocation got = ParseCommandLine({});
   EXPECT_EQ(got.library, "");
   EXPECT_EQ(got.config.environment, "");
-  EXPECT_EQ(got.config.proxy_host, "");
-  EXPECT_EQ(got.config.proxy_port, 0);
+  EXPECT_EQ(got.config.proxyHost, "");
+  EXPECT_EQ(got.config.proxyPort, 0);
   EXPECT_TRUE(got.operations.empty());
 }
 
@@ -72,7 +72,7 @@ TEST(CommandLineTest, EachOperationNameStartsAGroup) {
   EXPECT_EQ(got.operations[1].body, "{\"amount\": 5}");
   EXPECT_EQ(got.operations[2].params, (Args{"id=ch_1", "extra=a=b"}));
   EXPECT_EQ(got.operations[3].queries, (Args{"limit=2", "offset=0", "flag"}));
-  EXPECT_EQ(got.operations[4].body_file, "charge.json");
+  EXPECT_EQ(got.operations[4].bodyFile, "charge.json");
   EXPECT_FALSE(got.operations[4].body.has_value());
   EXPECT_EQ(got.operations[5].name, "-odd-");
   EXPECT_EQ(got.operations[5].body, "-5");  // a value is taken as it is, dash or not
@@ -86,10 +86,10 @@ TEST(CommandLineTest, RawAndHelpAreRecognisedAnywhere) {
 }
 
 TEST(CommandLineTest, ProxyForms) {
-  EXPECT_EQ(ParseCommandLine({"--proxy", "[::1]:8080"}).config.proxy_host, "::1");
-  EXPECT_EQ(ParseCommandLine({"--proxy", "[::1]:8080"}).config.proxy_port, 8080);
-  EXPECT_EQ(ParseCommandLine({"--proxy", "10.0.0.1:65535"}).config.proxy_port, 65535);
-  EXPECT_EQ(ParseCommandLine({"--proxy", "p:1"}).config.proxy_port, 1);
+  EXPECT_EQ(ParseCommandLine({"--proxy", "[::1]:8080"}).config.proxyHost, "::1");
+  EXPECT_EQ(ParseCommandLine({"--proxy", "[::1]:8080"}).config.proxyPort, 8080);
+  EXPECT_EQ(ParseCommandLine({"--proxy", "10.0.0.1:65535"}).config.proxyPort, 65535);
+  EXPECT_EQ(ParseCommandLine({"--proxy", "p:1"}).config.proxyPort, 1);
 }
 
 TEST(CommandLineTest, JoinLinesSeparatesWithCrLf) {
@@ -100,7 +100,7 @@ TEST(CommandLineTest, JoinLinesSeparatesWithCrLf) {
 
 struct UsageCase {
   Args args;
-  std::string message_part;
+  std::string messagePart;
 };
 
 class CommandLineUsageTest : public ::testing::TestWithParam<UsageCase> {};
@@ -110,7 +110,7 @@ TEST_P(CommandLineUsageTest, IsRefusedWithAHelpfulMessage) {
     ParseCommandLine(GetParam().args);
     FAIL() << "accepted";
   } catch (const UsageError& error) {
-    EXPECT_NE(std::string(error.what()).find(GetParam().message_part), std::string::npos)
+    EXPECT_NE(std::string(error.what()).find(GetParam().messagePart), std::string::npos)
         << error.what();
   }
 }

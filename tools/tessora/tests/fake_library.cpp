@@ -18,9 +18,9 @@
 namespace {
 
 struct Settings {
-  std::string client_id, client_secret, environment, endpoints, partner_token;
-  std::string proxy_host, proxy_user, proxy_password;
-  int proxy_port = 0;
+  std::string clientId, clientSecret, environment, endpoints, partnerToken;
+  std::string proxyHost, proxyUser, proxyPassword;
+  int proxyPort = 0;
   std::string token;
 };
 
@@ -70,32 +70,32 @@ std::string Text(const char* text) {
 
 extern "C" {
 
-FAKE_EXPORT void TESSORANET_CALL ConfigureService(const char* ClientID, const char* ClientSecret,
-                                                  const char* Environment,
-                                                  const char* ConfigFileName,
-                                                  const char* PartnerToken) {
+FAKE_EXPORT void TESSORANET_CALL ConfigureService(const char* clientId, const char* clientSecret,
+                                                  const char* environment,
+                                                  const char* configFileName,
+                                                  const char* partnerToken) {
   Settings& s = State();
-  s.client_id = Text(ClientID);
-  s.client_secret = Text(ClientSecret);
-  s.environment = Text(Environment);
-  s.endpoints = Text(ConfigFileName);
-  s.partner_token = Text(PartnerToken);
+  s.clientId = Text(clientId);
+  s.clientSecret = Text(clientSecret);
+  s.environment = Text(environment);
+  s.endpoints = Text(configFileName);
+  s.partnerToken = Text(partnerToken);
 }
 
-FAKE_EXPORT void TESSORANET_CALL ConfigureProxy(const char* ProxyServer, int ProxyPort,
-                                                const char* ProxyUserName,
-                                                const char* ProxyPassword) {
+FAKE_EXPORT void TESSORANET_CALL ConfigureProxy(const char* proxyServer, int proxyPort,
+                                                const char* proxyUserName,
+                                                const char* proxyPassword) {
   Settings& s = State();
-  s.proxy_host = Text(ProxyServer);
-  s.proxy_port = ProxyPort;
-  s.proxy_user = Text(ProxyUserName);
-  s.proxy_password = Text(ProxyPassword);
+  s.proxyHost = Text(proxyServer);
+  s.proxyPort = proxyPort;
+  s.proxyUser = Text(proxyUserName);
+  s.proxyPassword = Text(proxyPassword);
 }
 
 #if !defined(FAKE_WITHOUT_OPERATIONS)
-FAKE_EXPORT char* TESSORANET_CALL TessoraNet(const char* EndPointOperation, const char* Parameters,
-                                             const char* OptionalParameters, const char* Body) {
-  const std::string operation = Text(EndPointOperation);
+FAKE_EXPORT char* TESSORANET_CALL TessoraNet(const char* endPointOperation, const char* parameters,
+                                             const char* optionalParameters, const char* body) {
+  const std::string operation = Text(endPointOperation);
   Settings& s = State();
   if (operation == "FAIL") Fail("Problem in endpoint");
   if (operation == "EMPTY") return NewBuffer("");
@@ -107,20 +107,20 @@ FAKE_EXPORT char* TESSORANET_CALL TessoraNet(const char* EndPointOperation, cons
                      "\",\"token_type\":\"Bearer\",\"expires_in\":3600}");
   }
   return NewBuffer("{\"operation\":" + JsonString(operation) +
-                   ",\"parameters\":" + JsonString(Text(Parameters)) + ",\"query\":" +
-                   JsonString(Text(OptionalParameters)) + ",\"body\":" + JsonString(Text(Body)) +
-                   ",\"client_id\":" + JsonString(s.client_id) + ",\"client_secret\":" +
-                   JsonString(s.client_secret) + ",\"environment\":" + JsonString(s.environment) +
+                   ",\"parameters\":" + JsonString(Text(parameters)) + ",\"query\":" +
+                   JsonString(Text(optionalParameters)) + ",\"body\":" + JsonString(Text(body)) +
+                   ",\"client_id\":" + JsonString(s.clientId) + ",\"client_secret\":" +
+                   JsonString(s.clientSecret) + ",\"environment\":" + JsonString(s.environment) +
                    ",\"endpoints\":" + JsonString(s.endpoints) +
-                   ",\"partner_token\":" + JsonString(s.partner_token) +
-                   ",\"proxy\":" + JsonString(s.proxy_host + ":" + std::to_string(s.proxy_port)) +
-                   ",\"proxy_user\":" + JsonString(s.proxy_user) +
-                   ",\"proxy_password\":" + JsonString(s.proxy_password) + ",\"empty\":{}}");
+                   ",\"partner_token\":" + JsonString(s.partnerToken) +
+                   ",\"proxy\":" + JsonString(s.proxyHost + ":" + std::to_string(s.proxyPort)) +
+                   ",\"proxy_user\":" + JsonString(s.proxyUser) +
+                   ",\"proxy_password\":" + JsonString(s.proxyPassword) + ",\"empty\":{}}");
 }
 #endif
 
-FAKE_EXPORT void TESSORANET_CALL TessoraNetGetInstanceData(char** AccessToken) {
-  *AccessToken = NewBuffer(State().token);
+FAKE_EXPORT void TESSORANET_CALL TessoraNetGetInstanceData(char** accessToken) {
+  *accessToken = NewBuffer(State().token);
 }
 
 FAKE_EXPORT unsigned char TESSORANET_CALL TessoraNetTokenExpired(void) {

@@ -74,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(IndentJsonBoundsTest, NestingDeeperThanTheLimitIsLeftAlone) {
   IndentOptions options;
-  options.max_depth = 8;
+  options.maxDepth = 8;
   EXPECT_TRUE(IndentJson(std::string(8, '[') + std::string(8, ']'), options).has_value());
   EXPECT_FALSE(IndentJson(std::string(9, '[') + std::string(9, ']'), options).has_value());
   // The default limit keeps a hostile response from growing without bound.
@@ -83,11 +83,11 @@ TEST(IndentJsonBoundsTest, NestingDeeperThanTheLimitIsLeftAlone) {
 
 TEST(IndentJsonBoundsTest, InputAndOutputSizesAreBounded) {
   IndentOptions options;
-  options.max_input = 10;
+  options.maxInput = 10;
   EXPECT_TRUE(IndentJson("[1,2,3,4]", options).has_value());
   EXPECT_FALSE(IndentJson("[1,2,3,4,5]", options).has_value());
   options = IndentOptions{};
-  options.max_output = 16;
+  options.maxOutput = 16;
   EXPECT_TRUE(IndentJson("[1,2]", options).has_value());
   EXPECT_FALSE(IndentJson("[1,2,3,4,5,6,7]", options).has_value());
 }
@@ -96,7 +96,7 @@ TEST(IndentJsonBoundsTest, DoubleByteTrailBytesStayWithTheirLeadByte) {
   // In Shift_JIS the trail byte of U+8868 is 0x5C, a backslash in ASCII.
   const std::string text = "[\"\x95\\\",\"b\"]";
   IndentOptions options;
-  options.is_lead_byte = [](unsigned char byte) { return byte >= 0x81 && byte <= 0x9F; };
+  options.isLeadByte = [](unsigned char byte) { return byte >= 0x81 && byte <= 0x9F; };
   const auto got = IndentJson(text, options);
   ASSERT_TRUE(got.has_value());
   EXPECT_EQ(*got, "[\n  \"\x95\\\",\n  \"b\"\n]");

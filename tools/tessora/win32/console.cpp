@@ -11,7 +11,7 @@
 
 // No wildcard expansion of the command line: --query name=* must reach the library as typed.
 extern "C" {
-int _dowildcard = 0;
+int _dowildcard = 0;  // NOLINT(readability-identifier-naming): the run-time's name
 }
 
 namespace tessora::cli {

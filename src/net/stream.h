@@ -1,4 +1,4 @@
-// What the HTTP client needs from the carrier of its connection. TTlsChannel is the real one; tests
+// What the HTTP client needs from the carrier of its connection. TlsChannel is the real one; tests
 // drive the HTTP client through in-memory channels.
 #pragma once
 
@@ -12,9 +12,9 @@ inline constexpr int kSocketConnectionReset = 10054;    // WSAECONNRESET
 inline constexpr int kSocketShutdown = 10058;           // WSAESHUTDOWN
 inline constexpr int kSocketTimedOut = 10060;           // WSAETIMEDOUT
 
-class TChannel {
+class Stream {
  public:
-  virtual ~TChannel() = default;
+  virtual ~Stream() = default;
 
   // The URL of the request about to be sent; its host is the server name of the TLS handshake and
   // the name the server certificate must match.
