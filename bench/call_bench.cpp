@@ -29,7 +29,9 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -124,11 +126,30 @@ bool WriteFile(const fs::path& path, const std::string& bytes) {
 std::optional<Options> ParseOptions(int argc, char** argv) {
   Options options;
   options.library = tessora::host::LibraryNextToProgram();
+  using Setter = std::function<void(const std::string&)>;
+  const std::map<std::string, Setter> valued = {
+      {"--requests", [&](const std::string& v) { options.requests = std::stoi(v); }},
+      {"--rounds", [&](const std::string& v) { options.rounds = std::stoi(v); }},
+      {"--library", [&](const std::string& v) { options.library = v; }},
+      {"--trust", [&](const std::string& v) { options.trust = v; }},
+      {"--check-ratio", [&](const std::string& v) { options.checkRatio = std::stod(v); }},
+      {"--work", [&](const std::string& v) { options.work = v; }},
+      {"--port", [&](const std::string& v) { options.port = std::stoi(v); }},
+      {"--pki", [&](const std::string& v) { options.pki = v; }},
+      {"--child", [&](const std::string& v) { options.child = v; }},
+      {"--trust-file", [&](const std::string& v) { options.trustFile = v; }},
+      {"--dir", [&](const std::string& v) { options.dir = v; }},
+  };
   for (int i = 1; i < argc; ++i) {
     const std::string flag = argv[i];
     if (flag == "--check-targets") {
       options.checkTargets = true;
       continue;
+    }
+    const auto setter = valued.find(flag);
+    if (setter == valued.end()) {
+      std::fprintf(stderr, "call_bench: unknown option %s\n", flag.c_str());
+      return std::nullopt;
     }
     if (i + 1 >= argc) {
       std::fprintf(stderr, "call_bench: %s needs a value\n", flag.c_str());
@@ -136,32 +157,7 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     }
     const std::string value = argv[++i];
     try {
-      if (flag == "--requests") {
-        options.requests = std::stoi(value);
-      } else if (flag == "--rounds") {
-        options.rounds = std::stoi(value);
-      } else if (flag == "--library") {
-        options.library = value;
-      } else if (flag == "--trust") {
-        options.trust = value;
-      } else if (flag == "--check-ratio") {
-        options.checkRatio = std::stod(value);
-      } else if (flag == "--work") {
-        options.work = value;
-      } else if (flag == "--port") {
-        options.port = std::stoi(value);
-      } else if (flag == "--pki") {
-        options.pki = value;
-      } else if (flag == "--child") {
-        options.child = value;
-      } else if (flag == "--trust-file") {
-        options.trustFile = value;
-      } else if (flag == "--dir") {
-        options.dir = value;
-      } else {
-        std::fprintf(stderr, "call_bench: unknown option %s\n", flag.c_str());
-        return std::nullopt;
-      }
+      setter->second(value);
     } catch (const std::exception&) {
       std::fprintf(stderr, "call_bench: %s: not a number: %s\n", flag.c_str(), value.c_str());
       return std::nullopt;
@@ -560,8 +556,11 @@ int RunParent(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::optional<Options> options = ParseOptions(argc, argv);
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows through a pipe too
+  std::optional<Options> options = ParseOptions(argc, argv);
   if (!options) return 2;
+  // The child works in a directory of its own: it gets the library's path absolute.
+  options->library = fs::absolute(options->library).string();
   try {
     return options->child.empty() ? RunParent(*options) : RunChild(*options);
   } catch (const std::exception& failure) {
