@@ -1,7 +1,8 @@
 # Compiler options shared by the library, its tests and its tools.
 add_library(tessora_options INTERFACE)
 target_compile_options(tessora_options INTERFACE
-  -Wall -Wextra -Wpedantic -Wshadow -Wcast-qual -Wnon-virtual-dtor -Woverloaded-virtual
+  -Wall -Wextra -Wpedantic -Wshadow -Wcast-qual
+  $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor> $<$<COMPILE_LANGUAGE:CXX>:-Woverloaded-virtual>
   -Wmissing-declarations)
 if(TESSORA_WERROR)
   target_compile_options(tessora_options INTERFACE -Werror)

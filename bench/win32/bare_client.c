@@ -1,0 +1,267 @@
+/*
+ * The floor for one HTTPS call on Windows with the OpenSSL 1.0.2 DLLs that TessoraNet.dll uses
+ * (libeay32.dll, ssleay32.dll, loaded by name at run time): ONE TLS context for the process, then
+ * per request a new TCP connection, a full TLS 1.2 handshake verifying the server's chain, one
+ * GET, the answer read to its Content-Length (or to the close), and the connection closed.
+ * Prints the first request's time and the median of the others.
+ *
+ *   bare_client --port P --ca FILE [--host 127.0.0.1] [--path /api.tessora.net/v1/json]
+ *               [--requests N]
+ *
+ * The last line reads "median <ms> ms per request" (bench/run-call-bench reads it).
+ */
+#include <windows.h>
+#include <winsock2.h>
+
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+/* The few OpenSSL 1.0.2 types and constants used here, as the DLLs' headers define them. */
+typedef struct ssl_ctx_st SSL_CTX;
+typedef struct ssl_st SSL;
+typedef struct ssl_method_st SSL_METHOD;
+#define SSL_VERIFY_PEER 0x01
+#define SSL_CTRL_SET_TLSEXT_HOSTNAME 55
+#define TLSEXT_NAMETYPE_host_name 0
+
+/* The DLLs' functions (cdecl). */
+typedef int (*SslLibraryInitFn)(void);
+typedef void (*SslLoadErrorStringsFn)(void);
+typedef const SSL_METHOD* (*TlsClientMethodFn)(void);
+typedef SSL_CTX* (*SslCtxNewFn)(const SSL_METHOD*);
+typedef int (*SslCtxLoadVerifyLocationsFn)(SSL_CTX*, const char*, const char*);
+typedef void (*SslCtxSetVerifyFn)(SSL_CTX*, int, int (*)(int, void*));
+typedef void (*SslCtxFreeFn)(SSL_CTX*);
+typedef SSL* (*SslNewFn)(SSL_CTX*);
+typedef int (*SslSetFdFn)(SSL*, int);
+typedef long (*SslCtrlFn)(SSL*, int, long, void*);
+typedef int (*SslConnectFn)(SSL*);
+typedef int (*SslWriteFn)(SSL*, const void*, int);
+typedef int (*SslReadFn)(SSL*, void*, int);
+typedef int (*SslShutdownFn)(SSL*);
+typedef void (*SslFreeFn)(SSL*);
+typedef unsigned long (*ErrGetErrorFn)(void);
+typedef void (*ErrErrorStringNFn)(unsigned long, char*, size_t);
+
+static struct {
+  SslLibraryInitFn libraryInit;
+  SslLoadErrorStringsFn loadErrorStrings;
+  TlsClientMethodFn clientMethod;
+  SslCtxNewFn ctxNew;
+  SslCtxLoadVerifyLocationsFn ctxLoadVerifyLocations;
+  SslCtxSetVerifyFn ctxSetVerify;
+  SslCtxFreeFn ctxFree;
+  SslNewFn sslNew;
+  SslSetFdFn setFd;
+  SslCtrlFn ctrl;
+  SslConnectFn connect;
+  SslWriteFn write;
+  SslReadFn read;
+  SslShutdownFn shutdown;
+  SslFreeFn free;
+  ErrGetErrorFn errGetError;
+  ErrErrorStringNFn errErrorStringN;
+} ssl;
+
+/* Copies the export's address into the function pointer `out`; 0 when the DLL lacks it. */
+static int Lookup(HMODULE dll, const char* name, void* out, size_t size) {
+  FARPROC address = GetProcAddress(dll, name);
+  if (address == NULL) {
+    fprintf(stderr, "bare_client: the OpenSSL DLLs lack %s\n", name);
+    return 0;
+  }
+  memcpy(out, &address, size);
+  return 1;
+}
+
+#define LOOKUP(dll, field, name) Lookup(dll, name, &ssl.field, sizeof ssl.field)
+
+static int LoadOpenSsl(void) {
+  HMODULE crypto = LoadLibraryA("libeay32.dll");
+  HMODULE tls = LoadLibraryA("ssleay32.dll");
+  if (crypto == NULL || tls == NULL) {
+    fprintf(stderr, "bare_client: cannot load libeay32.dll and ssleay32.dll\n");
+    return 0;
+  }
+  return LOOKUP(tls, libraryInit, "SSL_library_init") &&
+         LOOKUP(tls, loadErrorStrings, "SSL_load_error_strings") &&
+         LOOKUP(tls, clientMethod, "TLSv1_2_client_method") && LOOKUP(tls, ctxNew, "SSL_CTX_new") &&
+         LOOKUP(tls, ctxLoadVerifyLocations, "SSL_CTX_load_verify_locations") &&
+         LOOKUP(tls, ctxSetVerify, "SSL_CTX_set_verify") && LOOKUP(tls, ctxFree, "SSL_CTX_free") &&
+         LOOKUP(tls, sslNew, "SSL_new") && LOOKUP(tls, setFd, "SSL_set_fd") &&
+         LOOKUP(tls, ctrl, "SSL_ctrl") && LOOKUP(tls, connect, "SSL_connect") &&
+         LOOKUP(tls, write, "SSL_write") && LOOKUP(tls, read, "SSL_read") &&
+         LOOKUP(tls, shutdown, "SSL_shutdown") && LOOKUP(tls, free, "SSL_free") &&
+         LOOKUP(crypto, errGetError, "ERR_get_error") &&
+         LOOKUP(crypto, errErrorStringN, "ERR_error_string_n");
+}
+
+static void PrintSslError(const char* what) {
+  char text[256] = "";
+  ssl.errErrorStringN(ssl.errGetError(), text, sizeof text);
+  fprintf(stderr, "bare_client: %s: %s\n", what, text);
+}
+
+/* The value of Content-Length in the head `head` (zero-terminated), or -1 when it has none. */
+static long ContentLength(const char* head) {
+  static const char kName[] = "\r\ncontent-length:";
+  const size_t nameLength = sizeof kName - 1;
+  const char* at;
+  for (at = head; *at != '\0'; ++at) {
+    size_t i = 0;
+    while (i < nameLength && at[i] != '\0' &&
+           tolower((unsigned char)at[i]) == (unsigned char)kName[i]) {
+      ++i;
+    }
+    if (i == nameLength) return strtol(at + nameLength, NULL, 10);
+  }
+  return -1;
+}
+
+struct Target {
+  const char* host;
+  int port;
+  const char* path;
+};
+
+/* One request on a new connection; 1 when a "200" answer came whole. */
+static int Request(SSL_CTX* context, const struct Target* target) {
+  char request[512];
+  char serverName[256];
+  char answer[16384];
+  int length = 0;
+  int ok = 0;
+  long expected = -1;
+  struct sockaddr_in address;
+  SSL* session;
+  SOCKET sock = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (sock == INVALID_SOCKET) return 0;
+  memset(&address, 0, sizeof address);
+  address.sin_family = AF_INET;
+  address.sin_port = htons((u_short)target->port);
+  address.sin_addr.s_addr = inet_addr(target->host);
+  if (connect(sock, (struct sockaddr*)&address, sizeof address) != 0) {
+    fprintf(stderr, "bare_client: cannot connect to %s:%d\n", target->host, target->port);
+    closesocket(sock);
+    return 0;
+  }
+  session = ssl.sslNew(context);
+  ssl.setFd(session, (int)sock);
+  /* The server name goes out as the library sends it: the URL's host. */
+  snprintf(serverName, sizeof serverName, "%s", target->host);
+  ssl.ctrl(session, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name, serverName);
+  if (ssl.connect(session) != 1) {
+    PrintSslError("handshake failed");
+  } else {
+    const int size = snprintf(request, sizeof request,
+                              "GET %s HTTP/1.1\r\nHost: %s:%d\r\nAccept: application/json\r\n"
+                              "Connection: close\r\n\r\n",
+                              target->path, target->host, target->port);
+    if (ssl.write(session, request, size) == size) {
+      for (;;) {
+        const char* headEnd;
+        int n = ssl.read(session, answer + length, (int)sizeof answer - 1 - length);
+        if (n <= 0) break;
+        length += n;
+        answer[length] = '\0';
+        headEnd = strstr(answer, "\r\n\r\n");
+        if (headEnd != NULL) {
+          if (expected < 0) expected = ContentLength(answer);
+          if (expected >= 0 && length - (headEnd + 4 - answer) >= expected) break;
+        }
+        if (length == (int)sizeof answer - 1) break;
+      }
+      answer[length] = '\0';
+      ok = strncmp(answer, "HTTP/1.1 200 ", 13) == 0;
+    }
+    ssl.shutdown(session); /* one close alert; no answer awaited */
+  }
+  ssl.free(session);
+  closesocket(sock);
+  return ok;
+}
+
+static int CompareDoubles(const void* a, const void* b) {
+  const double x = *(const double*)a;
+  const double y = *(const double*)b;
+  return x < y ? -1 : x > y;
+}
+
+static double Median(double* values, int count) {
+  qsort(values, (size_t)count, sizeof *values, CompareDoubles);
+  return count % 2 != 0 ? values[count / 2] : (values[count / 2 - 1] + values[count / 2]) / 2;
+}
+
+int main(int argc, char** argv) {
+  struct Target target = {"127.0.0.1", 0, "/api.tessora.net/v1/json"};
+  const char* caFile = NULL;
+  int requests = 300;
+  int failures = 0;
+  int i;
+  double* times;
+  double first = 0;
+  LARGE_INTEGER frequency;
+  WSADATA wsa;
+  SSL_CTX* context;
+
+  for (i = 1; i + 1 < argc; i += 2) {
+    if (strcmp(argv[i], "--port") == 0) {
+      target.port = atoi(argv[i + 1]);
+    } else if (strcmp(argv[i], "--ca") == 0) {
+      caFile = argv[i + 1];
+    } else if (strcmp(argv[i], "--host") == 0) {
+      target.host = argv[i + 1];
+    } else if (strcmp(argv[i], "--path") == 0) {
+      target.path = argv[i + 1];
+    } else if (strcmp(argv[i], "--requests") == 0) {
+      requests = atoi(argv[i + 1]);
+    } else {
+      break;
+    }
+  }
+  if (i != argc || target.port <= 0 || caFile == NULL || requests < 1) {
+    fprintf(stderr,
+            "usage: bare_client --port P --ca FILE [--host 127.0.0.1] [--path PATH] "
+            "[--requests N]\n");
+    return 2;
+  }
+  if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0 || !LoadOpenSsl()) return 2;
+  ssl.libraryInit();
+  ssl.loadErrorStrings();
+  context = ssl.ctxNew(ssl.clientMethod());
+  if (context == NULL || ssl.ctxLoadVerifyLocations(context, caFile, NULL) != 1) {
+    PrintSslError("cannot set up the TLS context");
+    return 2;
+  }
+  ssl.ctxSetVerify(context, SSL_VERIFY_PEER, NULL);
+
+  times = (double*)malloc(sizeof *times * (size_t)requests);
+  if (times == NULL) return 2;
+  QueryPerformanceFrequency(&frequency);
+  for (i = -1; i < requests; ++i) {
+    LARGE_INTEGER start;
+    LARGE_INTEGER end;
+    double ms;
+    QueryPerformanceCounter(&start);
+    if (!Request(context, &target)) ++failures;
+    QueryPerformanceCounter(&end);
+    ms = (double)(end.QuadPart - start.QuadPart) * 1000.0 / (double)frequency.QuadPart;
+    if (i < 0) {
+      first = ms;
+    } else {
+      times[i] = ms;
+    }
+  }
+  ssl.ctxFree(context);
+  WSACleanup();
+  if (failures > 0) {
+    fprintf(stderr, "bare_client: %d requests failed\n", failures);
+    return 3;
+  }
+  printf("first request %.2f ms\n", first);
+  printf("median %.2f ms per request (%d requests)\n", Median(times, requests), requests);
+  free(times);
+  return 0;
+}
