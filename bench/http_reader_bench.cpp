@@ -11,6 +11,7 @@
 namespace {
 
 using tessora::HttpClient;
+using tessora::HttpVersion;
 using tessora::test::MemoryChannel;
 using tessora::test::PeerScript;
 using tessora::test::SplitBlocks;
@@ -43,7 +44,8 @@ void Exchange(benchmark::State& state, const std::string& reply) {
     script.tlsBlocks = blocks;
     channel->AddConnection(script);
     HttpClient client(std::move(channel));
-    benchmark::DoNotOptimize(client.Get(u"https://api.tessora.net/v1/items"));
+    benchmark::DoNotOptimize(client.Perform(u"GET", HttpVersion::kHttp11,
+                                            u"https://api.tessora.net/v1/items", std::nullopt));
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                           static_cast<std::int64_t>(reply.size()));

@@ -34,7 +34,6 @@ std::unique_ptr<HttpClient> SetupClient() {
   client->SetConnectTimeout(kTessoraConnectTimeoutMs);
   // No read time-out of the client's own: the channel bounds every single receive.
   auto channel = std::make_unique<TlsChannel>();
-  channel->SetSSLVersions(kSslvTlSv12);
   client->SetChannel(std::move(channel));
   client->SetLog(CurrentSettings().callLog.get());
   return client;
@@ -89,36 +88,23 @@ PreparedRequest PrepareTessoraRequest(const std::u16string& endPoint, const std:
   return prepared;
 }
 
-std::u16string TessoraPost(const std::u16string& endPoint, const std::u16string& body,
-                           const ParameterList& parameters, const ParameterList& optionalParameters,
-                           bool oAuth) {
+const MethodRow& MethodRowOf(HttpMethod method) {
+  for (const MethodRow& row : kMethods) {
+    if (row.method == method) return row;
+  }
+  return kMethods[0];
+}
+
+std::u16string TessoraRequest(const TessoraConfigItem& endpoint, const std::u16string& body,
+                              const ParameterList& parameters,
+                              const ParameterList& optionalParameters, bool isTokenRequest) {
+  const MethodRow& row = MethodRowOf(endpoint.method);
   PreparedRequest prepared =
-      PrepareTessoraRequest(endPoint, body, parameters, optionalParameters, oAuth);
-  return RunExchange(
-      [&](HttpClient& client) { return client.Post(prepared.url, std::move(prepared.body)); });
-}
-
-std::u16string TessoraPut(const std::u16string& endPoint, const std::u16string& body,
-                          const ParameterList& parameters,
-                          const ParameterList& optionalParameters) {
-  PreparedRequest prepared =
-      PrepareTessoraRequest(endPoint, body, parameters, optionalParameters, false);
-  return RunExchange(
-      [&](HttpClient& client) { return client.Put(prepared.url, std::move(prepared.body)); });
-}
-
-std::u16string TessoraGet(const std::u16string& endPoint, const ParameterList& parameters,
-                          const ParameterList& optionalParameters) {
-  const PreparedRequest prepared =
-      PrepareTessoraRequest(endPoint, u"", parameters, optionalParameters, false);
-  return RunExchange([&](HttpClient& client) { return client.Get(prepared.url); });
-}
-
-std::u16string TessoraDelete(const std::u16string& endPoint, const ParameterList& parameters,
-                             const ParameterList& optionalParameters) {
-  const PreparedRequest prepared =
-      PrepareTessoraRequest(endPoint, u"", parameters, optionalParameters, false);
-  return RunExchange([&](HttpClient& client) { return client.Delete(prepared.url); });
+      PrepareTessoraRequest(endpoint.endPoint, row.sendsBody ? body : std::u16string(), parameters,
+                            optionalParameters, isTokenRequest && row.sendsClientCredentials);
+  return RunExchange([&](HttpClient& client) {
+    return client.Perform(row.name, row.version, prepared.url, std::move(prepared.body));
+  });
 }
 
 }  // namespace tessora

@@ -1,13 +1,15 @@
 // The library's request layer: a fresh HTTP client for every call, carrying the library's fixed
-// headers and the thread's credentials and proxy, and the four verb calls, which turn every
-// failure of the exchange into a result text.
+// headers and the thread's credentials and proxy, and the call of an endpoint's method, which
+// turns every failure of the exchange into a result text.
 #pragma once
 
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "catalogue/catalogue.h"
+#include "http/message.h"
 
 namespace tessora {
 
@@ -43,16 +45,27 @@ PreparedRequest PrepareTessoraRequest(const std::u16string& endPoint, const std:
                                       const ParameterList& parameters,
                                       const ParameterList& optionalParameters, bool isOAuth);
 
-// The verb calls: the response text whatever its status; after a failure of the exchange, the last
-// status line received, or the empty text.
-std::u16string TessoraPost(const std::u16string& endPoint, const std::u16string& body,
-                           const ParameterList& parameters, const ParameterList& optionalParameters,
-                           bool oAuth);
-std::u16string TessoraPut(const std::u16string& endPoint, const std::u16string& body,
-                          const ParameterList& parameters, const ParameterList& optionalParameters);
-std::u16string TessoraGet(const std::u16string& endPoint, const ParameterList& parameters,
-                          const ParameterList& optionalParameters);
-std::u16string TessoraDelete(const std::u16string& endPoint, const ParameterList& parameters,
-                             const ParameterList& optionalParameters);
+// How each method of the endpoint file goes out.
+struct MethodRow {
+  HttpMethod method;
+  std::u16string_view name;  // on the request line
+  HttpVersion version;
+  bool sendsBody;               // the host's body text, when not empty
+  bool sendsClientCredentials;  // the token request's basic credentials
+};
+inline constexpr MethodRow kMethods[] = {
+    {HttpMethod::kGet, u"GET", HttpVersion::kHttp11, false, false},
+    {HttpMethod::kPost, u"POST", HttpVersion::kHttp10, true, true},
+    {HttpMethod::kPut, u"PUT", HttpVersion::kHttp11, true, false},
+    {HttpMethod::kDelete, u"DELETE", HttpVersion::kHttp11, false, false},
+};
+const MethodRow& MethodRowOf(HttpMethod method);
+
+// Calls an endpoint with its method: the response text whatever its status; after a failure of
+// the exchange, the last status line received, or the empty text. `isTokenRequest` sends the
+// client credentials where the method does.
+std::u16string TessoraRequest(const TessoraConfigItem& endpoint, const std::u16string& body,
+                              const ParameterList& parameters,
+                              const ParameterList& optionalParameters, bool isTokenRequest);
 
 }  // namespace tessora

@@ -11,22 +11,6 @@ namespace tessora {
 
 namespace {
 
-std::u16string Send(const TessoraConfigItem& endpoint, const ParameterList& params,
-                    const ParameterList& optionalParams, const std::u16string& body,
-                    bool needsOauth) {
-  switch (endpoint.method) {
-    case HttpMethod::kGet:
-      return TessoraGet(endpoint.endPoint, params, optionalParams);
-    case HttpMethod::kPost:
-      return TessoraPost(endpoint.endPoint, body, params, optionalParams, needsOauth);
-    case HttpMethod::kPut:
-      return TessoraPut(endpoint.endPoint, body, params, optionalParams);
-    case HttpMethod::kDelete:
-      return TessoraDelete(endpoint.endPoint, params, optionalParams);
-  }
-  return {};
-}
-
 // Stores the token of a token response in the thread's settings, in the order access token, token
 // type, expiry. A failure to read a member leaves the settings written before it replaced.
 void CaptureToken(const std::u16string& response, ThreadSettings& settings) {
@@ -54,7 +38,7 @@ std::u16string TessoraNetService(const std::u16string& endPointOperation,
   const ParameterList optionalParams(optionalParameters);
   const bool needsOauth = AsciiUpperCase(endPointOperation) == kAuthorizeOperation;
 
-  std::u16string result = Send(endpoint, params, optionalParams, body, needsOauth);
+  std::u16string result = TessoraRequest(endpoint, body, params, optionalParams, needsOauth);
   if (needsOauth) CaptureToken(result, settings);
   return result;
 }

@@ -27,40 +27,16 @@ HttpClient::~HttpClient() {
 
 void HttpClient::Disconnect() {
   connection_.Close();
-  openTarget_.reset();
 }
 
-std::u16string HttpClient::Post(const std::u16string& url, std::optional<std::string> body) {
-  // A POST goes out as HTTP/1.0 on a fresh connection.
-  struct RestoreVersion {
-    HttpVersion& setting;
-    HttpVersion saved;
-    ~RestoreVersion() { setting = saved; }
-  } restore{protocolVersion_, protocolVersion_};
-  protocolVersion_ = HttpVersion::kHttp10;
-  if (Connected()) Disconnect();
-  return DoRequest(u"POST", url, std::move(body));
-}
-
-std::u16string HttpClient::Put(const std::u16string& url, std::optional<std::string> body) {
-  return DoRequest(u"PUT", url, std::move(body));
-}
-
-std::u16string HttpClient::Get(const std::u16string& url) {
-  return DoRequest(u"GET", url, std::nullopt);
-}
-
-std::u16string HttpClient::Delete(const std::u16string& url) {
-  return DoRequest(u"DELETE", url, std::nullopt);
-}
-
-std::u16string HttpClient::DoRequest(const std::u16string& method, const std::u16string& url,
-                                     std::optional<std::string> body) {
+std::u16string HttpClient::Perform(std::u16string_view method, HttpVersion version,
+                                   const std::u16string& url, std::optional<std::string> body) {
+  protocolVersion_ = version;
   Exchange(method, url, std::move(body));
   return BodyToText(response_.content, response_.charSet);
 }
 
-void HttpClient::Exchange(const std::u16string& method, const std::u16string& url,
+void HttpClient::Exchange(std::u16string_view method, const std::u16string& url,
                           std::optional<std::string> body) {
   response_.content.clear();
   request_.method = method;
@@ -74,11 +50,11 @@ void HttpClient::Exchange(const std::u16string& method, const std::u16string& ur
     ReadResponse();
   } catch (...) {
     // After a failure the connection is in no known state, so it is never kept.
-    keepAlive_ = false;
     Disconnect();
     throw;
   }
-  keepAlive_ = response_.keepAlive;
+  // A connection the server keeps open is closed when the client goes (with the next call), so
+  // the traffic log records its end then.
   if (!response_.keepAlive) Disconnect();
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "http/connection.h"
 #include "http/cookies.h"
@@ -36,9 +37,6 @@ class HttpClient {
   TrafficLog* Log() const { return connection_.Recorder(); }
   void SetLog(TrafficLog* log) { connection_.SetRecorder(log); }
 
-  // HTTP/1.1 by default; a POST exchange goes out as 1.0 and restores the setting afterwards.
-  HttpVersion ProtocolVersion() const { return protocolVersion_; }
-  void SetProtocolVersion(HttpVersion version) { protocolVersion_ = version; }
   // The limit of the TCP connect in milliseconds; 0 or less: none.
   int ConnectTimeout() const { return connectTimeout_; }
   void SetConnectTimeout(int milliseconds) { connectTimeout_ = milliseconds; }
@@ -53,30 +51,20 @@ class HttpClient {
   const std::u16string& ResponseText() const { return response_.responseText; }
   int ResponseCode() const { return response_.ResponseCode(); }
 
-  // One exchange each; the body of the final response as text, whatever its status. Failures are
-  // raised with their message; afterwards ResponseText holds the last status line read.
-  std::u16string Post(const std::u16string& url, std::optional<std::string> body);
-  std::u16string Put(const std::u16string& url, std::optional<std::string> body);
-  std::u16string Get(const std::u16string& url);
-  std::u16string Delete(const std::u16string& url);
+  // One exchange on a new connection: `method` with `body` (none: no body and no
+  // Content-Length) in HTTP `version`, which the CONNECT request of a tunnel uses too. Returns the
+  // body of the final response as text, whatever its status. Failures are raised with their
+  // message; afterwards ResponseText holds the last status line read. The connection stays open
+  // after the exchange while the response allows keep-alive, until Disconnect or the client's end.
+  std::u16string Perform(std::u16string_view method, HttpVersion version, const std::u16string& url,
+                         std::optional<std::string> body);
 
   bool Connected() const { return connection_.Connected(); }
   // Closes the connection and tells the recorder, whether it was open or not.
   void Disconnect();
 
  private:
-  enum class ConnectionKind { kDirect, kTunnelled };
-  // Where the open connection leads, to tell whether it can carry the next request.
-  struct OpenTarget {
-    ConnectionKind kind;
-    std::u16string host;
-    int port;
-    std::u16string destination;
-  };
-
-  std::u16string DoRequest(const std::u16string& method, const std::u16string& url,
-                           std::optional<std::string> body);
-  void Exchange(const std::u16string& method, const std::u16string& url,
+  void Exchange(std::u16string_view method, const std::u16string& url,
                 std::optional<std::string> body);
   void PrepareRequest(const std::u16string& url);
   void SendRequest(HttpRequest& request);
@@ -84,13 +72,13 @@ class HttpClient {
   void StoreCookies(const HeaderList& headers);
   bool ResponseAllowsKeepAlive(const HttpResponse& response) const;
 
-  // Connection and tunnel (http_tunnel.cpp).
+  // Connection and tunnel (tunnel.cpp).
   void Open();
   void ConnectTo(const std::u16string& host, int port, bool passThrough);
   void Tunnel();
 
   Connection connection_;
-  HttpVersion protocolVersion_ = HttpVersion::kHttp11;
+  HttpVersion protocolVersion_ = HttpVersion::kHttp11;  // of the exchange under way
   int connectTimeout_ = 0;
   HttpRequest request_;
   HttpResponse response_;
@@ -98,8 +86,6 @@ class HttpClient {
   std::unique_ptr<CookieStore> cookies_;
   std::u16string absoluteUrl_;  // the URL of the request being sent
   HttpUrl url_;                 // and its parts
-  std::optional<OpenTarget> openTarget_;
-  bool keepAlive_ = true;  // whether the last response on the connection allowed keep-alive
 };
 
 }  // namespace tessora

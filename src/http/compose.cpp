@@ -79,23 +79,9 @@ std::u16string BasicCredentials(std::u16string_view username, std::u16string_vie
 HeaderList ComposeHeaders(const HttpRequest& request, ProxySettings& proxy,
                           std::u16string_view cookie) {
   HeaderList lines;
-  AddIfSet(lines, u"Connection", request.connection);
-  AddIfSet(lines, u"Content-Version", request.contentVersion);
-  AddIfSet(lines, u"Content-Disposition", request.contentDisposition);
-  AddIfSet(lines, u"Content-Encoding", request.contentEncoding);
-  AddIfSet(lines, u"Content-Language", request.contentLanguage);
-  if (!request.contentType.empty()) {
-    std::u16string value = request.contentType;
-    if (!request.charSet.empty()) value += u"; charset=" + request.charSet;
-    lines.Add(u"Content-Type", value);
-  }
+  AddIfSet(lines, u"Content-Type", request.contentType);
   if (request.contentLength >= 0) lines.Add(u"Content-Length", IntToText(request.contentLength));
-  AddIfSet(lines, u"Cache-control", request.cacheControl);
-  AddIfSet(lines, u"Date", request.date);
-  AddIfSet(lines, u"ETag", request.eTag);
-  AddIfSet(lines, u"Expires", request.expires);
   AddIfSet(lines, u"Pragma", request.pragma);
-  AddIfSet(lines, u"Transfer-Encoding", request.transferEncoding);
 
   for (const std::u16string& line : request.customHeaders.Lines())
     lines.AddLine(line);
@@ -103,18 +89,10 @@ HeaderList ComposeHeaders(const HttpRequest& request, ProxySettings& proxy,
   SetIfSet(lines, u"Proxy-Connection", request.proxyConnection);
   SetIfSet(lines, u"Host", request.host);
   SetIfSet(lines, u"Accept", request.accept);
-  SetIfSet(lines, u"Accept-Charset", request.acceptCharset);
-  SetIfSet(lines, u"Accept-Encoding", request.acceptEncoding);
-  SetIfSet(lines, u"Accept-Language", request.acceptLanguage);
-  SetIfSet(lines, u"From", request.from);
-  SetIfSet(lines, u"Referer", request.referer);
   SetIfSet(lines, u"User-Agent", request.userAgent);
-  SetIfSet(lines, u"Range", request.range);
-  SetIfSet(lines, u"If-Modified-Since", request.ifModifiedSince);
   if (request.basicAuthentication) {
     lines.Set(u"Authorization", BasicCredentials(request.username, request.password));
   }
-  SetIfSet(lines, u"X-HTTP-Method-Override", request.methodOverride);
 
   if (proxy.basicAuthentication) lines.Set(u"Proxy-Authorization", proxy.Credentials());
   SetIfSet(lines, u"Cookie", cookie);

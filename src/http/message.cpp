@@ -127,7 +127,6 @@ void HttpResponse::ClearHead() {
   contentEncoding.clear();
   connection.clear();
   proxyConnection.clear();
-  location.clear();
   keepAlive = false;
 }
 
@@ -144,7 +143,6 @@ void HttpResponse::ApplyHeaders() {
   contentEncoding = rawHeaders.Value(u"Content-Encoding");
   connection = rawHeaders.Value(u"Connection");
   proxyConnection = rawHeaders.Value(u"Proxy-Connection");
-  location = rawHeaders.Value(u"Location");
 }
 
 int HttpResponse::ParseResponseCode(std::u16string_view statusLine) {

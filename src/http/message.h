@@ -23,35 +23,14 @@ class HttpRequest {
   // The body bytes, or none.
   std::optional<std::string> source;
 
-  // Entity values.
-  std::u16string connection;
-  std::u16string contentVersion;
-  std::u16string contentDisposition;
-  std::u16string contentEncoding;
-  std::u16string contentLanguage;
-  std::u16string contentType;       // media type with any parameters other than charset
-  std::u16string charSet;           // charset parameter of the content type
+  // The values of the header lines the client composes; an empty one sends no line.
+  std::u16string contentType;
   std::int64_t contentLength = -1;  // byte size of the source; -1 without one
-  std::u16string cacheControl;
-  std::u16string date;
-  std::u16string eTag;
-  std::u16string expires;
   std::u16string pragma;
-  std::u16string transferEncoding;
-
-  // Request values.
   std::u16string proxyConnection;
   std::u16string host;
   std::u16string accept = kDefaultAccept;
-  std::u16string acceptCharset;
-  std::u16string acceptEncoding;
-  std::u16string acceptLanguage;
-  std::u16string from;
-  std::u16string referer;
   std::u16string userAgent;
-  std::u16string range;
-  std::u16string ifModifiedSince;
-  std::u16string methodOverride;
 
   // Basic credentials, sent as "Authorization" only while the flag is set.
   bool basicAuthentication = false;
@@ -79,7 +58,6 @@ class HttpResponse {
   std::u16string contentEncoding;
   std::u16string connection;
   std::u16string proxyConnection;
-  std::u16string location;
   bool keepAlive = false;
   // The body bytes read.
   std::string content;

@@ -8,37 +8,19 @@
 namespace tessora {
 
 void HttpClient::Open() {
-  const bool tunnelled = !proxy_.proxyServer.empty();
-  OpenTarget target;
-  if (tunnelled) {
-    target = {ConnectionKind::kTunnelled, proxy_.proxyServer, proxy_.proxyPort & 0xFFFF,
-              url_.Destination()};
+  // Every exchange has a connection of its own.
+  if (Connected()) Disconnect();
+  if (proxy_.proxyServer.empty()) {
+    ConnectTo(url_.host, url_.Port(), false);
   } else {
-    target = {ConnectionKind::kDirect, url_.host, url_.Port(), {}};
-  }
-  if (Connected() && openTarget_ &&
-      (openTarget_->kind != target.kind || openTarget_->host != target.host ||
-       openTarget_->port != target.port || openTarget_->destination != target.destination)) {
-    Disconnect();
-  }
-  // Neither kind of connection sends a "Connection" line.
-  request_.connection.clear();
-  if (!tunnelled) {
-    ConnectTo(target.host, target.port, false);
-  } else {
-    if (Connected() && !keepAlive_) Disconnect();
-    if (!Connected()) Tunnel();
+    Tunnel();
     connection_.ClearInput();
   }
-  openTarget_ = std::move(target);
 }
 
 void HttpClient::ConnectTo(const std::u16string& host, int port, bool passThrough) {
-  if (Connected() && !keepAlive_) Disconnect();
   connection_.ClearInput();
-  if (Connected()) return;
   connection_.Open(absoluteUrl_, host, port, connectTimeout_, passThrough);
-  keepAlive_ = true;
 }
 
 // The tunnel moves through named states; each failure leaves it at once, and the exchange then

@@ -21,11 +21,6 @@ constexpr int kMaxRetries = 1000;
 
 std::atomic<int> gSocketTimeoutForTesting{0};
 
-// Never called: no key is ever loaded. Installed as the 1.0 line's channels always did.
-int PasswordCallback(char*, int, int, void*) {
-  return 0;
-}
-
 bool IsRetry(int sslError) {
   return sslError == openssl::kErrorWantRead || sslError == openssl::kErrorWantWrite;
 }
@@ -50,7 +45,6 @@ TlsChannel::TlsChannel() = default;
 
 TlsChannel::~TlsChannel() {
   Close();
-  state_ = State::kReleased;
 }
 
 void TlsChannel::SetSocketTimeoutForTesting(int milliseconds) {
@@ -58,7 +52,6 @@ void TlsChannel::SetSocketTimeoutForTesting(int milliseconds) {
 }
 
 int TlsChannel::SocketTimeout() const {
-  if (readTimeout_ > 0) return readTimeout_;
   const int forTesting = gSocketTimeoutForTesting;
   return forTesting > 0 ? forTesting : kSocketTimeoutMs;
 }
@@ -126,8 +119,6 @@ void TlsChannel::PrepareTls() {
   api->ctxSetOptions(context_, openssl::kOpNoTlsV1);
   if (api->hasTls11Methods) api->ctxSetOptions(context_, openssl::kOpNoTlsV11);
   api->ctxSetMode(context_, openssl::kModeAutoRetry);
-  api->ctxSetDefaultPasswdCb(context_, &PasswordCallback);
-  api->ctxSetDefaultPasswdCbUserdata(context_, this);
   // The server's certificate is checked: trusted roots from the platform and OpenSSL's default
   // paths; the host name is set per connection (CheckServerName).
   api->ctxSetVerify(context_, openssl::kVerifyPeer, nullptr);
@@ -380,7 +371,7 @@ void TlsChannel::Close() {
   platform::CloseSocket(socket_);
   socket_ = platform::kNoSocket;
   lastFailure_ = {};
-  if (state_ != State::kReleased) state_ = State::kIdle;
+  state_ = State::kIdle;
 }
 
 }  // namespace tessora

@@ -2,7 +2,7 @@
 // bytes through unchanged until it is told to start TLS (as a CONNECT tunnel needs).
 //
 // States: idle (no connection) -> plain (connected in pass-through) -> running (TLS handshake
-// done); close returns to idle from either; released when the channel is destroyed.
+// done); close returns to idle from either.
 //
 // The server's certificate must lead to a trusted root (the platform's store and OpenSSL's default
 // verify paths, which honour SSL_CERT_FILE / SSL_CERT_DIR) and match the host of URIToCheck (its
@@ -21,20 +21,9 @@ struct Context;
 struct Connection;
 }  // namespace openssl
 
-// Protocol versions, as a set of bits.
-enum SslVersion : unsigned {
-  kSslvSsLv2 = 1u << 0,
-  kSslvSsLv23 = 1u << 1,
-  kSslvSsLv3 = 1u << 2,
-  kSslvTlSv1 = 1u << 3,
-  kSslvTlSv11 = 1u << 4,
-  kSslvTlSv12 = 1u << 5,
-};
-using SslVersions = unsigned;
-
 class TlsChannel : public Stream {
  public:
-  enum class State { kIdle, kPlain, kRunning, kReleased };
+  enum class State { kIdle, kPlain, kRunning };
 
   // Receive and send time-out of the socket while connected: no single receive or send waits
   // longer without progress.
@@ -47,15 +36,8 @@ class TlsChannel : public Stream {
   TlsChannel(const TlsChannel&) = delete;
   TlsChannel& operator=(const TlsChannel&) = delete;
 
-  SslVersions SSLVersions() const { return sslVersions_; }
-  void SetSSLVersions(SslVersions versions) { sslVersions_ = versions; }
-
   const std::u16string& URIToCheck() const { return uriToCheck_; }
   void SetURIToCheck(const std::u16string& url) override { uriToCheck_ = url; }
-
-  // Applied as the socket time-out when above 0; otherwise kSocketTimeoutMs applies.
-  int ReadTimeout() const { return readTimeout_; }
-  void SetReadTimeout(int milliseconds) { readTimeout_ = milliseconds; }
 
   // On an open connection: false starts TLS (raises "Could not load SSL library." when TLS could
   // not be prepared, or the handshake's failure; the connection then stays open for the caller to
@@ -99,10 +81,8 @@ class TlsChannel : public Stream {
   int SendTls(const char* data, int size);
   int SocketLayerCheck(int code);
 
-  SslVersions sslVersions_ = kSslvTlSv1;
   bool passThrough_ = false;
   std::u16string uriToCheck_;
-  int readTimeout_ = 0;
   platform::SocketHandle socket_ = platform::kNoSocket;
   openssl::Context* context_ = nullptr;
   openssl::Connection* connection_ = nullptr;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,5 +27,22 @@ void ApplySettings(HttpClient& client, const std::vector<std::string>& settings)
 
 // A client on a new in-memory channel, set up so.
 ProfiledClient MakeClient(const std::vector<std::string>& settings = {});
+
+// One exchange of each method as the library's request layer sends it: POST as HTTP/1.0, the
+// others as HTTP/1.1.
+inline std::u16string Get(HttpClient& client, const std::u16string& url) {
+  return client.Perform(u"GET", HttpVersion::kHttp11, url, std::nullopt);
+}
+inline std::u16string Delete(HttpClient& client, const std::u16string& url) {
+  return client.Perform(u"DELETE", HttpVersion::kHttp11, url, std::nullopt);
+}
+inline std::u16string Post(HttpClient& client, const std::u16string& url,
+                           std::optional<std::string> body) {
+  return client.Perform(u"POST", HttpVersion::kHttp10, url, std::move(body));
+}
+inline std::u16string Put(HttpClient& client, const std::u16string& url,
+                          std::optional<std::string> body) {
+  return client.Perform(u"PUT", HttpVersion::kHttp11, url, std::move(body));
+}
 
 }  // namespace tessora::test

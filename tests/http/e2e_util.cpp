@@ -8,7 +8,6 @@ namespace tessora::test {
 
 std::unique_ptr<HttpClient> MakeTlsClient(const std::vector<std::string>& settings) {
   auto channel = std::make_unique<TlsChannel>();
-  channel->SetSSLVersions(kSslvTlSv12);
   auto client = std::make_unique<HttpClient>(std::move(channel));
   ApplySettings(*client, settings);
   return client;

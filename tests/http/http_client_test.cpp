@@ -42,7 +42,7 @@ TEST(HttpClient, BodyGoesOutInBlocksOf32768AfterTheHeadBlock) {
   ProfiledClient c = MakeClient();
   c.channel->AddConnection(Answer(kOk));
   const std::string body(70000, 'b');
-  EXPECT_EQ(c.client->Put(u"https://api.tessora.net/v1/x", body), u"ok");
+  EXPECT_EQ(Put(*c.client, u"https://api.tessora.net/v1/x", body), u"ok");
   const std::vector<std::string>& blocks = c.channel->SentBlocks();
   ASSERT_EQ(blocks.size(), 4u);
   EXPECT_EQ(blocks[0].rfind("PUT /v1/x HTTP/1.1\r\n", 0), 0u);
@@ -58,45 +58,14 @@ TEST(HttpClient, LargeBodiesArriveWhole) {
   for (int i = 0; body.size() < 200000; ++i)
     body += std::to_string(i) + ",";
   c.channel->AddConnection(Answer("HTTP/1.1 200 OK\r\n\r\n" + body));
-  EXPECT_EQ(TextToUtf8(c.client->Get(u"https://api.tessora.net/v1/x")), body);
-}
-
-TEST(HttpClient, KeepsTheConnectionForTheNextRequest) {
-  ProfiledClient c = MakeClient();
-  PeerScript script;
-  script.tlsBlocks = {kOk, kOk};
-  c.channel->AddConnection(script);
-  EXPECT_EQ(c.client->Get(u"https://api.tessora.net/v1/a"), u"ok");
-  EXPECT_TRUE(c.client->Response().keepAlive);
-  EXPECT_EQ(c.client->Get(u"https://api.tessora.net/v1/b"), u"ok");
-  EXPECT_EQ(c.channel->Events(),
-            (Events{"connect api.tessora.net:443 timeout=20000", "handshake"}));
-}
-
-TEST(HttpClient, PostStartsOnAFreshConnectionAndRestoresTheVersion) {
-  ProfiledClient c = MakeClient();
-  c.channel->AddConnection(Answer(kOk));
-  c.channel->AddConnection(Answer(kOk));
-  c.client->Get(u"https://api.tessora.net/v1/a");
-  c.client->Post(u"https://api.tessora.net/v1/b", std::string("{}"));
-  EXPECT_EQ(c.client->ProtocolVersion(), HttpVersion::kHttp11);
-  EXPECT_EQ(c.channel->Events(),
-            (Events{"connect api.tessora.net:443 timeout=20000", "handshake", "close",
-                    "connect api.tessora.net:443 timeout=20000", "handshake", "close"}));
-}
-
-TEST(HttpClient, PostRestoresTheVersionAfterAFailure) {
-  ProfiledClient c = MakeClient();
-  EXPECT_EQ(Failure([&] { c.client->Post(u"https://api.tessora.net/v1/b", std::nullopt); }),
-            "Socket Error # 10061\r\nConnection refused.");
-  EXPECT_EQ(c.client->ProtocolVersion(), HttpVersion::kHttp11);
+  EXPECT_EQ(TextToUtf8(Get(*c.client, u"https://api.tessora.net/v1/x")), body);
 }
 
 TEST(HttpClient, PostKeepsTheConnectionOnlyWhenToldKeepAlive) {
   ProfiledClient c = MakeClient();
   c.channel->AddConnection(
       Answer("HTTP/1.1 200 OK\r\nConnection: Keep-Alive \r\nContent-Length: 2\r\n\r\nok"));
-  c.client->Post(u"https://api.tessora.net/v1/b", std::nullopt);
+  Post(*c.client, u"https://api.tessora.net/v1/b", std::nullopt);
   EXPECT_TRUE(c.client->Connected());
   EXPECT_TRUE(c.client->Response().keepAlive);
 }
@@ -114,9 +83,9 @@ TEST_P(KeepAlive, FollowsTheVersionAndTheConnectionValues) {
   ProfiledClient c = MakeClient();
   c.channel->AddConnection(Answer("HTTP/1.1 200 OK\r\n" + k.headers + "Content-Length: 0\r\n\r\n"));
   if (k.post) {
-    c.client->Post(u"https://api.tessora.net/v1/b", std::nullopt);
+    Post(*c.client, u"https://api.tessora.net/v1/b", std::nullopt);
   } else {
-    c.client->Get(u"https://api.tessora.net/v1/b");
+    Get(*c.client, u"https://api.tessora.net/v1/b");
   }
   EXPECT_EQ(c.client->Response().keepAlive, k.keepAlive);
   EXPECT_EQ(c.client->Connected(), k.keepAlive);
@@ -134,64 +103,13 @@ INSTANTIATE_TEST_SUITE_P(
         KeepAliveCase{true, "Connection: close\r\nProxy-Connection: keep-alive\r\n", true},
         KeepAliveCase{true, "Connection: keep-alive, x\r\n", false}));
 
-TEST(HttpClient, ReconnectsForAnotherHost) {
-  ProfiledClient c = MakeClient();
-  c.channel->AddConnection(Answer(kOk));
-  c.channel->AddConnection(Answer(kOk));
-  c.client->Get(u"https://a.example/x");
-  c.client->Get(u"https://b.example/x");
-  EXPECT_EQ(c.channel->Events(),
-            (Events{"connect a.example:443 timeout=20000", "handshake", "close",
-                    "connect b.example:443 timeout=20000", "handshake"}));
-}
-
-TEST(HttpClient, UsesAnOpenTunnelAgain) {
-  ProfiledClient c = MakeClient({"proxy proxy.local:3128"});
-  PeerScript script;
-  script.plainBlocks = {"HTTP/1.1 200 OK\r\n\r\n"};
-  script.tlsBlocks = {kOk, kOk};
-  c.channel->AddConnection(script);
-  c.client->Get(u"https://api.tessora.net/v1/a");
-  c.client->Get(u"https://api.tessora.net/v1/b");
-  EXPECT_EQ(c.channel->Events(),
-            (Events{"connect proxy.local:3128 pass timeout=20000", "handshake"}));
-  EXPECT_EQ(c.channel->PlainSent().find("CONNECT", 1), std::string::npos);
-}
-
-TEST(HttpClient, TunnelForAnotherDestinationIsANewTunnel) {
-  ProfiledClient c = MakeClient({"proxy proxy.local:3128"});
-  PeerScript script;
-  script.plainBlocks = {"HTTP/1.1 200 OK\r\n\r\n"};
-  script.tlsBlocks = {kOk};
-  c.channel->AddConnection(script);
-  c.channel->AddConnection(script);
-  c.client->Get(u"https://a.example/x");
-  c.client->Get(u"https://b.example/x");
-  EXPECT_NE(c.channel->PlainSent().find("CONNECT b.example:443 HTTP/1.1\r\n"), std::string::npos);
-}
-
-TEST(HttpClient, ProxyCredentialsAreBuiltOncePerClient) {
-  ProfiledClient c = MakeClient({"proxy proxy.local:3128", "proxy-auth a:b"});
-  PeerScript script;
-  script.plainBlocks = {"HTTP/1.1 200 OK\r\n\r\n"};
-  script.tlsBlocks = {kOk, kOk};
-  c.channel->AddConnection(script);
-  c.client->Get(u"https://api.tessora.net/v1/a");
-  c.client->ProxyParams().proxyPassword = u"changed";
-  c.client->Get(u"https://api.tessora.net/v1/b");
-  const std::string& sent = c.channel->TlsSent();
-  const std::string line = "Proxy-Authorization: Basic YTpi\r\n";
-  const std::size_t first = sent.find(line);
-  ASSERT_NE(first, std::string::npos);
-  EXPECT_NE(sent.find(line, first + 1), std::string::npos);
-}
-
 TEST(HttpClient, ConnectFailureGoesOnAndClosesTheChannel) {
   ProfiledClient c = MakeClient();
   PeerScript script;
   script.connectError = Error(ErrorKind::kPlain, u"Connect timed out.");
   c.channel->AddConnection(script);
-  EXPECT_EQ(Failure([&] { c.client->Get(u"https://api.tessora.net/v1/a"); }), "Connect timed out.");
+  EXPECT_EQ(Failure([&] { Get(*c.client, u"https://api.tessora.net/v1/a"); }),
+            "Connect timed out.");
   EXPECT_EQ(c.client->ResponseText(), u"");
   EXPECT_FALSE(c.client->Connected());
 }
@@ -203,7 +121,7 @@ TEST(HttpClient, HandshakeFailureThroughTheTunnelSendsNoApiRequest) {
   script.tlsBlocks = {kOk};
   script.handshakeError = Error(ErrorKind::kPlain, u"Error connecting with SSL.");
   c.channel->AddConnection(script);
-  EXPECT_EQ(Failure([&] { c.client->Get(u"https://api.tessora.net/v1/a"); }),
+  EXPECT_EQ(Failure([&] { Get(*c.client, u"https://api.tessora.net/v1/a"); }),
             "Error connecting with SSL.");
   EXPECT_EQ(c.channel->TlsSent(), "");
   EXPECT_EQ(c.channel->Events(),
@@ -215,20 +133,20 @@ TEST(HttpClient, SendFailureIsTheSocketError) {
   PeerScript script = Answer(kOk);
   script.sendErrorCode = 10054;
   c.channel->AddConnection(script);
-  EXPECT_EQ(Failure([&] { c.client->Get(u"https://api.tessora.net/v1/a"); }),
+  EXPECT_EQ(Failure([&] { Get(*c.client, u"https://api.tessora.net/v1/a"); }),
             "Socket Error # 10054\r\nConnection reset by peer.");
 }
 
 TEST(HttpClient, WithoutChannelTheExchangeFails) {
   HttpClient client;
-  EXPECT_EQ(Failure([&] { client.Get(u"https://api.tessora.net/v1/a"); }),
+  EXPECT_EQ(Failure([&] { Get(client, u"https://api.tessora.net/v1/a"); }),
             "No connection carrier has been set.");
 }
 
 TEST(HttpClient, TheURLGoesToTheChannelBeforeItConnects) {
   ProfiledClient c = MakeClient();
   c.channel->AddConnection(Answer(kOk));
-  c.client->Get(u"https://api.tessora.net/v1/a?b#c");
+  Get(*c.client, u"https://api.tessora.net/v1/a?b#c");
   EXPECT_EQ(c.channel->URIToCheck(), u"https://api.tessora.net/v1/a?b#c");
 }
 
@@ -237,19 +155,18 @@ TEST(HttpClient, CookieStoreIsCreatedByTheFirstResponse) {
   EXPECT_EQ(c.client->CookieManager(), nullptr);
   c.channel->AddConnection(
       Answer("HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nContent-Length: 0\r\n\r\n"));
-  c.client->Get(u"https://api.tessora.net/v1/a");
+  Get(*c.client, u"https://api.tessora.net/v1/a");
   ASSERT_NE(c.client->CookieManager(), nullptr);
   EXPECT_EQ(c.client->CookieManager()->Count(), 1u);
 }
 
 TEST(HttpClient, CookiesOfAnAnswerGoWithTheNextRequest) {
   ProfiledClient c = MakeClient();
-  PeerScript script;
-  script.tlsBlocks = {"HTTP/1.1 200 OK\r\nSet-Cookie: s=1; Path=/\r\nContent-Length: 0\r\n\r\n",
-                      kOk};
-  c.channel->AddConnection(script);
-  c.client->Get(u"https://api.tessora.net/v1/a");
-  c.client->Get(u"https://api.tessora.net/v1/b");
+  c.channel->AddConnection(
+      Answer("HTTP/1.1 200 OK\r\nSet-Cookie: s=1; Path=/\r\nContent-Length: 0\r\n\r\n"));
+  c.channel->AddConnection(Answer(kOk));
+  Get(*c.client, u"https://api.tessora.net/v1/a");
+  Get(*c.client, u"https://api.tessora.net/v1/b");
   const std::string& sent = c.channel->TlsSent();
   EXPECT_EQ(sent.find("Cookie:"), sent.rfind("Cookie: s=1\r\n"));
 }
@@ -257,7 +174,7 @@ TEST(HttpClient, CookiesOfAnAnswerGoWithTheNextRequest) {
 TEST(HttpClient, ReleaseClosesOnceMore) {
   ProfiledClient c = MakeClient();
   c.channel->AddConnection(Answer(kOk));
-  c.client->Get(u"https://api.tessora.net/v1/a");
+  Get(*c.client, u"https://api.tessora.net/v1/a");
   EXPECT_TRUE(c.client->Connected());
   c.client.reset();
 }
@@ -290,7 +207,7 @@ TEST_F(ExchangeLog, KeptAliveExchangeIsDisconnectedOnlyAtRelease) {
   PeerScript script;
   script.tlsBlocks = {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n", "ok\r\n"};
   c.channel->AddConnection(script);
-  c.client->Get(u"https://api.tessora.net/v1/a");
+  Get(*c.client, u"https://api.tessora.net/v1/a");
   c.client.reset();
   EXPECT_EQ(Contents(), std::string("Stat Connected.\r\n") + kRequestRecord +
                             "Recv 08/12/2025 10:35:12: HTTP/1.1 200 OK<EOL>Content-Length: "
@@ -303,7 +220,7 @@ TEST_F(ExchangeLog, PostRecordsItsBodyAndDisconnectsAtTheEndAndAtRelease) {
   ProfiledClient c = MakeClient();
   c.client->SetLog(&log_);
   c.channel->AddConnection(Answer("HTTP/1.1 201 Created\r\n\r\n{}"));
-  c.client->Post(u"https://api.tessora.net/v1/p", std::string("{\"a\":\"\xC3\xA9\"}"));
+  Post(*c.client, u"https://api.tessora.net/v1/p", std::string("{\"a\":\"\xC3\xA9\"}"));
   c.client.reset();
   EXPECT_EQ(Contents(),
             "Stat Connected.\r\n"
@@ -321,7 +238,7 @@ TEST_F(ExchangeLog, PostRecordsItsBodyAndDisconnectsAtTheEndAndAtRelease) {
 TEST_F(ExchangeLog, FailedConnectIsDisconnectedWithoutConnected) {
   ProfiledClient c = MakeClient();
   c.client->SetLog(&log_);
-  EXPECT_EQ(Failure([&] { c.client->Get(u"https://api.tessora.net/v1/a"); }),
+  EXPECT_EQ(Failure([&] { Get(*c.client, u"https://api.tessora.net/v1/a"); }),
             "Socket Error # 10061\r\nConnection refused.");
   EXPECT_EQ(Contents(), "Stat Disconnected.\r\nStat Disconnected.\r\n");
 }
@@ -333,7 +250,7 @@ TEST_F(ExchangeLog, TunnelTrafficComesBeforeTheApiRequest) {
   script.plainBlocks = {"HTTP/1.1 200 Connection established\r\n\r\n"};
   script.tlsBlocks = {kOk};
   c.channel->AddConnection(script);
-  c.client->Get(u"https://api.tessora.net/v1/a");
+  Get(*c.client, u"https://api.tessora.net/v1/a");
   EXPECT_EQ(Contents(),
             "Stat Connected.\r\n"
             "Sent 08/12/2025 10:35:12: CONNECT api.tessora.net:443 HTTP/1.1<EOL>"
@@ -351,7 +268,7 @@ TEST_F(ExchangeLog, RefusedTunnelIsDisconnected) {
   PeerScript script;
   script.plainBlocks = {"HTTP/1.1 407 Proxy Authentication Required\r\n\r\n"};
   c.channel->AddConnection(script);
-  EXPECT_EQ(Failure([&] { c.client->Get(u"https://api.tessora.net/v1/a"); }),
+  EXPECT_EQ(Failure([&] { Get(*c.client, u"https://api.tessora.net/v1/a"); }),
             "Tunnel refused by the proxy: HTTP/1.1 407 Proxy Authentication Required");
   const std::string log = Contents();
   EXPECT_EQ(log.rfind("Stat Disconnected.\r\n"), log.size() - 20);

@@ -6,6 +6,7 @@
 
 #include "base/error.h"
 #include "base/text.h"
+#include "client_profile.h"
 #include "e2e_util.h"
 #include "http/compose.h"
 #include "http/traffic_log.h"
@@ -49,7 +50,7 @@ class Peers : public ::testing::Test {
 
 TEST_F(Peers, NginxAnswerWithLengthKeepsTheConnection) {
   auto client = MakeTlsClient();
-  EXPECT_EQ(client->Get(LocalUrl(nginx_, "json")), u"{\"name\":\"Jos\u00E9\"}");
+  EXPECT_EQ(Get(*client, LocalUrl(nginx_, "json")), u"{\"name\":\"Jos\u00E9\"}");
   EXPECT_EQ(client->ResponseText(), u"HTTP/1.1 200 OK");
   EXPECT_EQ(client->Response().contentLength, 16);
   EXPECT_EQ(client->Response().charSet, u"utf-8");
@@ -59,19 +60,19 @@ TEST_F(Peers, NginxAnswerWithLengthKeepsTheConnection) {
 
 TEST_F(Peers, NginxBareJsonIsDecodedByteByByte) {
   auto client = MakeTlsClient();
-  EXPECT_EQ(client->Get(LocalUrl(nginx_, "bare")), u"{\"name\":\"Jos\u00C3\u00A9\"}");
+  EXPECT_EQ(Get(*client, LocalUrl(nginx_, "bare")), u"{\"name\":\"Jos\u00C3\u00A9\"}");
 }
 
 TEST_F(Peers, NginxChunkedAnswer) {
   auto client = MakeTlsClient();
-  EXPECT_EQ(client->Get(LocalUrl(nginx_, "chunked")), u"{\"chunked\":\"\u00E9\"}");
+  EXPECT_EQ(Get(*client, LocalUrl(nginx_, "chunked")), u"{\"chunked\":\"\u00E9\"}");
   EXPECT_EQ(client->Response().transferEncoding, u"chunked");
   EXPECT_TRUE(client->Connected());
 }
 
 TEST_F(Peers, NginxAnswersAPostAsHttp10AndCloses) {
   auto client = MakeTlsClient();
-  EXPECT_EQ(client->Post(LocalUrl(nginx_, "chunked"), std::string("{}")),
+  EXPECT_EQ(Post(*client, LocalUrl(nginx_, "chunked"), std::string("{}")),
             u"{\"chunked\":\"\u00E9\"}");
   EXPECT_EQ(client->Response().transferEncoding, u"");
   EXPECT_EQ(client->Response().contentLength, -1);
@@ -81,7 +82,7 @@ TEST_F(Peers, NginxAnswersAPostAsHttp10AndCloses) {
 
 TEST_F(Peers, NginxPostWithLength) {
   auto client = MakeTlsClient();
-  EXPECT_EQ(client->Post(LocalUrl(nginx_, "created"), std::string(100000, 'x')),
+  EXPECT_EQ(Post(*client, LocalUrl(nginx_, "created"), std::string(100000, 'x')),
             u"{\"created\":true}");
   EXPECT_EQ(client->ResponseCode(), 201);
   EXPECT_FALSE(client->Connected());
@@ -89,7 +90,7 @@ TEST_F(Peers, NginxPostWithLength) {
 
 TEST_F(Peers, NginxErrorBodyIsTheResult) {
   auto client = MakeTlsClient();
-  EXPECT_EQ(client->Delete(LocalUrl(nginx_, "nothing/here")), u"{\"error\":\"not_found\"}");
+  EXPECT_EQ(Delete(*client, LocalUrl(nginx_, "nothing/here")), u"{\"error\":\"not_found\"}");
   EXPECT_EQ(client->ResponseCode(), 404);
 }
 
@@ -97,7 +98,7 @@ TEST_F(Peers, TrafficIsRecordedInPlain) {
   {
     auto client = MakeTlsClient();
     client->SetLog(&log_);
-    client->Get(LocalUrl(nginx_, "json"));
+    Get(*client, LocalUrl(nginx_, "json"));
   }
   const std::string log = Log();
   EXPECT_EQ(log.rfind("Stat Connected.\r\nSent : GET /api.tessora.net/v1/json HTTP/1.1<EOL>", 0),
@@ -109,7 +110,7 @@ TEST_F(Peers, TrafficIsRecordedInPlain) {
 TEST_F(Peers, ThroughTheProxy) {
   auto client = MakeTlsClient({Proxy(proxy_)});
   client->SetLog(&log_);
-  EXPECT_EQ(client->Get(LocalUrl(nginx_, "json")), u"{\"name\":\"Jos\u00E9\"}");
+  EXPECT_EQ(Get(*client, LocalUrl(nginx_, "json")), u"{\"name\":\"Jos\u00E9\"}");
   EXPECT_EQ(client->ResponseText(), u"HTTP/1.1 200 OK");
   const std::string log = Log();
   const std::string connect =
@@ -122,7 +123,7 @@ TEST_F(Peers, ThroughTheProxy) {
 TEST_F(Peers, PostThroughTheProxyOpensAnHttp10Tunnel) {
   auto client = MakeTlsClient({Proxy(proxy_)});
   client->SetLog(&log_);
-  EXPECT_EQ(client->Post(LocalUrl(nginx_, "created"), std::string("{}")), u"{\"created\":true}");
+  EXPECT_EQ(Post(*client, LocalUrl(nginx_, "created"), std::string("{}")), u"{\"created\":true}");
   EXPECT_NE(Log().find("CONNECT 127.0.0.1:" + std::to_string(nginx_) + " HTTP/1.0<EOL>"),
             std::string::npos);
 }
@@ -130,14 +131,14 @@ TEST_F(Peers, PostThroughTheProxyOpensAnHttp10Tunnel) {
 TEST_F(Peers, AuthenticatingProxyWithCredentials) {
   auto client = MakeTlsClient(
       {Proxy(authProxy_), std::string("proxy-auth ") + kProxyUser + ":" + kProxyPassword});
-  EXPECT_EQ(client->Get(LocalUrl(nginx_, "chunked")), u"{\"chunked\":\"\u00E9\"}");
+  EXPECT_EQ(Get(*client, LocalUrl(nginx_, "chunked")), u"{\"chunked\":\"\u00E9\"}");
 }
 
 TEST_F(Peers, AuthenticatingProxyRefusesWrongCredentials) {
   auto client = MakeTlsClient({Proxy(authProxy_), "proxy-auth tessora:wrong"});
   client->SetLog(&log_);
   // tinyproxy answers wrong credentials with 401, missing ones with 407.
-  EXPECT_EQ(Failure([&] { client->Get(LocalUrl(nginx_, "json")); }),
+  EXPECT_EQ(Failure([&] { Get(*client, LocalUrl(nginx_, "json")); }),
             "Tunnel refused by the proxy: HTTP/1.0 401 Unauthorized");
   EXPECT_EQ(client->ResponseText(), u"");
   EXPECT_EQ(Log().find("GET /api.tessora.net"), std::string::npos);
@@ -145,7 +146,7 @@ TEST_F(Peers, AuthenticatingProxyRefusesWrongCredentials) {
 
 TEST_F(Peers, AuthenticatingProxyRefusesMissingCredentials) {
   auto client = MakeTlsClient({Proxy(authProxy_)});
-  EXPECT_EQ(Failure([&] { client->Post(LocalUrl(nginx_, "created"), std::string("{}")); }),
+  EXPECT_EQ(Failure([&] { Post(*client, LocalUrl(nginx_, "created"), std::string("{}")); }),
             "Tunnel refused by the proxy: HTTP/1.0 407 Proxy Authentication Required");
 }
 
@@ -153,7 +154,7 @@ TEST_F(Peers, ProxyRefusesAnUnreachableDestination) {
   int closedPort = 0;
   platform::CloseSocket(ListenOnLoopback(closedPort));
   auto client = MakeTlsClient({Proxy(proxy_)});
-  EXPECT_EQ(Failure([&] { client->Get(LocalUrl(closedPort, "json")); }),
+  EXPECT_EQ(Failure([&] { Get(*client, LocalUrl(closedPort, "json")); }),
             "Tunnel refused by the proxy: HTTP/1.1 500 Unable to connect");
 }
 
@@ -171,7 +172,7 @@ TEST_F(Peers, ProxyCredentialsTravelInsideTheTunnelToo) {
   auto client = MakeTlsClient({Proxy(authProxy_),
                                std::string("proxy-auth ") + kProxyUser + ":" + kProxyPassword,
                                "token Bearer t0k"});
-  EXPECT_EQ(client->Get(LocalUrl(api.Port(), "items?limit=1")), u"ok");
+  EXPECT_EQ(Get(*client, LocalUrl(api.Port(), "items?limit=1")), u"ok");
   client.reset();
   ASSERT_TRUE(api.WaitForFinished(1));
   const std::string host = "127.0.0.1:" + std::to_string(api.Port());

@@ -8,6 +8,7 @@
 
 #include "base/error.h"
 #include "base/text.h"
+#include "client_profile.h"
 #include "e2e_util.h"
 #include "platform/socket.h"
 #include "support/scripted_server.h"
@@ -85,9 +86,9 @@ TEST_P(ProxyRefusal, SendsNothingAfterTheTunnelRequest) {
   auto client = MakeTlsClient({"proxy 127.0.0.1:" + std::to_string(proxy.Port())});
   try {
     if (GetParam().post) {
-      client->Post(LocalUrl(9, "payments"), std::string("{\"amount\":1}"));
+      Post(*client, LocalUrl(9, "payments"), std::string("{\"amount\":1}"));
     } else {
-      client->Get(LocalUrl(9, "items"));
+      Get(*client, LocalUrl(9, "items"));
     }
     ADD_FAILURE() << "no failure";
   } catch (const Error& error) {
@@ -136,7 +137,7 @@ TEST(ScriptedProxy, EmptyStatusLineLetsTlsRunThroughTheTunnel) {
   });
   ASSERT_TRUE(api.Listening() && proxy.Listening());
   auto client = MakeTlsClient({"proxy 127.0.0.1:" + std::to_string(proxy.Port())});
-  EXPECT_EQ(client->Get(LocalUrl(api.Port(), "items")), u"ok");
+  EXPECT_EQ(Get(*client, LocalUrl(api.Port(), "items")), u"ok");
   EXPECT_EQ(client->ResponseText(), u"HTTP/1.1 200 OK");
   client.reset();
   ASSERT_TRUE(api.WaitForFinished(1));

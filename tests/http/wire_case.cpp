@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/text.h"
+#include "client_profile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -205,13 +206,13 @@ WireOutcome CallWire(HttpClient& client, const WireCase& wire, const std::u16str
   WireOutcome outcome;
   try {
     if (wire.method == "GET") {
-      outcome.result = client.Get(url);
+      outcome.result = Get(client, url);
     } else if (wire.method == "DELETE") {
-      outcome.result = client.Delete(url);
+      outcome.result = Delete(client, url);
     } else if (wire.method == "POST") {
-      outcome.result = client.Post(url, wire.body);
+      outcome.result = Post(client, url, wire.body);
     } else if (wire.method == "PUT") {
-      outcome.result = client.Put(url, wire.body);
+      outcome.result = Put(client, url, wire.body);
     } else {
       ADD_FAILURE() << "unknown method " << wire.method;
     }

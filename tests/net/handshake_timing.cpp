@@ -25,7 +25,6 @@ double Ms(Clock::duration d) {
 
 double Handshake(int port) {
   tessora::TlsChannel channel;
-  channel.SetSSLVersions(tessora::kSslvTlSv12);
   channel.SetURIToCheck(tessora::AsciiToText("https://127.0.0.1:" + std::to_string(port) + "/"));
   const Clock::time_point start = Clock::now();
   channel.Connect(u"127.0.0.1", port, 20000);

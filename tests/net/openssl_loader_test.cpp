@@ -53,7 +53,6 @@ void Place(const fs::path& dir, const char* name, const char* as = nullptr) {
 void ExpectHandshake() {
   ScriptedServer server(ScriptedServer::kPlain, [](ServerConnection& c) { c.StartTls(); });
   TlsChannel channel;
-  channel.SetSSLVersions(kSslvTlSv12);
   channel.SetURIToCheck(test::UrlFor("127.0.0.1", server.Port()));
   channel.Connect(u"127.0.0.1", server.Port(), 20000);
   EXPECT_EQ(channel.CurrentState(), TlsChannel::State::kRunning);
@@ -62,7 +61,6 @@ void ExpectHandshake() {
 Error TlsConnectFailure() {
   ScriptedServer server(ScriptedServer::kPlain, [](ServerConnection& c) { c.ReadUntilClosed(); });
   TlsChannel channel;
-  channel.SetSSLVersions(kSslvTlSv12);
   channel.SetURIToCheck(test::UrlFor("127.0.0.1", server.Port()));
   return FailureOf([&] { channel.Connect(u"127.0.0.1", server.Port(), 20000); });
 }

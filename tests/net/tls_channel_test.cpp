@@ -32,7 +32,6 @@ class TlsChannelTest : public ::testing::Test {
 
   // A channel set up as the HTTP client sets it up, for a request to host:port.
   static void Prepare(TlsChannel& channel, const std::string& host, int port) {
-    channel.SetSSLVersions(kSslvTlSv12);
     channel.SetURIToCheck(UrlFor(host, port));
   }
 };

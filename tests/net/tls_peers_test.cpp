@@ -34,7 +34,6 @@ int PortOf(const std::string& peer) {
 
 // Connects as the HTTP client does, for a request to https://localhost:<port>/.
 void Connect(TlsChannel& channel, int port) {
-  channel.SetSSLVersions(kSslvTlSv12);
   channel.SetURIToCheck(test::UrlFor("localhost", port));
   channel.Connect(u"127.0.0.1", port, 20000);
 }

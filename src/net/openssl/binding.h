@@ -42,8 +42,6 @@ inline constexpr int kErrorZeroReturn = 6;
 // ERR_error_string_n writes at most this many bytes, the terminating zero included.
 inline constexpr std::size_t kErrorTextBuffer = 160;
 
-using PasswordCallback = int (*)(char* buffer, int size, int rwflag, void* userData);
-
 struct Api {
   // Protocol methods; nullptr where the library lacks them.
   const Method* (*tls12ClientMethod)() = nullptr;
@@ -58,8 +56,6 @@ struct Api {
   void (*ctxFree)(Context*) = nullptr;
   long (*ctxSetOptions)(Context*, long) = nullptr;
   long (*ctxSetMode)(Context*, long) = nullptr;
-  void (*ctxSetDefaultPasswdCb)(Context*, PasswordCallback) = nullptr;
-  void (*ctxSetDefaultPasswdCbUserdata)(Context*, void*) = nullptr;
   int (*ctxSetDefaultVerifyPaths)(Context*) = nullptr;
   int (*ctxSetCipherList)(Context*, const char*) = nullptr;
   void (*ctxSetVerify)(Context*, int mode, void* callback) = nullptr;

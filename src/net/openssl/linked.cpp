@@ -60,12 +60,6 @@ long CtxSetOptions(Context* ctx, long options) {
 long CtxSetMode(Context* ctx, long mode) {
   return SSL_CTX_set_mode(C(ctx), mode);
 }
-void CtxSetDefaultPasswdCb(Context* ctx, PasswordCallback callback) {
-  SSL_CTX_set_default_passwd_cb(C(ctx), callback);
-}
-void CtxSetDefaultPasswdCbUserdata(Context* ctx, void* data) {
-  SSL_CTX_set_default_passwd_cb_userdata(C(ctx), data);
-}
 int CtxSetDefaultVerifyPaths(Context* ctx) {
   return SSL_CTX_set_default_verify_paths(C(ctx));
 }
@@ -222,8 +216,6 @@ Api MakeTable() {
   t.ctxFree = &CtxFree;
   t.ctxSetOptions = &CtxSetOptions;
   t.ctxSetMode = &CtxSetMode;
-  t.ctxSetDefaultPasswdCb = &CtxSetDefaultPasswdCb;
-  t.ctxSetDefaultPasswdCbUserdata = &CtxSetDefaultPasswdCbUserdata;
   t.ctxSetDefaultVerifyPaths = &CtxSetDefaultVerifyPaths;
   t.ctxSetCipherList = &CtxSetCipherList;
   t.ctxSetVerify = &CtxSetVerify;

@@ -118,8 +118,6 @@ void FillTable() {
   Bind(t.ctxFree, "SSL_CTX_free");
   t.ctxSetOptions = &CtxSetOptions;
   t.ctxSetMode = &CtxSetMode;
-  Bind(t.ctxSetDefaultPasswdCb, "SSL_CTX_set_default_passwd_cb");
-  Bind(t.ctxSetDefaultPasswdCbUserdata, "SSL_CTX_set_default_passwd_cb_userdata");
   Bind(t.ctxSetDefaultVerifyPaths, "SSL_CTX_set_default_verify_paths");
   Bind(t.ctxSetCipherList, "SSL_CTX_set_cipher_list");
   Bind(t.ctxSetVerify, "SSL_CTX_set_verify");
