@@ -29,3 +29,5 @@ if(WIN32)
 endif()
 # The API host suffix, for the library and for the tools and tests that play its server.
 target_compile_definitions(tessora_options INTERFACE TESSORA_API_HOST="${TESSORA_API_HOST}")
+# The library's version, from the project's; the "api-sdk" header carries it.
+target_compile_definitions(tessora_options INTERFACE TESSORA_VERSION="${PROJECT_VERSION}")

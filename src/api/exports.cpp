@@ -11,6 +11,9 @@
 #include "platform/export.h"
 #include "platform/host_failure.h"
 
+static_assert(tessora::platform::kHostFailureCode == TESSORANET_FAILURE_CODE,
+              "the failure code the library raises is the one the public header documents");
+
 namespace tessora {
 namespace {
 

@@ -1,6 +1,7 @@
 #include "api/request.h"
 
 #include "api/thread_settings.h"
+#include "base/error.h"
 #include "base/text.h"
 #include "http/client.h"
 #include "http/traffic_log.h"
@@ -18,7 +19,8 @@ std::u16string RunExchange(Exchange&& exchange) {
   HttpClient& client = *CurrentSettings().httpClient;
   try {
     return exchange(client);
-  } catch (...) {
+  } catch (const Error&) {
+    // Anything else (exhausted memory above all) is a failure of the call itself.
     return client.ResponseText();
   }
 }

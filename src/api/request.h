@@ -16,7 +16,7 @@ namespace tessora {
 class HttpClient;
 
 // The value of the "api-sdk" header.
-inline constexpr char16_t kApiSdk[] = u"delphi-3.1.0";
+inline constexpr char16_t kApiSdk[] = u"delphi-" TESSORA_VERSION;
 // The user agent; its final blank never reaches the wire (trailing blanks of header values are
 // dropped there).
 inline constexpr char16_t kTessoraUserAgent[] =

@@ -16,6 +16,12 @@ enum class ErrorKind {
   kFileCreate,   // a file that cannot be created
   kConversion,   // a text that does not convert to a number
   kSocket,       // a failure of the socket layer; Code() holds the Windows Sockets number
+  kTimeout,      // a connect or a receive that took too long
+  kTlsLibrary,   // the TLS library could not be loaded or set up
+  kTls,          // a failed TLS handshake, certificate check or TLS read or write
+  kClosed,       // the peer ended the connection before the answer was complete
+  kTunnel,       // the proxy refused the CONNECT tunnel
+  kProtocol,     // an answer beyond the reader's bounds (line length, header lines, body size)
 };
 
 class Error : public std::exception {

@@ -90,8 +90,7 @@ std::string TextToUtf8(std::u16string_view text) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
+    if (SurrogatePairAt(text, i)) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
@@ -124,10 +123,7 @@ std::string TextToSingleBytes(std::u16string_view text, char16_t highest) {
       continue;
     }
     out.push_back('?');
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      ++i;
-    }
+    if (SurrogatePairAt(text, i)) ++i;
   }
   return out;
 }
@@ -157,19 +153,22 @@ std::u16string AsciiToText(std::string_view ascii) {
 
 std::u16string AsciiUpperCase(std::u16string_view text) {
   std::u16string out(text);
-  for (char16_t& c : out) {
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - (u'a' - u'A'));
-  }
+  for (char16_t& c : out)
+    c = AsciiUpper(c);
+  return out;
+}
+
+std::u16string AsciiLowerCase(std::u16string_view text) {
+  std::u16string out(text);
+  for (char16_t& c : out)
+    c = AsciiLower(c);
   return out;
 }
 
 bool SameTextAscii(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - 32);
-    if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - 32);
-    if (x != y) return false;
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
   }
   return true;
 }

@@ -87,7 +87,8 @@ void HttpClient::ReadResponse() {
     ReadResponseHead(connection_, response_);
     StoreCookies(response_.rawHeaders);
     if (response_.ResponseCode() != 100) break;
-    if (interim == kMaxInterimResponses) Raise(u"Too many interim responses.");
+    if (interim == kMaxInterimResponses)
+      Raise(ErrorKind::kProtocol, u"Too many interim responses.");
   }
   ReadResponseBody(connection_, response_);
   response_.keepAlive = ResponseAllowsKeepAlive(response_);

@@ -10,7 +10,8 @@
 namespace tessora {
 
 void AppendBounded(std::string& into, std::string_view bytes, std::size_t limit) {
-  if (bytes.size() > limit - std::min(limit, into.size())) Raise(u"Max body size exceeded.");
+  if (bytes.size() > limit - std::min(limit, into.size()))
+    Raise(ErrorKind::kProtocol, u"Max body size exceeded.");
   into.append(bytes);
 }
 
@@ -63,13 +64,13 @@ bool Connection::WaitForInput(int timeoutMs) {
 }
 
 void Connection::Write(std::string_view block) {
-  if (!Connected()) Raise(u"Connection Closed Gracefully.");
+  if (!Connected()) Raise(ErrorKind::kClosed, u"Connection Closed Gracefully.");
   if (recorder_ != nullptr) recorder_->Send(block);
   const int result = channel_->Send(block.data(), static_cast<int>(block.size()));
   if (result > 0) return;
   const int code = result < 0 ? channel_->CheckError(result) : 0;
   if (code != 0) platform::RaiseSocketError(code);
-  Raise(u"Connection Closed Gracefully.");
+  Raise(ErrorKind::kClosed, u"Connection Closed Gracefully.");
 }
 
 Connection::FillResult Connection::Fill(bool resetEnds) {
@@ -87,9 +88,8 @@ Connection::FillResult Connection::Fill(bool resetEnds) {
   }
   if (received < 0) {
     const int code = channel_->CheckError(received);
-    if (code == kSocketTimedOut) Raise(u"Read timed out.");
-    if (code == kSocketConnectionAborted || code == kSocketConnectionReset ||
-        code == kSocketShutdown) {
+    if (code == kWsaTimedOut) Raise(ErrorKind::kTimeout, u"Read timed out.");
+    if (code == kWsaConnectionAborted || code == kWsaConnectionReset || code == kWsaShutdown) {
       CloseCarrier();
       if (!resetEnds) platform::RaiseSocketError(code);
       return FillResult::kClosed;
@@ -113,19 +113,19 @@ std::optional<std::string> Connection::ReadLine() {
     if (lf != std::string::npos) {
       std::size_t end = lf;
       if (end > pos_ && input_[end - 1] == '\r') --end;
-      if (end - pos_ > kMaxLineLength) Raise(u"Max line length exceeded.");
+      if (end - pos_ > kMaxLineLength) Raise(ErrorKind::kProtocol, u"Max line length exceeded.");
       std::string line = input_.substr(pos_, end - pos_);
       pos_ = lf + 1;
       return line;
     }
     // Room for the longest line and the CR of its line end, and no more.
-    if (Available() > kMaxLineLength + 1) Raise(u"Max line length exceeded.");
+    if (Available() > kMaxLineLength + 1) Raise(ErrorKind::kProtocol, u"Max line length exceeded.");
     searched = Available();
     if (Fill() == FillResult::kClosed) {
       if (Available() == 0) return std::nullopt;
       std::string line = input_.substr(pos_);
       if (line.back() == '\r') line.pop_back();
-      if (line.size() > kMaxLineLength) Raise(u"Max line length exceeded.");
+      if (line.size() > kMaxLineLength) Raise(ErrorKind::kProtocol, u"Max line length exceeded.");
       ClearInput();
       return line;
     }

@@ -9,14 +9,6 @@ namespace tessora {
 
 namespace {
 
-std::u16string Lower(std::u16string_view text) {
-  std::u16string out(text);
-  for (char16_t& c : out) {
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-  }
-  return out;
-}
-
 bool IsIpAddress(std::u16string_view host) {
   if (host.find(u':') != std::u16string_view::npos) return true;  // IPv6
   return !host.empty() && std::all_of(host.begin(), host.end(), [](char16_t c) {
@@ -100,7 +92,7 @@ bool ParseCookieDate(std::u16string_view text, DateTimeParts& utc) {
       continue;
     }
     if (!haveMonth && token.size() >= 3) {
-      const std::u16string month = Lower(token.substr(0, 3));
+      const std::u16string month = AsciiLowerCase(token.substr(0, 3));
       const auto* hit = std::find(std::begin(kMonths), std::end(kMonths), month);
       if (hit != std::end(kMonths)) {
         haveMonth = true;
@@ -178,7 +170,7 @@ void CookieStore::Add(std::u16string_view setCookie, const HttpUrl& url) {
     } else if (SameTextAscii(name, u"Domain")) {
       std::u16string_view d = value;
       if (!d.empty() && d[0] == u'.') d.remove_prefix(1);
-      domain = Lower(d);
+      domain = AsciiLowerCase(d);
     } else if (SameTextAscii(name, u"Path")) {
       cookie.path = (!value.empty() && value[0] == u'/') ? std::u16string(value) : std::u16string();
     } else if (SameTextAscii(name, u"Secure")) {
@@ -186,7 +178,7 @@ void CookieStore::Add(std::u16string_view setCookie, const HttpUrl& url) {
     }
   }
 
-  const std::u16string host = Lower(url.host);
+  const std::u16string host = AsciiLowerCase(url.host);
   if (domain.empty()) {
     cookie.domain = host;
   } else {
@@ -213,7 +205,7 @@ void CookieStore::Add(std::u16string_view setCookie, const HttpUrl& url) {
 }
 
 std::u16string CookieStore::CookieHeader(const HttpUrl& url) const {
-  const std::u16string host = Lower(url.host);
+  const std::u16string host = AsciiLowerCase(url.host);
   const std::u16string path = url.path + url.document;
   const bool secure = !url.IsHttp();
   const DateTime now = platform::NowLocal();

@@ -9,15 +9,6 @@ namespace tessora {
 
 namespace {
 
-// ASCII lower case, for comparing media types and parameter names.
-std::u16string LowerAscii(std::u16string_view text) {
-  std::u16string out(text);
-  for (char16_t& c : out) {
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + (u'a' - u'A'));
-  }
-  return out;
-}
-
 bool EndsWith(std::u16string_view text, std::u16string_view tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
@@ -57,7 +48,7 @@ bool SplitParameter(std::u16string_view part, std::u16string_view& name,
 }
 
 std::u16string DefaultCharSet(std::u16string_view mediaType) {
-  const std::u16string type = LowerAscii(mediaType);
+  const std::u16string type = AsciiLowerCase(mediaType);
   if (type.rfind(u"text/", 0) != 0) return {};
   const std::u16string_view subtype = std::u16string_view(type).substr(5);
   if (subtype == u"xml" || subtype == u"xml-external-parsed-entity" || EndsWith(subtype, u"+xml")) {

@@ -13,9 +13,7 @@ bool ContainsNoCase(std::u16string_view text, std::u16string_view word) {
   for (std::size_t i = 0; i + word.size() <= text.size(); ++i) {
     std::size_t k = 0;
     for (; k < word.size(); ++k) {
-      char16_t c = text[i + k];
-      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-      if (c != word[k]) break;
+      if (AsciiLower(text[i + k]) != word[k]) break;
     }
     if (k == word.size()) return true;
   }
@@ -60,7 +58,7 @@ void ReadHeaderLines(Connection& connection, HeaderList& lines) {
     const std::optional<std::string> line = connection.ReadLine();
     // The connection closing inside the block ends it; the reader has already closed its side.
     if (!line || line->empty()) return;
-    if (++count > kMaxHeaderLines) Raise(u"Max header lines exceeded.");
+    if (++count > kMaxHeaderLines) Raise(ErrorKind::kProtocol, u"Max header lines exceeded.");
     lines.AddLine(AsciiBytesToText(*line));
   }
 }
@@ -69,7 +67,7 @@ void ReadChunked(Connection& connection, HttpResponse& response) {
   const int code = response.ResponseCode();
   const auto cutOff = [code] {
     // A successful answer must arrive whole; of any other only what arrived is kept.
-    if (code >= 200 && code < 300) Raise(u"Connection Closed Gracefully.");
+    if (code >= 200 && code < 300) Raise(ErrorKind::kClosed, u"Connection Closed Gracefully.");
   };
   for (;;) {
     const std::optional<std::string> sizeLine = connection.ReadLine();
@@ -99,7 +97,7 @@ void ReadMultipart(Connection& connection, HttpResponse& response) {
 
 void ReadResponseHead(Connection& connection, HttpResponse& response, bool tunnelAnswer) {
   const std::optional<std::string> statusLine = connection.ReadLine();
-  if (!statusLine) Raise(u"Connection Closed Gracefully.");
+  if (!statusLine) Raise(ErrorKind::kClosed, u"Connection Closed Gracefully.");
   response.ClearHead();
   response.responseText = AsciiBytesToText(*statusLine);
   if (tunnelAnswer && response.responseText.empty()) {

@@ -53,7 +53,7 @@ void HttpClient::Tunnel() {
         const int code = answer.ResponseCode();
         if (code < 200 || code > 299) {
           // Not retried, not even a 407: the configured credentials went with this request.
-          Raise(u"Tunnel refused by the proxy: " + answer.responseText);
+          Raise(ErrorKind::kTunnel, u"Tunnel refused by the proxy: " + answer.responseText);
         }
         // Whatever else the proxy sent is not for the TLS connection.
         connection_.ClearInput();

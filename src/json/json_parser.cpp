@@ -116,8 +116,7 @@ class MemberList {
   static std::size_t Hash(std::u16string_view name) {
     std::uint64_t h = 14695981039346656037ULL;
     for (char16_t c : name) {
-      if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - (u'a' - u'A'));
-      h = (h ^ c) * 1099511628211ULL;
+      h = (h ^ AsciiUpper(c)) * 1099511628211ULL;
     }
     return static_cast<std::size_t>(h ^ (h >> 32));
   }

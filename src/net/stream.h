@@ -4,13 +4,9 @@
 
 #include <string>
 
-namespace tessora {
+#include "base/socket_errors.h"
 
-// Socket error numbers (Windows Sockets numbering on every platform) that a reader handles itself.
-inline constexpr int kSocketConnectionAborted = 10053;  // WSAECONNABORTED
-inline constexpr int kSocketConnectionReset = 10054;    // WSAECONNRESET
-inline constexpr int kSocketShutdown = 10058;           // WSAESHUTDOWN
-inline constexpr int kSocketTimedOut = 10060;           // WSAETIMEDOUT
+namespace tessora {
 
 class Stream {
  public:

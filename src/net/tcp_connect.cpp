@@ -66,12 +66,12 @@ platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int time
     // Closing the socket ends the connect; then the thread is waited for.
     platform::CloseSocket(socket);
     connector.join();
-    Raise(u"Connect timed out.");
+    Raise(ErrorKind::kTimeout, u"Connect timed out.");
   }
   connector.join();
   if (const int error = pending->error) {
     platform::CloseSocket(socket);
-    if (error == platform::kWsaBadFile || error == platform::kWsaNotSocket) {
+    if (error == kWsaBadFile || error == kWsaNotSocket) {
       Raise(ErrorKind::kSocket, platform::SocketErrorText(error), error);
     }
     platform::RaiseSocketError(error);

@@ -76,7 +76,7 @@ void TlsChannel::OnConnected() {
   } catch (const Error& failure) {
     // Without the TLS library a pass-through connection still carries plain bytes (a proxy's
     // CONNECT request); the failure comes when TLS is switched on.
-    if (!(passThrough_ && failure.Message() == kCouldNotLoad)) throw;
+    if (!(passThrough_ && failure.Kind() == ErrorKind::kTlsLibrary)) throw;
   }
   if (!passThrough_) Handshake();
 }
@@ -93,26 +93,27 @@ void TlsChannel::SetPassThrough(bool passThrough) {
     state_ = State::kPlain;
     return;
   }
-  if (context_ == nullptr) Raise(kCouldNotLoad);
+  if (context_ == nullptr) Raise(ErrorKind::kTlsLibrary, kCouldNotLoad);
   Handshake();
 }
 
 void TlsChannel::PrepareTls() {
   if (context_ != nullptr) return;
   const openssl::Api* api = openssl::LoadOpenSsl();
-  if (api == nullptr) Raise(kCouldNotLoad);
+  if (api == nullptr) Raise(ErrorKind::kTlsLibrary, kCouldNotLoad);
   const openssl::Method* method = nullptr;
   if (api->tls12ClientMethod != nullptr) {
     method = api->tls12ClientMethod();
   } else if (api->tls1ClientMethod != nullptr) {
     method = api->tls1ClientMethod();
   } else {
-    Raise(u"Error getting SSL method.");
+    Raise(ErrorKind::kTlsLibrary, u"Error getting SSL method.");
   }
   api->errClearError();
   context_ = api->ctxNew(method);
   if (context_ == nullptr) {
-    Raise(std::u16string(u"Error creating SSL context.\r\n") + ErrorText(api->errGetError()));
+    Raise(ErrorKind::kTlsLibrary,
+          std::u16string(u"Error creating SSL context.\r\n") + ErrorText(api->errGetError()));
   }
   if (api->hasSslV2Methods) api->ctxSetOptions(context_, openssl::kOpNoSslV2);
   if (api->hasSslV3Methods) api->ctxSetOptions(context_, openssl::kOpNoSslV3);
@@ -124,7 +125,8 @@ void TlsChannel::PrepareTls() {
   api->ctxSetVerify(context_, openssl::kVerifyPeer, nullptr);
   ImportSystemRoots();
   api->ctxSetDefaultVerifyPaths(context_);
-  if (api->ctxSetCipherList(context_, kCipherList) <= 0) Raise(u"SetCipher failed.");
+  if (api->ctxSetCipherList(context_, kCipherList) <= 0)
+    Raise(ErrorKind::kTlsLibrary, u"SetCipher failed.");
   api->errClearError();
 }
 
@@ -154,7 +156,7 @@ void TlsChannel::Handshake() {
   }
   api->errClearError();
   connection_ = api->sslNew(context_);
-  if (connection_ == nullptr) Raise(u"Error creating SSL session.");
+  if (connection_ == nullptr) Raise(ErrorKind::kTlsLibrary, u"Error creating SSL session.");
   if (api->setExData != nullptr) {
     const int result = api->setExData(connection_, 0, this);
     if (result <= 0) RaiseFailure(u"Error binding data to SSL socket.", Capture(result));
@@ -175,12 +177,13 @@ void TlsChannel::Handshake() {
 void TlsChannel::CheckServerName(const std::u16string& host) {
   const openssl::Api* api = openssl::LoadOpenSsl();
   if (host.empty()) {
-    Raise(std::u16string(kErrorConnecting) + u"\r\nNo host name to check the certificate against.");
+    Raise(ErrorKind::kTls,
+          std::u16string(kErrorConnecting) + u"\r\nNo host name to check the certificate against.");
   }
   if (api->get0Param == nullptr || api->paramSet1Host == nullptr ||
       api->paramSet1IpAsc == nullptr) {
-    Raise(std::u16string(kErrorConnecting) +
-          u"\r\nThe SSL library cannot check the server's host name.");
+    Raise(ErrorKind::kTls, std::u16string(kErrorConnecting) +
+                               u"\r\nThe SSL library cannot check the server's host name.");
   }
   openssl::VerifyParam* param = api->get0Param(connection_);
   const std::string ascii = TextToAscii(host);
@@ -197,8 +200,8 @@ void TlsChannel::CheckServerName(const std::u16string& host) {
     set = api->paramSet1Host(param, ascii.c_str(), ascii.size());
   }
   if (set <= 0) {
-    Raise(std::u16string(kErrorConnecting) + u"\r\nInvalid host name to check the certificate: " +
-          host);
+    Raise(ErrorKind::kTls, std::u16string(kErrorConnecting) +
+                               u"\r\nInvalid host name to check the certificate: " + host);
   }
 }
 
@@ -211,7 +214,7 @@ TlsChannel::Failure TlsChannel::Capture(int result) {
   failure.sslError =
       connection_ != nullptr ? api->getError(connection_, result) : openssl::kErrorSsl;
   // A blocking socket asks to be retried only when its time-out ran out.
-  if (IsRetry(failure.sslError) && failure.socketError == platform::kWsaTimedOut) {
+  if (IsRetry(failure.sslError) && failure.socketError == kWsaTimedOut) {
     failure.sslError = openssl::kErrorSyscall;
   }
   failure.queued = api->errGetError != nullptr ? api->errGetError() : 0;
@@ -234,13 +237,14 @@ void TlsChannel::RaiseFailure(const std::u16string& base, const Failure& failure
   };
   switch (failure.sslError) {
     case openssl::kErrorSsl:
-      Raise(withBase(ErrorText(failure.queued)));
+      Raise(ErrorKind::kTls, withBase(ErrorText(failure.queued)));
     case openssl::kErrorSyscall:
-      if (failure.queued != 0) Raise(withBase(ErrorText(failure.queued)));
-      if (failure.result == 0 || failure.socketError == 0) Raise(withBase(kEofViolation));
+      if (failure.queued != 0) Raise(ErrorKind::kTls, withBase(ErrorText(failure.queued)));
+      if (failure.result == 0 || failure.socketError == 0)
+        Raise(ErrorKind::kTls, withBase(kEofViolation));
       platform::RaiseSocketError(failure.socketError);
     default:
-      Raise(withBase(ErrorText(static_cast<unsigned long>(failure.sslError))));
+      Raise(ErrorKind::kTls, withBase(ErrorText(static_cast<unsigned long>(failure.sslError))));
   }
 }
 
@@ -256,7 +260,7 @@ bool TlsChannel::Readable(int timeoutMs) {
 int TlsChannel::Receive(char* buffer, int size) {
   lastFailure_ = {};
   if (!Connected()) {
-    lastFailure_ = {openssl::kErrorSyscall, -1, 10057, 0};  // WSAENOTCONN
+    lastFailure_ = {openssl::kErrorSyscall, -1, kWsaNotConnected, 0};
     return -1;
   }
   if (size <= 0) return 0;
@@ -285,7 +289,7 @@ int TlsChannel::ReceiveTls(char* buffer, int size) {
 int TlsChannel::Send(const char* data, int size) {
   lastFailure_ = {};
   if (!Connected()) {
-    lastFailure_ = {openssl::kErrorSyscall, -1, 10057, 0};
+    lastFailure_ = {openssl::kErrorSyscall, -1, kWsaNotConnected, 0};
     return -1;
   }
   if (!passThrough_ && connection_ != nullptr) return SendTls(data, size);
@@ -327,10 +331,10 @@ int TlsChannel::SocketLayerCheck(int code) {
   switch (code) {
     case 0:
       return 0;
-    case kSocketConnectionAborted:
-    case kSocketConnectionReset:
-    case kSocketShutdown:
-    case kSocketTimedOut:
+    case kWsaConnectionAborted:
+    case kWsaConnectionReset:
+    case kWsaShutdown:
+    case kWsaTimedOut:
       return code;
     default:
       platform::RaiseSocketError(code);

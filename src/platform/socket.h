@@ -8,17 +8,13 @@
 #include <string>
 #include <string_view>
 
+#include "base/socket_errors.h"
+
 namespace tessora::platform {
 
 // A socket handle (a SOCKET on Windows, a file descriptor elsewhere); kNoSocket when there is none.
 using SocketHandle = std::intptr_t;
 inline constexpr SocketHandle kNoSocket = -1;
-
-// Windows Sockets numbers used by the library's own logic.
-inline constexpr int kWsaBadFile = 10009;       // WSAEBADF
-inline constexpr int kWsaNotSocket = 10038;     // WSAENOTSOCK
-inline constexpr int kWsaTimedOut = 10060;      // WSAETIMEDOUT
-inline constexpr int kWsaHostNotFound = 11001;  // WSAHOST_NOT_FOUND
 
 // A Fault::kConnect injected with this code makes the connect hang until the socket is closed (from
 // another thread), as a connect to a host that never answers does.

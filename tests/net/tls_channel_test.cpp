@@ -175,7 +175,7 @@ TEST_F(TlsChannelTest, ReceiveAfterTheHandshakeWaitsNoLongerThanTheSocketTimeOut
   const test::Clock::time_point start = test::Clock::now();
   const int n = channel.Receive(buffer, sizeof buffer);
   EXPECT_LT(n, 0);
-  EXPECT_EQ(channel.CheckError(n), kSocketTimedOut);
+  EXPECT_EQ(channel.CheckError(n), kWsaTimedOut);
   EXPECT_GE(ElapsedMs(start), 250);
   EXPECT_LT(ElapsedMs(start), 8000);
 }
@@ -228,7 +228,7 @@ TEST_F(TlsChannelTest, ResetByThePeerIsHandedToTheReader) {
       if (n <= 0) break;
     }
     ASSERT_LT(n, 0) << tls;
-    EXPECT_EQ(channel.CheckError(n), kSocketConnectionReset) << tls;
+    EXPECT_EQ(channel.CheckError(n), kWsaConnectionReset) << tls;
   }
 }
 
@@ -249,8 +249,8 @@ TEST_F(TlsChannelTest, SendingToAClosedPeerFailsQuietly) {
     }
     ASSERT_LT(n, 0) << tls;
     const int code = channel.CheckError(n);
-    EXPECT_TRUE(code == kSocketConnectionAborted || code == kSocketConnectionReset ||
-                code == kSocketShutdown)
+    EXPECT_TRUE(code == kWsaConnectionAborted || code == kWsaConnectionReset ||
+                code == kWsaShutdown)
         << tls << " " << code;
   }
 }
@@ -353,7 +353,7 @@ TEST_F(TlsChannelTest, PassThroughReceiveWaitsNoLongerThanTheSocketTimeOut) {
   const test::Clock::time_point start = test::Clock::now();
   const int n = channel.Receive(buffer, sizeof buffer);
   EXPECT_LT(n, 0);
-  EXPECT_EQ(channel.CheckError(n), kSocketTimedOut);
+  EXPECT_EQ(channel.CheckError(n), kWsaTimedOut);
   EXPECT_LT(ElapsedMs(start), 8000);
 }
 

@@ -83,7 +83,7 @@ int MemoryChannel::Receive(char* buffer, int size) {
   }
   // In pass-through mode the peer waits for the handshake: nothing more arrives before it.
   if (passThrough_ && !current_.tlsBlocks.empty()) {
-    lastError_ = kSocketTimedOut;
+    lastError_ = kWsaTimedOut;
     return -1;
   }
   switch (current_.end) {
@@ -93,7 +93,7 @@ int MemoryChannel::Receive(char* buffer, int size) {
       lastError_ = current_.endCode;
       return -1;
     case PeerEnd::kSilent:
-      lastError_ = kSocketTimedOut;
+      lastError_ = kWsaTimedOut;
       return -1;
   }
   return 0;

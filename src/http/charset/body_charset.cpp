@@ -14,10 +14,6 @@ constexpr std::size_t kMetaScanBytes = 65536;
 // An XML declaration is short and comes first.
 constexpr std::size_t kXmlDeclarationBytes = 1024;
 
-char LowerByte(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
 }
@@ -25,7 +21,7 @@ bool IsSpace(char c) {
 std::size_t FindNoCase(std::string_view text, std::string_view word, std::size_t from) {
   for (std::size_t i = from; i + word.size() <= text.size(); ++i) {
     std::size_t k = 0;
-    while (k < word.size() && LowerByte(text[i + k]) == word[k])
+    while (k < word.size() && AsciiLower(text[i + k]) == word[k])
       ++k;
     if (k == word.size()) return i;
   }
@@ -34,7 +30,8 @@ std::size_t FindNoCase(std::string_view text, std::string_view word, std::size_t
 
 std::string Lower(std::string_view text) {
   std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), LowerByte);
+  for (char& c : out)
+    c = AsciiLower(c);
   return out;
 }
 
@@ -84,10 +81,7 @@ std::u16string MetaCharSet(std::string_view body, std::size_t pos) {
 }
 
 bool IsXmlMediaType(std::u16string_view mediaType) {
-  std::u16string type(mediaType);
-  for (char16_t& c : type) {
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-  }
+  const std::u16string type = AsciiLowerCase(mediaType);
   if (type == u"application/xml" || type == u"application/xml-external-parsed-entity" ||
       type == u"application/xml-dtd") {
     return true;

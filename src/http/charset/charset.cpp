@@ -96,10 +96,8 @@ unsigned CodePageOfCharSet(std::u16string_view name) {
   name = TrimText(name);
   std::string key(name.size(), '\0');
   for (std::size_t i = 0; i < name.size(); ++i) {
-    char16_t c = name[i];
-    if (c >= 0x80) return 0;  // registered names are ASCII
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-    key[i] = static_cast<char>(c);
+    if (name[i] >= 0x80) return 0;  // registered names are ASCII
+    key[i] = static_cast<char>(AsciiLower(name[i]));
   }
   const auto* end = std::end(kCharSets);
   const auto* hit = std::lower_bound(

@@ -152,11 +152,7 @@ std::string TextToAnsi(std::u16string_view text) {
   out.reserve(text.size());
   char buffer[64];
   for (std::size_t i = 0; i < text.size();) {
-    std::size_t units = 1;
-    if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      units = 2;
-    }
+    const std::size_t units = SurrogatePairAt(text, i) ? 2 : 1;
     char in[4];
     for (std::size_t k = 0; k < units; ++k) {
       in[2 * k] = static_cast<char>(text[i + k] & 0xFF);

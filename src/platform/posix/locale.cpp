@@ -76,7 +76,7 @@ locale_t CaseLocale() {
 
 char16_t UpperUnit(char16_t c, locale_t loc) {
   if (c < 0x80 || loc == static_cast<locale_t>(nullptr)) {
-    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+    return AsciiUpper(c);
   }
   if (c >= 0xD800 && c <= 0xDFFF) return c;
   const wint_t upper = towupper_l(static_cast<wint_t>(c), loc);

@@ -17,6 +17,7 @@
 
 #include "base/error.h"
 #include "base/fault_injection.h"
+#include "base/socket_errors.h"
 #include "base/text.h"
 
 namespace tessora::platform {
@@ -37,13 +38,13 @@ int SaveErrno() {
 int AddrInfoError(int result) {
   switch (result) {
     case EAI_AGAIN:
-      return 11002;
+      return kWsaTryAgain;
     case EAI_FAIL:
-      return 11003;
+      return kWsaNoRecovery;
     case EAI_NODATA:
-      return 11004;
+      return kWsaNoData;
     case EAI_MEMORY:
-      return 10055;
+      return kWsaNoBuffers;
     case EAI_SYSTEM:
       return SocketErrorFromErrno(errno);
     default:  // EAI_NONAME, EAI_IDN_ENCODE, EAI_FAMILY, ...
@@ -79,19 +80,19 @@ int SocketErrorFromErrno(int e) {
     case 0:
       return 0;
     case EINTR:
-      return 10004;
+      return kWsaInterrupted;
     case EBADF:
       return kWsaBadFile;
     case EACCES:
     case EPERM:
-      return 10013;
+      return kWsaAccessDenied;
     case EFAULT:
-      return 10014;
+      return kWsaFault;
     case EINVAL:
-      return 10022;
+      return kWsaInvalidArgument;
     case EMFILE:
     case ENFILE:
-      return 10024;
+      return kWsaTooManyFiles;
     case EAGAIN:  // our sockets block: EAGAIN means the receive or send time-out ran out
 #if EWOULDBLOCK != EAGAIN
     case EWOULDBLOCK:
@@ -99,63 +100,63 @@ int SocketErrorFromErrno(int e) {
     case ETIMEDOUT:
       return kWsaTimedOut;
     case EINPROGRESS:
-      return 10036;
+      return kWsaInProgress;
     case EALREADY:
-      return 10037;
+      return kWsaAlready;
     case ENOTSOCK:
       return kWsaNotSocket;
     case EDESTADDRREQ:
-      return 10039;
+      return kWsaDestinationRequired;
     case EMSGSIZE:
-      return 10040;
+      return kWsaMessageSize;
     case EPROTOTYPE:
-      return 10041;
+      return kWsaProtocolType;
     case ENOPROTOOPT:
-      return 10042;
+      return kWsaNoProtocolOption;
     case EPROTONOSUPPORT:
-      return 10043;
+      return kWsaProtocolNotSupported;
     case ESOCKTNOSUPPORT:
-      return 10044;
+      return kWsaSocketTypeNotSupported;
     case EOPNOTSUPP:
-      return 10045;
+      return kWsaOperationNotSupported;
     case EPFNOSUPPORT:
-      return 10046;
+      return kWsaProtocolFamily;
     case EAFNOSUPPORT:
-      return 10047;
+      return kWsaAddressFamily;
     case EADDRINUSE:
-      return 10048;
+      return kWsaAddressInUse;
     case EADDRNOTAVAIL:
-      return 10049;
+      return kWsaAddressNotAvailable;
     case ENETDOWN:
-      return 10050;
+      return kWsaNetworkDown;
     case ENETUNREACH:
-      return 10051;
+      return kWsaNetworkUnreachable;
     case ENETRESET:
-      return 10052;
+      return kWsaNetworkReset;
     case ECONNABORTED:
-      return 10053;
+      return kWsaConnectionAborted;
     case ECONNRESET:
-      return 10054;
+      return kWsaConnectionReset;
     case ENOBUFS:
     case ENOMEM:
-      return 10055;
+      return kWsaNoBuffers;
     case EISCONN:
-      return 10056;
+      return kWsaIsConnected;
     case ENOTCONN:
-      return 10057;
+      return kWsaNotConnected;
     case EPIPE:
     case ESHUTDOWN:
-      return 10058;
+      return kWsaShutdown;
     case ECONNREFUSED:
-      return 10061;
+      return kWsaConnectionRefused;
     case ELOOP:
-      return 10062;
+      return kWsaLoop;
     case ENAMETOOLONG:
-      return 10063;
+      return kWsaNameTooLong;
     case EHOSTDOWN:
-      return 10064;
+      return kWsaHostDown;
     case EHOSTUNREACH:
-      return 10065;
+      return kWsaHostUnreachable;
     default:
       return 10000 + e;  // no Windows Sockets counterpart: keep the number recognisable
   }
