@@ -2,7 +2,7 @@
  * TessoraNet: client library for the Tessora payment API.
  *
  * Windows: TessoraNet.dll, a 32-bit DLL. Linux: libTessoraNet.so. Both export these five
- * functions with plain, undecorated names.
+ * functions with plain, undecorated names, and the extensions declared after them.
  *
  * Calling convention
  *   cdecl on 32-bit Windows (the caller pushes the arguments right to left and removes them);
@@ -19,10 +19,11 @@
  *
  * Result buffers
  *   TessoraNet and TessoraNetGetInstanceData hand back a new buffer for every result. The
- *   library never reads, changes, reuses or releases a buffer once handed out, and it offers no
- *   function to release one: it comes from the library's own allocator, so never pass it to
- *   free(), delete, LocalFree or any other release routine of your own. A buffer stays valid
- *   until the library is unloaded; do not use it after that.
+ *   library never reads, changes, reuses or releases a buffer once handed out by itself. It
+ *   comes from the library's own allocator, so never pass it to free(), delete, LocalFree or any
+ *   other release routine of your own; release it with the extension TessoraNetFree, or keep it:
+ *   a buffer not released stays valid until the library is unloaded (each one costs the process
+ *   the text's length plus a few bytes for as long as it runs).
  *
  * Threads
  *   There are no handles: everything configured, and the token the library captures, belongs to
@@ -103,6 +104,56 @@ void TESSORANET_CALL TessoraNetGetInstanceData(char** AccessToken);
  * byte of the return value is defined. The library never renews a token by itself.
  */
 unsigned char TESSORANET_CALL TessoraNetTokenExpired(void);
+
+/*
+ * ---------------------------------------------------------------------------------------------
+ * Extensions: not part of the five-function interface.
+ *
+ * Additional functions for hosts written today, cdecl and undecorated like the five. A host that
+ * uses only the five above sees no difference. Nothing leaves these functions as a failure:
+ * no structured exception on Windows, no C++ exception on Linux.
+ * ---------------------------------------------------------------------------------------------
+ */
+
+/*
+ * Releases a buffer handed out by TessoraNet, TessoraNetGetInstanceData, TessoraNetTry or
+ * TessoraNetLastError. NULL is ignored. Release each buffer at most once and do not use it
+ * afterwards. Hosts that never call it keep every result buffer until the process ends.
+ */
+void TESSORANET_CALL TessoraNetFree(char* Buffer);
+
+/*
+ * Performs the operation exactly as TessoraNet does (the same request, log records and token
+ * capture), but a failure does not leave the function. Returns 1 with the response text in
+ * *Result, or 0 with the failure's message (the text TessoraNet's failure carries) in *Result.
+ * *Result is a new buffer for TessoraNetFree; it is NULL only when not even the message could be
+ * allocated. Result may be NULL when the host wants neither.
+ */
+unsigned char TESSORANET_CALL TessoraNetTry(const char* EndPointOperation, const char* Parameters,
+                                            const char* OptionalParameters, const char* Body,
+                                            char** Result);
+
+/*
+ * The HTTP status code (100 to 599) of the answer to the calling thread's last TessoraNet or
+ * TessoraNetTry call; 0 when that call received no status line (a connection, TLS or time-out
+ * failure), failed before sending, or when the thread has made no call yet.
+ */
+int TESSORANET_CALL TessoraNetLastStatus(void);
+
+/*
+ * Stores in *Reason a new buffer (for TessoraNetFree) saying why the calling thread's last
+ * TessoraNet or TessoraNetTry call got no answer or failed, for example
+ * "TLS handshake with sandbox.api.tessora.net:443 failed: certificate verify failed (unable to
+ * get local issuer certificate)"; "" when that call got an answer, or the thread made no call.
+ * *Reason is NULL only when the buffer could not be allocated.
+ */
+void TESSORANET_CALL TessoraNetLastError(char** Reason);
+
+/*
+ * The library's version, for example "3.1.0": a constant text owned by the library, valid while
+ * it is loaded. Do not release it.
+ */
+const char* TESSORANET_CALL TessoraNetVersion(void);
 
 #ifdef __cplusplus
 }

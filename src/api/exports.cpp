@@ -2,12 +2,17 @@
 // the platform does it.
 #include "TessoraNet.h"
 
+#include <cstdlib>
 #include <exception>
+#include <new>
+#include <string>
 #include <utility>
 
 #include "api/host_text.h"
 #include "api/service.h"
 #include "api/thread_settings.h"
+#include "base/error.h"
+#include "base/text.h"
 #include "platform/export.h"
 #include "platform/host_failure.h"
 
@@ -28,6 +33,21 @@ auto RunExport(Body&& body) -> decltype(body()) {
     failure = std::current_exception();
   }
   platform::LeaveExport(std::move(failure));
+}
+
+// The text of a failure, as the host gets it from TessoraNet's failure.
+std::u16string FailureText(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const Error& error) {
+    return error.Message();
+  } catch (const std::bad_alloc&) {
+    return u"Out of memory.";
+  } catch (const std::exception& error) {
+    return Utf8ToText(error.what());
+  } catch (...) {
+    return u"Unknown failure.";
+  }
 }
 
 }  // namespace
@@ -85,6 +105,62 @@ TESSORA_EXPORT void TESSORANET_CALL TessoraNetGetInstanceData(char** AccessToken
 
 TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetTokenExpired(void) {
   return RunExport([] { return static_cast<unsigned char>(tessora::TokenExpired() ? 1 : 0); });
+}
+
+// Extensions: nothing leaves these functions as a failure.
+
+TESSORA_EXPORT void TESSORANET_CALL TessoraNetFree(char* Buffer) {
+  std::free(Buffer);
+}
+
+TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetTry(const char* EndPointOperation,
+                                                           const char* Parameters,
+                                                           const char* OptionalParameters,
+                                                           const char* Body, char** Result) {
+  std::exception_ptr failure;
+  try {
+    char* text = tessora::NewResultBuffer(
+        tessora::TessoraNetService(HostText(EndPointOperation), HostText(Parameters),
+                                   HostText(OptionalParameters), HostText(Body)));
+    if (Result != nullptr) {
+      *Result = text;
+    } else {
+      std::free(text);
+    }
+    return 1;
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  try {
+    const std::u16string message = tessora::FailureText(failure);
+    if (tessora::ThreadSettings* settings = tessora::ExistingSettings()) {
+      if (settings->lastReason.empty()) settings->lastReason = message;
+    }
+    if (Result != nullptr) *Result = tessora::NewResultBuffer(message);
+  } catch (...) {
+    // Not even the message could be made: no text to hand back.
+    if (Result != nullptr) *Result = nullptr;
+  }
+  return 0;
+}
+
+TESSORA_EXPORT int TESSORANET_CALL TessoraNetLastStatus(void) {
+  const tessora::ThreadSettings* settings = tessora::ExistingSettings();
+  return settings != nullptr ? settings->lastStatus : 0;
+}
+
+TESSORA_EXPORT void TESSORANET_CALL TessoraNetLastError(char** Reason) {
+  if (Reason == nullptr) return;
+  try {
+    const tessora::ThreadSettings* settings = tessora::ExistingSettings();
+    *Reason = tessora::NewResultBuffer(settings != nullptr ? settings->lastReason : u"");
+  } catch (...) {
+    *Reason = nullptr;
+  }
+}
+
+TESSORA_EXPORT const char* TESSORANET_CALL TessoraNetVersion(void) {
+  return TESSORA_VERSION;
 }
 
 // NOLINTEND(readability-identifier-naming)

@@ -11,21 +11,82 @@ namespace tessora {
 
 namespace {
 
+// The status code of the client's latest answer, 0 when no status line arrived.
+int StatusOf(const HttpClient& client) {
+  if (client.ResponseText().empty()) return 0;
+  const int code = client.ResponseCode();
+  return code >= 100 && code <= 599 ? code : 0;
+}
+
 // Runs one exchange of the thread's current client. A failure of the exchange (name resolution,
 // connection, TLS, time-outs, a connection lost, an over-long header line) is not the host's
-// concern: the result is then the last status line received, or the empty text.
+// concern: the result is then the last status line received, or the empty text. The thread keeps
+// the status and, after a failure, the reason for the extension exports.
 template <class Exchange>
 std::u16string RunExchange(Exchange&& exchange) {
-  HttpClient& client = *CurrentSettings().httpClient;
+  ThreadSettings& settings = CurrentSettings();
+  HttpClient& client = *settings.httpClient;
   try {
-    return exchange(client);
-  } catch (const Error&) {
+    std::u16string text = exchange(client);
+    settings.lastStatus = StatusOf(client);
+    return text;
+  } catch (const Error& failure) {
     // Anything else (exhausted memory above all) is a failure of the call itself.
+    settings.lastStatus = StatusOf(client);
+    settings.lastReason = ExchangeFailureReason(failure, client);
     return client.ResponseText();
   }
 }
 
 }  // namespace
+
+std::u16string ExchangeFailureReason(const Error& failure, const HttpClient& client) {
+  const HttpUrl& url = client.Url();
+  const ProxySettings& proxy = client.Proxy();
+  const std::u16string apiHost = url.host + u":" + IntToText(url.Port());
+  const std::u16string peer = proxy.proxyServer.empty()
+                                  ? apiHost
+                                  : proxy.proxyServer + u":" + IntToText(proxy.proxyPort & 0xFFFF);
+  // Messages of several lines ("Socket Error # 10061" CR LF "Connection refused.") read as one.
+  std::u16string message = failure.Message();
+  for (std::size_t at; (at = message.find(u"\r\n")) != std::u16string::npos;)
+    message.replace(at, 2, u" ");
+  switch (failure.Kind()) {
+    case ErrorKind::kTls: {
+      // The last line says what failed; of OpenSSL's "error:code:library:function:reason" only
+      // the reason is for people.
+      std::u16string_view reason = failure.Message();
+      const std::size_t lineStart = reason.rfind(u'\n');
+      if (lineStart != std::u16string_view::npos) reason.remove_prefix(lineStart + 1);
+      if (reason.starts_with(u"error:")) reason.remove_prefix(reason.rfind(u':') + 1);
+      std::u16string text =
+          u"TLS handshake with " + apiHost + u" failed: " + std::u16string(reason);
+      if (!failure.Detail().empty()) text += u" (" + failure.Detail() + u")";
+      return text;
+    }
+    case ErrorKind::kTlsLibrary:
+      return u"The TLS library cannot be used: " + message;
+    case ErrorKind::kTunnel: {
+      constexpr std::u16string_view kRefused = u"Tunnel refused by the proxy: ";
+      std::u16string_view statusLine = failure.Message();
+      if (statusLine.starts_with(kRefused)) statusLine.remove_prefix(kRefused.size());
+      return u"The proxy refused the tunnel: " + std::u16string(statusLine);
+    }
+    case ErrorKind::kClosed:
+      return peer + u" closed the connection before the answer was complete.";
+    case ErrorKind::kProtocol:
+      return u"The answer from " + apiHost + u" was not accepted: " + message;
+    case ErrorKind::kTimeout:
+    case ErrorKind::kSocket:
+      if (client.CurrentStage() == HttpClient::Stage::kConnecting) {
+        return u"Connecting to " + peer + u" failed: " + message;
+      }
+      if (failure.Kind() == ErrorKind::kTimeout) return message;
+      return u"The connection to " + peer + u" failed: " + message;
+    default:
+      return message;
+  }
+}
 
 std::u16string FullBaseUrl() {
   return u"https://" + CurrentSettings().environment + AsciiToText(TESSORA_API_HOST);

@@ -13,6 +13,7 @@
 
 namespace tessora {
 
+class Error;
 class HttpClient;
 
 // The value of the "api-sdk" header.
@@ -32,6 +33,10 @@ struct PreparedRequest {
   // The UTF-8 bytes of the body text, without a byte-order mark; none for an empty text.
   std::optional<std::string> body;
 };
+
+// Why an exchange got no answer, in plain words with what a support person needs: the host and
+// port it tried, the proxy's answer, the certificate check's verdict.
+std::u16string ExchangeFailureReason(const Error& failure, const HttpClient& client);
 
 // "https://" + the thread's Environment + the API host suffix.
 std::u16string FullBaseUrl();

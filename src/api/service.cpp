@@ -1,7 +1,10 @@
 #include "api/service.h"
 
+#include <new>
+
 #include "api/request.h"
 #include "api/thread_settings.h"
+#include "base/error.h"
 #include "base/text.h"
 #include "catalogue/catalogue.h"
 #include "json/json.h"
@@ -25,6 +28,51 @@ void CaptureToken(const std::u16string& response, ThreadSettings& settings) {
   settings.tokenExpiration = static_cast<DateTime>(platform::NowLocal() + days);
 }
 
+// The catalogue and the operation's endpoint; a failure keeps its reason for the thread.
+TessoraConfigItem EndpointOf(const std::u16string& operation, ThreadSettings& settings) {
+  const TessoraConfig* config = nullptr;
+  try {
+    config = &SharedTessoraConfig(settings.configFileName);
+  } catch (const Error& failure) {
+    if (failure.Kind() == ErrorKind::kFileOpen) {
+      settings.lastReason = failure.Message();  // names the file and the system's reason
+    } else {
+      settings.lastReason = u"The endpoint file " + settings.configFileName + u" cannot be read: " +
+                            failure.Message();
+    }
+    throw;
+  }
+  try {
+    return config->GetEndPoint(operation);
+  } catch (const Error&) {
+    settings.lastReason =
+        u"Operation " + operation + u" is not in the endpoint file " + config->FileName();
+    throw;
+  }
+}
+
+// Looks the operation up, sends its request and captures a token.
+std::u16string PerformOperation(const std::u16string& endPointOperation,
+                                const std::u16string& parameters,
+                                const std::u16string& optionalParameters,
+                                const std::u16string& body, ThreadSettings& settings) {
+  const TessoraConfigItem endpoint = EndpointOf(endPointOperation, settings);
+  const ParameterList params(parameters);
+  const ParameterList optionalParams(optionalParameters);
+  const bool needsOauth = AsciiUpperCase(endPointOperation) == kAuthorizeOperation;
+
+  std::u16string result = TessoraRequest(endpoint, body, params, optionalParams, needsOauth);
+  if (needsOauth) {
+    try {
+      CaptureToken(result, settings);
+    } catch (const Error& failure) {
+      settings.lastReason = u"The token response cannot be read: " + failure.Message();
+      throw;
+    }
+  }
+  return result;
+}
+
 }  // namespace
 
 std::u16string TessoraNetService(const std::u16string& endPointOperation,
@@ -32,15 +80,17 @@ std::u16string TessoraNetService(const std::u16string& endPointOperation,
                                  const std::u16string& optionalParameters,
                                  const std::u16string& body) {
   ThreadSettings& settings = CurrentSettings();
-  const TessoraConfigItem endpoint =
-      SharedTessoraConfig(settings.configFileName).GetEndPoint(endPointOperation);
-  const ParameterList params(parameters);
-  const ParameterList optionalParams(optionalParameters);
-  const bool needsOauth = AsciiUpperCase(endPointOperation) == kAuthorizeOperation;
-
-  std::u16string result = TessoraRequest(endpoint, body, params, optionalParams, needsOauth);
-  if (needsOauth) CaptureToken(result, settings);
-  return result;
+  settings.lastStatus = 0;
+  settings.lastReason.clear();
+  try {
+    return PerformOperation(endPointOperation, parameters, optionalParameters, body, settings);
+  } catch (const Error& failure) {
+    if (settings.lastReason.empty()) settings.lastReason = failure.Message();
+    throw;
+  } catch (const std::bad_alloc&) {
+    settings.lastReason.clear();
+    throw;
+  }
 }
 
 }  // namespace tessora

@@ -34,6 +34,11 @@ struct ThreadSettings {
   std::unique_ptr<HttpClient> httpClient;
   // The traffic log; set on the loading thread only.
   std::unique_ptr<TrafficLog> callLog;
+
+  // What the thread's latest operation met, for the extension exports: the status code of the
+  // answer (0 without one) and, when it got no answer or failed, why.
+  int lastStatus = 0;
+  std::u16string lastReason;
 };
 
 // The calling thread's settings, created with the initial values on the thread's first use.

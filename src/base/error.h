@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 
 namespace tessora {
 
@@ -32,6 +33,10 @@ class Error : public std::exception {
   const std::u16string& Message() const noexcept { return message_; }
   // The system or socket error number behind the failure, or 0.
   int Code() const noexcept { return code_; }
+  // What a support person needs beyond the message (the certificate check's verdict of a failed
+  // handshake, say), or empty.
+  const std::u16string& Detail() const noexcept { return detail_; }
+  void SetDetail(std::u16string detail) { detail_ = std::move(detail); }
   // The message as UTF-8, for C++ hosts that catch std::exception.
   const char* what() const noexcept override { return utf8_.c_str(); }
 
@@ -40,6 +45,7 @@ class Error : public std::exception {
   std::u16string message_;
   int code_;
   std::string utf8_;
+  std::u16string detail_;
 };
 
 // Raises a plain failure with the given message.

@@ -45,7 +45,9 @@ void HttpClient::Exchange(std::u16string_view method, const std::u16string& url,
   try {
     PrepareRequest(url);
     if (Stream* channel = Channel()) channel->SetURIToCheck(url);
+    stage_ = Stage::kConnecting;
     Open();
+    stage_ = Stage::kExchanging;
     SendRequest(request_);
     ReadResponse();
   } catch (...) {

@@ -60,6 +60,15 @@ class HttpClient {
                          std::optional<std::string> body);
 
   bool Connected() const { return connection_.Connected(); }
+
+  // How far the latest exchange got, to tell where it failed: connecting (TCP connect to the API
+  // host or the proxy, and the TLS handshake of a direct connection), tunnelling (the CONNECT
+  // request, its answer and the TLS handshake inside the tunnel), or exchanging the request.
+  enum class Stage { kConnecting, kTunnelling, kExchanging };
+  Stage CurrentStage() const { return stage_; }
+  // The parts of the latest exchange's URL.
+  const HttpUrl& Url() const { return url_; }
+  const ProxySettings& Proxy() const { return proxy_; }
   // Closes the connection and tells the recorder, whether it was open or not.
   void Disconnect();
 
@@ -86,6 +95,7 @@ class HttpClient {
   std::unique_ptr<CookieStore> cookies_;
   std::u16string absoluteUrl_;  // the URL of the request being sent
   HttpUrl url_;                 // and its parts
+  Stage stage_ = Stage::kConnecting;
 };
 
 }  // namespace tessora

@@ -35,6 +35,7 @@ void HttpClient::Tunnel() {
     switch (state) {
       case State::kConnecting:
         ConnectTo(proxy_.proxyServer, proxy_.proxyPort & 0xFFFF, true);
+        stage_ = Stage::kTunnelling;
         state = State::kRequesting;
         break;
       case State::kRequesting:

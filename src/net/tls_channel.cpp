@@ -169,9 +169,26 @@ void TlsChannel::Handshake() {
   api->errClearError();
   platform::ClearSocketError();
   const int result = api->connect(connection_);
-  if (result <= 0) RaiseFailure(kErrorConnecting, Capture(result));
+  if (result <= 0) {
+    const Failure failure = Capture(result);
+    try {
+      RaiseFailure(kErrorConnecting, failure);
+    } catch (Error& error) {
+      error.SetDetail(VerifyVerdict());
+      throw;
+    }
+  }
   passThrough_ = false;
   state_ = State::kRunning;
+}
+
+std::u16string TlsChannel::VerifyVerdict() const {
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  if (api->getVerifyResult == nullptr || api->verifyCertErrorString == nullptr) return {};
+  const long verdict = api->getVerifyResult(connection_);
+  if (verdict == 0) return {};  // X509_V_OK
+  const char* text = api->verifyCertErrorString(verdict);
+  return text != nullptr ? BytesToText(text) : std::u16string();
 }
 
 void TlsChannel::CheckServerName(const std::u16string& host) {

@@ -74,6 +74,8 @@ class TlsChannel : public Stream {
   void ImportSystemRoots();
   void Handshake();
   void CheckServerName(const std::u16string& host);
+  // The text of the certificate check's verdict when it refused the server, else empty.
+  std::u16string VerifyVerdict() const;
   Failure Capture(int result);
   [[noreturn]] void RaiseFailure(const std::u16string& base, const Failure& failure);
   std::u16string ErrorText(unsigned long error) const;

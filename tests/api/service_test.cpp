@@ -8,9 +8,11 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "catalogue/catalogue.h"
+#include "net/tls_channel.h"
 #include "platform/clock.h"
 #include "platform/library_entry.h"
 #include "support/scripted_api.h"
+#include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
 namespace tessora {
@@ -230,6 +232,32 @@ TEST_F(ServiceTest, AnUnknownOperationSendsNothing) {
   }
   EXPECT_EQ(api.Requests().size(), 0u);
   EXPECT_EQ(CurrentSettings().accessToken, u"old-token");
+}
+
+TEST_F(ServiceTest, AStalledServerTimesOutWithItsReason) {
+  test::ScriptedServer server(test::ScriptedServer::kTls, [](test::ServerConnection& connection) {
+    connection.ReadHead();
+    connection.Hang(5000);
+  });
+  ScriptedApi unused({});
+  Configure(unused);
+  CurrentSettings().environment = u"127.0.0.1:" + IntToText(server.Port()) + u"/";
+  TlsChannel::SetSocketTimeoutForTesting(300);
+  const std::u16string result = TessoraNetService(u"CHARGE_DETAIL", u"id=1", u"", u"");
+  TlsChannel::SetSocketTimeoutForTesting(0);
+  EXPECT_EQ(result, u"");
+  EXPECT_EQ(CurrentSettings().lastStatus, 0);
+  EXPECT_EQ(CurrentSettings().lastReason, u"Read timed out.");
+}
+
+TEST_F(ServiceTest, AnAnswerClearsTheReasonOfTheCallBefore) {
+  ScriptedApi api({JsonReply("201 Created", "{}")});
+  Configure(api);
+  CurrentSettings().lastReason = u"earlier";
+  CurrentSettings().lastStatus = 7;
+  EXPECT_EQ(TessoraNetService(u"CHARGE_DETAIL", u"id=1", u"", u""), u"{}");
+  EXPECT_EQ(CurrentSettings().lastStatus, 201);
+  EXPECT_EQ(CurrentSettings().lastReason, u"");
 }
 
 }  // namespace

@@ -146,32 +146,62 @@ TEST_F(RealPeers, OpenSslServerWithTls12Answers) {
 
 struct RefusedPeer {
   const char* name;
+  // Words the reason holds after "TLS handshake with 127.0.0.1:PORT failed: " (OpenSSL's own
+  // words differ between its lines, so only a stable part), or none.
+  const char* verdict;
 };
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
 
 class RefusedPeers : public RealPeers, public ::testing::WithParamInterface<RefusedPeer> {};
 
 // A handshake that fails (old or newer protocol, a certificate the library does not trust or
 // that names another host) is a transport failure: the call returns the empty text.
 TEST_P(RefusedPeers, GiveTheEmptyText) {
-  UseServer(TlsPeerPorts()[GetParam().name]);
+  const int port = TlsPeerPorts()[GetParam().name];
+  UseServer(port);
   EXPECT_EQ(Call("PAGE"), "");
   EXPECT_EQ(Log().find("Stat Connected."), std::string::npos);
   EXPECT_NE(Log().find("Stat Disconnected."), std::string::npos);
+
+  // The extensions tell the host why.
+  EXPECT_EQ(library_.tessoraNetLastStatus(), 0);
+  const std::string reason = library_.LastError();
+  const std::string prefix = "TLS handshake with 127.0.0.1:" + std::to_string(port) + " failed: ";
+  EXPECT_EQ(reason.rfind(prefix, 0), 0u) << reason;
+  EXPECT_GT(reason.size(), prefix.size()) << reason;
+  if (*GetParam().verdict != '\0') {
+    EXPECT_NE(Lower(reason).find(GetParam().verdict), std::string::npos) << reason;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RefusedPeers,
-    ::testing::Values(RefusedPeer{"s_server_tls10"}, RefusedPeer{"s_server_tls13"},
-                      RefusedPeer{"nginx_tls13"}, RefusedPeer{"nginx_selfsigned"},
-                      RefusedPeer{"nginx_other"}, RefusedPeer{"nginx_expired"}),
+    ::testing::Values(RefusedPeer{"s_server_tls10", ""}, RefusedPeer{"s_server_tls13", ""},
+                      RefusedPeer{"nginx_tls13", ""},
+                      RefusedPeer{"nginx_selfsigned", "certificate verify failed (self"},
+                      RefusedPeer{"nginx_other", "certificate verify failed ("},
+                      RefusedPeer{"nginx_expired",
+                                  "certificate verify failed (certificate has expired)"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(RealPeers, TheAuthenticatingProxyRefusesWrongCredentials) {
   UseServer(PeerPort("nginx"));
   library_.configureProxy("127.0.0.1", PeerPort("authproxy"), kProxyUser, "wrong");
   EXPECT_EQ(Call("JSON"), "");
+  EXPECT_EQ(library_.tessoraNetLastStatus(), 0);
+  EXPECT_EQ(library_.LastError().rfind("The proxy refused the tunnel: HTTP/1.", 0), 0u)
+      << library_.LastError();
+  // (tinyproxy refuses wrong credentials with 401, other proxies with 407.)
+  EXPECT_NE(library_.LastError().find(" 40"), std::string::npos) << library_.LastError();
   library_.configureProxy("127.0.0.1", PeerPort("authproxy"), kProxyUser, kProxyPassword);
   EXPECT_EQ(Call("JSON"), std::string(R"({"name":")") + kJose + R"("})");
+  EXPECT_EQ(library_.tessoraNetLastStatus(), 200);
+  EXPECT_EQ(library_.LastError(), "");
 }
 
 }  // namespace

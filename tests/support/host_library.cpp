@@ -28,6 +28,19 @@ HostLibrary::HostLibrary() : library_(LibraryPath()) {
   Resolve(*this, tessoraNet, "TessoraNet");
   Resolve(*this, tessoraNetGetInstanceData, "TessoraNetGetInstanceData");
   Resolve(*this, tessoraNetTokenExpired, "TessoraNetTokenExpired");
+  Resolve(*this, tessoraNetFree, "TessoraNetFree");
+  Resolve(*this, tessoraNetTry, "TessoraNetTry");
+  Resolve(*this, tessoraNetLastStatus, "TessoraNetLastStatus");
+  Resolve(*this, tessoraNetLastError, "TessoraNetLastError");
+  Resolve(*this, tessoraNetVersion, "TessoraNetVersion");
+}
+
+std::string HostLibrary::LastError() const {
+  char* reason = nullptr;
+  tessoraNetLastError(&reason);
+  std::string text = reason != nullptr ? reason : "<null>";
+  tessoraNetFree(reason);
+  return text;
 }
 
 HostLibrary::~HostLibrary() = default;

@@ -28,6 +28,15 @@ class HostLibrary {
   decltype(&::TessoraNet) tessoraNet = nullptr;
   decltype(&::TessoraNetGetInstanceData) tessoraNetGetInstanceData = nullptr;
   decltype(&::TessoraNetTokenExpired) tessoraNetTokenExpired = nullptr;
+  // The extensions.
+  decltype(&::TessoraNetFree) tessoraNetFree = nullptr;
+  decltype(&::TessoraNetTry) tessoraNetTry = nullptr;
+  decltype(&::TessoraNetLastStatus) tessoraNetLastStatus = nullptr;
+  decltype(&::TessoraNetLastError) tessoraNetLastError = nullptr;
+  decltype(&::TessoraNetVersion) tessoraNetVersion = nullptr;
+
+  // The calling thread's last reason (TessoraNetLastError), its buffer released.
+  std::string LastError() const;
 
  private:
   host::Library library_;

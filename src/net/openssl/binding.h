@@ -78,6 +78,9 @@ struct Api {
   int (*shutdown)(Connection*) = nullptr;
   // The server name the client sent (test servers); may be missing.
   const char* (*getServername)(const Connection*, int type) = nullptr;
+  // The certificate check's verdict and its text; may be missing (no verdict in failure reasons).
+  long (*getVerifyResult)(const Connection*) = nullptr;
+  const char* (*verifyCertErrorString)(long verdict) = nullptr;
 
   unsigned long (*errGetError)() = nullptr;
   void (*errErrorStringN)(unsigned long error, char* buffer, std::size_t size) = nullptr;

@@ -170,6 +170,12 @@ int GetError(const Connection* ssl, int result) {
 int Shutdown(Connection* ssl) {
   return SSL_shutdown(S(ssl));
 }
+long GetVerifyResult(const Connection* ssl) {
+  return SSL_get_verify_result(S(ssl));
+}
+const char* VerifyCertErrorString(long verdict) {
+  return X509_verify_cert_error_string(verdict);
+}
 const char* GetServername(const Connection* ssl, int type) {
   return SSL_get_servername(S(ssl), type);
 }
@@ -235,6 +241,8 @@ Api MakeTable() {
   t.getError = &GetError;
   t.shutdown = &Shutdown;
   t.getServername = &GetServername;
+  t.getVerifyResult = &GetVerifyResult;
+  t.verifyCertErrorString = &VerifyCertErrorString;
   t.errGetError = &ErrGetError;
   t.errErrorStringN = &ErrErrorStringN;
   t.errClearError = &ErrClearError;

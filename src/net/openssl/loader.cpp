@@ -137,6 +137,8 @@ void FillTable() {
   Bind(t.getError, "SSL_get_error");
   Bind(t.shutdown, "SSL_shutdown");
   Bind(t.getServername, "SSL_get_servername");
+  Bind(t.getVerifyResult, "SSL_get_verify_result");
+  Bind(t.verifyCertErrorString, "X509_verify_cert_error_string");
   Bind(t.errGetError, "ERR_get_error");
   Bind(t.errErrorStringN, "ERR_error_string_n");
   Bind(t.errClearError, "ERR_clear_error");

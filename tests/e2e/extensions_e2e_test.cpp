@@ -1,0 +1,277 @@
+// The extension exports as a host uses them: releasing results, calling without a failure leaving
+// the library, the HTTP status and the reason of the thread's last call, the version.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+#include "support/host_library.h"
+#include "support/scripted_api.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+
+namespace tessora::test {
+namespace {
+
+constexpr char kEndpoints[] = R"({"ENDPOINTS": {
+  "AUTHORIZE": {"route": "/v1/oauth/token", "method": "POST"},
+  "CHARGE_CREATE": {"route": "/v1/charges", "method": "POST"},
+  "CHARGE_DETAIL": {"route": "/v1/charges/:id", "method": "GET"}
+}})";
+
+class Extensions : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFileBytes(dir_ / "endpoints.json", kEndpoints);
+    ASSERT_TRUE(library_.Loaded());
+    ASSERT_NE(library_.tessoraNetTry, nullptr);
+  }
+
+  void Configure(const std::string& environment, const char* file = "endpoints.json") {
+    library_.configureService("client", "secret", environment.c_str(), file, "");
+  }
+
+  // TessoraNetTry: its answer and the text it handed back (released).
+  std::pair<int, std::string> Try(const char* operation, const char* parameters = "",
+                                  const char* body = "") {
+    char* result = nullptr;
+    const int ok = library_.tessoraNetTry(operation, parameters, "", body, &result);
+    EXPECT_NE(result, nullptr);
+    std::string text = result != nullptr ? result : "";
+    library_.tessoraNetFree(result);
+    return {ok, text};
+  }
+
+  std::string Call(const char* operation, const char* parameters = "") {
+    char* result = library_.tessoraNet(operation, parameters, "", "");
+    std::string text = result != nullptr ? result : "";
+    library_.tessoraNetFree(result);
+    return text;
+  }
+
+  // The Environment of a port where nothing listens.
+  static std::string ClosedEnvironment(int* port = nullptr) {
+    int closed = 0;
+    {
+      ScriptedApi gone({});
+      closed = gone.Port();
+    }
+    if (port != nullptr) *port = closed;
+    return "127.0.0.1:" + std::to_string(closed) + "/";
+  }
+
+  TempDir dir_;
+  ScopedCurrentDir cwd_{dir_.Path()};
+  HostLibrary library_;
+};
+
+TEST_F(Extensions, TheVersionIsTheProjectsAndOwnedByTheLibrary) {
+  const char* version = library_.tessoraNetVersion();
+  ASSERT_NE(version, nullptr);
+  EXPECT_STREQ(version, TESSORA_VERSION);
+  EXPECT_EQ(library_.tessoraNetVersion(), version);
+}
+
+TEST_F(Extensions, FreeAcceptsNullAndEveryKindOfResult) {
+  library_.tessoraNetFree(nullptr);
+  ScriptedApi api({JsonReply("200 OK", R"({"id":"ch_1"})")});
+  Configure(api.Environment());
+  for (int i = 0; i < 50; ++i) {
+    library_.tessoraNetFree(library_.tessoraNet("CHARGE_DETAIL", "id=1", "", ""));
+    char* token = nullptr;
+    library_.tessoraNetGetInstanceData(&token);
+    library_.tessoraNetFree(token);
+    char* reason = nullptr;
+    library_.tessoraNetLastError(&reason);
+    library_.tessoraNetFree(reason);
+  }
+  // Under the leak checker, nothing handed out stays behind.
+}
+
+TEST_F(Extensions, TrySendsWhatTessoraNetSendsAndHandsBackTheAnswer) {
+  ScriptedApi api({JsonReply("200 OK", R"({"id":"ch_1"})")});
+  Configure(api.Environment());
+  EXPECT_EQ(Call("CHARGE_DETAIL", "id=1"), R"({"id":"ch_1"})");
+  const std::string logAfterOne = ReadFileBytes(dir_ / "Call Logs.txt");
+  EXPECT_EQ(Try("CHARGE_DETAIL", "id=1"), std::make_pair(1, std::string(R"({"id":"ch_1"})")));
+  const std::string logAfterTwo = ReadFileBytes(dir_ / "Call Logs.txt");
+
+  const auto requests = api.Requests(2);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].head, requests[1].head);
+  // The second call adds the same records as the first (time stamps aside), and closes the
+  // first call's kept-alive connection on its way.
+  const std::string second = logAfterTwo.substr(logAfterOne.size());
+  EXPECT_NE(second.find("Stat Disconnected."), std::string::npos) << second;
+  EXPECT_NE(second.find("GET /api.tessora.net/v1/charges/1 HTTP/1.1"), std::string::npos) << second;
+  EXPECT_NE(second.find(R"({"id":"ch_1"})"), std::string::npos) << second;
+}
+
+TEST_F(Extensions, TryCapturesTheTokenAsTessoraNetDoes) {
+  ScriptedApi api(
+      {JsonReply("200 OK", R"({"access_token":"tok-9","token_type":"Bearer","expires_in":60})")});
+  Configure(api.Environment());
+  EXPECT_EQ(Try("AUTHORIZE").first, 1);
+  char* token = nullptr;
+  library_.tessoraNetGetInstanceData(&token);
+  EXPECT_STREQ(token, "tok-9");
+  library_.tessoraNetFree(token);
+  EXPECT_EQ(library_.tessoraNetTokenExpired(), 0);
+}
+
+TEST_F(Extensions, TryHandsBackTheFailureInsteadOfRaisingIt) {
+  ScriptedApi api({JsonReply("200 OK", "{}")});
+  Configure(api.Environment(), "missing.json");
+  auto [ok, text] = Try("CHARGE_DETAIL", "id=1");
+  EXPECT_EQ(ok, 0);
+  EXPECT_EQ(text.rfind("Cannot open file \"", 0), 0u) << text;
+  EXPECT_EQ(library_.LastError(), text);
+  EXPECT_EQ(library_.tessoraNetLastStatus(), 0);
+
+  WriteFileBytes(dir_ / "broken.json", "{\"ENDPOINTS\": {\"A\": {\"route\" \"/x\"}}}");
+  Configure(api.Environment(), "broken.json");
+  std::tie(ok, text) = Try("CHARGE_DETAIL", "id=1");
+  EXPECT_EQ(ok, 0);
+  EXPECT_EQ(text, "Expected :. (Line: 1 Col: 33)");
+  EXPECT_EQ(library_.LastError(),
+            "The endpoint file broken.json cannot be read: Expected :. (Line: 1 Col: 33)");
+
+  Configure(api.Environment());
+  std::tie(ok, text) = Try("REFUND_CREATE");
+  EXPECT_EQ(ok, 0);
+  EXPECT_EQ(text, "Problem in endpoint");
+  EXPECT_EQ(library_.LastError(),
+            "Operation REFUND_CREATE is not in the endpoint file endpoints.json");
+
+  EXPECT_EQ(Try("CHARGE_DETAIL", "id=1"), std::make_pair(1, std::string("{}")));
+  EXPECT_EQ(library_.LastError(), "");
+  EXPECT_EQ(library_.tessoraNetLastStatus(), 200);
+}
+
+TEST_F(Extensions, TryWithoutAResultPointerStillPerforms) {
+  ScriptedApi api({JsonReply("200 OK", "{}")});
+  Configure(api.Environment());
+  EXPECT_EQ(library_.tessoraNetTry("CHARGE_DETAIL", "id=1", "", "", nullptr), 1);
+  EXPECT_EQ(library_.tessoraNetTry("NOPE", "", "", "", nullptr), 0);
+  EXPECT_EQ(api.Requests(1).size(), 1u);
+}
+
+struct StatusCase {
+  const char* status;
+  int code;
+};
+
+class LastStatus : public Extensions, public ::testing::WithParamInterface<StatusCase> {};
+
+TEST_P(LastStatus, IsTheCodeOfTheAnswer) {
+  ScriptedApi api({JsonReply(GetParam().status, R"({"x":1})")});
+  Configure(api.Environment());
+  Call("CHARGE_DETAIL", "id=1");
+  EXPECT_EQ(library_.tessoraNetLastStatus(), GetParam().code);
+  EXPECT_EQ(library_.LastError(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LastStatus,
+                         ::testing::Values(StatusCase{"200 OK", 200},
+                                           StatusCase{"201 Created", 201},
+                                           StatusCase{"302 Found", 302},
+                                           StatusCase{"404 Not Found", 404},
+                                           StatusCase{"422 Unprocessable Entity", 422},
+                                           StatusCase{"500 Internal Server Error", 500}),
+                         [](const auto& row) { return std::to_string(row.param.code); });
+
+TEST_F(Extensions, ATransportFailureHasNoStatusAndSaysWhere) {
+  int port = 0;
+  Configure(ClosedEnvironment(&port));
+  EXPECT_EQ(Call("CHARGE_DETAIL", "id=1"), "");
+  EXPECT_EQ(library_.tessoraNetLastStatus(), 0);
+  EXPECT_EQ(library_.LastError(), "Connecting to 127.0.0.1:" + std::to_string(port) +
+                                      " failed: Socket Error # 10061 Connection refused.");
+}
+
+TEST_F(Extensions, AnUnresolvableHostIsNamed) {
+  // (An empty label makes the name fail inside the resolver, without a query on the network.)
+  Configure("no-such-host..");
+  EXPECT_EQ(Call("CHARGE_DETAIL", "id=1"), "");
+  EXPECT_EQ(library_.LastError(), std::string("Connecting to no-such-host..") + TESSORA_API_HOST +
+                                      ":443 failed: Socket Error # 11001 Host not found.");
+}
+
+TEST_F(Extensions, ARefusedProxyConnectionNamesTheProxy) {
+  ScriptedApi api({JsonReply("200 OK", "{}")});
+  Configure(api.Environment());
+  int proxyPort = 0;
+  ClosedEnvironment(&proxyPort);
+  library_.configureProxy("127.0.0.1", proxyPort, "", "");
+  EXPECT_EQ(Call("CHARGE_DETAIL", "id=1"), "");
+  EXPECT_EQ(library_.LastError(), "Connecting to 127.0.0.1:" + std::to_string(proxyPort) +
+                                      " failed: Socket Error # 10061 Connection refused.");
+}
+
+TEST_F(Extensions, AProxyThatRefusesTheTunnelIsQuoted) {
+  ScriptedServer proxy(ScriptedServer::kPlain, [](ServerConnection& connection) {
+    connection.ReadHead();
+    connection.Write("HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n");
+    connection.Close();
+  });
+  Configure("api.example/");
+  library_.configureProxy("127.0.0.1", proxy.Port(), "", "");
+  EXPECT_EQ(Call("CHARGE_DETAIL", "id=1"), "");
+  EXPECT_EQ(library_.tessoraNetLastStatus(), 0);
+  EXPECT_EQ(library_.LastError(), "The proxy refused the tunnel: HTTP/1.1 502 Bad Gateway");
+}
+
+TEST_F(Extensions, AnUntrustedServerGivesTheCertificateVerdict) {
+  ScriptedServer server(
+      ScriptedServer::kTls, [](ServerConnection&) {}, "selfsigned");
+  Configure("127.0.0.1:" + std::to_string(server.Port()) + "/");
+  EXPECT_EQ(Call("CHARGE_DETAIL", "id=1"), "");
+  const std::string reason = library_.LastError();
+  const std::string prefix =
+      "TLS handshake with 127.0.0.1:" + std::to_string(server.Port()) + " failed: ";
+  EXPECT_EQ(reason.rfind(prefix + "certificate verify failed (self", 0), 0u) << reason;
+}
+
+TEST_F(Extensions, StatusAndReasonBelongToTheCallingThread) {
+  ScriptedApi api({JsonReply("404 Not Found", "{}")});
+  Configure(api.Environment());
+  Call("CHARGE_DETAIL", "id=1");
+  ASSERT_EQ(library_.tessoraNetLastStatus(), 404);
+
+  int untouchedStatus = -1;
+  std::string untouchedReason = "<not read>";
+  int failedStatus = -1;
+  std::string failedReason;
+  std::thread fresh([&] {
+    untouchedStatus = library_.tessoraNetLastStatus();
+    untouchedReason = library_.LastError();
+  });
+  fresh.join();
+  std::thread failing([&] {
+    library_.configureService("client", "secret", ClosedEnvironment().c_str(), "endpoints.json",
+                              "");
+    library_.tessoraNetFree(library_.tessoraNet("CHARGE_DETAIL", "id=1", "", ""));
+    failedStatus = library_.tessoraNetLastStatus();
+    failedReason = library_.LastError();
+  });
+  failing.join();
+
+  EXPECT_EQ(untouchedStatus, 0);
+  EXPECT_EQ(untouchedReason, "");
+  EXPECT_EQ(failedStatus, 0);
+  EXPECT_EQ(failedReason.rfind("Connecting to 127.0.0.1:", 0), 0u) << failedReason;
+  EXPECT_EQ(library_.tessoraNetLastStatus(), 404);
+  EXPECT_EQ(library_.LastError(), "");
+}
+
+TEST_F(Extensions, AFailureBeforeSendingClearsTheStatus) {
+  ScriptedApi api({JsonReply("200 OK", "{}")});
+  Configure(api.Environment());
+  Call("CHARGE_DETAIL", "id=1");
+  ASSERT_EQ(library_.tessoraNetLastStatus(), 200);
+  EXPECT_EQ(Try("NO_SUCH_OPERATION").first, 0);
+  EXPECT_EQ(library_.tessoraNetLastStatus(), 0);
+}
+
+}  // namespace
+}  // namespace tessora::test
