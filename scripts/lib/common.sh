@@ -1,7 +1,7 @@
 # Shared steps of the build and test scripts.
 
 APT_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev googletest libbenchmark-dev
-  libcurl4-openssl-dev clang libclang-rt-14-dev g++-mingw-w64-i686-posix wine wine32 locales openssl
+  libcurl4-openssl-dev clang clang-tidy libclang-rt-14-dev g++-mingw-w64-i686-posix wine wine32 locales openssl
   nginx tinyproxy nodejs python3)
 
 as_root() {
