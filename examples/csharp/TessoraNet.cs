@@ -1,0 +1,100 @@
+// P/Invoke declarations for every export of TessoraNet, and small wrappers that copy each result
+// into a string and release the library's buffer.
+//
+// Windows: TessoraNet.dll is a 32-bit DLL, so build the application for x86. Linux (Mono): the
+// name "TessoraNet.dll" is mapped to libTessoraNet.so, found on LD_LIBRARY_PATH (see README.md).
+// Text goes in and comes back in the process ANSI code page (CharSet.Ansi).
+using System;
+using System.Runtime.InteropServices;
+
+public static class TessoraNet
+{
+    const string Dll = "TessoraNet.dll";
+
+    // The five functions.
+    [DllImport(Dll, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
+    public static extern void ConfigureService(string ClientID, string ClientSecret,
+        string Environment, string ConfigFileName, string PartnerToken);
+
+    [DllImport(Dll, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
+    public static extern void ConfigureProxy(string ProxyServer, int ProxyPort,
+        string ProxyUserName, string ProxyPassword);
+
+    // Results are IntPtr, never string: the marshaller would release the library's buffer with
+    // its own allocator.
+    [DllImport(Dll, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi,
+               EntryPoint = "TessoraNet")]
+    public static extern IntPtr TessoraNetRaw(string EndPointOperation, string Parameters,
+        string OptionalParameters, string Body);
+
+    [DllImport(Dll, CallingConvention = CallingConvention.Cdecl)]
+    public static extern void TessoraNetGetInstanceData(out IntPtr AccessToken);
+
+    [DllImport(Dll, CallingConvention = CallingConvention.Cdecl)]
+    [return: MarshalAs(UnmanagedType.U1)]
+    public static extern bool TessoraNetTokenExpired();
+
+    // The extensions.
+    [DllImport(Dll, CallingConvention = CallingConvention.Cdecl)]
+    public static extern void TessoraNetFree(IntPtr Buffer);
+
+    [DllImport(Dll, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
+    [return: MarshalAs(UnmanagedType.U1)]
+    public static extern bool TessoraNetTry(string EndPointOperation, string Parameters,
+        string OptionalParameters, string Body, out IntPtr Result);
+
+    [DllImport(Dll, CallingConvention = CallingConvention.Cdecl)]
+    public static extern int TessoraNetLastStatus();
+
+    [DllImport(Dll, CallingConvention = CallingConvention.Cdecl)]
+    public static extern void TessoraNetLastError(out IntPtr Reason);
+
+    // A constant of the library: read, never released.
+    [DllImport(Dll, CallingConvention = CallingConvention.Cdecl, EntryPoint = "TessoraNetVersion")]
+    static extern IntPtr TessoraNetVersionRaw();
+
+    // Copies a result buffer into a string and releases it.
+    static string Take(IntPtr buffer)
+    {
+        if (buffer == IntPtr.Zero) return "";
+        try { return Marshal.PtrToStringAnsi(buffer); }
+        finally { TessoraNetFree(buffer); }
+    }
+
+    // TessoraNet(): the response text. A failure inside the library cannot be caught by managed
+    // code on Linux (the process ends); use TryCall.
+    public static string Call(string operation, string parameters = "", string query = "",
+                              string body = "")
+    {
+        return Take(TessoraNetRaw(operation, parameters, query, body));
+    }
+
+    // TessoraNetTry(): true with the response text, or false with the failure's message.
+    public static bool TryCall(string operation, string parameters, string query, string body,
+                               out string result)
+    {
+        IntPtr buffer;
+        bool performed = TessoraNetTry(operation, parameters, query, body, out buffer);
+        result = Take(buffer);
+        return performed;
+    }
+
+    public static string AccessToken()
+    {
+        IntPtr token;
+        TessoraNetGetInstanceData(out token);
+        return Take(token);
+    }
+
+    public static string LastError()
+    {
+        IntPtr reason;
+        TessoraNetLastError(out reason);
+        return Take(reason);
+    }
+
+    public static string Version()
+    {
+        return Marshal.PtrToStringAnsi(TessoraNetVersionRaw());
+    }
+}

@@ -1,0 +1,136 @@
+"""TessoraNet for Python through ctypes.
+
+Loads libTessoraNet.so (Linux) or TessoraNet.dll (Windows, a 32-bit Python), declares the
+argument and result types of every export, passes text in the process code page and copies each
+result into a Python string before releasing the library's buffer with TessoraNetFree.
+
+On Linux a failure inside TessoraNet() is a C++ exception that Python cannot catch: the process
+ends. Use try_call() (TessoraNetTry), which hands back the failure's message instead.
+"""
+
+import ctypes
+import locale
+import os
+import sys
+
+# The library reads and writes text in the process code page (Windows: the ANSI code page;
+# Linux: the codeset of LC_ALL / LC_CTYPE / LANG, the C locale counting as UTF-8).
+ENCODING = locale.getpreferredencoding(False)
+if ENCODING.upper() in ("ANSI_X3.4-1968", "ASCII", "US-ASCII"):
+    ENCODING = "utf-8"
+
+_DEFAULT_NAME = "TessoraNet.dll" if sys.platform == "win32" else "libTessoraNet.so"
+
+
+def _load(path):
+    lib = ctypes.CDLL(path)
+    c_str = ctypes.c_char_p
+    # Results are c_void_p, not c_char_p: ctypes would turn a c_char_p result into bytes and lose
+    # the pointer that TessoraNetFree needs.
+    lib.ConfigureService.argtypes = [c_str, c_str, c_str, c_str, c_str]
+    lib.ConfigureService.restype = None
+    lib.ConfigureProxy.argtypes = [c_str, ctypes.c_int, c_str, c_str]
+    lib.ConfigureProxy.restype = None
+    lib.TessoraNet.argtypes = [c_str, c_str, c_str, c_str]
+    lib.TessoraNet.restype = ctypes.c_void_p
+    lib.TessoraNetGetInstanceData.argtypes = [ctypes.POINTER(ctypes.c_void_p)]
+    lib.TessoraNetGetInstanceData.restype = None
+    lib.TessoraNetTokenExpired.argtypes = []
+    lib.TessoraNetTokenExpired.restype = ctypes.c_ubyte
+    lib.TessoraNetFree.argtypes = [ctypes.c_void_p]
+    lib.TessoraNetFree.restype = None
+    lib.TessoraNetTry.argtypes = [c_str, c_str, c_str, c_str, ctypes.POINTER(ctypes.c_void_p)]
+    lib.TessoraNetTry.restype = ctypes.c_ubyte
+    lib.TessoraNetLastStatus.argtypes = []
+    lib.TessoraNetLastStatus.restype = ctypes.c_int
+    lib.TessoraNetLastError.argtypes = [ctypes.POINTER(ctypes.c_void_p)]
+    lib.TessoraNetLastError.restype = None
+    lib.TessoraNetVersion.argtypes = []
+    lib.TessoraNetVersion.restype = c_str  # a constant of the library: copied, never released
+    return lib
+
+
+_lib = None
+
+
+def load(path=None):
+    """Loads the library once: `path`, else $TESSORANET_LIBRARY, else the system's search."""
+    global _lib
+    if _lib is None:
+        _lib = _load(path or os.environ.get("TESSORANET_LIBRARY") or _DEFAULT_NAME)
+    return _lib
+
+
+def _encode(text):
+    return (text or "").encode(ENCODING, "replace")
+
+
+def _take(pointer):
+    """Copies a result buffer into a str and releases it."""
+    if not pointer:
+        return ""
+    try:
+        return ctypes.string_at(pointer).decode(ENCODING, "replace")
+    finally:
+        load().TessoraNetFree(pointer)
+
+
+def _lines(pairs):
+    if isinstance(pairs, dict):
+        return "\r\n".join(f"{name}={value}" for name, value in pairs.items())
+    return pairs or ""
+
+
+def configure_service(client_id, client_secret, environment, config_file_name, partner_token=""):
+    load().ConfigureService(_encode(client_id), _encode(client_secret), _encode(environment),
+                            _encode(config_file_name), _encode(partner_token))
+
+
+def configure_proxy(server="", port=0, user_name="", password=""):
+    load().ConfigureProxy(_encode(server), port, _encode(user_name), _encode(password))
+
+
+def call(operation, parameters="", optional_parameters="", body=""):
+    """TessoraNet(): the response text. A failure ends the process on Linux; see try_call."""
+    return _take(load().TessoraNet(_encode(operation), _encode(_lines(parameters)),
+                                   _encode(_lines(optional_parameters)), _encode(body)))
+
+
+class TessoraNetError(Exception):
+    """A failure inside the library (missing endpoint file, unknown operation, ...)."""
+
+
+def try_call(operation, parameters="", optional_parameters="", body=""):
+    """TessoraNetTry(): the response text, or TessoraNetError with the failure's message."""
+    result = ctypes.c_void_p()
+    ok = load().TessoraNetTry(_encode(operation), _encode(_lines(parameters)),
+                              _encode(_lines(optional_parameters)), _encode(body),
+                              ctypes.byref(result))
+    text = _take(result.value)
+    if not ok:
+        raise TessoraNetError(text)
+    return text
+
+
+def access_token():
+    token = ctypes.c_void_p()
+    load().TessoraNetGetInstanceData(ctypes.byref(token))
+    return _take(token.value)
+
+
+def token_expired():
+    return bool(load().TessoraNetTokenExpired() & 0xFF)
+
+
+def last_status():
+    return load().TessoraNetLastStatus()
+
+
+def last_error():
+    reason = ctypes.c_void_p()
+    load().TessoraNetLastError(ctypes.byref(reason))
+    return _take(reason.value)
+
+
+def version():
+    return load().TessoraNetVersion().decode("ascii", "replace")
