@@ -72,11 +72,17 @@ TEST_F(Extensions, TheVersionIsTheProjectsAndOwnedByTheLibrary) {
   EXPECT_EQ(library_.tessoraNetVersion(), version);
 }
 
-TEST_F(Extensions, FreeAcceptsNullAndEveryKindOfResult) {
+TEST_F(Extensions, FreeAcceptsNullAndReleasesEveryKindOfResult) {
   library_.tessoraNetFree(nullptr);
   ScriptedApi api({JsonReply("200 OK", R"({"id":"ch_1"})")});
   Configure(api.Environment());
-  for (int i = 0; i < 50; ++i) {
+  // A thousand calls that release what they get (fewer under Wine, where each costs more).
+#if defined(_WIN32)
+  constexpr int kCalls = 200;
+#else
+  constexpr int kCalls = 1000;
+#endif
+  for (int i = 0; i < kCalls; ++i) {
     library_.tessoraNetFree(library_.tessoraNet("CHARGE_DETAIL", "id=1", "", ""));
     char* token = nullptr;
     library_.tessoraNetGetInstanceData(&token);
