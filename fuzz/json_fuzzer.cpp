@@ -14,6 +14,7 @@
 
 #include "base/error.h"
 #include "base/text.h"
+#include "fuzz_target.h"
 #include "json/json.h"
 
 namespace {
@@ -49,7 +50,7 @@ bool ReadsOrRefuses(Getter&& getter) {
     getter();
     return true;
   } catch (const Error& error) {
-    Check(error.Kind() == ErrorKind::InvalidCast && error.Message() == u"Invalid class typecast");
+    Check(error.Kind() == ErrorKind::kInvalidCast && error.Message() == u"Invalid class typecast");
     return false;
   }
 }
@@ -111,10 +112,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     root = tessora::ParseJsonObject(text);
   } catch (const Error& error) {
     const std::u16string& message = error.Message();
-    if (error.Kind() == ErrorKind::Conversion) {
+    if (error.Kind() == ErrorKind::kConversion) {
       Check(message.empty() || EndsWith(message, u"' is not a valid integer value"));
     } else {
-      Check(error.Kind() == ErrorKind::Plain && EndsWith(message, u")") &&
+      Check(error.Kind() == ErrorKind::kPlain && EndsWith(message, u")") &&
             message.find(u". (Line: ") != std::u16string::npos);
     }
     return 0;
