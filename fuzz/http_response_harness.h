@@ -50,9 +50,9 @@ inline void RunServerBytes(const std::uint8_t* data, std::size_t size) {
   try {
     const std::u16string url = u"https://api.tessora.net/v1/items";
     if (post) {
-      client.Post(url, std::string("{}"));
+      client.Perform(u"POST", tessora::HttpVersion::kHttp10, url, std::string("{}"));
     } else {
-      client.Get(url);
+      client.Perform(u"GET", tessora::HttpVersion::kHttp11, url, std::nullopt);
     }
   } catch (const Error&) {
     // Failures are an expected answer to hostile bytes; crashes, hangs and leaks are not.

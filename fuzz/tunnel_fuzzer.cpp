@@ -80,21 +80,21 @@ PeerScript Script(const std::string& proxyAnswer, const std::string& serverAnswe
 }
 
 // One exchange; true when it raised "Tunnel refused by the proxy: ...".
-bool Exchange(HttpClient& client, int method) {
+bool Exchange(HttpClient& client, int method, tessora::HttpVersion version) {
   const std::u16string url = u"https://api.tessora.net/v1/charges/ch_secret";
   try {
     switch (method) {
       case 0:
-        client.Get(url);
+        client.Perform(u"GET", version, url, std::nullopt);
         break;
       case 1:
-        client.Post(url, std::string(kBody));
+        client.Perform(u"POST", tessora::HttpVersion::kHttp10, url, std::string(kBody));
         break;
       case 2:
-        client.Put(url, std::string(kBody));
+        client.Perform(u"PUT", version, url, std::string(kBody));
         break;
       default:
-        client.Delete(url);
+        client.Perform(u"DELETE", version, url, std::nullopt);
         break;
     }
   } catch (const tessora::Error& error) {
@@ -164,9 +164,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   channel.AddConnection(Script(sections[2], sections[3], blockSize, end));
 
   HttpClient client(std::move(owned));
+  // A client of HTTP/1.0 for every method, or of 1.1 for all but POST.
+  const tessora::HttpVersion version =
+      (mode1 & 0x20) != 0 ? tessora::HttpVersion::kHttp10 : tessora::HttpVersion::kHttp11;
   tessora::HttpRequest& request = client.Request();
   client.SetConnectTimeout(20000);
-  if ((mode1 & 0x20) != 0) client.SetProtocolVersion(tessora::HttpVersion::kHttp10);
   request.contentType = u"application/json";
   request.accept = u"application/json";
   request.userAgent = u"Mozilla/5.0 (Windows NT 6.1; Win64; x64; rv:47.0) ";
@@ -184,7 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int round = 0; round < (second ? 2 : 1); ++round) {
     const std::size_t tlsBefore = channel.TlsSent().size();
     const std::size_t eventsBefore = channel.Events().size();
-    const bool refused = Exchange(client, round == 0 ? mode1 & 3 : (mode1 >> 2) & 3);
+    const bool refused = Exchange(client, round == 0 ? mode1 & 3 : (mode1 >> 2) & 3, version);
     CheckPlain(channel.PlainSent(), proxyAnswers);
     if (refused) {
       Check(channel.TlsSent().size() == tlsBefore);

@@ -210,16 +210,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     switch (methodIndex) {
       case 0:
-        client.Get(prepared.url);
+        client.Perform(u"GET", tessora::HttpVersion::kHttp11, prepared.url, std::nullopt);
         break;
       case 1:
-        client.Post(prepared.url, prepared.body);
+        client.Perform(u"POST", tessora::HttpVersion::kHttp10, prepared.url, prepared.body);
         break;
       case 2:
-        client.Put(prepared.url, prepared.body);
+        client.Perform(u"PUT", tessora::HttpVersion::kHttp11, prepared.url, prepared.body);
         break;
       default:
-        client.Delete(prepared.url);
+        client.Perform(u"DELETE", tessora::HttpVersion::kHttp11, prepared.url, std::nullopt);
         break;
     }
   } catch (const tessora::Error&) {
