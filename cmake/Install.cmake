@@ -32,3 +32,7 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/install/TessoraNet.pc.in
   ${PROJECT_BINARY_DIR}/TessoraNet.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/TessoraNet.pc DESTINATION ${TESSORA_PC_DIR}
   COMPONENT development)
+
+# The license, the changelog and the README go with the library.
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+  ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
