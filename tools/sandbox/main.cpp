@@ -140,6 +140,18 @@ std::string ProgramDirectory() {
   return error ? std::string(".") : self.parent_path().string();
 }
 
+// The matching endpoint file: next to the program in the build, under share/tessora installed.
+std::string EndpointFile() {
+  const std::filesystem::path directory = ProgramDirectory();
+  const auto installed = directory.parent_path() / "share" / "tessora" / "sandbox-endpoints.json";
+  std::error_code error;
+  if (!std::filesystem::exists(directory / "sandbox-endpoints.json", error) &&
+      std::filesystem::exists(installed, error)) {
+    return installed.string();
+  }
+  return (directory / "sandbox-endpoints.json").string();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -184,7 +196,7 @@ int main(int argc, char** argv) {
     if (!options.portFile.empty() && !WriteFileAtomically(options.portFile, port + "\n")) {
       throw std::runtime_error("cannot write the port file " + options.portFile);
     }
-    const std::string endpoints = ProgramDirectory() + "/sandbox-endpoints.json";
+    const std::string endpoints = EndpointFile();
     {
       std::lock_guard<std::mutex> lock(output);
       std::cout << "tessora-sandbox: listening on https://127.0.0.1:" << port << "/ (TLS 1.2)\n"

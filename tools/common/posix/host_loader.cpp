@@ -34,7 +34,12 @@ std::string ProgramDirectory() {
 }
 
 std::string LibraryNextToProgram() {
-  return ProgramDirectory() + "/libTessoraNet.so";
+  const std::string beside = ProgramDirectory() + "/libTessoraNet.so";
+  // Installed, the program is in bin/ and the library (by its SONAME) in the library directory.
+  const std::string installed =
+      ProgramDirectory() + "/../" TESSORA_INSTALL_LIBDIR "/libTessoraNet.so." TESSORA_SOVERSION;
+  if (access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0) return installed;
+  return beside;
 }
 
 std::optional<std::string> CatchHostFailure(const std::function<void()>& call) {
