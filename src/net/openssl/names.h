@@ -253,7 +253,8 @@ inline constexpr const char* kOpenSsl3SslFunctions[] = {"OPENSSL_init_ssl",
                                                         "SSL_get_error",
                                                         "SSL_shutdown",
                                                         "SSL_get_servername",
-                                                        "SSL_get0_param"};
+                                                        "SSL_get0_param",
+                                                        "SSL_get_verify_result"};
 inline constexpr const char* kOpenSsl3CryptoFunctions[] = {"OpenSSL_version_num",
                                                            "OpenSSL_version",
                                                            "ERR_get_error",
@@ -265,6 +266,7 @@ inline constexpr const char* kOpenSsl3CryptoFunctions[] = {"OpenSSL_version_num"
                                                            "X509_VERIFY_PARAM_set1_host",
                                                            "X509_VERIFY_PARAM_set_hostflags",
                                                            "X509_VERIFY_PARAM_set1_ip_asc",
+                                                           "X509_verify_cert_error_string",
                                                            "BIO_get_new_index",
                                                            "BIO_meth_new",
                                                            "BIO_meth_free",
