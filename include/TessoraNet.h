@@ -34,6 +34,17 @@
  *   Only the traffic of the thread that loaded the library is recorded, in "Call Logs.txt" in
  *   the current directory at load time. The log holds request headers, credentials included.
  *
+ * TLS
+ *   TLS 1.2 only; the server's certificate and host name are verified. Linux: the system's
+ *   OpenSSL 3, linked. Windows: OpenSSL DLLs (32-bit) loaded at the first connection; the first
+ *   complete pair found in this order is used:
+ *     1. libssl-3.dll + libcrypto-3.dll in the folder of TessoraNet.dll itself;
+ *     2. libeay32.dll + ssleay32.dll (or libssl32.dll), OpenSSL 1.0.2 or older, by the
+ *        standard DLL search (the program's folder first);
+ *     3. libssl-3.dll + libcrypto-3.dll by the standard DLL search.
+ *   A DLL that lacks a function the library needs is passed over. Deploy OpenSSL 3 next to
+ *   TessoraNet.dll: the 1.0 line no longer receives security fixes.
+ *
  * Failures
  *   An HTTP error status is not a failure: its response body is the result. Transport failures
  *   of a call (name resolution, connection, TLS, time-outs) are not failures either: TessoraNet

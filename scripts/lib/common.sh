@@ -52,7 +52,7 @@ apt_install() {
 }
 
 # build_and_test <name> [ctest options --] <cmake options...>: configures out/<name>, builds,
-# runs CTest.
+# runs CTest. Each step returns on failure itself (errexit does not apply under with_wine).
 build_and_test() {
   local name=$1
   shift
@@ -63,9 +63,9 @@ build_and_test() {
   fi
   local dir="$BUILD/$name"
   echo "== $name: configure"
-  cmake -S "$ROOT" -B "$dir" -G Ninja -DTESSORA_WERROR=ON "$@" >/dev/null
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DTESSORA_WERROR=ON "$@" >/dev/null || return
   echo "== $name: build"
-  cmake --build "$dir" -j "$JOBS"
+  cmake --build "$dir" -j "$JOBS" || return
   echo "== $name: test"
   (cd "$dir" && ctest -j "$JOBS" --output-on-failure --no-tests=error "${ctest_options[@]}")
 }

@@ -15,6 +15,10 @@ LibraryHandle LoadSharedLibrary(const std::u16string& fileName);
 void* LibraryFunction(LibraryHandle library, const char* name);
 void UnloadSharedLibrary(LibraryHandle library);
 
+// The folder of the module that holds this code (the shared library itself, or the program it is
+// linked into), without a trailing separator; empty when it cannot be told.
+std::u16string ModuleDirectory();
+
 // Whether the process is ending (Windows: unloading during process exit, when the libraries loaded
 // at run time may already have shut down and must not be called or unloaded any more).
 bool ProcessIsExiting();

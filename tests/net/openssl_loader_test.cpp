@@ -1,5 +1,7 @@
-// The run-time loader of the OpenSSL 1.0 DLLs (Windows). This program lives in a directory of its
-// own, without the DLLs; each test points the DLL search at a directory it fills itself.
+// The run-time loader of the OpenSSL DLLs (Windows). This program lives in a directory of its
+// own, without the DLLs; each test points the DLL search at a directory it fills itself (or at one
+// of the folders holding one OpenSSL line), and some stand in another folder for the one the
+// OpenSSL 3 DLLs are first looked for in (the folder of the module holding the loader).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -31,22 +33,52 @@ fs::path ProgramDir() {
   return fs::path(std::wstring(path, n)).parent_path();
 }
 
-// The real DLLs, placed next to the other test programs.
-fs::path RealDlls() {
-  return ProgramDir().parent_path();
+// The real DLLs of each line, in folders of their own next to the other test programs.
+fs::path Dlls10() {
+  return ProgramDir().parent_path() / "openssl-1.0";
+}
+fs::path Dlls3() {
+  return ProgramDir().parent_path() / "openssl-3";
+}
+fs::path FakeDlls(const char* name) {
+  return ProgramDir().parent_path() / name;
 }
 
 void SearchDllsIn(const fs::path& dir) {
   ASSERT_TRUE(SetDllDirectoryW(dir.wstring().c_str()));
 }
 
+void LookFirstIn(const fs::path& dir) {
+  const std::u16string folder = dir.u16string();
+  openssl::SetOwnFolderForTesting(&folder);
+}
+
 bool IsLoaded(const wchar_t* name) {
   return GetModuleHandleW(name) != nullptr;
 }
 
+// The folder a loaded module came from.
+fs::path LoadedFrom(const wchar_t* name) {
+  HMODULE module = GetModuleHandleW(name);
+  if (module == nullptr) return {};
+  wchar_t path[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(module, path, MAX_PATH);
+  return fs::path(std::wstring(path, n)).parent_path();
+}
+
+bool SameFolder(const fs::path& a, const fs::path& b) {
+  return !a.empty() && !b.empty() && fs::equivalent(a, b);
+}
+
 void Place(const fs::path& dir, const char* name, const char* as = nullptr) {
-  fs::copy_file(RealDlls() / name, dir / (as != nullptr ? as : name),
+  fs::copy_file(Dlls10() / name, dir / (as != nullptr ? as : name),
                 fs::copy_options::overwrite_existing);
+}
+
+void PlaceOpenSsl3(const fs::path& dir) {
+  for (const char* name : {"libcrypto-3.dll", "libssl-3.dll"}) {
+    fs::copy_file(Dlls3() / name, dir / name, fs::copy_options::overwrite_existing);
+  }
 }
 
 // A TLS connection through the channel; the channel is the first to need the TLS library.
@@ -70,6 +102,7 @@ class LoaderTest : public ::testing::Test {
   void TearDown() override {
     platform::ClearFaults();
     SetDllDirectoryW(nullptr);
+    openssl::SetOwnFolderForTesting(nullptr);
   }
   test::TempDir dir_;
 };
@@ -102,7 +135,7 @@ TEST_F(LoaderTest, Libssl32TakesThePlaceOfSsleay32) {
 }
 
 TEST_F(LoaderTest, LibraryLackingARequiredFunctionIsRefused) {
-  SearchDllsIn(ProgramDir().parent_path() / "fake-missing");
+  SearchDllsIn(FakeDlls("fake-missing"));
   EXPECT_EQ(openssl::LoadOpenSsl(), nullptr);
   EXPECT_TRUE(IsLoaded(L"libeay32.dll"));  // loaded, looked at, refused
   EXPECT_TRUE(IsLoaded(L"ssleay32.dll"));
@@ -112,13 +145,13 @@ TEST_F(LoaderTest, LibraryLackingARequiredFunctionIsRefused) {
 }
 
 TEST_F(LoaderTest, LibraryWithoutProtocolMethodsGivesNoMethod) {
-  SearchDllsIn(ProgramDir().parent_path() / "fake-full");
+  SearchDllsIn(FakeDlls("fake-full"));
   ASSERT_NE(openssl::LoadOpenSsl(), nullptr);  // every required function is there
   EXPECT_EQ(TlsConnectFailure().Message(), u"Error getting SSL method.");
 }
 
 TEST_F(LoaderTest, TwoThreadsNeedingTlsAtOnceLoadItOnce) {
-  SearchDllsIn(RealDlls());
+  SearchDllsIn(Dlls10());
   std::atomic<int> ready{0};
   std::atomic<int> loaded{0};
   auto load = [&] {
@@ -137,7 +170,7 @@ TEST_F(LoaderTest, TwoThreadsNeedingTlsAtOnceLoadItOnce) {
 }
 
 TEST_F(LoaderTest, UnloadReleasesTheLibrariesAndTheNextUseLoadsThemAgain) {
-  SearchDllsIn(RealDlls());
+  SearchDllsIn(Dlls10());
   ExpectHandshake();
   openssl::UnloadOpenSsl();
   EXPECT_FALSE(IsLoaded(L"libeay32.dll"));
@@ -147,8 +180,9 @@ TEST_F(LoaderTest, UnloadReleasesTheLibrariesAndTheNextUseLoadsThemAgain) {
 }
 
 TEST_F(LoaderTest, LoadFailureIsDroppedInPassThroughUntilTlsIsSwitchedOn) {
-  SearchDllsIn(RealDlls());
-  platform::InjectFault(platform::Fault::kLoadLibrary, ERROR_MOD_NOT_FOUND);
+  SearchDllsIn(Dlls10());
+  // One failed load for each of the three places the libraries are looked for.
+  platform::InjectFault(platform::Fault::kLoadLibrary, ERROR_MOD_NOT_FOUND, 3);
   {
     ScriptedServer server(ScriptedServer::kPlain, [](ServerConnection& c) {
       c.ReadHead();
@@ -169,6 +203,116 @@ TEST_F(LoaderTest, LoadFailureIsDroppedInPassThroughUntilTlsIsSwitchedOn) {
   }
   // The failed attempt is made again by the next channel.
   ExpectHandshake();
+}
+
+// ---- The order: OpenSSL 3 next to the library, OpenSSL 1.0 by the search, OpenSSL 3 by the
+// search.
+
+TEST_F(LoaderTest, OpenSsl3NextToTheLibraryWinsOverOpenSsl10OnTheSearchPath) {
+  LookFirstIn(Dlls3());
+  SearchDllsIn(Dlls10());
+  ExpectHandshake();
+  EXPECT_TRUE(SameFolder(LoadedFrom(L"libssl-3.dll"), Dlls3()));
+  EXPECT_TRUE(SameFolder(LoadedFrom(L"libcrypto-3.dll"), Dlls3()));
+  EXPECT_FALSE(IsLoaded(L"libeay32.dll"));
+  EXPECT_FALSE(IsLoaded(L"ssleay32.dll"));
+}
+
+TEST_F(LoaderTest, OpenSsl10WinsOverOpenSsl3WhenBothAreOnlyOnTheSearchPath) {
+  Place(dir_.Path(), "libeay32.dll");
+  Place(dir_.Path(), "ssleay32.dll");
+  PlaceOpenSsl3(dir_.Path());
+  SearchDllsIn(dir_.Path());
+  ExpectHandshake();
+  EXPECT_TRUE(IsLoaded(L"libeay32.dll"));
+  EXPECT_TRUE(IsLoaded(L"ssleay32.dll"));
+  EXPECT_FALSE(IsLoaded(L"libcrypto-3.dll"));
+  EXPECT_FALSE(IsLoaded(L"libssl-3.dll"));
+}
+
+TEST_F(LoaderTest, OpenSsl3OnTheSearchPathServesWhenNothingElseIsThere) {
+  SearchDllsIn(Dlls3());
+  ExpectHandshake();
+  EXPECT_TRUE(SameFolder(LoadedFrom(L"libssl-3.dll"), Dlls3()));
+  EXPECT_FALSE(IsLoaded(L"libeay32.dll"));
+  EXPECT_EQ(openssl::OpenSslInitialisations(), 1);
+}
+
+TEST_F(LoaderTest, OpenSsl3LackingAFunctionFallsThroughToOpenSsl10) {
+  LookFirstIn(FakeDlls("fake-missing-3"));
+  SearchDllsIn(Dlls10());
+  ExpectHandshake();
+  EXPECT_TRUE(IsLoaded(L"libeay32.dll"));
+  // Refused and unloaded again.
+  EXPECT_FALSE(IsLoaded(L"libcrypto-3.dll"));
+  EXPECT_FALSE(IsLoaded(L"libssl-3.dll"));
+}
+
+TEST_F(LoaderTest, RefusedOpenSsl3NextToTheLibraryDoesNotStandInForTheOnesOnTheSearchPath) {
+  LookFirstIn(FakeDlls("fake-missing-3"));
+  SearchDllsIn(Dlls3());
+  ExpectHandshake();
+  EXPECT_TRUE(SameFolder(LoadedFrom(L"libcrypto-3.dll"), Dlls3()));
+  EXPECT_TRUE(SameFolder(LoadedFrom(L"libssl-3.dll"), Dlls3()));
+}
+
+TEST_F(LoaderTest, LibrariesOfAnotherVersionUnderTheOpenSsl3NamesAreRefused) {
+  LookFirstIn(FakeDlls("fake-full-3"));  // every function, but the version number is not 3.x
+  SearchDllsIn(dir_.Path());
+  EXPECT_EQ(openssl::LoadOpenSsl(), nullptr);
+  EXPECT_FALSE(IsLoaded(L"libcrypto-3.dll"));
+  SearchDllsIn(Dlls10());
+  ExpectHandshake();
+  EXPECT_TRUE(IsLoaded(L"libeay32.dll"));
+}
+
+TEST_F(LoaderTest, OpenSsl10LackingAFunctionFallsThroughToOpenSsl3OnTheSearchPath) {
+  for (const char* name : {"libeay32.dll", "ssleay32.dll"}) {
+    fs::copy_file(FakeDlls("fake-missing") / name, dir_.Path() / name);
+  }
+  PlaceOpenSsl3(dir_.Path());
+  SearchDllsIn(dir_.Path());
+  ExpectHandshake();
+  EXPECT_TRUE(IsLoaded(L"libssl-3.dll"));
+  EXPECT_TRUE(IsLoaded(L"libeay32.dll"));  // looked at, refused, kept as before
+}
+
+TEST_F(LoaderTest, OpenSsl3PlacedLaterIsPickedUpByTheNextAttempt) {
+  LookFirstIn(dir_.Path());
+  SearchDllsIn(dir_.Path());
+  EXPECT_EQ(TlsConnectFailure().Message(), kCouldNotLoad);
+  PlaceOpenSsl3(dir_.Path());
+  ExpectHandshake();
+  EXPECT_TRUE(SameFolder(LoadedFrom(L"libssl-3.dll"), dir_.Path()));
+}
+
+TEST_F(LoaderTest, TwoThreadsNeedingOpenSsl3AtOnceLoadItOnce) {
+  LookFirstIn(Dlls3());
+  std::atomic<int> ready{0};
+  std::atomic<int> loaded{0};
+  auto load = [&] {
+    ++ready;
+    while (ready < 2)
+      std::this_thread::yield();
+    if (openssl::LoadOpenSsl() != nullptr) ++loaded;
+  };
+  std::thread first(load);
+  std::thread second(load);
+  first.join();
+  second.join();
+  EXPECT_EQ(loaded, 2);
+  EXPECT_EQ(openssl::OpenSslInitialisations(), 1);
+  ExpectHandshake();
+}
+
+// OpenSSL 3 keeps its modules in memory once initialised; unloading drops our hold on them and
+// the next use initialises them again.
+TEST_F(LoaderTest, OpenSsl3IsUsableAgainAfterUnloading) {
+  LookFirstIn(Dlls3());
+  ExpectHandshake();
+  openssl::UnloadOpenSsl();
+  ExpectHandshake();
+  EXPECT_EQ(openssl::OpenSslInitialisations(), 2);
 }
 
 }  // namespace

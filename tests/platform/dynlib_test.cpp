@@ -1,6 +1,12 @@
 #include "platform/dynlib.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "base/fault_injection.h"
 
@@ -34,6 +40,26 @@ TEST(SharedLibraries, InjectedFaultFailsTheLoad) {
   EXPECT_NE(library, nullptr);
   UnloadSharedLibrary(library);
   ClearFaults();
+}
+
+std::filesystem::path ProgramFile() {
+#if defined(_WIN32)
+  wchar_t path[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return std::wstring(path, n);
+#else
+  return std::filesystem::read_symlink("/proc/self/exe");
+#endif
+}
+
+// The code is linked into this program, so its module is the program.
+TEST(SharedLibraries, ModuleDirectoryIsTheFolderOfTheModuleHoldingTheCode) {
+  const std::u16string directory = ModuleDirectory();
+  ASSERT_FALSE(directory.empty());
+  EXPECT_NE(directory.back(), u'/');
+  EXPECT_NE(directory.back(), u'\\');
+  EXPECT_TRUE(
+      std::filesystem::equivalent(std::filesystem::path(directory), ProgramFile().parent_path()));
 }
 
 TEST(SharedLibraries, NullHandleIsHarmless) {

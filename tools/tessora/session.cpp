@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "help.h"
 #include "host_loader.h"
 #include "json_indent.h"
+#include "openssl_in_use.h"
 
 namespace tessora::cli {
 
@@ -80,6 +82,32 @@ class Printer {
 
  private:
   bool raw_;
+};
+
+// The summary's OpenSSL line. The Windows library loads OpenSSL with its first connection, so the
+// line may come only after the first operation; it is shown once, with a warning when the line
+// no longer receives security fixes.
+class OpenSslReport {
+ public:
+  void Summary(const Printer& printer) {
+    if (!ShowOnceLoaded(printer)) {
+      printer.Info("openssl      not loaded yet: the library loads it for its first connection");
+    }
+  }
+
+  bool ShowOnceLoaded(const Printer& printer) {
+    if (shown_) return true;
+    const std::optional<OpenSslInUse> openssl = FindOpenSslInUse();
+    if (!openssl) return false;
+    shown_ = true;
+    printer.Info("openssl      " + DescribeOpenSsl(*openssl));
+    const std::string warning = OpenSslWarning(*openssl);
+    if (!warning.empty()) printer.Error(warning);
+    return true;
+  }
+
+ private:
+  bool shown_ = false;
 };
 
 std::string Quoted(const std::string& text) {
@@ -210,6 +238,8 @@ int RunSession(const Invocation& invocation) {
     return kExitLibraryFailure;
   }
   PrintConfiguration(invocation, path, printer);
+  OpenSslReport openssl;
+  openssl.Summary(printer);
   PrintToken(exports, printer);
 
   const std::size_t count = invocation.operations.size();
@@ -225,6 +255,7 @@ int RunSession(const Invocation& invocation) {
       result = exports.tessoraNet(operation.name.c_str(), parameters.c_str(), queries.c_str(),
                                   bodies[i].c_str());
     });
+    openssl.ShowOnceLoaded(printer);
     if (failure) {
       printer.Error("operation " + Quoted(operation.name) + " failed: " + *failure);
       if (i + 1 < count) {

@@ -1,10 +1,12 @@
 // The TLS library as the channel uses it: one table of functions in the shape of the OpenSSL 1.0
 // programming interface, with its macros (SSL_CTX_set_options, SSL_set_tlsext_host_name, ...)
-// turned into functions. Windows fills the table from "libeay32.dll" and "ssleay32.dll" loaded at
-// run time; Linux from the system OpenSSL linked into the library.
+// turned into functions. Windows fills the table at run time from the OpenSSL 3 DLLs
+// ("libcrypto-3.dll", "libssl-3.dll") or the OpenSSL 1.0 DLLs ("libeay32.dll", "ssleay32.dll");
+// Linux from the system OpenSSL 3 linked into the library.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace tessora::openssl {
 
@@ -52,6 +54,8 @@ struct Api {
   bool hasSslV3Methods = false;
   bool hasTls11Methods = false;
 
+  // With OpenSSL 3 the context comes pinned to TLS 1.2 (minimum and maximum protocol version):
+  // its one method serves every version.
   Context* (*ctxNew)(const Method*) = nullptr;
   void (*ctxFree)(Context*) = nullptr;
   long (*ctxSetOptions)(Context*, long) = nullptr;
@@ -107,5 +111,9 @@ void UnloadOpenSsl();
 
 // How many times the TLS library has been initialised in this process (for tests).
 int OpenSslInitialisations();
+
+// Windows loader, for tests: the folder searched first for "libcrypto-3.dll" and "libssl-3.dll"
+// instead of the folder of the module holding the loader; nullptr restores that.
+void SetOwnFolderForTesting(const std::u16string* folder);
 
 }  // namespace tessora::openssl

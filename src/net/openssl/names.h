@@ -1,7 +1,11 @@
-// The functions looked up in the OpenSSL 1.0 libraries by the run-time loader.
+// The libraries the run-time loader tries and the functions it looks up in them: the OpenSSL 1.0
+// line ("libeay32.dll" with "ssleay32.dll" or "libssl32.dll") and the OpenSSL 3 line
+// ("libcrypto-3.dll" with "libssl-3.dll").
 #pragma once
 
 namespace tessora::openssl {
+
+// ---- OpenSSL 1.0 (0.9.8 to 1.0.2)
 
 // From the TLS library ("ssleay32.dll"); a library lacking any of them is refused.
 inline constexpr const char* kRequiredSslFunctions[] = {"SSL_CTX_set_cipher_list",
@@ -216,5 +220,64 @@ inline constexpr const char* kOptionalCryptoFunctions[] = {"ERR_get_error",
                                                            "X509_VERIFY_PARAM_set_hostflags",
                                                            "X509_VERIFY_PARAM_set1_ip_asc",
                                                            "X509_verify_cert_error_string"};
+
+// ---- OpenSSL 3
+// Loaded from the folder of the library itself first, and by the standard search last.
+inline constexpr char16_t kOpenSsl3CryptoLibrary[] = u"libcrypto-3.dll";
+inline constexpr char16_t kOpenSsl3SslLibrary[] = u"libssl-3.dll";
+
+// Every function the OpenSSL 3 binding calls; a pair of libraries lacking any of them is refused.
+inline constexpr const char* kOpenSsl3SslFunctions[] = {"OPENSSL_init_ssl",
+                                                        "TLS_client_method",
+                                                        "TLS_server_method",
+                                                        "SSL_CTX_new",
+                                                        "SSL_CTX_free",
+                                                        "SSL_CTX_ctrl",
+                                                        "SSL_CTX_set_options",
+                                                        "SSL_CTX_set_default_verify_paths",
+                                                        "SSL_CTX_set_cipher_list",
+                                                        "SSL_CTX_set_verify",
+                                                        "SSL_CTX_get_cert_store",
+                                                        "SSL_CTX_use_certificate_chain_file",
+                                                        "SSL_CTX_use_PrivateKey_file",
+                                                        "SSL_new",
+                                                        "SSL_free",
+                                                        "SSL_set_ex_data",
+                                                        "SSL_set_bio",
+                                                        "SSL_ctrl",
+                                                        "SSL_connect",
+                                                        "SSL_accept",
+                                                        "SSL_read",
+                                                        "SSL_write",
+                                                        "SSL_pending",
+                                                        "SSL_get_error",
+                                                        "SSL_shutdown",
+                                                        "SSL_get_servername",
+                                                        "SSL_get0_param",
+                                                        "SSL_get_verify_result"};
+inline constexpr const char* kOpenSsl3CryptoFunctions[] = {"OpenSSL_version_num",
+                                                           "OpenSSL_version",
+                                                           "ERR_get_error",
+                                                           "ERR_error_string_n",
+                                                           "ERR_clear_error",
+                                                           "d2i_X509",
+                                                           "X509_free",
+                                                           "X509_STORE_add_cert",
+                                                           "X509_VERIFY_PARAM_set1_host",
+                                                           "X509_VERIFY_PARAM_set_hostflags",
+                                                           "X509_VERIFY_PARAM_set1_ip_asc",
+                                                           "X509_verify_cert_error_string",
+                                                           "BIO_get_new_index",
+                                                           "BIO_meth_new",
+                                                           "BIO_meth_free",
+                                                           "BIO_meth_set_write",
+                                                           "BIO_meth_set_read",
+                                                           "BIO_meth_set_ctrl",
+                                                           "BIO_meth_set_create",
+                                                           "BIO_new",
+                                                           "BIO_set_data",
+                                                           "BIO_get_data",
+                                                           "BIO_set_init",
+                                                           "BIO_clear_flags"};
 
 }  // namespace tessora::openssl

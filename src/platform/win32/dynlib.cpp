@@ -54,6 +54,30 @@ void UnloadSharedLibrary(LibraryHandle library) {
   if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
 }
 
+std::u16string ModuleDirectory() {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExW(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCWSTR>(&ModuleDirectory), &module)) {
+    return {};
+  }
+  // A path longer than the buffer comes back cut short: try again with a larger one.
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      path.resize(n);
+      break;
+    }
+    if (path.size() >= 32768) return {};
+    path.resize(path.size() * 2);
+  }
+  const std::size_t slash = path.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return {};
+  return std::u16string(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(slash));
+}
+
 bool ProcessIsExiting() {
   using ShutdownInProgressFunction = BOOLEAN(WINAPI*)();
   static const ShutdownInProgressFunction kFunction = [] {

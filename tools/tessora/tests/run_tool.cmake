@@ -1,10 +1,19 @@
 # Runs tessora once and checks its exit status and output.
 #   -DTOOL=path [-DEMULATOR=wine] -DWORKDIR=dir "-DARGS=a;b;c" -DEXIT=n
-#   [-DSTDOUT=regex] [-DSTDERR=regex] [-DNOT_STDOUT=regex] [-DSKIP_IF=regex]
+#   [-DSTDOUT=regex] [-DSTDERR=regex] [-DNOT_STDOUT=regex] [-DSKIP_IF=regex] [-DPEERS=file]
+# PEERS: the real TLS peers' ports file (NAME=PORT lines); @NAME@ in ARGS becomes the port.
 # The regular expressions are lists: each one must match (NOT_STDOUT: none may match).
 # SKIP_IF: when standard error matches it, the test reports itself skipped (the test's
 # SKIP_REGULAR_EXPRESSION matches "tessora-test-skipped").
 file(MAKE_DIRECTORY "${WORKDIR}")
+if(PEERS AND EXISTS "${PEERS}")
+  file(STRINGS "${PEERS}" ports REGEX "^[A-Za-z0-9_]+=[0-9]+$")
+  foreach(line IN LISTS ports)
+    string(REGEX REPLACE "=.*" "" name "${line}")
+    string(REGEX REPLACE ".*=" "" port "${line}")
+    string(REPLACE "@${name}@" "${port}" ARGS "${ARGS}")
+  endforeach()
+endif()
 execute_process(COMMAND ${EMULATOR} "${TOOL}" ${ARGS}
   WORKING_DIRECTORY "${WORKDIR}"
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err
