@@ -28,6 +28,7 @@ struct Loader {
   int lockCount = 0;
   std::atomic<int> initialisations{0};
   Api table;
+  std::atomic<void (*)()> releaseBeforeUnload{nullptr};
 };
 
 Loader& State() {
@@ -64,6 +65,13 @@ long CtxSetMode(Context* ctx, long mode) {
 long SetTlsextHostName(Connection* ssl, const char* name) {
   return Call<long (*)(Connection*, int, long, void*)>("SSL_ctrl")(
       ssl, kCtrlSetTlsextHostname, kTlsextNametypeHostName, const_cast<char*>(name));
+}
+
+// SSL_session_reused: a function in later lines, a control call in the 1.0 line.
+long SessionReused(Connection* ssl) {
+  if (auto reused = Call<int (*)(Connection*)>("SSL_session_reused")) return reused(ssl);
+  return Call<long (*)(Connection*, int, long, void*)>("SSL_ctrl")(ssl, kCtrlGetSessionReused, 0,
+                                                                   nullptr);
 }
 
 void LockingCallbackFunction(int mode, int n, const char*, int) {
@@ -139,6 +147,10 @@ void FillTable() {
   Bind(t.getServername, "SSL_get_servername");
   Bind(t.getVerifyResult, "SSL_get_verify_result");
   Bind(t.verifyCertErrorString, "X509_verify_cert_error_string");
+  Bind(t.getSession, "SSL_get1_session");
+  Bind(t.setSession, "SSL_set_session");
+  Bind(t.sessionFree, "SSL_SESSION_free");
+  t.sessionReused = &SessionReused;
   Bind(t.errGetError, "ERR_get_error");
   Bind(t.errErrorStringN, "ERR_error_string_n");
   Bind(t.errClearError, "ERR_clear_error");
@@ -199,6 +211,10 @@ void UnloadOpenSsl() {
   // At process exit the libraries have already shut down; the system reclaims everything.
   if (platform::ProcessIsExiting()) return;
   Loader& s = State();
+  // Outside the loading lock: the release takes the locks of its owner, which may load.
+  if (auto release = s.releaseBeforeUnload.load()) {
+    if (s.loaded) release();
+  }
   std::lock_guard<std::mutex> guard(s.loadLock);
   if (auto setLocking = Call<void (*)(LockingCallback)>("CRYPTO_set_locking_callback")) {
     setLocking(nullptr);
@@ -232,6 +248,10 @@ void UnloadOpenSsl() {
   s.locks.reset();
   s.lockCount = 0;
   s.loaded = false;
+}
+
+void SetReleaseBeforeUnload(void (*release)()) {
+  State().releaseBeforeUnload = release;
 }
 
 int OpenSslInitialisations() {
