@@ -32,7 +32,9 @@ inline constexpr int kConnectTimedOut = -2;
 // error of the resolution (for example 11001 "Host not found.").
 std::uint32_t ResolveIpv4(const std::u16string& host);
 
-// A new TCP socket; raises the socket error when none can be created.
+// A new TCP socket, with Nagle's algorithm off (TCP_NODELAY): every write is a whole message or
+// TLS flight, and the request that follows the client's last flight of a resumed handshake must not
+// wait for the peer's delayed acknowledgement. Raises the socket error when none can be created.
 SocketHandle OpenTcpSocket();
 // Connects the socket within timeoutMs (no limit when timeoutMs <= 0) on the calling thread: the
 // connect starts in non-blocking mode and is waited for in steps of at most kConnectPollStepMs;

@@ -201,6 +201,8 @@ std::uint32_t ResolveIpv4(const std::u16string& host) {
 SocketHandle OpenTcpSocket() {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) RaiseSocketError(SaveErrno());
+  const int noDelay = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
   return fd;
 }
 
