@@ -80,12 +80,20 @@ int TlsChannel::SocketTimeout() const {
   return forTesting > 0 ? forTesting : kSocketTimeoutMs;
 }
 
+void TlsChannel::ApplySocketTimeouts() {
+  // Set again only when the value changed (a test's time-out) since the socket got it.
+  const int timeout = SocketTimeout();
+  if (timeout == appliedTimeoutMs_) return;
+  platform::SetSocketTimeouts(socket_, timeout);
+  appliedTimeoutMs_ = timeout;
+}
+
 void TlsChannel::Connect(const std::u16string& host, int port, int connectTimeoutMs) {
   Close();
   socket_ = ConnectTcp(host, port, connectTimeoutMs);
   try {
     // In force for the whole connection, pass-through included: no receive waits without limit.
-    platform::SetSocketTimeouts(socket_, SocketTimeout());
+    ApplySocketTimeouts();
     OnConnected();
   } catch (...) {
     Close();
@@ -130,7 +138,7 @@ void TlsChannel::PrepareTls() {
 
 void TlsChannel::Handshake() {
   const openssl::Api* api = openssl::LoadOpenSsl();
-  platform::SetSocketTimeouts(socket_, SocketTimeout());
+  ApplySocketTimeouts();
   if (connection_ != nullptr) {
     api->free(connection_);
     connection_ = nullptr;
@@ -371,6 +379,7 @@ void TlsChannel::Close() {
   }
   platform::CloseSocket(socket_);
   socket_ = platform::kNoSocket;
+  appliedTimeoutMs_ = 0;
   lastFailure_ = {};
   state_ = State::kIdle;
 }

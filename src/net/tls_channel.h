@@ -71,6 +71,8 @@ class TlsChannel : public Stream {
   };
 
   int SocketTimeout() const;
+  // Gives the socket the receive and send time-outs of SocketTimeout().
+  void ApplySocketTimeouts();
   void OnConnected();
   void PrepareTls();
   void Handshake();
@@ -87,6 +89,7 @@ class TlsChannel : public Stream {
   bool passThrough_ = false;
   std::u16string uriToCheck_;
   platform::SocketHandle socket_ = platform::kNoSocket;
+  int appliedTimeoutMs_ = 0;             // the socket's time-outs, 0 before they are set
   openssl::Context* context_ = nullptr;  // the process's (SharedClientContext), not owned
   openssl::Connection* connection_ = nullptr;
   State state_ = State::kIdle;
