@@ -114,17 +114,18 @@ namespace {
 // One byte per character: characters up to `highest` as themselves, any other as "?" (a
 // surrogate pair is one character, so one "?").
 std::string TextToSingleBytes(std::u16string_view text, char16_t highest) {
-  std::string out;
-  out.reserve(text.size());
+  std::string out(text.size(), '\0');
+  std::size_t n = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
     if (c <= highest) {
-      out.push_back(static_cast<char>(c));
+      out[n++] = static_cast<char>(c);
       continue;
     }
-    out.push_back('?');
+    out[n++] = '?';
     if (SurrogatePairAt(text, i)) ++i;
   }
+  out.resize(n);
   return out;
 }
 

@@ -15,7 +15,7 @@ void AppendBounded(std::string& into, std::string_view bytes, std::size_t limit)
   into.append(bytes);
 }
 
-Connection::Connection() : block_(kBlockSize) {}
+Connection::Connection() : block_(new char[kBlockSize]) {}
 
 Connection::~Connection() = default;
 
@@ -75,9 +75,9 @@ void Connection::Write(std::string_view block) {
 
 Connection::FillResult Connection::Fill(bool resetEnds) {
   if (!Connected()) return FillResult::kClosed;
-  const int received = channel_->Receive(block_.data(), kBlockSize);
+  const int received = channel_->Receive(block_.get(), kBlockSize);
   if (received > 0) {
-    const std::string_view block(block_.data(), static_cast<std::size_t>(received));
+    const std::string_view block(block_.get(), static_cast<std::size_t>(received));
     if (recorder_ != nullptr) recorder_->Receive(block);
     if (pos_ > 0 && pos_ >= input_.size() / 2) {
       input_.erase(0, pos_);

@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "net/stream.h"
 
@@ -75,7 +74,8 @@ class Connection {
   TrafficLog* recorder_ = nullptr;
   std::string input_;
   std::size_t pos_ = 0;
-  std::vector<char> block_;
+  // One receive's bytes, left uninitialised: only what a receive filled is read.
+  std::unique_ptr<char[]> block_;
 };
 
 // Appends bytes to a body, failing with "Max body size exceeded." beyond `limit` bytes.

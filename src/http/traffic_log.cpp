@@ -1,5 +1,7 @@
 #include "http/traffic_log.h"
 
+#include <iterator>
+
 #include "base/error.h"
 #include "base/text.h"
 #include "platform/clock.h"
@@ -10,19 +12,32 @@ namespace tessora {
 
 namespace {
 
-void ReplaceAll(std::u16string& text, std::u16string_view from, std::u16string_view to) {
-  std::u16string out;
-  out.reserve(text.size());
-  std::size_t pos = 0;
-  for (;;) {
-    const std::size_t hit = text.find(from, pos);
-    if (hit == std::u16string::npos) break;
-    out.append(text, pos, hit - pos);
-    out.append(to);
-    pos = hit + from.size();
+// CR LF as "<EOL>", then any other CR as "<CR>" and LF as "<LF>", in one pass: the same as
+// replacing all CR LF first, then all CR, then all LF, since no replacement holds a CR or LF.
+template <class Char>
+std::basic_string<Char> RenderLineBreaks(std::basic_string_view<Char> data) {
+  static constexpr Char kEol[] = {'<', 'E', 'O', 'L', '>'};
+  static constexpr Char kCr[] = {'<', 'C', 'R', '>'};
+  static constexpr Char kLf[] = {'<', 'L', 'F', '>'};
+  std::basic_string<Char> out;
+  out.reserve(data.size() + data.size() / 8);
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    const Char c = data[i];
+    if (c != '\r' && c != '\n') continue;
+    out.append(data, start, i - start);
+    if (c == '\n') {
+      out.append(kLf, std::size(kLf));
+    } else if (i + 1 < data.size() && data[i + 1] == '\n') {
+      out.append(kEol, std::size(kEol));
+      ++i;
+    } else {
+      out.append(kCr, std::size(kCr));
+    }
+    start = i + 1;
   }
-  out.append(text, pos, std::u16string::npos);
-  text = std::move(out);
+  out.append(data, start, std::basic_string_view<Char>::npos);
+  return out;
 }
 
 }  // namespace
@@ -56,11 +71,29 @@ void TrafficLog::Disconnect() {
 }
 
 void TrafficLog::Send(std::string_view bytes) {
-  if (Active()) LogSentData(CurrentTimeStamp(), DataText(bytes));
+  if (Active()) WriteDataRecord("Sent ", bytes);
 }
 
 void TrafficLog::Receive(std::string_view bytes) {
-  if (Active()) LogReceivedData(CurrentTimeStamp(), DataText(bytes));
+  if (Active()) WriteDataRecord("Recv ", bytes);
+}
+
+// The record LogSentData / LogReceivedData write for these bytes, made from the bytes directly:
+// the data's characters are the bytes' own numbers (ISO-8859-1), so converting them to text and
+// the record back to bytes would give the same bytes.
+void TrafficLog::WriteDataRecord(std::string_view prefix, std::string_view bytes) {
+  if (!file_) return;
+  std::string record(prefix);
+  record += TextToBytes(CurrentTimeStamp());
+  record += ": ";
+  if (replaceCRLF_) {
+    record += RenderLineBreaks(bytes);
+  } else {
+    record += bytes;
+  }
+  record += "\r\n";
+  // A failed or short write (disk full) loses or cuts the record; the exchange goes on.
+  (void)file_->Write(record);
 }
 
 void TrafficLog::LogStatus(std::u16string_view message) {
@@ -90,11 +123,7 @@ void TrafficLog::LogWriteString(std::u16string_view text) {
 }
 
 std::u16string TrafficLog::ReplaceCR(std::u16string_view data) {
-  std::u16string text(data);
-  ReplaceAll(text, u"\r\n", u"<EOL>");
-  ReplaceAll(text, u"\r", u"<CR>");
-  ReplaceAll(text, u"\n", u"<LF>");
-  return text;
+  return RenderLineBreaks(data);
 }
 
 std::u16string TrafficLog::TimeStamp(DateTime moment) {
@@ -105,11 +134,6 @@ std::u16string TrafficLog::TimeStamp(DateTime moment) {
     stamp += platform::FormatLongTime(parts);
   }
   return stamp;
-}
-
-std::u16string TrafficLog::DataText(std::string_view bytes) const {
-  std::u16string data = BytesToText(bytes);
-  return replaceCRLF_ ? ReplaceCR(data) : data;
 }
 
 std::u16string TrafficLog::CurrentTimeStamp() const {

@@ -55,7 +55,7 @@ class TrafficLog {
   static std::u16string TimeStamp(DateTime moment);
 
  private:
-  std::u16string DataText(std::string_view bytes) const;
+  void WriteDataRecord(std::string_view prefix, std::string_view bytes);
   std::u16string CurrentTimeStamp() const;
 
   std::u16string filename_;

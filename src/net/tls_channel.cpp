@@ -6,8 +6,8 @@
 #include "base/text.h"
 #include "net/openssl/binding.h"
 #include "net/tcp_connect.h"
+#include "net/tls_context.h"
 #include "platform/codepage.h"
-#include "platform/trust_store.h"
 
 namespace tessora {
 
@@ -41,6 +41,30 @@ std::u16string HostOfUrl(const std::u16string& url) {
   return authority.substr(0, authority.find(u':'));
 }
 
+int PortOfUrl(const std::u16string& url) {
+  std::size_t start = url.find(u"://");
+  start = start == std::u16string::npos ? 0 : start + 3;
+  std::size_t end = url.find_first_of(u"/?#\\", start);
+  std::u16string_view authority(url);
+  authority = authority.substr(start, end == std::u16string::npos ? end : end - start);
+  const std::size_t at = authority.rfind(u'@');
+  if (at != std::u16string_view::npos) authority.remove_prefix(at + 1);
+  std::size_t colon;
+  if (!authority.empty() && authority[0] == u'[') {
+    const std::size_t close = authority.find(u']');
+    colon = close == std::u16string_view::npos ? close : authority.find(u':', close);
+  } else {
+    colon = authority.find(u':');
+  }
+  if (colon == std::u16string_view::npos || colon + 1 == authority.size()) return 443;
+  int port = 0;
+  for (const char16_t c : authority.substr(colon + 1)) {
+    if (c < u'0' || c > u'9' || port > 65535) return 0;
+    port = port * 10 + (c - u'0');
+  }
+  return port <= 65535 ? port : 0;
+}
+
 TlsChannel::TlsChannel() = default;
 
 TlsChannel::~TlsChannel() {
@@ -56,12 +80,20 @@ int TlsChannel::SocketTimeout() const {
   return forTesting > 0 ? forTesting : kSocketTimeoutMs;
 }
 
+void TlsChannel::ApplySocketTimeouts() {
+  // Set again only when the value changed (a test's time-out) since the socket got it.
+  const int timeout = SocketTimeout();
+  if (timeout == appliedTimeoutMs_) return;
+  platform::SetSocketTimeouts(socket_, timeout);
+  appliedTimeoutMs_ = timeout;
+}
+
 void TlsChannel::Connect(const std::u16string& host, int port, int connectTimeoutMs) {
   Close();
   socket_ = ConnectTcp(host, port, connectTimeoutMs);
   try {
     // In force for the whole connection, pass-through included: no receive waits without limit.
-    platform::SetSocketTimeouts(socket_, SocketTimeout());
+    ApplySocketTimeouts();
     OnConnected();
   } catch (...) {
     Close();
@@ -101,55 +133,12 @@ void TlsChannel::PrepareTls() {
   if (context_ != nullptr) return;
   const openssl::Api* api = openssl::LoadOpenSsl();
   if (api == nullptr) Raise(ErrorKind::kTlsLibrary, kCouldNotLoad);
-  const openssl::Method* method = nullptr;
-  if (api->tls12ClientMethod != nullptr) {
-    method = api->tls12ClientMethod();
-  } else if (api->tls1ClientMethod != nullptr) {
-    method = api->tls1ClientMethod();
-  } else {
-    Raise(ErrorKind::kTlsLibrary, u"Error getting SSL method.");
-  }
-  api->errClearError();
-  context_ = api->ctxNew(method);
-  if (context_ == nullptr) {
-    Raise(ErrorKind::kTlsLibrary,
-          std::u16string(u"Error creating SSL context.\r\n") + ErrorText(api->errGetError()));
-  }
-  if (api->hasSslV2Methods) api->ctxSetOptions(context_, openssl::kOpNoSslV2);
-  if (api->hasSslV3Methods) api->ctxSetOptions(context_, openssl::kOpNoSslV3);
-  api->ctxSetOptions(context_, openssl::kOpNoTlsV1);
-  if (api->hasTls11Methods) api->ctxSetOptions(context_, openssl::kOpNoTlsV11);
-  api->ctxSetMode(context_, openssl::kModeAutoRetry);
-  // The server's certificate is checked: trusted roots from the platform and OpenSSL's default
-  // paths; the host name is set per connection (CheckServerName).
-  api->ctxSetVerify(context_, openssl::kVerifyPeer, nullptr);
-  ImportSystemRoots();
-  api->ctxSetDefaultVerifyPaths(context_);
-  if (api->ctxSetCipherList(context_, kCipherList) <= 0)
-    Raise(ErrorKind::kTlsLibrary, u"SetCipher failed.");
-  api->errClearError();
-}
-
-void TlsChannel::ImportSystemRoots() {
-  const openssl::Api* api = openssl::LoadOpenSsl();
-  // Read once per process: enumerating the system store costs more than a handshake.
-  static const std::vector<std::string> kRoots = platform::SystemRootCertificates();
-  if (kRoots.empty() || api->ctxGetCertStore == nullptr) return;
-  openssl::CertStore* store = api->ctxGetCertStore(context_);
-  if (store == nullptr) return;
-  for (const std::string& der : kRoots) {
-    const auto* data = reinterpret_cast<const unsigned char*>(der.data());
-    openssl::Certificate* certificate = api->d2iX509(nullptr, &data, static_cast<long>(der.size()));
-    if (certificate == nullptr) continue;
-    api->x509StoreAddCert(store, certificate);  // a duplicate is refused, harmlessly
-    api->x509Free(certificate);
-  }
-  api->errClearError();
+  context_ = SharedClientContext(*api);
 }
 
 void TlsChannel::Handshake() {
   const openssl::Api* api = openssl::LoadOpenSsl();
-  platform::SetSocketTimeouts(socket_, SocketTimeout());
+  ApplySocketTimeouts();
   if (connection_ != nullptr) {
     api->free(connection_);
     connection_ = nullptr;
@@ -166,11 +155,16 @@ void TlsChannel::Handshake() {
   const std::u16string host = HostOfUrl(uriToCheck_);
   api->setTlsextHostName(connection_, platform::TextToAnsi(host).c_str());
   CheckServerName(host);
+  // The session of an earlier connection to this host name and port, if one is kept: the server
+  // may resume it (no certificate is sent then) or decline it (a full handshake with every check).
+  const int port = PortOfUrl(uriToCheck_);
+  OfferKeptSession(*api, connection_, host, port);
   api->errClearError();
   platform::ClearSocketError();
   const int result = api->connect(connection_);
   if (result <= 0) {
     const Failure failure = Capture(result);
+    DropKeptSession(host, port);
     try {
       RaiseFailure(kErrorConnecting, failure);
     } catch (Error& error) {
@@ -178,6 +172,7 @@ void TlsChannel::Handshake() {
       throw;
     }
   }
+  KeepSession(*api, connection_, host, port);
   passThrough_ = false;
   state_ = State::kRunning;
 }
@@ -240,12 +235,7 @@ TlsChannel::Failure TlsChannel::Capture(int result) {
 }
 
 std::u16string TlsChannel::ErrorText(unsigned long error) const {
-  const openssl::Api* api = openssl::LoadOpenSsl();
-  if (api == nullptr || api->errErrorStringN == nullptr) return {};
-  char buffer[openssl::kErrorTextBuffer] = {};
-  api->errErrorStringN(error, buffer, sizeof buffer);
-  buffer[sizeof buffer - 1] = '\0';
-  return BytesToText(buffer);
+  return TlsErrorText(openssl::LoadOpenSsl(), error);
 }
 
 void TlsChannel::RaiseFailure(const std::u16string& base, const Failure& failure) {
@@ -383,14 +373,13 @@ void TlsChannel::Close() {
       api->free(connection_);
       connection_ = nullptr;
     }
-    if (context_ != nullptr) {
-      api->ctxFree(context_);
-      context_ = nullptr;
-    }
+    // The context is the process's (SharedClientContext); the next connect takes it again.
+    context_ = nullptr;
     api->errClearError();
   }
   platform::CloseSocket(socket_);
   socket_ = platform::kNoSocket;
+  appliedTimeoutMs_ = 0;
   lastFailure_ = {};
   state_ = State::kIdle;
 }

@@ -5,8 +5,11 @@
 // done); close returns to idle from either.
 //
 // The server's certificate must lead to a trusted root (the platform's store and OpenSSL's default
-// verify paths, which honour SSL_CERT_FILE / SSL_CERT_DIR) and match the host of URIToCheck (its
-// DNS name, or its address for a literal IP); otherwise the handshake fails.
+// verify paths, which honour SSL_CERT_FILE / SSL_CERT_DIR as they were when the process made its
+// client context) and match the host of URIToCheck (its DNS name, or its address for a literal
+// IP); otherwise the handshake fails. Every channel makes its connection from the process's one
+// client context, and offers the session of the last connection to the same host name and port
+// (net/tls_context.h).
 #pragma once
 
 #include <string>
@@ -28,7 +31,6 @@ class TlsChannel : public Stream {
   // Receive and send time-out of the socket while connected: no single receive or send waits
   // longer without progress.
   static constexpr int kSocketTimeoutMs = 30000;
-  static constexpr char kCipherList[] = "AES:ALL:!aNULL:!eNULL:+RC4:@STRENGTH";
 
   TlsChannel();
   // Release: closes, then frees.
@@ -69,9 +71,10 @@ class TlsChannel : public Stream {
   };
 
   int SocketTimeout() const;
+  // Gives the socket the receive and send time-outs of SocketTimeout().
+  void ApplySocketTimeouts();
   void OnConnected();
   void PrepareTls();
-  void ImportSystemRoots();
   void Handshake();
   void CheckServerName(const std::u16string& host);
   // The text of the certificate check's verdict when it refused the server, else empty.
@@ -86,7 +89,8 @@ class TlsChannel : public Stream {
   bool passThrough_ = false;
   std::u16string uriToCheck_;
   platform::SocketHandle socket_ = platform::kNoSocket;
-  openssl::Context* context_ = nullptr;
+  int appliedTimeoutMs_ = 0;             // the socket's time-outs, 0 before they are set
+  openssl::Context* context_ = nullptr;  // the process's (SharedClientContext), not owned
   openssl::Connection* connection_ = nullptr;
   State state_ = State::kIdle;
   Failure lastFailure_;
@@ -95,5 +99,7 @@ class TlsChannel : public Stream {
 // The host of a URL: the authority after "://" without user part and port, an IPv6 address
 // without its brackets.
 std::u16string HostOfUrl(const std::u16string& url);
+// The port of a URL's authority: 443 when it names none, 0 when it is not a number up to 65535.
+int PortOfUrl(const std::u16string& url);
 
 }  // namespace tessora

@@ -1,8 +1,9 @@
-// TCP sockets for the connection: IPv4 name resolution, blocking connect, send and receive with
-// time-outs, and the socket errors as Windows Sockets numbers with the library's texts on every
-// platform.
+// TCP sockets for the connection: IPv4 name resolution, a connect within a time-out, blocking send
+// and receive with time-outs, and the socket errors as Windows Sockets numbers with the library's
+// texts on every platform.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,9 +17,14 @@ namespace tessora::platform {
 using SocketHandle = std::intptr_t;
 inline constexpr SocketHandle kNoSocket = -1;
 
-// A Fault::kConnect injected with this code makes the connect hang until the socket is closed (from
-// another thread), as a connect to a host that never answers does.
+// A Fault::kConnect injected with this code makes the connect hang until its time-out passes, as a
+// connect to a host that never answers does.
 inline constexpr int kHangingConnect = -1;
+
+// The longest single wait while a connect is pending.
+inline constexpr int kConnectPollStepMs = 125;
+// ConnectSocket's answer when its time-out passed first.
+inline constexpr int kConnectTimedOut = -2;
 
 // The IPv4 address of `host` in network byte order. A host written as a dotted IPv4 address is used
 // unchanged; any other name is resolved for IPv4 stream sockets (internationalised names in their
@@ -26,12 +32,16 @@ inline constexpr int kHangingConnect = -1;
 // error of the resolution (for example 11001 "Host not found.").
 std::uint32_t ResolveIpv4(const std::u16string& host);
 
-// A new TCP socket; raises the socket error when none can be created.
+// A new TCP socket, with Nagle's algorithm off (TCP_NODELAY): every write is a whole message or
+// TLS flight, and the request that follows the client's last flight of a resumed handshake must not
+// wait for the peer's delayed acknowledgement. Raises the socket error when none can be created.
 SocketHandle OpenTcpSocket();
-// Connects the socket, blocking. Returns 0 or the socket error. Closing the socket from another
-// thread makes a connect in progress return.
-int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port);
-// Closes the socket; a connect, send or receive blocked on it in another thread returns.
+// Connects the socket within timeoutMs (no limit when timeoutMs <= 0) on the calling thread: the
+// connect starts in non-blocking mode and is waited for in steps of at most kConnectPollStepMs;
+// the socket blocks again afterwards. Returns 0, the socket error (LastSocketError() too), or
+// kConnectTimedOut; the caller closes the socket after a failure.
+int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port, int timeoutMs);
+// Closes the socket; a send or receive blocked on it in another thread returns.
 void CloseSocket(SocketHandle socket);
 
 // Receive and send time-outs (SO_RCVTIMEO / SO_SNDTIMEO) in milliseconds: a single receive or send
@@ -65,11 +75,12 @@ std::optional<std::uint32_t> ParseIpv4(std::u16string_view text);
 
 // Parts shared by the implementations.
 namespace detail {
-// Blocks a fault-injected hanging connect until CloseSocket(socket) (bounded for safety).
-void HangUntilClosed(SocketHandle socket);
-void ReleaseHang(SocketHandle socket);
-// A new socket under a handle value that may have been used before.
-void ForgetSocket(SocketHandle socket);
+// How long the next wait of a connect begun at `start` may be: at most kConnectPollStepMs, -1 when
+// timeoutMs (> 0) has passed.
+int ConnectWaitStep(std::chrono::steady_clock::time_point start, int timeoutMs);
+// A fault-injected hanging connect: waits out the time-out and returns kConnectTimedOut (without
+// one, gives up after two minutes with 10060).
+int HangingConnect(int timeoutMs);
 }  // namespace detail
 
 }  // namespace tessora::platform

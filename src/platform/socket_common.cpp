@@ -1,10 +1,9 @@
 // The parts of the socket service that are the same everywhere: the texts of the Windows Sockets
-// numbers, IPv4 literals, and the hanging connect that tests inject.
+// numbers, IPv4 literals, the steps of a connect's wait and the hanging connect that tests inject.
+#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
-#include <set>
+#include <thread>
 
 #include "base/error.h"
 #include "base/text.h"
@@ -74,18 +73,6 @@ constexpr ErrorText kErrorTexts[] = {
     {11004, "Valid name, no data record of requested type."},
 };
 
-struct HangRegistry {
-  std::mutex lock;
-  std::condition_variable released;
-  std::set<SocketHandle> hanging;
-  std::set<SocketHandle> closed;  // closed before its connect began to hang
-};
-
-HangRegistry& Hangs() {
-  static HangRegistry registry;
-  return registry;
-}
-
 }  // namespace
 
 std::u16string SocketErrorText(int code) {
@@ -133,31 +120,24 @@ std::optional<std::uint32_t> ParseIpv4(std::u16string_view text) {
 
 namespace detail {
 
-void HangUntilClosed(SocketHandle socket) {
-  HangRegistry& r = Hangs();
-  std::unique_lock<std::mutex> guard(r.lock);
-  if (r.closed.erase(socket) != 0) return;
-  r.hanging.insert(socket);
-  // A real connect gives up after a few minutes too.
-  r.released.wait_for(guard, std::chrono::minutes(2), [&] { return r.hanging.count(socket) == 0; });
-  r.hanging.erase(socket);
+int ConnectWaitStep(std::chrono::steady_clock::time_point start, int timeoutMs) {
+  if (timeoutMs <= 0) return kConnectPollStepMs;
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
+  const long long left = timeoutMs - elapsed;
+  if (left <= 0) return -1;
+  return static_cast<int>(std::min<long long>(left, kConnectPollStepMs));
 }
 
-void ReleaseHang(SocketHandle socket) {
-  HangRegistry& r = Hangs();
-  std::lock_guard<std::mutex> guard(r.lock);
-  if (r.hanging.erase(socket) != 0) {
-    r.released.notify_all();
-  } else if (r.closed.size() < 64) {
-    // Remembered (a few at most) in case its connect has yet to begin hanging.
-    r.closed.insert(socket);
+int HangingConnect(int timeoutMs) {
+  if (timeoutMs <= 0) {
+    // A real connect to a host that never answers gives up after a few minutes too.
+    std::this_thread::sleep_for(std::chrono::minutes(2));
+    return kWsaTimedOut;
   }
-}
-
-void ForgetSocket(SocketHandle socket) {
-  HangRegistry& r = Hangs();
-  std::lock_guard<std::mutex> guard(r.lock);
-  r.closed.erase(socket);
+  std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+  return kConnectTimedOut;
 }
 
 }  // namespace detail

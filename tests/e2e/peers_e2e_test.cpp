@@ -2,8 +2,12 @@
 // API server, openssl s_server and nginx servers for TLS versions and certificates.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <map>
+#include <random>
+#include <thread>
 
 #include "support/host_library.h"
 #include "support/peers.h"
@@ -50,8 +54,9 @@ class RealPeers : public ::testing::Test {
     library_.configureService("client", "secret", environment.c_str(), "endpoints.json", "");
   }
 
-  std::string Call(const char* operation, const char* parameters = "", const char* body = "") {
-    char* result = library_.tessoraNet(operation, parameters, "", body);
+  std::string Call(const char* operation, const char* parameters = "", const char* body = "",
+                   const char* optionalParameters = "") {
+    char* result = library_.tessoraNet(operation, parameters, optionalParameters, body);
     std::string text = result != nullptr ? result : "";
     FreeResultBuffer(result);
     return text;
@@ -135,6 +140,80 @@ TEST_F(RealPeers, NginxKeepsTheConnectionOfAGetAlive) {
   EXPECT_LT(firstAnswer, firstClose);
   EXPECT_LT(firstClose, secondOpen);
   EXPECT_EQ(log.find("Stat Disconnected.", firstClose + 1), std::string::npos) << log;
+}
+
+// Whether nginx resumed the TLS session of the call whose request carried `tag` in its query:
+// "r" or "." from its access log (tests/support/peers.py), "" when no such line came (nginx writes
+// it as the request ends, so it is waited for, briefly).
+std::string ResumptionOfCall(const std::string& tag) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::ifstream in(PeerFile("nginx", "access.log"));
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.find("tag=" + tag + " ") != std::string::npos) return line.substr(0, 1);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return "";
+}
+
+// A tag no other call of this or another run carries.
+std::string NewTag(const std::string& name) {
+  static const std::string kRun = std::to_string(std::random_device{}());
+  static std::atomic<int> counter{0};
+  return name + "-" + kRun + "-" + std::to_string(++counter);
+}
+
+class Resumption : public RealPeers {
+ protected:
+  // Calls JSON with the tag in the query; true when the answer came.
+  bool TaggedCall(const std::string& tag) {
+    const std::string optional = "tag=" + tag;
+    return Call("JSON", "", "", optional.c_str()) == std::string(R"({"name":")") + kJose + R"("})";
+  }
+};
+
+TEST_F(Resumption, TheSecondCallToTheSameHostResumesTheSession) {
+  UseServer(PeerPort("nginx"));
+  const std::string first = NewTag("direct");
+  const std::string second = NewTag("direct");
+  ASSERT_TRUE(TaggedCall(first));
+  ASSERT_TRUE(TaggedCall(second));
+  // The first call of the process made a full handshake, which checked the certificate.
+  EXPECT_EQ(ResumptionOfCall(first), ".");
+  EXPECT_EQ(ResumptionOfCall(second), "r");
+}
+
+TEST_F(Resumption, TheSessionIsResumedInsideTheProxyTunnelToo) {
+  UseServer(PeerPort("nginx"));
+  library_.configureProxy("127.0.0.1", PeerPort("proxy"), "", "");
+  const std::string first = NewTag("tunnel");
+  const std::string second = NewTag("tunnel");
+  ASSERT_TRUE(TaggedCall(first));
+  ASSERT_TRUE(TaggedCall(second));
+  EXPECT_EQ(ResumptionOfCall(first), ".");
+  EXPECT_EQ(ResumptionOfCall(second), "r");
+  // The same host name and port directly: the tunnel's session serves there as well.
+  library_.configureProxy("", 0, "", "");
+  const std::string direct = NewTag("tunnel");
+  ASSERT_TRUE(TaggedCall(direct));
+  EXPECT_EQ(ResumptionOfCall(direct), "r");
+}
+
+TEST_F(Resumption, AnotherHostNameOfTheSameServerGetsAFullHandshake) {
+  const int port = PeerPort("nginx");
+  UseServer(port);
+  const std::string byAddress = NewTag("names");
+  ASSERT_TRUE(TaggedCall(byAddress));
+  const std::string environment = "localhost:" + std::to_string(port) + "/";
+  library_.configureService("client", "secret", environment.c_str(), "endpoints.json", "");
+  const std::string byName = NewTag("names");
+  const std::string byNameAgain = NewTag("names");
+  ASSERT_TRUE(TaggedCall(byName));
+  ASSERT_TRUE(TaggedCall(byNameAgain));
+  EXPECT_EQ(ResumptionOfCall(byAddress), ".");
+  EXPECT_EQ(ResumptionOfCall(byName), ".");  // nginx would resume it: it was never offered
+  EXPECT_EQ(ResumptionOfCall(byNameAgain), "r");
 }
 
 TEST_F(RealPeers, OpenSslServerWithTls12Answers) {

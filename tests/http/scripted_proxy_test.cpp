@@ -36,7 +36,7 @@ std::string ConnectHead(int port, const char* version) {
 void Relay(ServerConnection& client, int port) {
   const platform::SocketHandle upstream = platform::OpenTcpSocket();
   if (platform::ConnectSocket(upstream, *platform::ParseIpv4(u"127.0.0.1"),
-                              static_cast<std::uint16_t>(port)) == 0) {
+                              static_cast<std::uint16_t>(port), 5000) == 0) {
     char buffer[16384];
     const auto start = Clock::now();
     bool open = true;

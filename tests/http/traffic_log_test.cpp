@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/time_stamp_formats.h"
 
 #include "base/error.h"
+#include "base/text.h"
 #include "platform/clock.h"
 #include "platform/locale.h"
 #include "support/temp_dir.h"
@@ -79,6 +82,32 @@ TEST_F(TrafficLogTest, WritesDataBytesUnchanged) {
   using namespace std::string_literals;
   log_.Receive("{\"a\":\"\xC3\xA9\"}\0z"s);
   EXPECT_EQ(Contents(), "Recv 08/12/2025 10:35:12: {\"a\":\"\xC3\xA9\"}\0z\r\n"s);
+}
+
+// Send and Receive write their records from the bytes directly; they are the records the text
+// operations write for the bytes read as ISO-8859-1.
+TEST_F(TrafficLogTest, DataRecordsAreTheTextRecordsOfTheBytes) {
+  std::string bytes = "\r\r\n\n\r\n";
+  for (int b = 0; b < 256; ++b)
+    bytes += static_cast<char>(b);
+  bytes += "\r";
+  for (const bool replace : {true, false}) {
+    log_.SetReplaceCRLF(replace);
+    const std::u16string data =
+        replace ? TrafficLog::ReplaceCR(BytesToText(bytes)) : BytesToText(bytes);
+    const std::u16string stamp = TrafficLog::TimeStamp(gNow);
+    log_.Send(bytes);
+    const std::string sent = Contents();
+    log_.LogSentData(stamp, data);
+    EXPECT_EQ(Contents(), sent + sent);
+    log_.Receive(bytes);
+    const std::string received = Contents().substr(2 * sent.size());
+    log_.LogReceivedData(stamp, data);
+    EXPECT_EQ(Contents().substr(2 * sent.size()), received + received);
+    log_.SetActive(false);
+    std::filesystem::remove(dir_ / "Call Logs.txt");
+    log_.SetActive(true);
+  }
 }
 
 TEST_F(TrafficLogTest, WritesCharactersAboveFFAsQuestionMarks) {

@@ -1,6 +1,8 @@
 // Opening the TCP connection: arguments, name resolution, refusals and the connect time-out.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "base/fault_injection.h"
 #include "net/tcp_connect.h"
 #include "net/tls_channel.h"
@@ -100,6 +102,51 @@ TEST_P(ConnectTimeOut, EndsWithinOnePollingStep) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ConnectTimeOut, ::testing::Values(1, 60, 300, 1000));
+
+// A real connect that the peer never answers: a listener whose queue of connections is full drops
+// further connection requests, so those connects stay pending until the time-out ends them.
+TEST_F(ConnectTest, PendingConnectEndsAtTheTimeOut) {
+  constexpr int kTimeoutMs = 300;
+  int port = 0;
+  const platform::SocketHandle listener = test::ListenOnLoopback(port, 0);
+  ASSERT_NE(listener, platform::kNoSocket);
+  std::vector<platform::SocketHandle> queued;
+  bool timedOut = false;
+  for (int attempt = 0; attempt < 8 && !timedOut; ++attempt) {
+    const test::Clock::time_point start = test::Clock::now();
+    try {
+      queued.push_back(ConnectTcp(u"127.0.0.1", port, kTimeoutMs));
+    } catch (const Error& failure) {
+      const long long elapsed = ElapsedMs(start);
+      EXPECT_EQ(failure.Message(), u"Connect timed out.");
+      EXPECT_EQ(failure.Kind(), ErrorKind::kTimeout);
+      EXPECT_GE(elapsed, kTimeoutMs);
+      EXPECT_LT(elapsed, kTimeoutMs + kConnectPollStepMs + 1000);
+      timedOut = true;
+    }
+  }
+  EXPECT_TRUE(timedOut) << queued.size() << " connects went through";
+  for (const platform::SocketHandle socket : queued)
+    platform::CloseSocket(socket);
+  platform::CloseSocket(listener);
+}
+
+TEST_F(ConnectTest, ConnectedSocketBlocksAgain) {
+  int port = 0;
+  const platform::SocketHandle listener = test::ListenOnLoopback(port);
+  ASSERT_NE(listener, platform::kNoSocket);
+  const platform::SocketHandle socket = ConnectTcp(u"127.0.0.1", port, 5000);
+  platform::SetSocketTimeouts(socket, 200);
+  char buffer[8];
+  const test::Clock::time_point start = test::Clock::now();
+  // Nothing comes: a blocking receive waits for its time-out (a non-blocking one would fail at
+  // once).
+  EXPECT_EQ(platform::SocketReceive(socket, buffer, sizeof buffer), -1);
+  EXPECT_EQ(platform::LastSocketError(), 10060);
+  EXPECT_GE(ElapsedMs(start), 150);
+  platform::CloseSocket(socket);
+  platform::CloseSocket(listener);
+}
 
 }  // namespace
 }  // namespace tessora

@@ -1,6 +1,7 @@
 // Times the TLS handshake on loopback: the first connection of the process (which loads and
-// initialises the TLS library) and then repeated connections, each a full TCP connect and TLS 1.2
-// handshake with certificate checks against the in-process test server.
+// initialises the TLS library and makes the client context), then repeated connections to the
+// in-process test server, each a TCP connect and a TLS 1.2 handshake: full ones with certificate
+// checks (the kept session dropped before each), and resumed ones.
 //
 //   handshake_timing [connections]      (SSL_CERT_FILE must name the test CA)
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include "base/text.h"
 #include "net/openssl/binding.h"
 #include "net/tls_channel.h"
+#include "net/tls_context.h"
 #include "support/scripted_server.h"
 
 namespace {
@@ -23,7 +25,8 @@ double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
-double Handshake(int port) {
+double Handshake(int port, bool full) {
+  if (full) tessora::DropKeptSession(u"127.0.0.1", port);
   tessora::TlsChannel channel;
   channel.SetURIToCheck(tessora::AsciiToText("https://127.0.0.1:" + std::to_string(port) + "/"));
   const Clock::time_point start = Clock::now();
@@ -50,15 +53,21 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "the test server did not start\n");
       return 1;
     }
-    const double firstMs = Handshake(server.Port());
-    std::vector<double> times;
-    for (int i = 0; i < count; ++i)
-      times.push_back(Handshake(server.Port()));
-    std::sort(times.begin(), times.end());
+    const double firstMs = Handshake(server.Port(), true);
+    std::vector<double> full;
+    std::vector<double> resumed;
+    for (int i = 0; i < count; ++i) {
+      full.push_back(Handshake(server.Port(), true));
+      resumed.push_back(Handshake(server.Port(), false));
+    }
     std::printf("load and initialise the TLS library: %.1f ms\n", loadMs);
     std::printf("first connection (new context): %.1f ms\n", firstMs);
-    std::printf("%d connections: median %.2f ms, min %.2f ms, max %.2f ms\n", count,
-                times[times.size() / 2], times.front(), times.back());
+    for (auto* row : {&full, &resumed}) {
+      std::sort(row->begin(), row->end());
+      std::printf("%d %s connections: median %.2f ms, min %.2f ms, max %.2f ms\n", count,
+                  row == &full ? "full" : "resumed", (*row)[row->size() / 2], row->front(),
+                  row->back());
+    }
     return 0;
   } catch (const tessora::Error& failure) {
     std::fprintf(stderr, "%s\n", failure.what());

@@ -61,7 +61,7 @@ print(" ".join(str(s.getsockname()[1]) for s in held))
 ' "$1"
 }
 
-nginx_server() {  # <port> <certificate> <protocols>
+nginx_server() {  # <port> <certificate> <protocols> [more directives]
   cat <<CONF
   server {
     listen 127.0.0.1:$1 ssl;
@@ -69,17 +69,32 @@ nginx_server() {  # <port> <certificate> <protocols>
     ssl_certificate_key $pki/$2.key;
     ssl_protocols $3;
     ssl_ciphers DEFAULT:@SECLEVEL=0;
+    ${4:-}
     location / { return 200 "nginx says hello\n"; }
   }
 CONF
 }
 
+# The servers of the session-resumption tests log, per request, whether the session was resumed
+# ("r" or "."), the server name the client sent and the request's path, to logs/<name>.log.
+# nginx_resume and nginx_resume_twin share their ticket key and session cache, so each would resume
+# the other's sessions: a client that never offers a session to another port shows that it does
+# not. nginx_noresume neither issues tickets nor keeps sessions.
+resume_directives() {  # <log name>
+  echo "access_log $dir/nginx/logs/$1.log resumption;"
+  echo "    ssl_session_cache shared:resume:1m; ssl_session_tickets on;"
+  echo "    ssl_session_ticket_key $dir/nginx/ticket.key;"
+}
+
 start_nginx() {
-  local names=(nginx nginx_tls13 nginx_selfsigned nginx_other nginx_expired)
+  local names=(nginx nginx_tls13 nginx_selfsigned nginx_other nginx_expired nginx_resume
+    nginx_resume_twin nginx_noresume)
   local attempt
   for attempt in 1 2 3; do
     read -r -a ports <<<"$(free_ports ${#names[@]})"
     mkdir -p "$dir/nginx/logs"
+    rm -f "$dir"/nginx/logs/*resume*.log
+    head -c 80 /dev/urandom >"$dir/nginx/ticket.key"
     {
       echo "worker_processes 1; daemon off; master_process off;"
       echo "pid $dir/nginx/nginx.pid; error_log $dir/nginx/logs/error.log;"
@@ -89,17 +104,22 @@ start_nginx() {
       echo "  client_body_temp_path $dir/nginx/body; proxy_temp_path $dir/nginx/proxy;"
       echo "  fastcgi_temp_path $dir/nginx/fastcgi; uwsgi_temp_path $dir/nginx/uwsgi;"
       echo "  scgi_temp_path $dir/nginx/scgi;"
+      echo "  log_format resumption '\$ssl_session_reused \$ssl_server_name \$request_uri';"
       nginx_server "${ports[0]}" server TLSv1.2
       nginx_server "${ports[1]}" server TLSv1.3
       nginx_server "${ports[2]}" selfsigned TLSv1.2
       nginx_server "${ports[3]}" other TLSv1.2
       nginx_server "${ports[4]}" expired TLSv1.2
+      nginx_server "${ports[5]}" server TLSv1.2 "$(resume_directives nginx_resume)"
+      nginx_server "${ports[6]}" server TLSv1.2 "$(resume_directives nginx_resume_twin)"
+      nginx_server "${ports[7]}" server TLSv1.2 "access_log $dir/nginx/logs/nginx_noresume.log resumption;
+    ssl_session_cache off; ssl_session_tickets off;"
       echo "}"
     } >"$dir/nginx/nginx.conf"
     nginx -p "$dir/nginx" -c "$dir/nginx/nginx.conf" -e "$dir/nginx/logs/error.log" \
       >"$dir/nginx.log" 2>&1 &
     echo $! >"$dir/nginx.pid"
-    if wait_for_port "${ports[0]}" && wait_for_port "${ports[4]}" && kill -0 "$(cat "$dir/nginx.pid")"; then
+    if wait_for_port "${ports[0]}" && wait_for_port "${ports[7]}" && kill -0 "$(cat "$dir/nginx.pid")"; then
       local i
       for i in "${!names[@]}"; do echo "${names[$i]}=${ports[$i]}" >>"$dir/ports"; done
       return 0

@@ -2,8 +2,12 @@
 // CTest fixture (tls_peers.sh), which writes their ports to the file TESSORA_TLS_PEERS.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <map>
+#include <random>
+#include <thread>
 
 #include "net/tls_channel.h"
 #include "tls_test_util.h"
@@ -32,9 +36,9 @@ int PortOf(const std::string& peer) {
   return found == kPorts.end() ? 0 : found->second;
 }
 
-// Connects as the HTTP client does, for a request to https://localhost:<port>/.
-void Connect(TlsChannel& channel, int port) {
-  channel.SetURIToCheck(test::UrlFor("localhost", port));
+// Connects as the HTTP client does, for a request to https://<host>:<port>/.
+void Connect(TlsChannel& channel, int port, const std::string& host = "localhost") {
+  channel.SetURIToCheck(test::UrlFor(host, port));
   channel.Connect(u"127.0.0.1", port, 20000);
 }
 
@@ -103,6 +107,96 @@ TEST_P(UntrustedPeer, CertificateVerificationFails) {
 
 INSTANTIATE_TEST_SUITE_P(Peers, UntrustedPeer,
                          ::testing::Values("nginx_selfsigned", "nginx_other", "nginx_expired"));
+
+// The nginx servers of the session tests (tls_peers.sh) log a line per request: "r" when the
+// session was resumed, "." when not, then the server name and the path. nginx_resume and
+// nginx_resume_twin would each resume the other's sessions; nginx_noresume resumes none.
+class Resumption : public ::testing::Test {
+ protected:
+  // One connection for a request to https://<host>:<port of peer>/, with a GET of a path no other
+  // request carries; returns the path, or "" when the answer did not come.
+  std::string Request(const std::string& peer, const std::string& host = "localhost") {
+    static const std::string kRun = std::to_string(std::random_device{}());
+    static std::atomic<int> counter{0};
+    const std::string path = "/" + kRun + "-" + std::to_string(++counter);
+    const int port = PortOf(peer);
+    EXPECT_NE(port, 0) << "no port for " << peer;
+    TlsChannel channel;
+    Connect(channel, port, host);
+    const std::string response = Exchange(
+        channel, "GET " + path + " HTTP/1.0\r\nHost: " + host + "\r\nConnection: close\r\n\r\n");
+    return response.find(" 200 ") != std::string::npos ? path : "";
+  }
+
+  // "r" or "." for the request of `path` in the log of `peer`, "" when nginx wrote no line for it
+  // (it writes the line as the request ends, so it is waited for, briefly).
+  static std::string Resumed(const std::string& peer, const std::string& path) {
+    std::string file = TESSORA_TLS_PEERS;
+    file = file.substr(0, file.find_last_of('/')) + "/nginx/logs/" + peer + ".log";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::ifstream in(file);
+      std::string line;
+      while (std::getline(in, line)) {
+        if (line.size() > path.size() &&
+            line.compare(line.size() - path.size(), path.size(), path) == 0 &&
+            line[line.size() - path.size() - 1] == ' ') {
+          return line.substr(0, 1);
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return "";
+  }
+};
+
+TEST_F(Resumption, TheSecondConnectionToTheSameServerResumes) {
+  const std::string first = Request("nginx_resume");
+  const std::string second = Request("nginx_resume");
+  ASSERT_FALSE(first.empty());
+  ASSERT_FALSE(second.empty());
+  EXPECT_EQ(Resumed("nginx_resume", first), ".");
+  EXPECT_EQ(Resumed("nginx_resume", second), "r");
+}
+
+TEST_F(Resumption, AnotherHostNameIsNeverOfferedTheSession) {
+  const std::string byName = Request("nginx_resume", "localhost");
+  const std::string byAddress = Request("nginx_resume", "127.0.0.1");
+  const std::string byNameAgain = Request("nginx_resume", "localhost");
+  EXPECT_EQ(Resumed("nginx_resume", byName), ".");
+  EXPECT_EQ(Resumed("nginx_resume", byAddress), ".");
+  EXPECT_EQ(Resumed("nginx_resume", byNameAgain), "r");
+}
+
+TEST_F(Resumption, AnotherPortIsNeverOfferedTheSession) {
+  const std::string first = Request("nginx_resume");
+  // The twin would resume that session: it shares the ticket key and the session cache.
+  const std::string twin = Request("nginx_resume_twin");
+  const std::string twinAgain = Request("nginx_resume_twin");
+  const std::string firstAgain = Request("nginx_resume");
+  EXPECT_EQ(Resumed("nginx_resume", first), ".");
+  EXPECT_EQ(Resumed("nginx_resume_twin", twin), ".");
+  EXPECT_EQ(Resumed("nginx_resume_twin", twinAgain), "r");
+  EXPECT_EQ(Resumed("nginx_resume", firstAgain), "r");
+}
+
+TEST_F(Resumption, AServerWithoutTicketsOrSessionIdsStillAnswers) {
+  for (int i = 0; i < 3; ++i) {
+    const std::string path = Request("nginx_noresume");
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(Resumed("nginx_noresume", path), ".");
+  }
+}
+
+// A server whose certificate fails the check leaves no session behind: every attempt fails alike.
+TEST_F(Resumption, AFailedFirstHandshakeKeepsNothing) {
+  for (int i = 0; i < 2; ++i) {
+    TlsChannel channel;
+    const Error failure =
+        FailureOf([&] { Connect(channel, PortOf("nginx_resume"), "api.tessora.net.example"); });
+    EXPECT_NE(failure.Message().find(u"certificate verify failed"), std::u16string::npos)
+        << Utf8(failure.Message());
+  }
+}
 
 }  // namespace
 }  // namespace tessora

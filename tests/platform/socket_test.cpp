@@ -138,8 +138,9 @@ class SocketPair : public ::testing::Test {
     listener_ = test::ListenOnLoopback(port);
     ASSERT_NE(listener_, kNoSocket);
     client_ = OpenTcpSocket();
-    ASSERT_EQ(ConnectSocket(client_, *ParseIpv4(u"127.0.0.1"), static_cast<std::uint16_t>(port)),
-              0);
+    ASSERT_EQ(
+        ConnectSocket(client_, *ParseIpv4(u"127.0.0.1"), static_cast<std::uint16_t>(port), 5000),
+        0);
     server_ = test::AcceptConnection(listener_, 5000);
     ASSERT_NE(server_, kNoSocket);
   }
@@ -190,14 +191,16 @@ TEST(Connect, RefusedPortGives10061) {
   ASSERT_NE(listener, kNoSocket);
   CloseSocket(listener);  // nothing listens there any more
   SocketHandle s = OpenTcpSocket();
-  EXPECT_EQ(ConnectSocket(s, *ParseIpv4(u"127.0.0.1"), static_cast<std::uint16_t>(port)), 10061);
+  EXPECT_EQ(ConnectSocket(s, *ParseIpv4(u"127.0.0.1"), static_cast<std::uint16_t>(port), 5000),
+            10061);
+  EXPECT_EQ(LastSocketError(), 10061);
   CloseSocket(s);
 }
 
 TEST(Connect, InjectedFaultGivesItsCode) {
   InjectFault(Fault::kConnect, 10065);
   SocketHandle s = OpenTcpSocket();
-  EXPECT_EQ(ConnectSocket(s, *ParseIpv4(u"127.0.0.1"), 9), 10065);
+  EXPECT_EQ(ConnectSocket(s, *ParseIpv4(u"127.0.0.1"), 9, 5000), 10065);
   CloseSocket(s);
   ClearFaults();
 }

@@ -4,9 +4,13 @@
 
 namespace tessora::test {
 
-int PeerPort(const std::string& name) {
+std::string PeerFile(const std::string& name, const std::string& file) {
   // The fixtures keep their peers in the build tree (tests may change the current directory).
-  std::ifstream in(std::string(TESSORA_PEERS_DIR) + "/" + name + "/port");
+  return std::string(TESSORA_PEERS_DIR) + "/" + name + "/" + file;
+}
+
+int PeerPort(const std::string& name) {
+  std::ifstream in(PeerFile(name, "port"));
   int port = 0;
   in >> port;
   return port;

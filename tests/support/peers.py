@@ -61,7 +61,10 @@ pid {dir}/nginx.pid;
 error_log {dir}/error.log info;
 events {{ worker_connections 64; }}
 http {{
-  access_log {dir}/access.log;
+  # Per request: whether the TLS session was resumed ("r" or "."), the server name the client sent,
+  # the request line and the status (the session tests read it).
+  log_format calls '$ssl_session_reused $ssl_server_name "$request" $status';
+  access_log {dir}/access.log calls;
   client_body_temp_path {dir}/tmp/body;
   proxy_temp_path {dir}/tmp/proxy;
   fastcgi_temp_path {dir}/tmp/fastcgi;

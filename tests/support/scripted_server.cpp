@@ -21,6 +21,23 @@ int Remaining(Clock::time_point deadline) {
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
+// A TLS 1.2 server context with the certificate pair `certificate` of TestPkiDir(); nullptr when
+// the TLS library or the files are missing.
+openssl::Context* MakeServerContext(const std::string& certificate) {
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  if (api == nullptr || api->tls12ServerMethod == nullptr) return nullptr;
+  openssl::Context* context = api->ctxNew(api->tls12ServerMethod());
+  if (context == nullptr) return nullptr;
+  const std::string base = TESSORA_TEST_PKI_DIR + ("/" + certificate);
+  if (api->ctxUseCertificateChainFile(context, (base + ".pem").c_str()) <= 0 ||
+      api->ctxUsePrivateKeyFile(context, (base + ".key").c_str(), openssl::kFileTypePem) <= 0) {
+    api->errClearError();
+    api->ctxFree(context);
+    return nullptr;
+  }
+  return context;
+}
+
 }  // namespace
 
 std::string TestPkiDir() {
@@ -135,19 +152,23 @@ void ServerConnection::CloseWithoutAlert() {
   socket_ = platform::kNoSocket;
 }
 
-bool ServerConnection::StartTls() {
+bool ServerConnection::StartTls(const std::string& certificate) {
   if (socket_ == platform::kNoSocket || ssl_ != nullptr) return false;
-  openssl::Context* context = server_.TlsContext();
+  openssl::Context* context =
+      certificate.empty() ? server_.TlsContext() : MakeServerContext(certificate);
   if (context == nullptr) return false;
   const openssl::Api* api = openssl::LoadOpenSsl();
   api->errClearError();
   ssl_ = api->sslNew(context);
+  // The connection holds a reference of its own to the context.
+  if (!certificate.empty()) api->ctxFree(context);
   const bool ready =
       ssl_ != nullptr && api->setFd(ssl_, static_cast<int>(socket_)) > 0 && api->accept(ssl_) > 0;
   if (ready && api->getServername != nullptr) {
     const char* name = api->getServername(ssl_, kTlsextNametypeHostName);
     if (name != nullptr) serverName_ = name;
   }
+  resumed_ = ready && api->sessionReused != nullptr && api->sessionReused(ssl_) != 0;
   api->errClearError();
   if (!ready) ++server_.failedHandshakes_;
   return ready;
@@ -170,19 +191,7 @@ ScriptedServer::ScriptedServer(Mode mode, Handler handler, const std::string& ce
 
 openssl::Context* ScriptedServer::TlsContext() {
   std::lock_guard<std::mutex> guard(lock_);
-  if (context_ != nullptr) return context_;
-  const openssl::Api* api = openssl::LoadOpenSsl();
-  if (api == nullptr || api->tls12ServerMethod == nullptr) return nullptr;
-  openssl::Context* context = api->ctxNew(api->tls12ServerMethod());
-  if (context == nullptr) return nullptr;
-  const std::string base = TestPkiDir() + "/" + certificate_;
-  if (api->ctxUseCertificateChainFile(context, (base + ".pem").c_str()) <= 0 ||
-      api->ctxUsePrivateKeyFile(context, (base + ".key").c_str(), openssl::kFileTypePem) <= 0) {
-    api->errClearError();
-    api->ctxFree(context);
-    return nullptr;
-  }
-  context_ = context;
+  if (context_ == nullptr) context_ = MakeServerContext(certificate_);
   return context_;
 }
 

@@ -61,12 +61,15 @@ class ServerConnection {
   // Keeps the connection open, reading and writing nothing, for `ms` or until the server stops.
   void Hang(int ms);
   // Starts TLS on a plain connection (the server side of a handshake, as after a CONNECT tunnel);
-  // false when the handshake failed.
-  bool StartTls();
+  // false when the handshake failed. With a certificate (a pair of TestPkiDir()), the handshake
+  // uses a context of its own, which knows none of the server's sessions.
+  bool StartTls(const std::string& certificate = "");
 
   bool Tls() const { return ssl_ != nullptr; }
   // The server name the client sent in its TLS handshake ("" when none).
   const std::string& ServerName() const { return serverName_; }
+  // Whether the handshake resumed a session the client offered.
+  bool Resumed() const { return resumed_; }
   bool IsClosed() const { return socket_ == platform::kNoSocket; }
 
  private:
@@ -78,6 +81,7 @@ class ServerConnection {
   platform::SocketHandle socket_;
   openssl::Connection* ssl_ = nullptr;
   std::string serverName_;
+  bool resumed_ = false;
   bool peerClosed_ = false;
 };
 

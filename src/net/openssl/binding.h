@@ -17,6 +17,7 @@ struct Connection;   // SSL
 struct Certificate;  // X509
 struct CertStore;    // X509_STORE
 struct VerifyParam;  // X509_VERIFY_PARAM
+struct Session;      // SSL_SESSION
 
 // Constants with their OpenSSL 1.0 values.
 inline constexpr long kOpNoSslV2 = 0x01000000L;
@@ -26,6 +27,7 @@ inline constexpr long kOpNoTlsV11 = 0x10000000L;
 inline constexpr long kModeAutoRetry = 0x00000004L;
 inline constexpr int kCtrlOptions = 32;             // SSL_CTRL_OPTIONS
 inline constexpr int kCtrlMode = 33;                // SSL_CTRL_MODE
+inline constexpr int kCtrlGetSessionReused = 8;     // SSL_CTRL_GET_SESSION_REUSED
 inline constexpr int kCtrlSetTlsextHostname = 55;   // SSL_CTRL_SET_TLSEXT_HOSTNAME
 inline constexpr long kTlsextNametypeHostName = 0;  // TLSEXT_NAMETYPE_host_name
 inline constexpr int kVerifyPeer = 0x01;            // SSL_VERIFY_PEER
@@ -86,6 +88,14 @@ struct Api {
   long (*getVerifyResult)(const Connection*) = nullptr;
   const char* (*verifyCertErrorString)(long verdict) = nullptr;
 
+  // Session resumption; may be missing (then every handshake is a full one). getSession returns
+  // the connection's session with a reference of its own (SSL_get1_session); setSession offers a
+  // session on the next handshake; sessionReused tells whether the handshake resumed one.
+  Session* (*getSession)(Connection*) = nullptr;
+  int (*setSession)(Connection*, Session*) = nullptr;
+  void (*sessionFree)(Session*) = nullptr;
+  long (*sessionReused)(Connection*) = nullptr;
+
   unsigned long (*errGetError)() = nullptr;
   void (*errErrorStringN)(unsigned long error, char* buffer, std::size_t size) = nullptr;
   void (*errClearError)() = nullptr;
@@ -108,6 +118,13 @@ const Api* LoadOpenSsl();
 // Releases the TLS library's global state and unloads it; the next LoadOpenSsl starts afresh.
 // Called when the library itself is unloaded.
 void UnloadOpenSsl();
+
+// Registers the function that UnloadOpenSsl calls first, while the TLS library can still be used,
+// to free what the rest of the library made with it and keeps (the shared client context and its
+// sessions); a later registration replaces it. Where the TLS library stays loaded (Linux),
+// UnloadOpenSsl leaves that to the owner's static destructor, which runs before OpenSSL's own
+// clean-up at exit.
+void SetReleaseBeforeUnload(void (*release)());
 
 // How many times the TLS library has been initialised in this process (for tests).
 int OpenSslInitialisations();

@@ -179,6 +179,18 @@ const char* VerifyCertErrorString(long verdict) {
 const char* GetServername(const Connection* ssl, int type) {
   return SSL_get_servername(S(ssl), type);
 }
+Session* GetSession(Connection* ssl) {
+  return reinterpret_cast<Session*>(SSL_get1_session(S(ssl)));
+}
+int SetSession(Connection* ssl, Session* session) {
+  return SSL_set_session(S(ssl), reinterpret_cast<SSL_SESSION*>(session));
+}
+void SessionFree(Session* session) {
+  SSL_SESSION_free(reinterpret_cast<SSL_SESSION*>(session));
+}
+long SessionReused(Connection* ssl) {
+  return SSL_session_reused(S(ssl));
+}
 
 unsigned long ErrGetError() {
   return ERR_get_error();
@@ -243,6 +255,10 @@ Api MakeTable() {
   t.getServername = &GetServername;
   t.getVerifyResult = &GetVerifyResult;
   t.verifyCertErrorString = &VerifyCertErrorString;
+  t.getSession = &GetSession;
+  t.setSession = &SetSession;
+  t.sessionFree = &SessionFree;
+  t.sessionReused = &SessionReused;
   t.errGetError = &ErrGetError;
   t.errErrorStringN = &ErrErrorStringN;
   t.errClearError = &ErrClearError;
@@ -259,13 +275,24 @@ Api MakeTable() {
 }  // namespace
 
 const Api* LoadOpenSsl() {
-  // OpenSSL 3 initialises itself, thread-safely, on first use.
-  static const Api kTable = MakeTable();
+  // OpenSSL 3 initialises itself, thread-safely, on first use. It is initialised here, before the
+  // table is handed out, so that its clean-up at exit is registered before anything made with it
+  // is kept in a static object: such an object's destructor then runs first.
+  static const Api kTable = [] {
+    OPENSSL_init_ssl(0, nullptr);
+    return MakeTable();
+  }();
   return &kTable;
 }
 
 void UnloadOpenSsl() {
-  // The linked library cleans up at process exit by itself.
+  // The linked library cleans up at process exit by itself. What the rest of the library keeps
+  // (the shared client context) is freed by its owner's static destructor: this function also runs
+  // at exit, after OpenSSL's clean-up, when nothing may be freed any more.
+}
+
+void SetReleaseBeforeUnload(void (*)()) {
+  // Nothing to do: see UnloadOpenSsl.
 }
 
 int OpenSslInitialisations() {

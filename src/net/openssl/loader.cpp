@@ -68,6 +68,7 @@ struct Loader {
   bool ownFolderOverridden = false;
   std::atomic<int> initialisations{0};
   Api table;
+  std::atomic<void (*)()> releaseBeforeUnload{nullptr};
 };
 
 Loader& State() {
@@ -186,6 +187,13 @@ int SetSocketBio(Connection* ssl, int fd) {
   return 1;
 }
 
+// SSL_session_reused: a function in later lines, a control call in the 1.0 line.
+long SessionReused(Connection* ssl) {
+  if (auto reused = Call<int (*)(Connection*)>("SSL_session_reused")) return reused(ssl);
+  return Call<long (*)(Connection*, int, long, void*)>("SSL_ctrl")(ssl, kCtrlGetSessionReused, 0,
+                                                                   nullptr);
+}
+
 void LockingCallbackFunction(int mode, int n, const char*, int) {
   Loader& s = State();
   if (n < 0 || n >= s.lockCount) return;
@@ -302,6 +310,10 @@ void FillTable() {
   Bind(t.getServername, "SSL_get_servername");
   Bind(t.getVerifyResult, "SSL_get_verify_result");
   Bind(t.verifyCertErrorString, "X509_verify_cert_error_string");
+  Bind(t.getSession, "SSL_get1_session");
+  Bind(t.setSession, "SSL_set_session");
+  Bind(t.sessionFree, "SSL_SESSION_free");
+  t.sessionReused = &SessionReused;
   Bind(t.errGetError, "ERR_get_error");
   Bind(t.errErrorStringN, "ERR_error_string_n");
   Bind(t.errClearError, "ERR_clear_error");
@@ -444,6 +456,10 @@ void UnloadOpenSsl() {
   // At process exit the libraries have already shut down; the system reclaims everything.
   if (platform::ProcessIsExiting()) return;
   Loader& s = State();
+  // Outside the loading lock: the release takes the locks of its owner, which may load.
+  if (auto release = s.releaseBeforeUnload.load()) {
+    if (s.loaded) release();
+  }
   std::lock_guard<std::mutex> guard(s.loadLock);
   if (s.profile == Profile::kOpenSsl3) {
     // OpenSSL 3 keeps itself in memory once initialised (it pins its modules) and releases its
@@ -477,6 +493,10 @@ void SetOwnFolderForTesting(const std::u16string* folder) {
   std::lock_guard<std::mutex> guard(s.loadLock);
   s.ownFolderOverridden = folder != nullptr;
   s.ownFolderForTesting = folder != nullptr ? *folder : std::u16string();
+}
+
+void SetReleaseBeforeUnload(void (*release)()) {
+  State().releaseBeforeUnload = release;
 }
 
 int OpenSslInitialisations() {

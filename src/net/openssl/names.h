@@ -203,6 +203,10 @@ inline constexpr const char* kOptionalSslFunctions[] = {"TLSv1_2_client_method",
                                                         "SSLv23_client_method",
                                                         "SSLv23_server_method",
                                                         "SSL_pending",
+                                                        "SSL_get1_session",
+                                                        "SSL_set_session",
+                                                        "SSL_SESSION_free",
+                                                        "SSL_session_reused",
                                                         "SSL_set_ex_data",
                                                         "SSL_get_ex_data",
                                                         "SSL_COMP_get_compression_methods",
@@ -228,6 +232,7 @@ inline constexpr char16_t kOpenSsl3SslLibrary[] = u"libssl-3.dll";
 
 // Every function the OpenSSL 3 binding calls; a pair of libraries lacking any of them is refused.
 inline constexpr const char* kOpenSsl3SslFunctions[] = {"OPENSSL_init_ssl",
+ "SSL_get1_session", "SSL_set_session", "SSL_SESSION_free", "SSL_session_reused",
                                                         "TLS_client_method",
                                                         "TLS_server_method",
                                                         "SSL_CTX_new",

@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <locale.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -13,6 +14,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "base/error.h"
@@ -199,28 +201,61 @@ std::uint32_t ResolveIpv4(const std::u16string& host) {
 SocketHandle OpenTcpSocket() {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) RaiseSocketError(SaveErrno());
-  detail::ForgetSocket(fd);
+  const int noDelay = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
   return fd;
 }
 
-int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
+namespace {
+
+// Waits for a non-blocking connect in progress: 0, the socket error, or kConnectTimedOut.
+int WaitConnected(int fd, int timeoutMs) {
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    const int step = detail::ConnectWaitStep(start, timeoutMs);
+    if (step < 0) return kConnectTimedOut;
+    pollfd p{};
+    p.fd = fd;
+    p.events = POLLOUT;
+    const int ready = poll(&p, 1, step);
+    if (ready < 0 && errno != EINTR) return SaveErrno();
+    if (ready <= 0) continue;
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return SaveErrno();
+    return tLastError = SocketErrorFromErrno(error);
+  }
+}
+
+}  // namespace
+
+int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port, int timeoutMs) {
   if (const int fault = TakeFault(Fault::kConnect)) {
     if (fault != kHangingConnect) return tLastError = fault;
-    detail::HangUntilClosed(socket);
-    return tLastError = kWsaBadFile;
+    const int result = detail::HangingConnect(timeoutMs);
+    if (result != kConnectTimedOut) tLastError = result;
+    return result;
   }
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_port = htons(port);
   target.sin_addr.s_addr = address;
-  if (connect(Fd(socket), reinterpret_cast<sockaddr*>(&target), sizeof target) == 0) return 0;
-  return SaveErrno();
+  const int flags = fcntl(Fd(socket), F_GETFL);
+  if (flags < 0 || fcntl(Fd(socket), F_SETFL, flags | O_NONBLOCK) < 0) return SaveErrno();
+  int result = 0;
+  if (connect(Fd(socket), reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
+    // An interrupted connect goes on in the background like one in progress.
+    result =
+        errno == EINPROGRESS || errno == EINTR ? WaitConnected(Fd(socket), timeoutMs) : SaveErrno();
+  }
+  // Blocking again, for the receive and send time-outs.
+  if (fcntl(Fd(socket), F_SETFL, flags) < 0 && result == 0) result = SaveErrno();
+  return result;
 }
 
 void CloseSocket(SocketHandle socket) {
   if (socket == kNoSocket) return;
-  detail::ReleaseHang(socket);
-  // close() alone does not end a connect blocked in another thread; shutdown() does.
+  // close() alone does not end a receive blocked in another thread; shutdown() does.
   shutdown(Fd(socket), SHUT_RDWR);
   close(Fd(socket));
 }

@@ -1,5 +1,6 @@
 // Windows Sockets: GetAddrInfoW for IPv4 (non-ASCII names through IdnToAscii where the system has
-// it), blocking sockets with SO_RCVTIMEO / SO_SNDTIMEO, select for readability.
+// it), a non-blocking connect waited for with select, then blocking sockets with SO_RCVTIMEO /
+// SO_SNDTIMEO, select for readability.
 #include "platform/socket.h"
 
 // clang-format off
@@ -8,6 +9,7 @@
 #include <windows.h>
 // clang-format on
 
+#include <chrono>
 #include <mutex>
 
 #include "base/error.h"
@@ -103,31 +105,72 @@ SocketHandle OpenTcpSocket() {
   const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) RaiseSocketError(WSAGetLastError());
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
-  detail::ForgetSocket(static_cast<SocketHandle>(s));
+  const BOOL noDelay = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
   return static_cast<SocketHandle>(s);
 }
 
-int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
-  if (const int fault = TakeFault(Fault::kConnect)) {
-    if (fault != kHangingConnect) {
-      WSASetLastError(fault);
-      return fault;
+namespace {
+
+// Waits for a non-blocking connect in progress: 0, the socket error, or kConnectTimedOut. Windows
+// reports a failed connect as an exception on the socket, a completed one as writable.
+int WaitConnected(SOCKET s, int timeoutMs) {
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    const int step = detail::ConnectWaitStep(start, timeoutMs);
+    if (step < 0) return kConnectTimedOut;
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(s, &writable);
+    FD_SET(s, &failed);
+    timeval tv{};
+    tv.tv_sec = step / 1000;
+    tv.tv_usec = (step % 1000) * 1000;
+    const int ready = select(0, nullptr, &writable, &failed, &tv);
+    if (ready == SOCKET_ERROR) return WSAGetLastError();
+    if (ready == 0) continue;
+    int error = 0;
+    int size = sizeof error;
+    if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) {
+      return WSAGetLastError();
     }
-    detail::HangUntilClosed(socket);
-    WSASetLastError(kWsaNotSocket);
-    return kWsaNotSocket;
+    if (error == 0 && FD_ISSET(s, &failed)) error = WSAECONNREFUSED;
+    return error;
+  }
+}
+
+}  // namespace
+
+int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port, int timeoutMs) {
+  if (const int fault = TakeFault(Fault::kConnect)) {
+    const int result = fault != kHangingConnect ? fault : detail::HangingConnect(timeoutMs);
+    if (result != kConnectTimedOut) WSASetLastError(result);
+    return result;
   }
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_port = htons(port);
   target.sin_addr.s_addr = address;
-  if (connect(Sock(socket), reinterpret_cast<sockaddr*>(&target), sizeof target) == 0) return 0;
-  return WSAGetLastError();
+  u_long nonBlocking = 1;
+  if (ioctlsocket(Sock(socket), FIONBIO, &nonBlocking) != 0) return WSAGetLastError();
+  int result = 0;
+  if (connect(Sock(socket), reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
+    result = WSAGetLastError();
+    if (result == WSAEWOULDBLOCK) result = WaitConnected(Sock(socket), timeoutMs);
+  }
+  // Blocking again, for the receive and send time-outs.
+  u_long blocking = 0;
+  if (ioctlsocket(Sock(socket), FIONBIO, &blocking) != 0 && result == 0) {
+    result = WSAGetLastError();
+  }
+  if (result != kConnectTimedOut) WSASetLastError(result);
+  return result;
 }
 
 void CloseSocket(SocketHandle socket) {
   if (socket == kNoSocket) return;
-  detail::ReleaseHang(socket);
   closesocket(Sock(socket));
 }
 

@@ -1,0 +1,228 @@
+#include "net/tls_context.h"
+
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "platform/dynlib.h"
+#include "platform/trust_store.h"
+
+namespace tessora {
+
+namespace {
+
+// Calls go to one API host; a few more servers (tests, a changed environment) fit easily.
+constexpr std::size_t kMaxKeptSessions = 32;
+
+class SharedTls {
+ public:
+  SharedTls() {
+    // Where the TLS library is linked, this initialises it before this object exists, so that its
+    // clean-up at exit runs after this object's destructor (see UnloadOpenSsl).
+    (void)openssl::LoadOpenSsl();
+  }
+  ~SharedTls() {
+    // During process exit on Windows the DLLs have shut down already; the system reclaims all.
+    // Otherwise (Linux: this library unloaded, or exit before OpenSSL's own clean-up) free it.
+    if (!platform::ProcessIsExiting()) Release();
+  }
+  SharedTls(const SharedTls&) = delete;
+  SharedTls& operator=(const SharedTls&) = delete;
+
+  openssl::Context* Context(const openssl::Api& api);
+  void Offer(const openssl::Api& api, openssl::Connection* connection, const std::u16string& key);
+  void Keep(const openssl::Api& api, openssl::Connection* connection, const std::u16string& key);
+  void Drop(const std::u16string& key);
+  void Release();
+  int ContextsMade();
+  bool Has(const std::u16string& key);
+
+ private:
+  openssl::Context* Make(const openssl::Api& api);
+  void ImportSystemRoots(const openssl::Api& api, openssl::Context* context);
+
+  std::mutex lock_;
+  // The table the context and the sessions were made with.
+  const openssl::Api* api_ = nullptr;
+  openssl::Context* context_ = nullptr;
+  std::map<std::u16string, openssl::Session*> sessions_;
+  int contextsMade_ = 0;
+};
+
+SharedTls& Shared() {
+  static SharedTls shared;
+  return shared;
+}
+
+std::u16string SessionKey(const std::u16string& host, int port) {
+  return host + u":" + IntToText(port);
+}
+
+bool CanResume(const openssl::Api& api) {
+  return api.getSession != nullptr && api.setSession != nullptr && api.sessionFree != nullptr;
+}
+
+openssl::Context* SharedTls::Context(const openssl::Api& api) {
+  std::lock_guard<std::mutex> guard(lock_);
+  // (Before the table changes, UnloadOpenSsl has this object released.)
+  if (context_ != nullptr) return context_;
+  openssl::Context* context = Make(api);
+  api_ = &api;
+  context_ = context;
+  ++contextsMade_;
+  openssl::SetReleaseBeforeUnload(&ReleaseSharedTls);
+  return context_;
+}
+
+openssl::Context* SharedTls::Make(const openssl::Api& api) {
+  const openssl::Method* method = nullptr;
+  if (api.tls12ClientMethod != nullptr) {
+    method = api.tls12ClientMethod();
+  } else if (api.tls1ClientMethod != nullptr) {
+    method = api.tls1ClientMethod();
+  } else {
+    Raise(ErrorKind::kTlsLibrary, u"Error getting SSL method.");
+  }
+  api.errClearError();
+  openssl::Context* context = api.ctxNew(method);
+  if (context == nullptr) {
+    Raise(ErrorKind::kTlsLibrary, std::u16string(u"Error creating SSL context.\r\n") +
+                                      TlsErrorText(&api, api.errGetError()));
+  }
+  if (api.hasSslV2Methods) api.ctxSetOptions(context, openssl::kOpNoSslV2);
+  if (api.hasSslV3Methods) api.ctxSetOptions(context, openssl::kOpNoSslV3);
+  api.ctxSetOptions(context, openssl::kOpNoTlsV1);
+  if (api.hasTls11Methods) api.ctxSetOptions(context, openssl::kOpNoTlsV11);
+  api.ctxSetMode(context, openssl::kModeAutoRetry);
+  // The server's certificate is checked: trusted roots from the platform and OpenSSL's default
+  // paths; the host name is set per connection.
+  api.ctxSetVerify(context, openssl::kVerifyPeer, nullptr);
+  ImportSystemRoots(api, context);
+  api.ctxSetDefaultVerifyPaths(context);
+  if (api.ctxSetCipherList(context, kClientCipherList) <= 0) {
+    api.ctxFree(context);
+    api.errClearError();
+    Raise(ErrorKind::kTlsLibrary, u"SetCipher failed.");
+  }
+  api.errClearError();
+  return context;
+}
+
+void SharedTls::ImportSystemRoots(const openssl::Api& api, openssl::Context* context) {
+  if (api.ctxGetCertStore == nullptr) return;
+  openssl::CertStore* store = api.ctxGetCertStore(context);
+  if (store == nullptr) return;
+  for (const std::string& der : platform::SystemRootCertificates()) {
+    const auto* data = reinterpret_cast<const unsigned char*>(der.data());
+    openssl::Certificate* certificate = api.d2iX509(nullptr, &data, static_cast<long>(der.size()));
+    if (certificate == nullptr) continue;
+    api.x509StoreAddCert(store, certificate);  // a duplicate is refused, harmlessly
+    api.x509Free(certificate);
+  }
+  api.errClearError();
+}
+
+void SharedTls::Offer(const openssl::Api& api, openssl::Connection* connection,
+                      const std::u16string& key) {
+  if (!CanResume(api)) return;
+  std::lock_guard<std::mutex> guard(lock_);
+  const auto found = sessions_.find(key);
+  // The connection takes a reference of its own.
+  if (found != sessions_.end()) api.setSession(connection, found->second);
+}
+
+void SharedTls::Keep(const openssl::Api& api, openssl::Connection* connection,
+                     const std::u16string& key) {
+  if (!CanResume(api)) return;
+  openssl::Session* session = api.getSession(connection);
+  if (session == nullptr) return;
+  std::lock_guard<std::mutex> guard(lock_);
+  if (api_ == nullptr) {  // released meanwhile
+    api.sessionFree(session);
+    return;
+  }
+  auto found = sessions_.find(key);
+  if (found == sessions_.end()) {
+    if (sessions_.size() >= kMaxKeptSessions) {
+      api.sessionFree(sessions_.begin()->second);
+      sessions_.erase(sessions_.begin());
+    }
+    sessions_.emplace(key, session);
+    return;
+  }
+  api.sessionFree(found->second);
+  found->second = session;
+}
+
+void SharedTls::Drop(const std::u16string& key) {
+  std::lock_guard<std::mutex> guard(lock_);
+  const auto found = sessions_.find(key);
+  if (found == sessions_.end()) return;
+  api_->sessionFree(found->second);
+  sessions_.erase(found);
+}
+
+void SharedTls::Release() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (api_ == nullptr) return;
+  for (const auto& [key, session] : sessions_)
+    api_->sessionFree(session);
+  sessions_.clear();
+  if (context_ != nullptr) api_->ctxFree(context_);
+  context_ = nullptr;
+  api_ = nullptr;
+}
+
+int SharedTls::ContextsMade() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return contextsMade_;
+}
+
+bool SharedTls::Has(const std::u16string& key) {
+  std::lock_guard<std::mutex> guard(lock_);
+  return sessions_.count(key) != 0;
+}
+
+}  // namespace
+
+openssl::Context* SharedClientContext(const openssl::Api& api) {
+  return Shared().Context(api);
+}
+
+void OfferKeptSession(const openssl::Api& api, openssl::Connection* connection,
+                      const std::u16string& host, int port) {
+  Shared().Offer(api, connection, SessionKey(host, port));
+}
+
+void KeepSession(const openssl::Api& api, openssl::Connection* connection,
+                 const std::u16string& host, int port) {
+  Shared().Keep(api, connection, SessionKey(host, port));
+}
+
+void DropKeptSession(const std::u16string& host, int port) {
+  Shared().Drop(SessionKey(host, port));
+}
+
+void ReleaseSharedTls() {
+  Shared().Release();
+}
+
+std::u16string TlsErrorText(const openssl::Api* api, unsigned long error) {
+  if (api == nullptr || api->errErrorStringN == nullptr) return {};
+  char buffer[openssl::kErrorTextBuffer] = {};
+  api->errErrorStringN(error, buffer, sizeof buffer);
+  buffer[sizeof buffer - 1] = '\0';
+  return BytesToText(buffer);
+}
+
+int ClientContextsMade() {
+  return Shared().ContextsMade();
+}
+
+bool HasKeptSession(const std::u16string& host, int port) {
+  return Shared().Has(SessionKey(host, port));
+}
+
+}  // namespace tessora
