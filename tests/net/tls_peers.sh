@@ -34,6 +34,8 @@ wait_for_port() {
 s_server() {
   local name=$1
   shift
+  # Emptied before the server starts: read too early, the log of an earlier run would give its port.
+  : >"$dir/$name.log"
   openssl s_server -accept 127.0.0.1:0 -cert "$pki/server.pem" -key "$pki/server.key" -www \
     "$@" >"$dir/$name.log" 2>&1 &
   echo $! >"$dir/$name.pid"
