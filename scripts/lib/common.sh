@@ -51,8 +51,8 @@ apt_install() {
     -t "$codename" "$@" "${extra[@]}" >/dev/null
 }
 
-# build_and_test <name> [ctest options --] <cmake options...>: configures out/<name>, builds,
-# runs CTest.
+# build_and_test <name> [ctest options --] <cmake options...>: configures out/<name>, builds
+# (only the targets in BUILD_TARGETS when it is set), runs CTest.
 build_and_test() {
   local name=$1
   shift
@@ -65,7 +65,12 @@ build_and_test() {
   echo "== $name: configure"
   cmake -S "$ROOT" -B "$dir" -G Ninja -DTESSORA_WERROR=ON "$@" >/dev/null
   echo "== $name: build"
-  cmake --build "$dir" -j "$JOBS"
+  local targets=()
+  if [ -n "${BUILD_TARGETS:-}" ]; then
+    read -ra targets <<<"$BUILD_TARGETS"
+    targets=(--target "${targets[@]}")
+  fi
+  cmake --build "$dir" -j "$JOBS" "${targets[@]}"
   echo "== $name: test"
   (cd "$dir" && ctest -j "$JOBS" --output-on-failure --no-tests=error "${ctest_options[@]}")
 }
