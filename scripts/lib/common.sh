@@ -51,8 +51,9 @@ apt_install() {
     -t "$codename" "$@" "${extra[@]}" >/dev/null
 }
 
-# build_and_test <name> [ctest options --] <cmake options...>: configures out/<name>, builds,
-# runs CTest. Each step returns on failure itself (errexit does not apply under with_wine).
+# build_and_test <name> [ctest options --] <cmake options...>: configures out/<name>, builds
+# (only the targets in BUILD_TARGETS when it is set), runs CTest. Each step returns on failure
+# itself (errexit does not apply under with_wine).
 build_and_test() {
   local name=$1
   shift
@@ -65,7 +66,12 @@ build_and_test() {
   echo "== $name: configure"
   cmake -S "$ROOT" -B "$dir" -G Ninja -DTESSORA_WERROR=ON "$@" >/dev/null || return
   echo "== $name: build"
-  cmake --build "$dir" -j "$JOBS" || return
+  local targets=()
+  if [ -n "${BUILD_TARGETS:-}" ]; then
+    read -ra targets <<<"$BUILD_TARGETS"
+    targets=(--target "${targets[@]}")
+  fi
+  cmake --build "$dir" -j "$JOBS" "${targets[@]}" || return
   echo "== $name: test"
   (cd "$dir" && ctest -j "$JOBS" --output-on-failure --no-tests=error "${ctest_options[@]}")
 }
