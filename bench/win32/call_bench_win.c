@@ -8,10 +8,16 @@
  *
  * Writes "call-bench-endpoints.json" in the current directory, where the DLL also opens its
  * "Call Logs.txt" (the worker thread's calls are not recorded). The trust file is the DLL's:
- * SSL_CERT_FILE. A failure inside the DLL (a structured exception) ends the program.
+ * SSL_CERT_FILE. A failure inside the DLL (a structured exception) ends the program. Each result
+ * is given back with TessoraNetFree when the DLL offers it, so that the process's memory and
+ * handles, printed at the start, after the first request and at the end, show what the calls
+ * keep.
  * The last line reads "median <ms> ms per request" (bench/run-call-bench reads it).
  */
+/* clang-format off */
 #include <windows.h>
+#include <psapi.h>
+/* clang-format on */
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,6 +28,7 @@
 typedef void(TESSORANET_CALL* ConfigureServiceFn)(const char*, const char*, const char*,
                                                   const char*, const char*);
 typedef char*(TESSORANET_CALL* TessoraNetFn)(const char*, const char*, const char*, const char*);
+typedef void(TESSORANET_CALL* TessoraNetFreeFn)(char*);
 
 static const char kEndpointFile[] = "call-bench-endpoints.json";
 static const char kEndpoints[] =
@@ -32,6 +39,7 @@ static const char kExpectedStart[] = "{\"name\":\"Jos";
 struct Run {
   ConfigureServiceFn configureService;
   TessoraNetFn tessoraNet;
+  TessoraNetFreeFn tessoraNetFree; /* NULL when the DLL lacks it */
   char environment[64];
   int requests;
   double first;
@@ -47,20 +55,38 @@ static double Now(void) {
   return (double)counter.QuadPart * 1000.0 / (double)frequency.QuadPart;
 }
 
+/* The process's working set, private bytes and open handles (the last two where the system
+ * counts them: Wine reports 0). */
+static void PrintResources(const char* when) {
+  PROCESS_MEMORY_COUNTERS_EX memory;
+  DWORD handles = 0;
+  memset(&memory, 0, sizeof memory);
+  memory.cb = sizeof memory;
+  GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS*)&memory, sizeof memory);
+  GetProcessHandleCount(GetCurrentProcess(), &handles);
+  printf("%-26s working set %6.1f MB", when, (double)memory.WorkingSetSize / 1048576.0);
+  if (memory.PrivateUsage != 0)
+    printf(", private %6.1f MB", (double)memory.PrivateUsage / 1048576.0);
+  if (handles != 0) printf(", %4lu handles", (unsigned long)handles);
+  printf("\n");
+}
+
 static DWORD WINAPI Worker(LPVOID parameter) {
   struct Run* run = (struct Run*)parameter;
   int i;
   run->configureService("bench-client", "bench-secret", run->environment, kEndpointFile, "");
   for (i = -1; i < run->requests; ++i) {
     const double start = Now();
-    /* The result buffer is the library's and is never released. */
-    const char* result = run->tessoraNet("JSON", "", "", "");
+    char* result = run->tessoraNet("JSON", "", "", "");
     const double ms = Now() - start;
     if (strncmp(result, kExpectedStart, sizeof kExpectedStart - 1) != 0) {
       if (run->failures++ == 0) fprintf(stderr, "call_bench_win: answer \"%s\"\n", result);
     }
+    /* Without TessoraNetFree the result buffer is the library's and stays. */
+    if (run->tessoraNetFree != NULL) run->tessoraNetFree(result);
     if (i < 0) {
       run->first = ms;
+      PrintResources("after the first request:");
     } else {
       run->times[i] = ms;
     }
@@ -131,8 +157,12 @@ int main(int argc, char** argv) {
     fprintf(stderr, "call_bench_win: %s lacks an export\n", libraryPath);
     return 2;
   }
+  if (!Lookup(library, "TessoraNetFree", &run.tessoraNetFree, sizeof run.tessoraNetFree)) {
+    run.tessoraNetFree = NULL;
+  }
   run.times = (double*)malloc(sizeof *run.times * (size_t)run.requests);
   if (run.times == NULL) return 2;
+  PrintResources("at start:");
 
   thread = CreateThread(NULL, 0, Worker, &run, 0, NULL);
   if (thread == NULL) return 2;
@@ -142,6 +172,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "call_bench_win: %d requests failed\n", run.failures);
     return 3;
   }
+  PrintResources("at the end:");
   printf("first request %.2f ms\n", run.first);
   printf("median %.2f ms per request (%d requests)\n", Median(run.times, run.requests),
          run.requests);
