@@ -73,7 +73,31 @@ build_and_test() {
   fi
   cmake --build "$dir" -j "$JOBS" "${targets[@]}" || return
   echo "== $name: test"
-  (cd "$dir" && ctest -j "$JOBS" --output-on-failure --no-tests=error "${ctest_options[@]}")
+  run_ctest "$dir" "${ctest_options[@]}"
+}
+
+# run_ctest <build dir> [ctest options...]: runs CTest there. Under Wine, a test that failed
+# because Wine itself broke down (its client lost the connection to wineserver: "wine client
+# error") is run once more; any other failure stands, and so does a second failure.
+run_ctest() {
+  local dir=$1
+  shift
+  local log
+  log=$(mktemp)
+  {
+    local code=0
+    (cd "$dir" && ctest -j "$JOBS" --output-on-failure --no-tests=error "$@") 2>&1 || code=$?
+    echo "$code" >"$log.rc"
+  } | tee "$log"
+  local rc
+  rc=$(cat "$log.rc")
+  if [ "$rc" -ne 0 ] && [ -n "${WINEPREFIX:-}" ] && grep -q "wine client error" "$log"; then
+    echo "== Wine broke down during the run (\"wine client error\"); running the failed tests once more"
+    rc=0
+    (cd "$dir" && ctest --rerun-failed --output-on-failure) || rc=$?
+  fi
+  rm -f "$log" "$log.rc"
+  return "$rc"
 }
 
 # with_wine <command...>: runs the command with a private Wine prefix and a running wineserver.
