@@ -161,9 +161,11 @@ void TlsChannel::Handshake() {
   OfferKeptSession(*api, connection_, host, port);
   api->errClearError();
   platform::ClearSocketError();
+  peerCertificate_.clear();
   const int result = api->connect(connection_);
   if (result <= 0) {
     const Failure failure = Capture(result);
+    if (keepPeerCertificate_) CapturePeerCertificate();
     DropKeptSession(host, port);
     try {
       RaiseFailure(kErrorConnecting, failure);
@@ -172,6 +174,7 @@ void TlsChannel::Handshake() {
       throw;
     }
   }
+  if (keepPeerCertificate_) CapturePeerCertificate();
   KeepSession(*api, connection_, host, port);
   passThrough_ = false;
   state_ = State::kRunning;
@@ -184,6 +187,23 @@ std::u16string TlsChannel::VerifyVerdict() const {
   if (verdict == 0) return {};  // X509_V_OK
   const char* text = api->verifyCertErrorString(verdict);
   return text != nullptr ? BytesToText(text) : std::u16string();
+}
+
+void TlsChannel::CapturePeerCertificate() {
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  if (api->getPeerCertChain == nullptr || api->chainCount == nullptr ||
+      api->chainValue == nullptr || api->i2dX509 == nullptr) {
+    return;
+  }
+  const openssl::CertChain* chain = api->getPeerCertChain(connection_);
+  if (chain == nullptr || api->chainCount(chain) <= 0) return;
+  openssl::Certificate* leaf = api->chainValue(chain, 0);
+  if (leaf == nullptr) return;
+  const int length = api->i2dX509(leaf, nullptr);
+  if (length <= 0) return;
+  std::string der(static_cast<std::size_t>(length), '\0');
+  auto* out = reinterpret_cast<unsigned char*>(der.data());
+  if (api->i2dX509(leaf, &out) == length) peerCertificate_ = std::move(der);
 }
 
 void TlsChannel::CheckServerName(const std::u16string& host) {

@@ -212,6 +212,19 @@ int X509StoreAddCert(CertStore* store, Certificate* certificate) {
 void X509Free(Certificate* certificate) {
   X509_free(reinterpret_cast<X509*>(certificate));
 }
+CertChain* GetPeerCertChain(const Connection* ssl) {
+  return reinterpret_cast<CertChain*>(SSL_get_peer_cert_chain(S(ssl)));
+}
+int ChainCount(const CertChain* chain) {
+  return sk_X509_num(reinterpret_cast<const STACK_OF(X509)*>(chain));
+}
+Certificate* ChainValue(const CertChain* chain, int index) {
+  return reinterpret_cast<Certificate*>(
+      sk_X509_value(reinterpret_cast<const STACK_OF(X509)*>(chain), index));
+}
+int I2dX509(Certificate* certificate, unsigned char** out) {
+  return i2d_X509(reinterpret_cast<X509*>(certificate), out);
+}
 VerifyParam* Get0Param(Connection* ssl) {
   return reinterpret_cast<VerifyParam*>(SSL_get0_param(S(ssl)));
 }
@@ -265,6 +278,10 @@ Api MakeTable() {
   t.d2iX509 = &D2iX509;
   t.x509StoreAddCert = &X509StoreAddCert;
   t.x509Free = &X509Free;
+  t.getPeerCertChain = &GetPeerCertChain;
+  t.chainCount = &ChainCount;
+  t.chainValue = &ChainValue;
+  t.i2dX509 = &I2dX509;
   t.get0Param = &Get0Param;
   t.paramSet1Host = &ParamSet1Host;
   t.paramSetHostflags = &ParamSetHostflags;
@@ -293,6 +310,10 @@ void UnloadOpenSsl() {
 
 void SetReleaseBeforeUnload(void (*)()) {
   // Nothing to do: see UnloadOpenSsl.
+}
+
+void SetOwnFolder(const std::u16string*) {
+  // Linked: there is nothing to search for.
 }
 
 int OpenSslInitialisations() {
