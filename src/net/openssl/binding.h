@@ -11,14 +11,15 @@
 namespace tessora::openssl {
 
 // Opaque objects of the TLS library.
-struct Method;       // SSL_METHOD
-struct Context;      // SSL_CTX
-struct Connection;   // SSL
-struct Certificate;  // X509
-struct CertStore;    // X509_STORE
-struct VerifyParam;  // X509_VERIFY_PARAM
-struct Session;      // SSL_SESSION
-struct CertChain;    // STACK_OF(X509)
+struct Method;        // SSL_METHOD
+struct Context;       // SSL_CTX
+struct Connection;    // SSL
+struct Certificate;   // X509
+struct CertStore;     // X509_STORE
+struct VerifyParam;   // X509_VERIFY_PARAM
+struct Session;       // SSL_SESSION
+struct CertChain;     // STACK_OF(X509)
+struct StoreContext;  // X509_STORE_CTX
 
 // Constants with their OpenSSL 1.0 values.
 inline constexpr long kOpNoSslV2 = 0x01000000L;
@@ -94,6 +95,13 @@ struct Api {
   CertChain* (*getPeerCertChain)(const Connection*) = nullptr;
   int (*chainCount)(const CertChain*) = nullptr;
   Certificate* (*chainValue)(const CertChain*, int index) = nullptr;
+  // The connection's own verification mode and callback (SSL_set_verify), and what the callback
+  // may ask about the certificate being checked; may be missing. The 1.0 line frees a refused
+  // chain before the handshake returns, so the callback is the only place to see it.
+  using VerifyCallback = int (*)(int preverifyOk, StoreContext* store);
+  void (*setVerify)(Connection*, int mode, VerifyCallback callback) = nullptr;
+  Certificate* (*storeCurrentCert)(StoreContext*) = nullptr;
+  int (*storeErrorDepth)(StoreContext*) = nullptr;
   // The certificate's DER encoding (i2d_X509): the length, and the bytes written to *out when it
   // is not null (advancing it). May be missing.
   int (*i2dX509)(Certificate*, unsigned char** out) = nullptr;

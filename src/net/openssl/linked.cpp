@@ -12,6 +12,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "net/openssl/binding.h"
@@ -222,6 +223,25 @@ Certificate* ChainValue(const CertChain* chain, int index) {
   return reinterpret_cast<Certificate*>(
       sk_X509_value(reinterpret_cast<const STACK_OF(X509)*>(chain), index));
 }
+// SSL_set_verify wants OpenSSL's callback type; the table's callback is called from a trampoline.
+std::atomic<Api::VerifyCallback> gVerifyCallback{nullptr};
+int VerifyTrampoline(int preverifyOk, X509_STORE_CTX* store) {
+  const Api::VerifyCallback callback = gVerifyCallback.load();
+  return callback != nullptr ? callback(preverifyOk, reinterpret_cast<StoreContext*>(store))
+                             : preverifyOk;
+}
+void SetVerify(Connection* ssl, int mode, Api::VerifyCallback callback) {
+  gVerifyCallback = callback;
+  SSL_set_verify(reinterpret_cast<SSL*>(ssl), mode,
+                 callback != nullptr ? &VerifyTrampoline : nullptr);
+}
+Certificate* StoreCurrentCert(StoreContext* store) {
+  return reinterpret_cast<Certificate*>(
+      X509_STORE_CTX_get_current_cert(reinterpret_cast<X509_STORE_CTX*>(store)));
+}
+int StoreErrorDepth(StoreContext* store) {
+  return X509_STORE_CTX_get_error_depth(reinterpret_cast<X509_STORE_CTX*>(store));
+}
 int I2dX509(Certificate* certificate, unsigned char** out) {
   return i2d_X509(reinterpret_cast<X509*>(certificate), out);
 }
@@ -282,6 +302,9 @@ Api MakeTable() {
   t.chainCount = &ChainCount;
   t.chainValue = &ChainValue;
   t.i2dX509 = &I2dX509;
+  t.setVerify = &SetVerify;
+  t.storeCurrentCert = &StoreCurrentCert;
+  t.storeErrorDepth = &StoreErrorDepth;
   t.get0Param = &Get0Param;
   t.paramSet1Host = &ParamSet1Host;
   t.paramSetHostflags = &ParamSetHostflags;

@@ -333,6 +333,9 @@ void FillTable() {
   Bind(t.x509StoreAddCert, "X509_STORE_add_cert");
   Bind(t.x509Free, "X509_free");
   Bind(t.getPeerCertChain, "SSL_get_peer_cert_chain");
+  Bind(t.setVerify, "SSL_set_verify");
+  Bind(t.storeCurrentCert, "X509_STORE_CTX_get_current_cert");
+  Bind(t.storeErrorDepth, "X509_STORE_CTX_get_error_depth");
   Bind(t.i2dX509, "i2d_X509");
   Bind(t.get0Param, "SSL_get0_param");
   Bind(t.paramSet1Host, "X509_VERIFY_PARAM_set1_host");

@@ -215,7 +215,8 @@ inline constexpr const char* kOptionalSslFunctions[] = {"TLSv1_2_client_method",
                                                         "SSL_CTX_use_certificate_chain_file",
                                                         "SSL_get_verify_result",
                                                         "SSL_get_servername",
-                                                        "SSL_get_peer_cert_chain"};
+                                                        "SSL_get_peer_cert_chain",
+                                                        "SSL_set_verify"};
 inline constexpr const char* kOptionalCryptoFunctions[] = {"ERR_get_error",
                                                            "ERR_error_string_n",
                                                            "ERR_remove_thread_state",
@@ -292,8 +293,10 @@ inline constexpr const char* kOpenSsl3CryptoFunctions[] = {"OpenSSL_version_num"
 
 // Looked up in the OpenSSL 3 pair too, but not required: the server certificate of a handshake,
 // for diagnosis (a pair without them works, and shows no certificate).
-inline constexpr const char* kOpenSsl3OptionalSslFunctions[] = {"SSL_get_peer_cert_chain"};
-inline constexpr const char* kOpenSsl3OptionalCryptoFunctions[] = {"OPENSSL_sk_num",
-                                                                   "OPENSSL_sk_value", "i2d_X509"};
+inline constexpr const char* kOpenSsl3OptionalSslFunctions[] = {"SSL_get_peer_cert_chain",
+                                                                "SSL_set_verify"};
+inline constexpr const char* kOpenSsl3OptionalCryptoFunctions[] = {
+    "X509_STORE_CTX_get_current_cert", "X509_STORE_CTX_get_error_depth", "OPENSSL_sk_num",
+    "OPENSSL_sk_value", "i2d_X509"};
 
 }  // namespace tessora::openssl
