@@ -114,8 +114,11 @@ class Doctor {
     if (report_.Failures() == 0 && report_.Warnings() == 0) {
       summary += "every check passed";
     } else {
-      summary += std::to_string(report_.Failures()) + " failed, " +
-                 std::to_string(report_.Warnings()) + " with a warning";
+      summary += report_.Failures() == 0 ? std::string("no check failed")
+                                         : std::to_string(report_.Failures()) + " failed";
+      if (report_.Warnings() > 0) {
+        summary += ", " + std::to_string(report_.Warnings()) + " with a warning";
+      }
     }
     WriteText(stdout, "\n" + summary + "\n");
     return report_.Failures() == 0 ? kExitOk : kExitLibraryFailure;
