@@ -226,10 +226,13 @@ void PrintToken(const Exports& exports, const Printer& printer) {
 }
 
 // What the tool adds when the library fails an operation: which file and option the failure is
-// about. The library's message stays as it is; these lines follow it.
-void ExplainFailure(const Configuration& config, const Operation& operation,
+// about. The library's message stays as it is; these lines follow it. Once the library has read
+// the endpoint file (with the first operation that succeeded), a failure can only be about an
+// operation the file lacks.
+void ExplainFailure(const Configuration& config, const Operation& operation, bool catalogueLoaded,
                     const Printer& printer) {
   const EndpointReport report = CheckEndpointFile(config.endpoints);
+  if (catalogueLoaded && report.outcome != EndpointReport::Outcome::kLoaded) return;
   const std::string file = "the endpoint file " + Quoted(config.endpoints) + " (--endpoints)";
   switch (report.outcome) {
     case EndpointReport::Outcome::kNotGiven:
@@ -273,9 +276,8 @@ void WarnAboutRoute(const EndpointReport& endpoints, const Operation& operation,
     for (const std::string& placeholder : check.leftOver) {
       printer.Error("warning: " + operation.name + ": the route " + Quoted(check.route) +
                     " still holds " + placeholder +
-                    ", which goes to the server as it is; give "
-                    "--param " +
-                    placeholder.substr(1) + "=VALUE");
+                    ", which goes to the server as it is; give --param " + placeholder.substr(1) +
+                    "=VALUE");
     }
     for (const std::string& parameter : check.unused) {
       printer.Error("warning: " + operation.name + ": --param " + parameter +
@@ -409,7 +411,7 @@ int RunSession(const Invocation& invocation) {
     openssl.ShowOnceLoaded(printer);
     if (failure) {
       printer.Error("operation " + Quoted(operation.name) + " failed: " + *failure);
-      if (!catalogueLoaded) ExplainFailure(config, operation, printer);
+      ExplainFailure(config, operation, catalogueLoaded, printer);
       if (invocation.trace) Trace(exports, logOffset, printer);
       if (i + 1 < count) {
         printer.Error("the " + std::to_string(count - i - 1) +
