@@ -110,6 +110,9 @@ class Doctor {
     const bool connected = resolved && CheckTcpConnect();
     CheckTunnelAndHandshake(connected);
     CheckClock();
+    // What the library does when it unloads: the shared client context and its sessions go while
+    // the TLS library can still free them, then the TLS library itself (Windows).
+    openssl::UnloadOpenSsl();
     std::string summary = "tessora doctor: ";
     if (report_.Failures() == 0 && report_.Warnings() == 0) {
       summary += "every check passed";
@@ -128,19 +131,20 @@ class Doctor {
   void CheckLibrary() {
     const std::string path =
         invocation_.library.empty() ? host::LibraryNextToProgram() : invocation_.library;
-    library_ = std::make_unique<host::Library>(path);
-    if (!library_->Loaded()) {
-      report_.Line(Status::kFail, "library",
-                   "cannot load " + Quoted(path) + ": " + library_->Error(),
+    // Loaded for this check only, and unloaded before the tool's own TLS code starts: the DLL
+    // releases OpenSSL's global state when it unloads, which must not happen under a TLS library
+    // the tool is using.
+    const host::Library library(path);
+    if (!library.Loaded()) {
+      report_.Line(Status::kFail, "library", "cannot load " + Quoted(path) + ": " + library.Error(),
                    "give the library's path with --library PATH; a library that is there but "
                    "does not load lacks a library it needs (ldd / Dependency Walker tell which)");
       return;
     }
-    libraryFile_ = library_->FilePath().empty() ? path : library_->FilePath();
+    libraryFile_ = library.FilePath().empty() ? path : library.FilePath();
     using VersionFunction = const char* (*)();
-    const auto version = reinterpret_cast<VersionFunction>(library_->Symbol("TessoraNetVersion"));
-    if (library_->Symbol("TessoraNet") == nullptr ||
-        library_->Symbol("ConfigureService") == nullptr) {
+    const auto version = reinterpret_cast<VersionFunction>(library.Symbol("TessoraNetVersion"));
+    if (library.Symbol("TessoraNet") == nullptr || library.Symbol("ConfigureService") == nullptr) {
       report_.Line(Status::kFail, "library", libraryFile_ + " is not the TessoraNet library",
                    "give the TessoraNet library with --library PATH");
       return;
@@ -507,7 +511,6 @@ class Doctor {
 
   const Invocation& invocation_;
   Report report_;
-  std::unique_ptr<host::Library> library_;
   std::string libraryFile_;
   const openssl::Api* api_ = nullptr;
   std::string baseUrl_;
