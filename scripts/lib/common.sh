@@ -8,14 +8,23 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# ensure_packages [packages...]: installs those that are missing; without arguments everything the
+# build and all the test stages need (APT_PACKAGES), and the de_DE.UTF-8 locale the tests use.
 ensure_packages() {
+  local wanted=("$@")
+  local everything=
+  if [ ${#wanted[@]} -eq 0 ]; then
+    wanted=("${APT_PACKAGES[@]}")
+    everything=1
+  fi
   local missing=()
   local pkg
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  # wine32 is an i386 package.
+  if [[ " ${wanted[*]} " == *" wine32 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
     NEED_UPDATE=1
   fi
-  for pkg in "${APT_PACKAGES[@]}"; do
+  for pkg in "${wanted[@]}"; do
     dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
   done
   if [ ${#missing[@]} -gt 0 ] || [ -n "${NEED_UPDATE:-}" ]; then
@@ -27,6 +36,7 @@ ensure_packages() {
       apt_install "${missing[@]}"
     fi
   fi
+  [ -n "$everything" ] || return 0
   # A locale that writes decimals with a comma, for the tests that numbers ignore the locale.
   if ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
     as_root localedef -i de_DE -f UTF-8 de_DE.UTF-8 || echo "== no de_DE.UTF-8 locale" >&2

@@ -60,6 +60,21 @@ void HttpClient::Exchange(std::u16string_view method, const std::u16string& url,
   if (!response_.keepAlive) Disconnect();
 }
 
+void HttpClient::OpenOnly(const std::u16string& url, HttpVersion version) {
+  protocolVersion_ = version;
+  response_ = HttpResponse();
+  request_.source.reset();
+  try {
+    PrepareRequest(url);
+    if (Stream* channel = Channel()) channel->SetURIToCheck(url);
+    stage_ = Stage::kConnecting;
+    Open();
+  } catch (...) {
+    Disconnect();
+    throw;
+  }
+}
+
 void HttpClient::PrepareRequest(const std::u16string& url) {
   absoluteUrl_ = url;
   url_ = HttpUrl::Parse(url);

@@ -59,6 +59,12 @@ class HttpClient {
   std::u16string Perform(std::u16string_view method, HttpVersion version, const std::u16string& url,
                          std::optional<std::string> body);
 
+  // Opens the connection an exchange with `url` in HTTP `version` would use (direct, or through the
+  // proxy's tunnel; TLS running) and sends no request on it: what a call meets before its request,
+  // for diagnosis (tessora doctor). Failures are raised as Perform raises them, after the
+  // connection was closed; CurrentStage tells where it failed. Disconnect closes it afterwards.
+  void OpenOnly(const std::u16string& url, HttpVersion version);
+
   bool Connected() const { return connection_.Connected(); }
 
   // How far the latest exchange got, to tell where it failed: connecting (TCP connect to the API

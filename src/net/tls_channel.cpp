@@ -1,6 +1,7 @@
 #include "net/tls_channel.h"
 
 #include <atomic>
+#include <mutex>
 
 #include "base/error.h"
 #include "base/text.h"
@@ -20,6 +21,34 @@ constexpr char16_t kEofViolation[] = u"EOF was observed that violates the protoc
 constexpr int kMaxRetries = 1000;
 
 std::atomic<int> gSocketTimeoutForTesting{0};
+
+// The DER encoding of a certificate of the TLS library; empty when it cannot be had.
+std::string CertificateDer(const openssl::Api& api, openssl::Certificate* certificate) {
+  if (certificate == nullptr || api.i2dX509 == nullptr) return {};
+  const int length = api.i2dX509(certificate, nullptr);
+  if (length <= 0) return {};
+  std::string der(static_cast<std::size_t>(length), '\0');
+  auto* out = reinterpret_cast<unsigned char*>(der.data());
+  return api.i2dX509(certificate, &out) == length ? der : std::string();
+}
+
+// Where the verification callback puts the server's certificate (KeepPeerCertificate): the
+// callback has no pointer of its own, so handshakes that keep a certificate take turns, holding
+// the lock (diagnosis only: calls never keep one). Not a thread_local: in the DLL that would
+// leave a destructor to run at thread exit, perhaps after the library is unloaded.
+std::mutex gCaptureLock;
+std::string* gCapturedCertificate = nullptr;
+
+// Sees every certificate the check looks at and changes no verdict: keeps the server's own one
+// (depth 0), also when the check refuses it.
+int CaptureServerCertificate(int preverifyOk, openssl::StoreContext* store) {
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  if (gCapturedCertificate != nullptr && gCapturedCertificate->empty() && api != nullptr &&
+      api->storeErrorDepth(store) == 0) {
+    *gCapturedCertificate = CertificateDer(*api, api->storeCurrentCert(store));
+  }
+  return preverifyOk;
+}
 
 bool IsRetry(int sslError) {
   return sslError == openssl::kErrorWantRead || sslError == openssl::kErrorWantWrite;
@@ -161,9 +190,24 @@ void TlsChannel::Handshake() {
   OfferKeptSession(*api, connection_, host, port);
   api->errClearError();
   platform::ClearSocketError();
+  peerCertificate_.clear();
+  const bool capture = keepPeerCertificate_ && api->setVerify != nullptr &&
+                       api->storeCurrentCert != nullptr && api->storeErrorDepth != nullptr;
+  std::unique_lock<std::mutex> captureLock(gCaptureLock, std::defer_lock);
+  if (capture) {
+    // The context's mode (verify the peer) with a callback that only looks.
+    captureLock.lock();
+    api->setVerify(connection_, openssl::kVerifyPeer, &CaptureServerCertificate);
+    gCapturedCertificate = &peerCertificate_;
+  }
   const int result = api->connect(connection_);
+  if (capture) {
+    gCapturedCertificate = nullptr;
+    captureLock.unlock();
+  }
   if (result <= 0) {
     const Failure failure = Capture(result);
+    if (keepPeerCertificate_) CapturePeerCertificate();
     DropKeptSession(host, port);
     try {
       RaiseFailure(kErrorConnecting, failure);
@@ -172,6 +216,7 @@ void TlsChannel::Handshake() {
       throw;
     }
   }
+  if (keepPeerCertificate_) CapturePeerCertificate();
   KeepSession(*api, connection_, host, port);
   passThrough_ = false;
   state_ = State::kRunning;
@@ -184,6 +229,20 @@ std::u16string TlsChannel::VerifyVerdict() const {
   if (verdict == 0) return {};  // X509_V_OK
   const char* text = api->verifyCertErrorString(verdict);
   return text != nullptr ? BytesToText(text) : std::u16string();
+}
+
+void TlsChannel::CapturePeerCertificate() {
+  // What the verification callback kept, else the chain as received (the first entry is the
+  // server's): OpenSSL 3 keeps a refused chain there, the 1.0 line does not.
+  if (!peerCertificate_.empty()) return;
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  if (api->getPeerCertChain == nullptr || api->chainCount == nullptr ||
+      api->chainValue == nullptr) {
+    return;
+  }
+  const openssl::CertChain* chain = api->getPeerCertChain(connection_);
+  if (chain == nullptr || api->chainCount(chain) <= 0) return;
+  peerCertificate_ = CertificateDer(*api, api->chainValue(chain, 0));
 }
 
 void TlsChannel::CheckServerName(const std::u16string& host) {

@@ -58,6 +58,14 @@ class TlsChannel : public Stream {
 
   State CurrentState() const { return state_; }
 
+  // For diagnosis (tessora doctor): with `keep`, every handshake keeps the server's certificate
+  // as it arrived (DER), also when the check refused it; off by default, so a call spends nothing
+  // on it.
+  void KeepPeerCertificate(bool keep) { keepPeerCertificate_ = keep; }
+  // The certificate the latest handshake received, DER; empty when none arrived (the handshake
+  // failed before it, resumed a session, or keeping was off). It outlives the connection.
+  const std::string& PeerCertificate() const { return peerCertificate_; }
+
   // Tests only: replaces kSocketTimeoutMs for channels that connect afterwards (0 restores it).
   static void SetSocketTimeoutForTesting(int milliseconds);
 
@@ -79,6 +87,7 @@ class TlsChannel : public Stream {
   void CheckServerName(const std::u16string& host);
   // The text of the certificate check's verdict when it refused the server, else empty.
   std::u16string VerifyVerdict() const;
+  void CapturePeerCertificate();
   Failure Capture(int result);
   [[noreturn]] void RaiseFailure(const std::u16string& base, const Failure& failure);
   std::u16string ErrorText(unsigned long error) const;
@@ -94,6 +103,8 @@ class TlsChannel : public Stream {
   openssl::Connection* connection_ = nullptr;
   State state_ = State::kIdle;
   Failure lastFailure_;
+  bool keepPeerCertificate_ = false;
+  std::string peerCertificate_;
 };
 
 // The host of a URL: the authority after "://" without user part and port, an IPv6 address

@@ -50,7 +50,7 @@ void SearchDllsIn(const fs::path& dir) {
 
 void LookFirstIn(const fs::path& dir) {
   const std::u16string folder = dir.u16string();
-  openssl::SetOwnFolderForTesting(&folder);
+  openssl::SetOwnFolder(&folder);
 }
 
 bool IsLoaded(const wchar_t* name) {
@@ -102,7 +102,7 @@ class LoaderTest : public ::testing::Test {
   void TearDown() override {
     platform::ClearFaults();
     SetDllDirectoryW(nullptr);
-    openssl::SetOwnFolderForTesting(nullptr);
+    openssl::SetOwnFolder(nullptr);
   }
   test::TempDir dir_;
 };

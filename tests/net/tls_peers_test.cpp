@@ -105,8 +105,36 @@ TEST_P(UntrustedPeer, CertificateVerificationFails) {
       << Utf8(failure.Message());
 }
 
+// For diagnosis, the server's certificate is kept also when the check refused it.
+TEST_P(UntrustedPeer, KeptCertificateOfARefusedServer) {
+  TlsChannel channel;
+  channel.KeepPeerCertificate(true);
+  FailureOf([&] { Connect(channel, port_); });
+  // A DER SEQUENCE with a length of two bytes, as every certificate of the test PKI has.
+  ASSERT_GT(channel.PeerCertificate().size(), 100u);
+  EXPECT_EQ(channel.PeerCertificate().substr(0, 2), std::string("\x30\x82"));
+}
+
+TEST_P(UntrustedPeer, NoCertificateKeptByDefault) {
+  TlsChannel channel;
+  FailureOf([&] { Connect(channel, port_); });
+  EXPECT_TRUE(channel.PeerCertificate().empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Peers, UntrustedPeer,
                          ::testing::Values("nginx_selfsigned", "nginx_other", "nginx_expired"));
+
+TEST(KeptCertificate, AnAcceptedServersCertificateOutlivesTheConnection) {
+  const int port = PortOf("nginx");
+  ASSERT_NE(port, 0);
+  TlsChannel channel;
+  channel.KeepPeerCertificate(true);
+  Connect(channel, port);
+  const std::string first = channel.PeerCertificate();
+  EXPECT_GT(first.size(), 100u);
+  channel.Close();
+  EXPECT_EQ(channel.PeerCertificate(), first);  // it outlives the connection
+}
 
 // The nginx servers of the session tests (tls_peers.sh) log a line per request: "r" when the
 // session was resumed, "." when not, then the server name and the path. nginx_resume and

@@ -22,6 +22,12 @@ class Library {
   const std::string& Error() const { return error_; }
   // The address of an export, nullptr when the library has none by that name.
   void* Symbol(const char* name) const;
+  // The file the system loaded (dladdr / GetModuleFileName), which the search may have found
+  // elsewhere than the path given; empty when not loaded or unknown.
+  std::string FilePath() const;
+  // The file and product version of the module's version resource ("3.1.0.0"; Windows), empty
+  // where there is none.
+  std::string ResourceVersion() const;
 
  private:
   void* handle_ = nullptr;

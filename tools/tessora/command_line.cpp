@@ -19,7 +19,9 @@ struct OptionSpec {
 
 constexpr OptionSpec kOptions[] = {
     {"--help", 'h', Kind::kFlag, Scope::kGlobal},
+    {"--version", 0, Kind::kFlag, Scope::kGlobal},
     {"--raw", 0, Kind::kFlag, Scope::kGlobal},
+    {"--trace", 0, Kind::kFlag, Scope::kGlobal},
     {"--library", 0, Kind::kValue, Scope::kGlobal},
     {"--endpoints", 0, Kind::kValue, Scope::kGlobal},
     {"--client-id", 0, Kind::kValue, Scope::kGlobal},
@@ -99,15 +101,31 @@ class Parser {
         StartOperation(arg);
       }
     }
-    if (!result_.config.proxyHost.empty() || (!seenProxyUser_ && !seenProxyPassword_)) {
-      return result_;
+    if (result_.config.proxyHost.empty() && (seenProxyUser_ || seenProxyPassword_)) {
+      throw UsageError("--proxy-user and --proxy-password need --proxy HOST:PORT");
     }
-    throw UsageError("--proxy-user and --proxy-password need --proxy HOST:PORT");
+    if (result_.doctor && (result_.raw || result_.trace)) {
+      throw UsageError("doctor prints its own report: leave out --raw and --trace");
+    }
+    return result_;
   }
 
  private:
   void StartOperation(const std::string& name) {
     if (name.empty()) throw UsageError("an operation name is empty");
+    if (name == "doctor") {
+      if (!result_.operations.empty()) {
+        throw UsageError(
+            "doctor checks the configuration and performs no operation: write "
+            "tessora doctor OPTION... without operations");
+      }
+      result_.doctor = true;
+      return;
+    }
+    if (result_.doctor) {
+      throw UsageError("doctor performs no operation (\"" + name +
+                       "\"): write tessora doctor OPTION... without operations");
+    }
     if (name.find('=') != std::string::npos) {
       throw UsageError("\"" + name + "\" looks like a parameter, not an operation: write --param " +
                        name + " (route) or --query " + name + " (query string)");
@@ -145,6 +163,14 @@ class Parser {
     }
     if (spec->longName == "--raw") {  // output format: allowed anywhere
       result_.raw = true;
+      return;
+    }
+    if (spec->longName == "--trace") {  // likewise
+      result_.trace = true;
+      return;
+    }
+    if (spec->longName == "--version") {
+      result_.version = true;
       return;
     }
     if (spec->scope == Scope::kGlobal) {

@@ -1,6 +1,8 @@
 // The command-line grammar of tessora:
 //
 //   tessora [OPTION]... [OPERATION [OPERATION-OPTION]...]...
+//   tessora doctor [OPTION]...
+//   tessora --version [--library PATH]
 //
 // Options before the first operation configure the library; each operation name starts a new
 // group whose options (route and query parameters, body) belong to that operation alone.
@@ -37,7 +39,10 @@ struct Configuration {
 
 struct Invocation {
   bool help = false;
+  bool version = false;  // --version: the tool's and the library's version, nothing else
+  bool doctor = false;   // "tessora doctor": check the configuration instead of calling
   bool raw = false;
+  bool trace = false;   // after each operation: its log records, HTTP status and failure reason
   std::string library;  // empty: the library next to the program
   Configuration config;
   std::vector<Operation> operations;

@@ -6,6 +6,8 @@ const char kHelpText[] = R"(tessora - run TessoraNet operations from the command
 
 Usage:
   tessora [OPTION]... [OPERATION [OPERATION-OPTION]...]...
+  tessora doctor [OPTION]...
+  tessora --version [--library PATH]
 
 tessora loads the TessoraNet library the way a host program does (by path, at run time),
 configures the calling thread from the options, then performs each OPERATION in turn on that
@@ -29,7 +31,20 @@ Configuration options (before the first operation):
   --proxy-password PASS   proxy password
   --raw                   print each response exactly as returned and nothing else on
                           standard output (the token state goes to standard error)
+  --trace                 after each operation, print the records it added to
+                          "Call Logs.txt", its HTTP status and why it got no answer
+  --version               print the version of tessora and of the library, the library's
+                          file, and stop
   -h, --help              show this help
+
+tessora doctor [OPTION]...
+  Checks, with the same configuration options, what a call would meet, one line per check
+  (OK, WARN, FAIL, or SKIP after a failure that leaves nothing to check) and what to do:
+  the library and its version, the OpenSSL it uses, the endpoint file, the base URL made
+  from --env, credentials, name resolution, the TCP connect (to the proxy, with --proxy),
+  the proxy's tunnel, the TLS handshake with the library's trust settings (the server's
+  certificate: subject, issuer, names, validity) and the clock against that certificate.
+  It sends no API request. Exit status 0 when nothing failed (warnings allowed), else 1.
 
 Operation options (after an operation name):
   -p, --param NAME=VALUE  a route parameter: fills the placeholder :NAME of the route;
@@ -51,6 +66,9 @@ Output:
   "Call Logs.txt" in the current directory, where the library records its traffic, credentials
   included). A response that is just a status line means the exchange failed after it.
 
+Before each call, a warning on standard error when the route keeps a ":placeholder" that
+no --param fills, or a --param names no placeholder of the route.
+
 Exit status:
   0  every operation was performed (whatever HTTP status the API answered with)
   1  the library failed an operation (unknown operation, missing or malformed endpoint file,
@@ -59,6 +77,10 @@ Exit status:
   3  the library cannot be loaded, or lacks a function it needs
 
 Examples:
+  Check a configuration before the first call:
+    tessora doctor --endpoints endpoints.json --env sandbox. --client-id my-id \
+            --client-secret my-secret
+
   Configure only, and show the token state:
     tessora --endpoints endpoints.json --client-id my-id --client-secret my-secret
 

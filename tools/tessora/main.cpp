@@ -4,6 +4,7 @@
 
 #include "command_line.h"
 #include "console.h"
+#include "doctor.h"
 #include "help.h"
 #include "session.h"
 
@@ -23,5 +24,7 @@ int main(int argc, char** argv) {
     WriteText(stdout, kHelpText);
     return kExitOk;
   }
+  if (invocation.version) return RunVersion(invocation);
+  if (invocation.doctor) return RunDoctor(invocation);
   return RunSession(invocation);
 }

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -9,6 +10,7 @@
 
 #include "TessoraNet.h"
 #include "console.h"
+#include "endpoint_check.h"
 #include "help.h"
 #include "host_loader.h"
 #include "json_indent.h"
@@ -27,6 +29,11 @@ struct Exports {
   decltype(&::TessoraNet) tessoraNet = nullptr;
   decltype(&::TessoraNetGetInstanceData) getInstanceData = nullptr;
   decltype(&::TessoraNetTokenExpired) tokenExpired = nullptr;
+  // Extensions; nullptr in a library without them.
+  decltype(&::TessoraNetFree) free = nullptr;
+  decltype(&::TessoraNetLastStatus) lastStatus = nullptr;
+  decltype(&::TessoraNetLastError) lastError = nullptr;
+  decltype(&::TessoraNetVersion) version = nullptr;
 };
 
 template <class T>
@@ -34,11 +41,38 @@ void Resolve(const host::Library& library, T& function, const char* name) {
   function = reinterpret_cast<T>(library.Symbol(name));
 }
 
-// Result buffers belong to the library and are never released by a host; they stay reachable
-// from here until the process ends.
+// Result buffers: released with TessoraNetFree where the library has it; otherwise they stay
+// reachable from here until the process ends.
 std::vector<char*>& KeptBuffers() {
   static auto* buffers = new std::vector<char*>();
   return *buffers;
+}
+
+void Release(const Exports& exports, char* buffer) {
+  if (buffer == nullptr) return;
+  if (exports.free != nullptr) {
+    exports.free(buffer);
+  } else {
+    KeptBuffers().push_back(buffer);
+  }
+}
+
+// The traffic log the library writes for the thread that loaded it: "Call Logs.txt" in the
+// current directory. The tool reads what each operation added.
+constexpr char kCallLog[] = "Call Logs.txt";
+
+std::uint64_t LogSize() {
+  std::ifstream in(kCallLog, std::ios::binary | std::ios::ate);
+  if (!in) return 0;
+  const auto size = in.tellg();
+  return size > 0 ? static_cast<std::uint64_t>(size) : 0;
+}
+
+std::string LogFrom(std::uint64_t offset) {
+  std::ifstream in(kCallLog, std::ios::binary);
+  if (!in) return {};
+  in.seekg(static_cast<std::streamoff>(offset));
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 class Printer {
@@ -179,7 +213,6 @@ void PrintToken(const Exports& exports, const Printer& printer) {
     printer.Error("cannot read the token state: " + *failure);
     return;
   }
-  if (token != nullptr) KeptBuffers().push_back(token);
   std::string line = "token        ";
   if (token == nullptr || *token == '\0') {
     line += "none";
@@ -187,11 +220,121 @@ void PrintToken(const Exports& exports, const Printer& printer) {
     const std::string text(token);
     line += "present, " + ShortenToken(text) + " (" + std::to_string(text.size()) + " bytes)";
   }
+  Release(exports, token);
   line += expired != 0 ? ", expired" : ", not expired";
   printer.Info(line);
 }
 
+// What the tool adds when the library fails an operation: which file and option the failure is
+// about. The library's message stays as it is; these lines follow it. Once the library has read
+// the endpoint file (with the first operation that succeeded), a failure can only be about an
+// operation the file lacks.
+void ExplainFailure(const Configuration& config, const Operation& operation, bool catalogueLoaded,
+                    const Printer& printer) {
+  const EndpointReport report = CheckEndpointFile(config.endpoints);
+  if (catalogueLoaded && report.outcome != EndpointReport::Outcome::kLoaded) return;
+  const std::string file = "the endpoint file " + Quoted(config.endpoints) + " (--endpoints)";
+  switch (report.outcome) {
+    case EndpointReport::Outcome::kNotGiven:
+      printer.Error("no endpoint file was given: name it with --endpoints FILE");
+      return;
+    case EndpointReport::Outcome::kCannotOpen:
+      printer.Error(file + " cannot be opened; a relative path counts from the current folder");
+      return;
+    case EndpointReport::Outcome::kInvalid:
+      for (const EndpointOperation& entry : report.operations) {
+        if (!entry.methodValid) {
+          printer.Error(file + ": operation " + Quoted(entry.name) + " has method " +
+                        Quoted(entry.method) + "; the methods are GET, POST, PUT and DELETE");
+          return;
+        }
+      }
+      printer.Error("the message is about " + file + " (line and column in it)");
+      return;
+    case EndpointReport::Outcome::kLoaded:
+      break;
+  }
+  std::vector<std::string> names;
+  for (const EndpointOperation& entry : report.operations) {
+    if (entry.name == operation.name) return;  // the failure is not about the file
+    names.push_back(entry.name);
+  }
+  std::string listed;
+  for (const std::string& name : names)
+    listed += (listed.empty() ? "" : ", ") + name;
+  printer.Error(file + " has no operation " + Quoted(operation.name) +
+                " (names are case-sensitive); it has: " + (listed.empty() ? "none" : listed));
+}
+
+// Warnings before a call: a placeholder the route parameters leave in the route, a route
+// parameter the route does not use.
+void WarnAboutRoute(const EndpointReport& endpoints, const Operation& operation,
+                    const Printer& printer) {
+  for (const EndpointOperation& entry : endpoints.operations) {
+    if (entry.name != operation.name) continue;
+    const RouteCheck check = CheckRoute(entry.route, operation.params);
+    for (const std::string& placeholder : check.leftOver) {
+      printer.Error("warning: " + operation.name + ": the route " + Quoted(check.route) +
+                    " still holds " + placeholder +
+                    ", which goes to the server as it is; give --param " + placeholder.substr(1) +
+                    "=VALUE");
+    }
+    for (const std::string& parameter : check.unused) {
+      printer.Error("warning: " + operation.name + ": --param " + parameter +
+                    " is not used: the route " + Quoted(entry.route) +
+                    " has no :" + parameter.substr(0, parameter.find('=')) +
+                    " (a query parameter goes with --query)");
+    }
+    return;
+  }
+}
+
+// --trace: what the operation added to the traffic log, its HTTP status and why it got no
+// answer.
+void Trace(const Exports& exports, std::uint64_t logOffset, const Printer& printer) {
+  const std::string records = LogFrom(logOffset);
+  printer.Info("-- \"" + std::string(kCallLog) + "\", " + std::to_string(records.size()) +
+               " bytes added:");
+  if (!records.empty()) {
+    printer.Info(records.back() == '\n' ? records.substr(0, records.size() - 1) : records);
+  }
+  if (exports.lastStatus == nullptr || exports.lastError == nullptr) {
+    printer.Info("-- status: unknown (the library lacks TessoraNetLastStatus)");
+    return;
+  }
+  const int status = exports.lastStatus();
+  char* reason = nullptr;
+  exports.lastError(&reason);
+  std::string line = "-- status: " + (status == 0 ? std::string("none") : std::to_string(status));
+  if (reason != nullptr && *reason != '\0') line += ", failure: " + std::string(reason);
+  Release(exports, reason);
+  printer.Info(line);
+}
+
 }  // namespace
+
+int RunVersion(const Invocation& invocation) {
+  WriteText(stdout, "tessora " TESSORA_VERSION "\n");
+  const std::string path =
+      invocation.library.empty() ? host::LibraryNextToProgram() : invocation.library;
+  host::Library library(path);
+  if (!library.Loaded()) {
+    WriteText(stderr,
+              "tessora: cannot load the library " + Quoted(path) + ": " + library.Error() + "\n");
+    return kExitCannotLoad;
+  }
+  const std::string file = library.FilePath();
+  WriteText(stdout, "library " + (file.empty() ? path : file) + "\n");
+  const auto version =
+      reinterpret_cast<decltype(&::TessoraNetVersion)>(library.Symbol("TessoraNetVersion"));
+  WriteText(stdout, std::string("version ") +
+                        (version != nullptr ? version()
+                                            : "unknown (no TessoraNetVersion: older than 3.1)") +
+                        "\n");
+  const std::string resource = library.ResourceVersion();
+  if (!resource.empty()) WriteText(stdout, "file version " + resource + " (version resource)\n");
+  return kExitOk;
+}
 
 int RunSession(const Invocation& invocation) {
   const Printer printer(invocation.raw);
@@ -211,6 +354,10 @@ int RunSession(const Invocation& invocation) {
   Resolve(library, exports.tessoraNet, "TessoraNet");
   Resolve(library, exports.getInstanceData, "TessoraNetGetInstanceData");
   Resolve(library, exports.tokenExpired, "TessoraNetTokenExpired");
+  Resolve(library, exports.free, "TessoraNetFree");
+  Resolve(library, exports.lastStatus, "TessoraNetLastStatus");
+  Resolve(library, exports.lastError, "TessoraNetLastError");
+  Resolve(library, exports.version, "TessoraNetVersion");
   if (exports.configureService == nullptr || exports.configureProxy == nullptr ||
       exports.getInstanceData == nullptr || exports.tokenExpired == nullptr) {
     printer.Error(Quoted(path) +
@@ -242,6 +389,10 @@ int RunSession(const Invocation& invocation) {
   openssl.Summary(printer);
   PrintToken(exports, printer);
 
+  // The tool's own reading of the endpoint file, for the warnings before each call.
+  const EndpointReport endpoints =
+      invocation.operations.empty() ? EndpointReport() : CheckEndpointFile(config.endpoints);
+  bool catalogueLoaded = false;  // the library reads the file with the first operation only
   const std::size_t count = invocation.operations.size();
   for (std::size_t i = 0; i < count; ++i) {
     const Operation& operation = invocation.operations[i];
@@ -250,6 +401,8 @@ int RunSession(const Invocation& invocation) {
     printer.Info("");
     printer.Info("== " + std::to_string(i + 1) + "/" + std::to_string(count) + " " +
                  operation.name);
+    WarnAboutRoute(endpoints, operation, printer);
+    const std::uint64_t logOffset = invocation.trace ? LogSize() : 0;
     char* result = nullptr;
     failure = host::CatchHostFailure([&] {
       result = exports.tessoraNet(operation.name.c_str(), parameters.c_str(), queries.c_str(),
@@ -258,14 +411,18 @@ int RunSession(const Invocation& invocation) {
     openssl.ShowOnceLoaded(printer);
     if (failure) {
       printer.Error("operation " + Quoted(operation.name) + " failed: " + *failure);
+      ExplainFailure(config, operation, catalogueLoaded, printer);
+      if (invocation.trace) Trace(exports, logOffset, printer);
       if (i + 1 < count) {
         printer.Error("the " + std::to_string(count - i - 1) +
                       " operation(s) after it were not performed");
       }
       return kExitLibraryFailure;
     }
-    if (result != nullptr) KeptBuffers().push_back(result);
+    catalogueLoaded = true;
     printer.Response(result != nullptr ? std::string(result) : std::string());
+    Release(exports, result);
+    if (invocation.trace) Trace(exports, logOffset, printer);
     PrintToken(exports, printer);
   }
   return kExitOk;

@@ -9,4 +9,7 @@ namespace tessora::cli {
 // Returns the process exit code (see help.h).
 int RunSession(const Invocation& invocation);
 
+// --version: the tool's version, and the library's file and version. Returns the exit code.
+int RunVersion(const Invocation& invocation);
+
 }  // namespace tessora::cli

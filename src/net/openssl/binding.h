@@ -11,13 +11,15 @@
 namespace tessora::openssl {
 
 // Opaque objects of the TLS library.
-struct Method;       // SSL_METHOD
-struct Context;      // SSL_CTX
-struct Connection;   // SSL
-struct Certificate;  // X509
-struct CertStore;    // X509_STORE
-struct VerifyParam;  // X509_VERIFY_PARAM
-struct Session;      // SSL_SESSION
+struct Method;        // SSL_METHOD
+struct Context;       // SSL_CTX
+struct Connection;    // SSL
+struct Certificate;   // X509
+struct CertStore;     // X509_STORE
+struct VerifyParam;   // X509_VERIFY_PARAM
+struct Session;       // SSL_SESSION
+struct CertChain;     // STACK_OF(X509)
+struct StoreContext;  // X509_STORE_CTX
 
 // Constants with their OpenSSL 1.0 values.
 inline constexpr long kOpNoSslV2 = 0x01000000L;
@@ -88,6 +90,22 @@ struct Api {
   long (*getVerifyResult)(const Connection*) = nullptr;
   const char* (*verifyCertErrorString)(long verdict) = nullptr;
 
+  // The server's certificates as the latest handshake received them, the server's own first; there
+  // also after the check refused them (for diagnosis). Owned by the connection. May be missing.
+  CertChain* (*getPeerCertChain)(const Connection*) = nullptr;
+  int (*chainCount)(const CertChain*) = nullptr;
+  Certificate* (*chainValue)(const CertChain*, int index) = nullptr;
+  // The connection's own verification mode and callback (SSL_set_verify), and what the callback
+  // may ask about the certificate being checked; may be missing. The 1.0 line frees a refused
+  // chain before the handshake returns, so the callback is the only place to see it.
+  using VerifyCallback = int (*)(int preverifyOk, StoreContext* store);
+  void (*setVerify)(Connection*, int mode, VerifyCallback callback) = nullptr;
+  Certificate* (*storeCurrentCert)(StoreContext*) = nullptr;
+  int (*storeErrorDepth)(StoreContext*) = nullptr;
+  // The certificate's DER encoding (i2d_X509): the length, and the bytes written to *out when it
+  // is not null (advancing it). May be missing.
+  int (*i2dX509)(Certificate*, unsigned char** out) = nullptr;
+
   // Session resumption; may be missing (then every handshake is a full one). getSession returns
   // the connection's session with a reference of its own (SSL_get1_session); setSession offers a
   // session on the next handshake; sessionReused tells whether the handshake resumed one.
@@ -129,8 +147,10 @@ void SetReleaseBeforeUnload(void (*release)());
 // How many times the TLS library has been initialised in this process (for tests).
 int OpenSslInitialisations();
 
-// Windows loader, for tests: the folder searched first for "libcrypto-3.dll" and "libssl-3.dll"
-// instead of the folder of the module holding the loader; nullptr restores that.
-void SetOwnFolderForTesting(const std::u16string* folder);
+// Windows loader: the folder searched first for "libcrypto-3.dll" and "libssl-3.dll" instead of
+// the folder of the module holding the loader; nullptr restores that. For tests, and for a program
+// that links this code and wants the OpenSSL the library would load (tessora doctor: the folder
+// of TessoraNet.dll).
+void SetOwnFolder(const std::u16string* folder);
 
 }  // namespace tessora::openssl

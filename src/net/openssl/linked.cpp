@@ -12,6 +12,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "net/openssl/binding.h"
@@ -212,6 +213,38 @@ int X509StoreAddCert(CertStore* store, Certificate* certificate) {
 void X509Free(Certificate* certificate) {
   X509_free(reinterpret_cast<X509*>(certificate));
 }
+CertChain* GetPeerCertChain(const Connection* ssl) {
+  return reinterpret_cast<CertChain*>(SSL_get_peer_cert_chain(S(ssl)));
+}
+int ChainCount(const CertChain* chain) {
+  return sk_X509_num(reinterpret_cast<const STACK_OF(X509)*>(chain));
+}
+Certificate* ChainValue(const CertChain* chain, int index) {
+  return reinterpret_cast<Certificate*>(
+      sk_X509_value(reinterpret_cast<const STACK_OF(X509)*>(chain), index));
+}
+// SSL_set_verify wants OpenSSL's callback type; the table's callback is called from a trampoline.
+std::atomic<Api::VerifyCallback> gVerifyCallback{nullptr};
+int VerifyTrampoline(int preverifyOk, X509_STORE_CTX* store) {
+  const Api::VerifyCallback callback = gVerifyCallback.load();
+  return callback != nullptr ? callback(preverifyOk, reinterpret_cast<StoreContext*>(store))
+                             : preverifyOk;
+}
+void SetVerify(Connection* ssl, int mode, Api::VerifyCallback callback) {
+  gVerifyCallback = callback;
+  SSL_set_verify(reinterpret_cast<SSL*>(ssl), mode,
+                 callback != nullptr ? &VerifyTrampoline : nullptr);
+}
+Certificate* StoreCurrentCert(StoreContext* store) {
+  return reinterpret_cast<Certificate*>(
+      X509_STORE_CTX_get_current_cert(reinterpret_cast<X509_STORE_CTX*>(store)));
+}
+int StoreErrorDepth(StoreContext* store) {
+  return X509_STORE_CTX_get_error_depth(reinterpret_cast<X509_STORE_CTX*>(store));
+}
+int I2dX509(Certificate* certificate, unsigned char** out) {
+  return i2d_X509(reinterpret_cast<X509*>(certificate), out);
+}
 VerifyParam* Get0Param(Connection* ssl) {
   return reinterpret_cast<VerifyParam*>(SSL_get0_param(S(ssl)));
 }
@@ -265,6 +298,13 @@ Api MakeTable() {
   t.d2iX509 = &D2iX509;
   t.x509StoreAddCert = &X509StoreAddCert;
   t.x509Free = &X509Free;
+  t.getPeerCertChain = &GetPeerCertChain;
+  t.chainCount = &ChainCount;
+  t.chainValue = &ChainValue;
+  t.i2dX509 = &I2dX509;
+  t.setVerify = &SetVerify;
+  t.storeCurrentCert = &StoreCurrentCert;
+  t.storeErrorDepth = &StoreErrorDepth;
   t.get0Param = &Get0Param;
   t.paramSet1Host = &ParamSet1Host;
   t.paramSetHostflags = &ParamSetHostflags;
@@ -293,6 +333,10 @@ void UnloadOpenSsl() {
 
 void SetReleaseBeforeUnload(void (*)()) {
   // Nothing to do: see UnloadOpenSsl.
+}
+
+void SetOwnFolder(const std::u16string*) {
+  // Linked: there is nothing to search for.
 }
 
 int OpenSslInitialisations() {

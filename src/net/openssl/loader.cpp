@@ -64,7 +64,7 @@ struct Loader {
   int lockCount = 0;
   OpenSsl3Calls calls3;
   BioMethod* socketBio = nullptr;  // OpenSSL 3
-  std::u16string ownFolderForTesting;
+  std::u16string ownFolderOverride;
   bool ownFolderOverridden = false;
   std::atomic<int> initialisations{0};
   Api table;
@@ -251,6 +251,14 @@ bool LookUpOpenSsl3(platform::LibraryHandle crypto, platform::LibraryHandle ssl)
     lookUp(ssl, name);
   for (const char* name : kOpenSsl3CryptoFunctions)
     lookUp(crypto, name);
+  auto lookUpOptional = [&](platform::LibraryHandle library, const char* name) {
+    void* address = platform::LibraryFunction(library, name);
+    if (address != nullptr) s.functions[name] = address;
+  };
+  for (const char* name : kOpenSsl3OptionalSslFunctions)
+    lookUpOptional(ssl, name);
+  for (const char* name : kOpenSsl3OptionalCryptoFunctions)
+    lookUpOptional(crypto, name);
   constexpr unsigned long kRelease3 = 0x30000000UL;
   return found && Call<unsigned long (*)()>("OpenSSL_version_num")() >= kRelease3;
 }
@@ -277,6 +285,8 @@ void FillTable() {
     t.ctxNew = &CtxNewTls12;
     t.ctxSetOptions = &CtxSetOptions64;
     t.setFd = &SetSocketBio;
+    Bind(t.chainCount, "OPENSSL_sk_num");
+    Bind(t.chainValue, "OPENSSL_sk_value");
   } else {
     Bind(t.tls12ClientMethod, "TLSv1_2_client_method");
     Bind(t.tls1ClientMethod, "TLSv1_client_method");
@@ -287,6 +297,8 @@ void FillTable() {
     Bind(t.ctxNew, "SSL_CTX_new");
     t.ctxSetOptions = &CtxSetOptions;
     Bind(t.setFd, "SSL_set_fd");
+    Bind(t.chainCount, "sk_num");
+    Bind(t.chainValue, "sk_value");
   }
   Bind(t.ctxFree, "SSL_CTX_free");
   t.ctxSetMode = &CtxSetMode;
@@ -320,6 +332,11 @@ void FillTable() {
   Bind(t.d2iX509, "d2i_X509");
   Bind(t.x509StoreAddCert, "X509_STORE_add_cert");
   Bind(t.x509Free, "X509_free");
+  Bind(t.getPeerCertChain, "SSL_get_peer_cert_chain");
+  Bind(t.setVerify, "SSL_set_verify");
+  Bind(t.storeCurrentCert, "X509_STORE_CTX_get_current_cert");
+  Bind(t.storeErrorDepth, "X509_STORE_CTX_get_error_depth");
+  Bind(t.i2dX509, "i2d_X509");
   Bind(t.get0Param, "SSL_get0_param");
   Bind(t.paramSet1Host, "X509_VERIFY_PARAM_set1_host");
   Bind(t.paramSetHostflags, "X509_VERIFY_PARAM_set_hostflags");
@@ -390,7 +407,7 @@ bool ChooseOpenSsl3(const std::u16string& folder) {
 
 std::u16string OwnFolder() {
   const Loader& s = State();
-  return s.ownFolderOverridden ? s.ownFolderForTesting : platform::ModuleDirectory();
+  return s.ownFolderOverridden ? s.ownFolderOverride : platform::ModuleDirectory();
 }
 
 // The first complete pair, in the order of the file comment.
@@ -488,11 +505,11 @@ void UnloadOpenSsl() {
   s.loaded = false;
 }
 
-void SetOwnFolderForTesting(const std::u16string* folder) {
+void SetOwnFolder(const std::u16string* folder) {
   Loader& s = State();
   std::lock_guard<std::mutex> guard(s.loadLock);
   s.ownFolderOverridden = folder != nullptr;
-  s.ownFolderForTesting = folder != nullptr ? *folder : std::u16string();
+  s.ownFolderOverride = folder != nullptr ? *folder : std::u16string();
 }
 
 void SetReleaseBeforeUnload(void (*release)()) {

@@ -214,7 +214,9 @@ inline constexpr const char* kOptionalSslFunctions[] = {"TLSv1_2_client_method",
                                                         "SSL_get0_param",
                                                         "SSL_CTX_use_certificate_chain_file",
                                                         "SSL_get_verify_result",
-                                                        "SSL_get_servername"};
+                                                        "SSL_get_servername",
+                                                        "SSL_get_peer_cert_chain",
+                                                        "SSL_set_verify"};
 inline constexpr const char* kOptionalCryptoFunctions[] = {"ERR_get_error",
                                                            "ERR_error_string_n",
                                                            "ERR_remove_thread_state",
@@ -223,7 +225,8 @@ inline constexpr const char* kOptionalCryptoFunctions[] = {"ERR_get_error",
                                                            "X509_VERIFY_PARAM_set1_host",
                                                            "X509_VERIFY_PARAM_set_hostflags",
                                                            "X509_VERIFY_PARAM_set1_ip_asc",
-                                                           "X509_verify_cert_error_string"};
+                                                           "X509_verify_cert_error_string",
+                                                           "i2d_X509"};
 
 // ---- OpenSSL 3
 // Loaded from the folder of the library itself first, and by the standard search last.
@@ -232,7 +235,10 @@ inline constexpr char16_t kOpenSsl3SslLibrary[] = u"libssl-3.dll";
 
 // Every function the OpenSSL 3 binding calls; a pair of libraries lacking any of them is refused.
 inline constexpr const char* kOpenSsl3SslFunctions[] = {"OPENSSL_init_ssl",
- "SSL_get1_session", "SSL_set_session", "SSL_SESSION_free", "SSL_session_reused",
+                                                        "SSL_get1_session",
+                                                        "SSL_set_session",
+                                                        "SSL_SESSION_free",
+                                                        "SSL_session_reused",
                                                         "TLS_client_method",
                                                         "TLS_server_method",
                                                         "SSL_CTX_new",
@@ -284,5 +290,13 @@ inline constexpr const char* kOpenSsl3CryptoFunctions[] = {"OpenSSL_version_num"
                                                            "BIO_get_data",
                                                            "BIO_set_init",
                                                            "BIO_clear_flags"};
+
+// Looked up in the OpenSSL 3 pair too, but not required: the server certificate of a handshake,
+// for diagnosis (a pair without them works, and shows no certificate).
+inline constexpr const char* kOpenSsl3OptionalSslFunctions[] = {"SSL_get_peer_cert_chain",
+                                                                "SSL_set_verify"};
+inline constexpr const char* kOpenSsl3OptionalCryptoFunctions[] = {
+    "X509_STORE_CTX_get_current_cert", "X509_STORE_CTX_get_error_depth", "OPENSSL_sk_num",
+    "OPENSSL_sk_value", "i2d_X509"};
 
 }  // namespace tessora::openssl

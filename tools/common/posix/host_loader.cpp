@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 #include <limits.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <exception>
@@ -23,6 +24,21 @@ Library::~Library() {
 
 void* Library::Symbol(const char* name) const {
   return handle_ != nullptr ? dlsym(handle_, name) : nullptr;
+}
+
+std::string Library::FilePath() const {
+  if (handle_ == nullptr) return {};
+  // Any export of the library tells dladdr which object holds it.
+  void* symbol = dlsym(handle_, "ConfigureService");
+  Dl_info info{};
+  if (symbol == nullptr || dladdr(symbol, &info) == 0 || info.dli_fname == nullptr) return {};
+  char resolved[PATH_MAX];
+  if (realpath(info.dli_fname, resolved) != nullptr) return resolved;
+  return info.dli_fname;
+}
+
+std::string Library::ResourceVersion() const {
+  return {};  // shared objects carry no version resource
 }
 
 std::string ProgramDirectory() {

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "TessoraNet.h"
 
 namespace tessora::host {
@@ -36,6 +38,36 @@ Library::~Library() {
 void* Library::Symbol(const char* name) const {
   if (handle_ == nullptr) return nullptr;
   return reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(handle_), name));
+}
+
+std::string Library::FilePath() const {
+  if (handle_ == nullptr) return {};
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(reinterpret_cast<HMODULE>(handle_), path, MAX_PATH);
+  return std::string(path, n);
+}
+
+std::string Library::ResourceVersion() const {
+  // The fixed part of the module's VS_VERSION_INFO resource, read from the loaded image.
+  if (handle_ == nullptr) return {};
+  const auto module = reinterpret_cast<HMODULE>(handle_);
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16));  // RT_VERSION
+  if (found == nullptr) return {};
+  HGLOBAL loaded = LoadResource(module, found);
+  const auto* data = static_cast<const unsigned char*>(loaded ? LockResource(loaded) : nullptr);
+  const DWORD size = SizeofResource(module, found);
+  if (data == nullptr) return {};
+  // VS_FIXEDFILEINFO starts with the signature 0xFEEF04BD, on a 32-bit boundary.
+  for (DWORD at = 0; at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
+    VS_FIXEDFILEINFO info;
+    std::memcpy(&info, data + at, sizeof info);
+    if (info.dwSignature != 0xFEEF04BD) continue;
+    return std::to_string(HIWORD(info.dwFileVersionMS)) + "." +
+           std::to_string(LOWORD(info.dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(info.dwFileVersionLS)) + "." +
+           std::to_string(LOWORD(info.dwFileVersionLS));
+  }
+  return {};
 }
 
 std::string ProgramDirectory() {

@@ -148,4 +148,29 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--library", ""}, "--library needs a path"}));
 
 }  // namespace
+TEST(CommandLineTest, DoctorTakesTheConfigurationOptions) {
+  const Invocation got =
+      ParseCommandLine({"doctor", "--endpoints", "e.json", "--env", "sandbox.", "--proxy", "p:1"});
+  EXPECT_TRUE(got.doctor);
+  EXPECT_EQ(got.config.endpoints, "e.json");
+  EXPECT_EQ(got.config.environment, "sandbox.");
+  EXPECT_EQ(got.config.proxyHost, "p");
+  EXPECT_TRUE(got.operations.empty());
+  EXPECT_TRUE(ParseCommandLine({"--env", "x.", "doctor"}).doctor);
+}
+
+TEST(CommandLineTest, DoctorPerformsNoOperation) {
+  EXPECT_THROW(ParseCommandLine({"doctor", "AUTHORIZE"}), UsageError);
+  EXPECT_THROW(ParseCommandLine({"AUTHORIZE", "doctor"}), UsageError);
+  EXPECT_THROW(ParseCommandLine({"doctor", "--trace"}), UsageError);
+}
+
+TEST(CommandLineTest, TraceAndVersionAreFlags) {
+  const Invocation got = ParseCommandLine({"AUTHORIZE", "--trace"});
+  EXPECT_TRUE(got.trace);
+  EXPECT_FALSE(got.version);
+  EXPECT_TRUE(ParseCommandLine({"--version"}).version);
+  EXPECT_THROW(ParseCommandLine({"--trace=1"}), UsageError);
+}
+
 }  // namespace tessora::cli

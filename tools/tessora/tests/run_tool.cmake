@@ -1,7 +1,10 @@
 # Runs tessora once and checks its exit status and output.
 #   -DTOOL=path [-DEMULATOR=wine] -DWORKDIR=dir "-DARGS=a;b;c" -DEXIT=n
 #   [-DSTDOUT=regex] [-DSTDERR=regex] [-DNOT_STDOUT=regex] [-DSKIP_IF=regex] [-DPEERS=file]
+#   [-DPEER_DIR=dir]
 # PEERS: the real TLS peers' ports file (NAME=PORT lines); @NAME@ in ARGS becomes the port.
+# PEER_DIR: the directory of the other real peers (NAME/port, tests/support/peers.py); @NAME@ of a
+# name the ports file lacks becomes that peer's port ("proxy", "authproxy").
 # The regular expressions are lists: each one must match (NOT_STDOUT: none may match).
 # SKIP_IF: when standard error matches it, the test reports itself skipped (the test's
 # SKIP_REGULAR_EXPRESSION matches "tessora-test-skipped").
@@ -11,6 +14,15 @@ if(PEERS AND EXISTS "${PEERS}")
   foreach(line IN LISTS ports)
     string(REGEX REPLACE "=.*" "" name "${line}")
     string(REGEX REPLACE ".*=" "" port "${line}")
+    string(REPLACE "@${name}@" "${port}" ARGS "${ARGS}")
+  endforeach()
+endif()
+if(PEER_DIR AND EXISTS "${PEER_DIR}")
+  file(GLOB port_files "${PEER_DIR}/*/port")
+  foreach(port_file IN LISTS port_files)
+    get_filename_component(peer_dir "${port_file}" DIRECTORY)
+    get_filename_component(name "${peer_dir}" NAME)
+    file(STRINGS "${port_file}" port LIMIT_COUNT 1)
     string(REPLACE "@${name}@" "${port}" ARGS "${ARGS}")
   endforeach()
 endif()
