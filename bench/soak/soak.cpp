@@ -29,9 +29,10 @@
 //   expired                            the certificate has expired: no handshake
 //   refused_tunnel                     tinyproxy with authentication, no credentials sent: 407
 //   unknown                            an operation missing from the endpoint file: a failure
-//                                      (TessoraNetTry, or TessoraNet every other time)
-// Every answer's text is compared exactly, as are TessoraNetLastStatus and TessoraNetLastError;
-// every result is released with TessoraNetFree.
+// A thread's passes through the mix go through TessoraNet (its failure caught as a host catches
+// it) and TessoraNetTry in turn, so each thread makes every call both ways. Every answer's text is
+// compared exactly, as are TessoraNetLastStatus and TessoraNetLastError; every result is released
+// with TessoraNetFree.
 //
 // At each minute (each tenth of the run when it is shorter than ten minutes) it prints the calls
 // per second, the call times (p50, p90, p99, max), memory, handles and threads. It exits with 1
@@ -441,17 +442,19 @@ class Worker {
       } else {
         api_.configureProxy("", 0, "", "");
       }
-      Call(target, ExpectedOf(target, ports_), round);
+      // Each pass through the mix goes the other way: TessoraNet, then TessoraNetTry.
+      Call(target, ExpectedOf(target, ports_), round / kTargets % 2 == 0);
     }
   }
 
  private:
-  void Call(Target target, const Expected& expected, long round) {
+  // One call, through TessoraNet or through TessoraNetTry.
+  void Call(Target target, const Expected& expected, bool plain) {
     std::string text;
     bool failed = false;
     const Clock::time_point start = Clock::now();
-    if (target == Target::kUnknown && round % 2 == 0) {
-      // The plain export: the failure leaves it (a C++ exception, or the structured exception).
+    if (plain) {
+      // A failure leaves the export (a C++ exception, or the structured exception on Windows).
       const std::optional<std::string> failure = host::CatchHostFailure([&] {
         char* result = api_.tessoraNet(expected.operation, expected.parameters, "", expected.body);
         text = Take(result);
