@@ -202,8 +202,8 @@ ScriptedServer::~ScriptedServer() {
     changed_.notify_all();
   }
   if (acceptor_.joinable()) acceptor_.join();
-  for (std::thread& worker : workers_)
-    worker.join();
+  for (Worker& worker : workers_)
+    worker.thread.join();
   platform::CloseSocket(listener_);
   if (context_ != nullptr) openssl::LoadOpenSsl()->ctxFree(context_);
 }
@@ -220,17 +220,31 @@ void ScriptedServer::AcceptLoop() {
     if (socket == platform::kNoSocket) continue;
     ++accepted_;
     std::lock_guard<std::mutex> guard(lock_);
-    workers_.emplace_back([this, socket] { Serve(socket); });
+    ReapFinishedWorkers();
+    Worker& worker = workers_.emplace_back();
+    worker.thread = std::thread([this, socket, &worker] { Serve(socket, worker); });
   }
 }
 
-void ScriptedServer::Serve(platform::SocketHandle socket) {
+void ScriptedServer::ReapFinishedWorkers() {
+  for (auto it = workers_.begin(); it != workers_.end();) {
+    if (!it->finished) {
+      ++it;
+      continue;
+    }
+    it->thread.join();  // its handler has returned: the thread is ending
+    it = workers_.erase(it);
+  }
+}
+
+void ScriptedServer::Serve(platform::SocketHandle socket, Worker& worker) {
   platform::SetSocketTimeouts(socket, kServerSocketTimeoutMs);
   ServerConnection connection(*this, socket);
   if (mode_ == kPlain || connection.StartTls()) handler_(connection);
   connection.Close();
   std::lock_guard<std::mutex> guard(lock_);
   ++finished_;
+  worker.finished = true;
   changed_.notify_all();
 }
 

@@ -106,9 +106,18 @@ class ScriptedServer {
 
  private:
   friend class ServerConnection;
+  // A connection's thread; `finished` is set (under lock_) when its handler has returned.
+  struct Worker {
+    std::thread thread;
+    bool finished = false;
+  };
+
   openssl::Context* TlsContext();
   void AcceptLoop();
-  void Serve(platform::SocketHandle socket);
+  void Serve(platform::SocketHandle socket, Worker& worker);
+  // Joins and forgets the threads of finished connections (lock_ held), so that a server that
+  // runs for long keeps only the threads of open connections.
+  void ReapFinishedWorkers();
   bool Stopping() const { return stopping_; }
 
   Mode mode_;
@@ -123,7 +132,7 @@ class ScriptedServer {
   std::mutex lock_;
   std::condition_variable changed_;
   int finished_ = 0;
-  std::list<std::thread> workers_;
+  std::list<Worker> workers_;
   std::thread acceptor_;
 };
 
