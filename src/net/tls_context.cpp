@@ -42,6 +42,12 @@ class SharedTls {
  private:
   openssl::Context* Make(const openssl::Api& api);
   void ImportSystemRoots(const openssl::Api& api, openssl::Context* context);
+  // OpenSSL decodes a certificate's extensions on its first check and keeps them in the
+  // certificate. The trusted certificates are shared by every connection, so they are decoded
+  // here, before any other thread can see the context: handshakes on several threads then only
+  // read them. (Certificates OpenSSL finds later in a hashed folder, SSL_CERT_DIR, are decoded by
+  // OpenSSL under its own lock.)
+  static void DecodeTrustedExtensions(const openssl::Api& api, openssl::Context* context);
 
   std::mutex lock_;
   // The table the context and the sessions were made with.
@@ -101,6 +107,7 @@ openssl::Context* SharedTls::Make(const openssl::Api& api) {
   api.ctxSetVerify(context, openssl::kVerifyPeer, nullptr);
   ImportSystemRoots(api, context);
   api.ctxSetDefaultVerifyPaths(context);
+  DecodeTrustedExtensions(api, context);
   if (api.ctxSetCipherList(context, kClientCipherList) <= 0) {
     api.ctxFree(context);
     api.errClearError();
@@ -120,6 +127,24 @@ void SharedTls::ImportSystemRoots(const openssl::Api& api, openssl::Context* con
     if (certificate == nullptr) continue;
     api.x509StoreAddCert(store, certificate);  // a duplicate is refused, harmlessly
     api.x509Free(certificate);
+  }
+  api.errClearError();
+}
+
+void SharedTls::DecodeTrustedExtensions(const openssl::Api& api, openssl::Context* context) {
+  if (api.ctxGetCertStore == nullptr || api.storeObjects == nullptr ||
+      api.objectsCount == nullptr || api.objectsValue == nullptr ||
+      api.objectCertificate == nullptr || api.checkPurpose == nullptr) {
+    return;
+  }
+  openssl::CertStore* store = api.ctxGetCertStore(context);
+  openssl::StoreObjects* objects = store != nullptr ? api.storeObjects(store) : nullptr;
+  if (objects == nullptr) return;
+  constexpr int kAnyPurpose = -1;  // decodes and caches the extensions, checks nothing
+  const int count = api.objectsCount(objects);
+  for (int i = 0; i < count; ++i) {
+    openssl::Certificate* certificate = api.objectCertificate(api.objectsValue(objects, i));
+    if (certificate != nullptr) api.checkPurpose(certificate, kAnyPurpose, 0);
   }
   api.errClearError();
 }

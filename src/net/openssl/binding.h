@@ -20,6 +20,8 @@ struct VerifyParam;   // X509_VERIFY_PARAM
 struct Session;       // SSL_SESSION
 struct CertChain;     // STACK_OF(X509)
 struct StoreContext;  // X509_STORE_CTX
+struct StoreObjects;  // STACK_OF(X509_OBJECT)
+struct StoreObject;   // X509_OBJECT
 
 // Constants with their OpenSSL 1.0 values.
 inline constexpr long kOpNoSslV2 = 0x01000000L;
@@ -121,6 +123,16 @@ struct Api {
   // Server certificate checks; the host-name ones may be missing from older libraries.
   Certificate* (*d2iX509)(Certificate**, const unsigned char**, long) = nullptr;
   int (*x509StoreAddCert)(CertStore*, Certificate*) = nullptr;
+  // The trust store's contents (X509_STORE_get0_objects; X509_OBJECT_get0_X509, nullptr for what
+  // is not a certificate) and X509_check_purpose. The shared context has each trusted
+  // certificate's extensions decoded once, while it is still the only user: OpenSSL decodes them
+  // on the first check and caches them in the certificate, and calls on several threads would
+  // otherwise race to do so. May be missing (OpenSSL 1.0).
+  StoreObjects* (*storeObjects)(CertStore*) = nullptr;
+  int (*objectsCount)(const StoreObjects*) = nullptr;
+  StoreObject* (*objectsValue)(const StoreObjects*, int index) = nullptr;
+  Certificate* (*objectCertificate)(const StoreObject*) = nullptr;
+  int (*checkPurpose)(Certificate*, int purpose, int ca) = nullptr;
   void (*x509Free)(Certificate*) = nullptr;
   VerifyParam* (*get0Param)(Connection*) = nullptr;
   int (*paramSet1Host)(VerifyParam*, const char* name, std::size_t length) = nullptr;

@@ -11,6 +11,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 
 #include <atomic>
 #include <cstdint>
@@ -210,6 +211,24 @@ int X509StoreAddCert(CertStore* store, Certificate* certificate) {
   return X509_STORE_add_cert(reinterpret_cast<X509_STORE*>(store),
                              reinterpret_cast<X509*>(certificate));
 }
+StoreObjects* StoreObjectsOf(CertStore* store) {
+  return reinterpret_cast<StoreObjects*>(
+      X509_STORE_get0_objects(reinterpret_cast<X509_STORE*>(store)));
+}
+int ObjectsCount(const StoreObjects* objects) {
+  return sk_X509_OBJECT_num(reinterpret_cast<const STACK_OF(X509_OBJECT)*>(objects));
+}
+StoreObject* ObjectsValue(const StoreObjects* objects, int index) {
+  return reinterpret_cast<StoreObject*>(
+      sk_X509_OBJECT_value(reinterpret_cast<const STACK_OF(X509_OBJECT)*>(objects), index));
+}
+Certificate* ObjectCertificate(const StoreObject* object) {
+  return reinterpret_cast<Certificate*>(
+      X509_OBJECT_get0_X509(reinterpret_cast<const X509_OBJECT*>(object)));
+}
+int CheckPurpose(Certificate* certificate, int purpose, int ca) {
+  return X509_check_purpose(reinterpret_cast<X509*>(certificate), purpose, ca);
+}
 void X509Free(Certificate* certificate) {
   X509_free(reinterpret_cast<X509*>(certificate));
 }
@@ -297,6 +316,11 @@ Api MakeTable() {
   t.errClearError = &ErrClearError;
   t.d2iX509 = &D2iX509;
   t.x509StoreAddCert = &X509StoreAddCert;
+  t.storeObjects = &StoreObjectsOf;
+  t.objectsCount = &ObjectsCount;
+  t.objectsValue = &ObjectsValue;
+  t.objectCertificate = &ObjectCertificate;
+  t.checkPurpose = &CheckPurpose;
   t.x509Free = &X509Free;
   t.getPeerCertChain = &GetPeerCertChain;
   t.chainCount = &ChainCount;

@@ -287,6 +287,11 @@ void FillTable() {
     t.setFd = &SetSocketBio;
     Bind(t.chainCount, "OPENSSL_sk_num");
     Bind(t.chainValue, "OPENSSL_sk_value");
+    Bind(t.storeObjects, "X509_STORE_get0_objects");
+    Bind(t.objectsCount, "OPENSSL_sk_num");
+    Bind(t.objectsValue, "OPENSSL_sk_value");
+    Bind(t.objectCertificate, "X509_OBJECT_get0_X509");
+    Bind(t.checkPurpose, "X509_check_purpose");
   } else {
     Bind(t.tls12ClientMethod, "TLSv1_2_client_method");
     Bind(t.tls1ClientMethod, "TLSv1_client_method");

@@ -292,11 +292,18 @@ inline constexpr const char* kOpenSsl3CryptoFunctions[] = {"OpenSSL_version_num"
                                                            "BIO_clear_flags"};
 
 // Looked up in the OpenSSL 3 pair too, but not required: the server certificate of a handshake,
-// for diagnosis (a pair without them works, and shows no certificate).
+// for diagnosis (a pair without them works, and shows no certificate), and the trust store's
+// certificates, whose extensions the shared context has decoded before threads share it.
 inline constexpr const char* kOpenSsl3OptionalSslFunctions[] = {"SSL_get_peer_cert_chain",
                                                                 "SSL_set_verify"};
 inline constexpr const char* kOpenSsl3OptionalCryptoFunctions[] = {
-    "X509_STORE_CTX_get_current_cert", "X509_STORE_CTX_get_error_depth", "OPENSSL_sk_num",
-    "OPENSSL_sk_value", "i2d_X509"};
+    "X509_STORE_CTX_get_current_cert",
+    "X509_STORE_CTX_get_error_depth",
+    "OPENSSL_sk_num",
+    "OPENSSL_sk_value",
+    "i2d_X509",
+    "X509_STORE_get0_objects",
+    "X509_OBJECT_get0_X509",
+    "X509_check_purpose"};
 
 }  // namespace tessora::openssl
