@@ -124,6 +124,14 @@ void CookieStore::AddFromHeaders(const HeaderList& headers, const HttpUrl& url) 
 }
 
 void CookieStore::Add(std::u16string_view setCookie, const HttpUrl& url) {
+  // A control character (tab aside) has no place in a cookie. A lone CR would even survive the
+  // reading of the head (lines end at LF) and, sent back in the "Cookie" line, end that line:
+  // whoever set the cookie (the proxy, answering the tunnel request) would add header lines of
+  // its choice to the API request. Such a cookie is ignored as a whole.
+  if (std::any_of(setCookie.begin(), setCookie.end(),
+                  [](char16_t c) { return (c < 0x20 && c != 0x09) || c == 0x7F; })) {
+    return;
+  }
   const std::size_t semicolon = setCookie.find(u';');
   const std::u16string_view pair = setCookie.substr(0, semicolon);
   const std::size_t eq = pair.find(u'=');

@@ -114,6 +114,17 @@ TEST_F(CookieStoreTest, MalformedCookiesAreIgnored) {
   EXPECT_EQ(SendTo(u"https://api.tessora.net/v1/items/"), u"a=1");
 }
 
+TEST_F(CookieStoreTest, CookiesWithControlCharactersAreIgnored) {
+  Set(u"a=1\rHost: elsewhere.example");
+  Set(u"b=1\nX-Injected: 1");
+  Set(u"c=1; Path=/\x01");
+  Set(u"d=1\x7f");
+  Set(std::u16string(u"e=\0", 3));
+  EXPECT_EQ(store_.Count(), 0u);
+  Set(u"f=1;\tPath=/");  // a tab is a blank
+  EXPECT_EQ(SendTo(u"https://api.tessora.net/"), u"f=1");
+}
+
 TEST_F(CookieStoreTest, HoldsABoundedNumberOfCookies) {
   for (int i = 0; i < 80; ++i)
     Set(u"c" + IntToText(i) + u"=1");
