@@ -3,7 +3,7 @@
 // while the process's memory, handles and threads are watched.
 //
 //   soak --peers FILE [--seconds N] [--threads N] [--library PATH] [--dir DIR]
-//        [--timeout-ms T] [--margin-ms M]
+//        [--timeout-ms T] [--margin-ms M] [--hang-ms H] [--only CALLS]
 //
 // --peers      NAME=PORT lines for the servers on 127.0.0.1 (bench/soak/run-soak writes them):
 //              nginx, proxy (tinyproxy), authproxy (tinyproxy with basic authentication),
@@ -17,6 +17,8 @@
 //              current directory)
 // --timeout-ms the library's socket time-out (default: the soak build's)
 // --margin-ms  how much longer than the time-out any call may take (default 3000)
+// --hang-ms    a call still running after this long hangs: the soak says which and ends with 3
+//              (default ten times the time-out and the margin, at least 60000)
 // --only       a comma-separated list of the calls below to make instead of the whole mix
 //
 // Each thread configures itself with its own client id, secret and partner token, and runs
@@ -37,7 +39,9 @@
 // At each minute (each tenth of the run when it is shorter than ten minutes) it prints the calls
 // per second, the call times (p50, p90, p99, max), memory, handles and threads. It exits with 1
 // when a result was wrong, a call exceeded its bound, or memory, handles or threads grew beyond
-// their tolerance after the first such interval (see Verdict()); with 2 when it could not start.
+// their tolerance after the first such interval (see Verdict()); with 2 when it could not start;
+// with 3 when a call has not returned long after its bound (see Watchdog): a hang is reported with
+// the thread and the call, and the soak ends instead of waiting for it.
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -140,6 +144,8 @@ struct Options {
   std::string dir;
   int timeoutMs = TESSORA_SOAK_TIMEOUT_MS;
   int marginMs = 3000;
+  // A call still running this long hangs (0: ten times the bound, at least 60 s).
+  int hangMs = 0;
   // The calls of the mix (all when empty).
   std::vector<Target> only;
 };
@@ -357,6 +363,56 @@ struct Sample {
   Footprint footprint;
 };
 
+// The call each thread is in and since when, for the watchdog.
+class InFlight {
+ public:
+  explicit InFlight(int threads) : slots_(static_cast<std::size_t>(threads)) {}
+  void Begin(int thread, Target target) {
+    Slot& slot = slots_[static_cast<std::size_t>(thread)];
+    slot.since.store(Clock::now().time_since_epoch().count());
+    slot.target.store(static_cast<int>(target));
+  }
+  void End(int thread) { slots_[static_cast<std::size_t>(thread)].target.store(-1); }
+  // The first thread whose call has lasted longer than `limit`: its number, call and duration.
+  std::optional<std::string> Overdue(std::chrono::milliseconds limit) const {
+    const Clock::time_point now = Clock::now();
+    for (std::size_t n = 0; n < slots_.size(); ++n) {
+      const int target = slots_[n].target.load();
+      if (target < 0) continue;
+      const Clock::time_point since{Clock::duration(slots_[n].since.load())};
+      const auto lasted = std::chrono::duration_cast<std::chrono::milliseconds>(now - since);
+      if (lasted > limit) {
+        return "thread " + std::to_string(n) + " has been in its " +
+               TargetName(static_cast<Target>(target)) + " call for " +
+               std::to_string(lasted.count()) + " ms";
+      }
+    }
+    return std::nullopt;
+  }
+
+ private:
+  struct Slot {
+    std::atomic<int> target{-1};
+    std::atomic<Clock::rep> since{0};
+  };
+  std::vector<Slot> slots_;
+};
+
+// Ends the soak with 3 when a call has not returned within `limit` (far beyond every bound the
+// library has: a hang), saying which; stops when `done` is set.
+void Watchdog(const InFlight& inFlight, std::chrono::milliseconds limit,
+              const std::atomic<bool>& done) {
+  while (!done) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    if (const std::optional<std::string> overdue = inFlight.Overdue(limit)) {
+      std::printf("soak: FAILED, a call hangs: %s\n", overdue->c_str());
+      std::fprintf(stderr, "soak: a call hangs: %s\n", overdue->c_str());
+      std::fflush(nullptr);
+      std::_Exit(3);
+    }
+  }
+}
+
 class Results {
  public:
   void Record(Target target, double ms, bool right, bool withinBound, const std::string& what) {
@@ -418,8 +474,13 @@ double Mb(long long bytes) {
 class Worker {
  public:
   Worker(const Exports& api, const Options& options, const Ports& ports, int number,
-         Results& results)
-      : api_(api), options_(options), ports_(ports), number_(number), results_(results) {}
+         Results& results, InFlight& inFlight)
+      : api_(api),
+        options_(options),
+        ports_(ports),
+        number_(number),
+        results_(results),
+        inFlight_(inFlight) {}
 
   // Calls until `stop` is set; the first call of each target is checked like all others.
   void Run(const std::atomic<bool>& stop) {
@@ -453,6 +514,7 @@ class Worker {
     std::string text;
     bool failed = false;
     const Clock::time_point start = Clock::now();
+    inFlight_.Begin(number_, target);
     if (plain) {
       // A failure leaves the export (a C++ exception, or the structured exception on Windows).
       const std::optional<std::string> failure = host::CatchHostFailure([&] {
@@ -469,6 +531,7 @@ class Worker {
                                   &result) == 0;
       text = Take(result);
     }
+    inFlight_.End(number_);
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     const int status = api_.tessoraNetLastStatus();
     char* reasonBuffer = nullptr;
@@ -517,6 +580,7 @@ class Worker {
   const Ports& ports_;
   int number_;
   Results& results_;
+  InFlight& inFlight_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -535,6 +599,7 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       {"--dir", [&](const std::string& v) { options.dir = v; }},
       {"--timeout-ms", [&](const std::string& v) { options.timeoutMs = std::stoi(v); }},
       {"--margin-ms", [&](const std::string& v) { options.marginMs = std::stoi(v); }},
+      {"--hang-ms", [&](const std::string& v) { options.hangMs = std::stoi(v); }},
       {"--only",
        [&](const std::string& v) {
          for (std::size_t start = 0; start <= v.size();) {
@@ -713,15 +778,26 @@ int Run(const Options& options) {
     stop = true;
   });
 
+  // A call still running this long after its bound hangs.
+  const std::chrono::milliseconds hangLimit(
+      options.hangMs > 0 ? options.hangMs
+                         : std::max(60000, 10 * (options.timeoutMs + options.marginMs)));
+  InFlight inFlight(options.threads);
+  std::atomic<bool> done{false};
+  std::thread watchdog([&] { Watchdog(inFlight, hangLimit, done); });
+
   // The loading thread calls too, so the traffic log is written throughout.
   std::vector<std::thread> others;
   for (int number = 1; number < options.threads; ++number) {
-    others.emplace_back([&, number] { Worker(api, options, *ports, number, results).Run(stop); });
+    others.emplace_back(
+        [&, number] { Worker(api, options, *ports, number, results, inFlight).Run(stop); });
   }
-  Worker(api, options, *ports, 0, results).Run(stop);
+  Worker(api, options, *ports, 0, results, inFlight).Run(stop);
   for (std::thread& other : others)
     other.join();
   sampler.join();
+  done = true;
+  watchdog.join();
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
 
   std::printf("\n%-15s %8s %6s %6s %8s %8s %9s\n", "call", "count", "wrong", "slow", "p50 ms",
@@ -755,7 +831,12 @@ int Run(const Options& options) {
 }  // namespace tessora::soak
 
 int main(int argc, char** argv) {
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows through a pipe too
+  // Progress shows through a pipe too (the Windows C library buffers "line-buffered" output fully).
+#ifdef _WIN32
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+#else
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+#endif
   const std::optional<tessora::soak::Options> options = tessora::soak::ParseOptions(argc, argv);
   if (!options) return 2;
   try {
