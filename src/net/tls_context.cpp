@@ -45,8 +45,8 @@ class SharedTls {
   // OpenSSL decodes a certificate's extensions on its first check and keeps them in the
   // certificate. The trusted certificates are shared by every connection, so they are decoded
   // here, before any other thread can see the context: handshakes on several threads then only
-  // read them. (Certificates OpenSSL finds later in a hashed folder, SSL_CERT_DIR, are decoded by
-  // OpenSSL under its own lock.)
+  // read them. (Certificates OpenSSL finds later in a hashed folder, SSL_CERT_DIR, are still
+  // decoded by OpenSSL on their first check.)
   static void DecodeTrustedExtensions(const openssl::Api& api, openssl::Context* context);
 
   std::mutex lock_;
