@@ -367,9 +367,9 @@ struct Sample {
 class InFlight {
  public:
   explicit InFlight(int threads) : slots_(static_cast<std::size_t>(threads)) {}
-  void Begin(int thread, Target target) {
+  void Begin(int thread, Target target, Clock::time_point since) {
     Slot& slot = slots_[static_cast<std::size_t>(thread)];
-    slot.since.store(Clock::now().time_since_epoch().count());
+    slot.since.store(since.time_since_epoch().count());
     slot.target.store(static_cast<int>(target));
   }
   void End(int thread) { slots_[static_cast<std::size_t>(thread)].target.store(-1); }
@@ -514,7 +514,7 @@ class Worker {
     std::string text;
     bool failed = false;
     const Clock::time_point start = Clock::now();
-    inFlight_.Begin(number_, target);
+    inFlight_.Begin(number_, target, start);
     if (plain) {
       // A failure leaves the export (a C++ exception, or the structured exception on Windows).
       const std::optional<std::string> failure = host::CatchHostFailure([&] {
