@@ -119,10 +119,16 @@ void Server::Stop() {
   const char byte = 1;
   (void)!write(wake_[1], &byte, 1);
   acceptor_.join();
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (int fd : connections_)
-    shutdown(fd, SHUT_RDWR);  // wakes their threads
-  idle_.wait(lock, [this] { return connections_.empty(); });
+  std::list<std::thread> workers;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int fd : connections_)
+      shutdown(fd, SHUT_RDWR);  // wakes their threads
+    workers.swap(workers_);
+    finished_.clear();
+  }
+  for (auto& worker : workers)
+    worker.join();
   close(listener_);
   close(wake_[0]);
   close(wake_[1]);
@@ -138,6 +144,7 @@ void Server::AcceptLoop() {
     }
     if (fds[1].revents != 0) return;
     const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    JoinFinished();
     if (fd < 0) continue;
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_ || connections_.size() >= static_cast<std::size_t>(settings_.maxConnections)) {
@@ -145,8 +152,27 @@ void Server::AcceptLoop() {
       continue;
     }
     connections_.insert(fd);
-    std::thread([this, fd] { Serve(fd); }).detach();
+    workers_.emplace_back([this, fd] { Serve(fd); });
   }
+}
+
+void Server::JoinFinished() {
+  std::list<std::thread> done;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto id : finished_) {
+      for (auto it = workers_.begin(); it != workers_.end(); ++it) {
+        if (it->get_id() == id) {
+          done.splice(done.end(), workers_, it);
+          break;
+        }
+      }
+    }
+    finished_.clear();
+  }
+  // Outside the lock: a finished thread needs no more of it, but joining waits for its exit.
+  for (auto& worker : done)
+    worker.join();
 }
 
 void Server::Serve(int fd) {
@@ -209,7 +235,7 @@ void Server::Serve(int fd) {
     // Forgotten before it is closed, so that Stop never shuts down a reused descriptor.
     std::lock_guard<std::mutex> lock(mutex_);
     connections_.erase(fd);
-    if (connections_.empty()) idle_.notify_all();
+    finished_.push_back(std::this_thread::get_id());
   }
   close(fd);
 }

@@ -5,13 +5,14 @@
 #include <openssl/ssl.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "certificates.h"
 #include "payment_api.h"
@@ -43,6 +44,7 @@ class Server {
  private:
   void AcceptLoop();
   void Serve(int fd);
+  void JoinFinished();
   void Log(const std::string& line) const;
 
   PaymentApi& api_;
@@ -53,8 +55,11 @@ class Server {
   std::uint16_t port_ = 0;
   std::thread acceptor_;
   std::mutex mutex_;
-  std::condition_variable idle_;
   std::set<int> connections_;
+  // Every connection thread is joined, by the acceptor once it has finished or by Stop: a thread
+  // left running past Stop could still hold per-thread TLS state when the process ends.
+  std::list<std::thread> workers_;
+  std::vector<std::thread::id> finished_;
   bool stopping_ = false;
 };
 
