@@ -193,9 +193,6 @@ int main(int argc, char** argv) {
     Server server(api, pki, settings);
     server.Start();
     const std::string port = std::to_string(server.Port());
-    if (!options.portFile.empty() && !WriteFileAtomically(options.portFile, port + "\n")) {
-      throw std::runtime_error("cannot write the port file " + options.portFile);
-    }
     const std::string endpoints = EndpointFile();
     {
       std::lock_guard<std::mutex> lock(output);
@@ -209,6 +206,10 @@ int main(int argc, char** argv) {
                 << "  trust it       export SSL_CERT_FILE=" << caPath << "\n"
                 << "  under Wine     export SSL_CERT_FILE='" << WinePath(caPath) << "'\n"
                 << "  stop with Ctrl-C" << std::endl;
+    }
+    // Written last: a script that waits for the port file finds the banner complete too.
+    if (!options.portFile.empty() && !WriteFileAtomically(options.portFile, port + "\n")) {
+      throw std::runtime_error("cannot write the port file " + options.portFile);
     }
 
     int signalNumber = 0;
