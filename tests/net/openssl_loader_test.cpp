@@ -90,6 +90,26 @@ void ExpectHandshake() {
   EXPECT_EQ(channel.CurrentState(), TlsChannel::State::kRunning);
 }
 
+// Two threads that need OpenSSL at the same moment: both get it, it is initialised once, and it
+// works.
+void ExpectTwoThreadsAtOnceLoadItOnce() {
+  std::atomic<int> ready{0};
+  std::atomic<int> loaded{0};
+  auto load = [&] {
+    ++ready;
+    while (ready < 2)
+      std::this_thread::yield();
+    if (openssl::LoadOpenSsl() != nullptr) ++loaded;
+  };
+  std::thread first(load);
+  std::thread second(load);
+  first.join();
+  second.join();
+  EXPECT_EQ(loaded, 2);
+  EXPECT_EQ(openssl::OpenSslInitialisations(), 1);
+  ExpectHandshake();
+}
+
 Error TlsConnectFailure() {
   ScriptedServer server(ScriptedServer::kPlain, [](ServerConnection& c) { c.ReadUntilClosed(); });
   TlsChannel channel;
@@ -152,21 +172,7 @@ TEST_F(LoaderTest, LibraryWithoutProtocolMethodsGivesNoMethod) {
 
 TEST_F(LoaderTest, TwoThreadsNeedingTlsAtOnceLoadItOnce) {
   SearchDllsIn(Dlls10());
-  std::atomic<int> ready{0};
-  std::atomic<int> loaded{0};
-  auto load = [&] {
-    ++ready;
-    while (ready < 2)
-      std::this_thread::yield();
-    if (openssl::LoadOpenSsl() != nullptr) ++loaded;
-  };
-  std::thread first(load);
-  std::thread second(load);
-  first.join();
-  second.join();
-  EXPECT_EQ(loaded, 2);
-  EXPECT_EQ(openssl::OpenSslInitialisations(), 1);
-  ExpectHandshake();
+  ExpectTwoThreadsAtOnceLoadItOnce();
 }
 
 TEST_F(LoaderTest, UnloadReleasesTheLibrariesAndTheNextUseLoadsThemAgain) {
@@ -288,21 +294,7 @@ TEST_F(LoaderTest, OpenSsl3PlacedLaterIsPickedUpByTheNextAttempt) {
 
 TEST_F(LoaderTest, TwoThreadsNeedingOpenSsl3AtOnceLoadItOnce) {
   LookFirstIn(Dlls3());
-  std::atomic<int> ready{0};
-  std::atomic<int> loaded{0};
-  auto load = [&] {
-    ++ready;
-    while (ready < 2)
-      std::this_thread::yield();
-    if (openssl::LoadOpenSsl() != nullptr) ++loaded;
-  };
-  std::thread first(load);
-  std::thread second(load);
-  first.join();
-  second.join();
-  EXPECT_EQ(loaded, 2);
-  EXPECT_EQ(openssl::OpenSslInitialisations(), 1);
-  ExpectHandshake();
+  ExpectTwoThreadsAtOnceLoadItOnce();
 }
 
 // OpenSSL 3 keeps its modules in memory once initialised; unloading drops our hold on them and
