@@ -406,7 +406,6 @@ void Watchdog(const InFlight& inFlight, std::chrono::milliseconds limit,
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
     if (const std::optional<std::string> overdue = inFlight.Overdue(limit)) {
       std::printf("soak: FAILED, a call hangs: %s\n", overdue->c_str());
-      std::fprintf(stderr, "soak: a call hangs: %s\n", overdue->c_str());
       std::fflush(nullptr);
       std::_Exit(3);
     }

@@ -119,16 +119,19 @@ void Server::Stop() {
   const char byte = 1;
   (void)!write(wake_[1], &byte, 1);
   acceptor_.join();
-  std::list<std::thread> workers;
+  std::map<std::thread::id, std::thread> workers;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     for (int fd : connections_)
       shutdown(fd, SHUT_RDWR);  // wakes their threads
     workers.swap(workers_);
-    finished_.clear();
   }
-  for (auto& worker : workers)
+  for (auto& [id, worker] : workers)
     worker.join();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    finished_.clear();  // all joined above
+  }
   close(listener_);
   close(wake_[0]);
   close(wake_[1]);
@@ -152,21 +155,19 @@ void Server::AcceptLoop() {
       continue;
     }
     connections_.insert(fd);
-    workers_.emplace_back([this, fd] { Serve(fd); });
+    // Under the lock: the thread cannot report itself finished before it is in the map.
+    std::thread worker([this, fd] { Serve(fd); });
+    const std::thread::id id = worker.get_id();
+    workers_.emplace(id, std::move(worker));
   }
 }
 
 void Server::JoinFinished() {
-  std::list<std::thread> done;
+  std::vector<std::thread> done;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto id : finished_) {
-      for (auto it = workers_.begin(); it != workers_.end(); ++it) {
-        if (it->get_id() == id) {
-          done.splice(done.end(), workers_, it);
-          break;
-        }
-      }
+    for (const std::thread::id id : finished_) {
+      if (auto node = workers_.extract(id)) done.push_back(std::move(node.mapped()));
     }
     finished_.clear();
   }

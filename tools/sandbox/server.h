@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <list>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -58,7 +58,7 @@ class Server {
   std::set<int> connections_;
   // Every connection thread is joined, by the acceptor once it has finished or by Stop: a thread
   // left running past Stop could still hold per-thread TLS state when the process ends.
-  std::list<std::thread> workers_;
+  std::map<std::thread::id, std::thread> workers_;
   std::vector<std::thread::id> finished_;
   bool stopping_ = false;
 };
