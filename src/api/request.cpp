@@ -11,6 +11,42 @@ namespace tessora {
 
 namespace {
 
+// The characters an Environment cannot hold: "@" would turn what precedes it into a user part,
+// "#" and "?" end the host name early, "\" reads as "/", and control characters belong in no host
+// name. Each of them could make the host the certificate is checked against differ from the one
+// the request reaches, or add to the request line.
+void CheckEnvironment(const std::u16string& environment) {
+  for (const char16_t c : environment) {
+    if (c >= 0x20 && c != 0x7F && c != u'@' && c != u'#' && c != u'?' && c != u'\\') continue;
+    const std::u16string what =
+        c < 0x20 || c == 0x7F ? u"a control character" : u"\"" + std::u16string(1, c) + u"\"";
+    Raise(ErrorKind::kRequest,
+          u"The Environment \"" + environment + u"\" cannot be used: it holds " + what +
+              u". It is the start of the API host name, such as \"sandbox.\" or "
+              u"\"127.0.0.1:8443/\". Nothing was sent.");
+  }
+}
+
+// The scheme, user part, host and port of a URL: where a request goes.
+std::u16string Authority(const HttpUrl& url) {
+  std::u16string text = url.protocol + u"://";
+  if (!url.username.empty() || !url.password.empty()) text += url.username + u":...@";
+  return text + url.HostValue();
+}
+
+// The route and the route parameters fill in what follows the API host; they may not move the
+// request to another host, port or user part ("@evil.example/..." as a route, a Parameters line
+// whose empty name replaces the colon of "https://").
+void CheckSameHost(const std::u16string& url, const std::u16string& baseUrl) {
+  const std::u16string expected = Authority(HttpUrl::Parse(baseUrl));
+  const std::u16string actual = Authority(HttpUrl::Parse(url));
+  if (actual == expected) return;
+  Raise(ErrorKind::kRequest, u"The URL \"" + url + u"\" would send the request to " + actual +
+                                 u" instead of " + expected +
+                                 u": the route and the Parameters may not change the host. "
+                                 u"Nothing was sent.");
+}
+
 // The status code of the client's latest answer, 0 when no status line arrived.
 int StatusOf(const HttpClient& client) {
   if (client.ResponseText().empty()) return 0;
@@ -124,10 +160,12 @@ PreparedRequest PrepareTessoraRequest(const std::u16string& endPoint, const std:
   settings.httpClient = SetupClient();
   TessoranetProxy();
 
+  CheckEnvironment(settings.environment);
   PreparedRequest prepared;
-  const std::u16string templateUrl = FullBaseUrl() + endPoint;
-  prepared.url = UrlResolver::ResolveURLParameters(templateUrl, parameters);
+  const std::u16string baseUrl = FullBaseUrl();
+  prepared.url = UrlResolver::ResolveURLParameters(baseUrl + endPoint, parameters);
   prepared.url = UrlResolver::ResolveOptionalParameters(prepared.url, optionalParameters);
+  CheckSameHost(prepared.url, baseUrl);
   if (!body.empty()) prepared.body = TextToUtf8(body);
 
   HttpRequest& request = settings.httpClient->Request();

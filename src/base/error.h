@@ -23,6 +23,8 @@ enum class ErrorKind {
   kClosed,       // the peer ended the connection before the answer was complete
   kTunnel,       // the proxy refused the CONNECT tunnel
   kProtocol,     // an answer beyond the reader's bounds (line length, header lines, body size)
+  kRequest,      // a request the library refuses to send: a host text that would change its host
+                 // or add a header line
 };
 
 class Error : public std::exception {

@@ -44,7 +44,6 @@ void HttpClient::Exchange(std::u16string_view method, const std::u16string& url,
   request_.source = std::move(body);
   try {
     PrepareRequest(url);
-    if (Stream* channel = Channel()) channel->SetURIToCheck(url);
     stage_ = Stage::kConnecting;
     Open();
     stage_ = Stage::kExchanging;
@@ -66,7 +65,6 @@ void HttpClient::OpenOnly(const std::u16string& url, HttpVersion version) {
   request_.source.reset();
   try {
     PrepareRequest(url);
-    if (Stream* channel = Channel()) channel->SetURIToCheck(url);
     stage_ = Stage::kConnecting;
     Open();
   } catch (...) {
@@ -76,8 +74,10 @@ void HttpClient::OpenOnly(const std::u16string& url, HttpVersion version) {
 }
 
 void HttpClient::PrepareRequest(const std::u16string& url) {
-  absoluteUrl_ = url;
+  // The one parse of the URL: the connection, the certificate check, the server name of the
+  // handshake and the Host line all take the host from here.
   url_ = HttpUrl::Parse(url);
+  if (Stream* channel = Channel()) channel->SetServerName(url_.host, url_.Port());
   if (!url_.username.empty()) {
     request_.username = url_.username;
     request_.password = url_.password;

@@ -99,8 +99,7 @@ class HttpClient {
   HttpResponse response_;
   ProxySettings proxy_;
   std::unique_ptr<CookieStore> cookies_;
-  std::u16string absoluteUrl_;  // the URL of the request being sent
-  HttpUrl url_;                 // and its parts
+  HttpUrl url_;  // the parts of the URL of the request being sent
   Stage stage_ = Stage::kConnecting;
 };
 

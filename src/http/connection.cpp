@@ -29,11 +29,10 @@ bool Connection::Connected() const {
   return channel_ && channel_->Connected();
 }
 
-void Connection::Open(const std::u16string& url, const std::u16string& host, int port,
-                      int connectTimeoutMs, bool passThrough) {
+void Connection::Open(const std::u16string& host, int port, int connectTimeoutMs,
+                      bool passThrough) {
   if (!channel_) Raise(u"No connection carrier has been set.");
   try {
-    channel_->SetURIToCheck(url);
     channel_->SetPassThrough(passThrough);
     channel_->Connect(host, port, connectTimeoutMs);
     if (recorder_ != nullptr) recorder_->Connect();

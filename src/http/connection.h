@@ -33,11 +33,9 @@ class Connection {
   void SetRecorder(TrafficLog* recorder) { recorder_ = recorder; }
 
   bool Connected() const;
-  // Hands the carrier the request URL and the mode, connects it to host:port and tells the
-  // recorder. On any failure the connection is closed (and the recorder told) before the failure
-  // goes on.
-  void Open(const std::u16string& url, const std::u16string& host, int port, int connectTimeoutMs,
-            bool passThrough);
+  // Hands the carrier the mode, connects it to host:port and tells the recorder. On any failure
+  // the connection is closed (and the recorder told) before the failure goes on.
+  void Open(const std::u16string& host, int port, int connectTimeoutMs, bool passThrough);
   // Closes the carrier, forgets unread input and tells the recorder, whether the connection was
   // open or not.
   void Close();

@@ -20,7 +20,7 @@ void HttpClient::Open() {
 
 void HttpClient::ConnectTo(const std::u16string& host, int port, bool passThrough) {
   connection_.ClearInput();
-  connection_.Open(absoluteUrl_, host, port, connectTimeout_, passThrough);
+  connection_.Open(host, port, connectTimeout_, passThrough);
 }
 
 // The tunnel moves through named states; each failure leaves it at once, and the exchange then

@@ -12,9 +12,11 @@ class Stream {
  public:
   virtual ~Stream() = default;
 
-  // The URL of the request about to be sent; its host is the server name of the TLS handshake and
-  // the name the server certificate must match.
-  virtual void SetURIToCheck(const std::u16string& url) = 0;
+  // The API host and port of the request about to be sent, as the client parsed them from its URL
+  // (an IPv6 address without brackets): the server name of the TLS handshake, the name the server
+  // certificate must match and the key of the session kept for the server. The client connects a
+  // direct connection to the same host and port, so what is checked is what is reached.
+  virtual void SetServerName(const std::u16string& host, int port) = 0;
 
   // Pass-through: bytes go to and come from the socket unchanged. Before a connection opens this
   // only records the mode. On an open connection, switching it off starts TLS (the handshake).

@@ -56,44 +56,6 @@ bool IsRetry(int sslError) {
 
 }  // namespace
 
-std::u16string HostOfUrl(const std::u16string& url) {
-  std::size_t start = url.find(u"://");
-  start = start == std::u16string::npos ? 0 : start + 3;
-  std::size_t end = url.find_first_of(u"/?#\\", start);
-  std::u16string authority = url.substr(start, end == std::u16string::npos ? end : end - start);
-  const std::size_t at = authority.rfind(u'@');
-  if (at != std::u16string::npos) authority.erase(0, at + 1);
-  if (!authority.empty() && authority[0] == u'[') {
-    const std::size_t close = authority.find(u']');
-    return authority.substr(1, close == std::u16string::npos ? close : close - 1);
-  }
-  return authority.substr(0, authority.find(u':'));
-}
-
-int PortOfUrl(const std::u16string& url) {
-  std::size_t start = url.find(u"://");
-  start = start == std::u16string::npos ? 0 : start + 3;
-  std::size_t end = url.find_first_of(u"/?#\\", start);
-  std::u16string_view authority(url);
-  authority = authority.substr(start, end == std::u16string::npos ? end : end - start);
-  const std::size_t at = authority.rfind(u'@');
-  if (at != std::u16string_view::npos) authority.remove_prefix(at + 1);
-  std::size_t colon;
-  if (!authority.empty() && authority[0] == u'[') {
-    const std::size_t close = authority.find(u']');
-    colon = close == std::u16string_view::npos ? close : authority.find(u':', close);
-  } else {
-    colon = authority.find(u':');
-  }
-  if (colon == std::u16string_view::npos || colon + 1 == authority.size()) return 443;
-  int port = 0;
-  for (const char16_t c : authority.substr(colon + 1)) {
-    if (c < u'0' || c > u'9' || port > 65535) return 0;
-    port = port * 10 + (c - u'0');
-  }
-  return port <= 65535 ? port : 0;
-}
-
 TlsChannel::TlsChannel() = default;
 
 TlsChannel::~TlsChannel() {
@@ -181,12 +143,12 @@ void TlsChannel::Handshake() {
   }
   const int fdResult = api->setFd(connection_, static_cast<int>(socket_));
   if (fdResult <= 0) RaiseFailure(u"Error setting File Descriptor for SSL", Capture(fdResult));
-  const std::u16string host = HostOfUrl(uriToCheck_);
+  const std::u16string& host = serverHost_;
+  const int port = serverPort_;
   api->setTlsextHostName(connection_, platform::TextToAnsi(host).c_str());
   CheckServerName(host);
   // The session of an earlier connection to this host name and port, if one is kept: the server
   // may resume it (no certificate is sent then) or decline it (a full handshake with every check).
-  const int port = PortOfUrl(uriToCheck_);
   OfferKeptSession(*api, connection_, host, port);
   api->errClearError();
   platform::ClearSocketError();

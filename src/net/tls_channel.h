@@ -6,9 +6,9 @@
 //
 // The server's certificate must lead to a trusted root (the platform's store and OpenSSL's default
 // verify paths, which honour SSL_CERT_FILE / SSL_CERT_DIR as they were when the process made its
-// client context) and match the host of URIToCheck (its DNS name, or its address for a literal
-// IP); otherwise the handshake fails. Every channel makes its connection from the process's one
-// client context, and offers the session of the last connection to the same host name and port
+// client context) and match the server name the client set (its DNS name, or its address for a
+// literal IP); otherwise the handshake fails. Every channel makes its connection from the process's
+// one client context, and offers the session of the last connection to the same host name and port
 // (net/tls_context.h).
 #pragma once
 
@@ -38,8 +38,12 @@ class TlsChannel : public Stream {
   TlsChannel(const TlsChannel&) = delete;
   TlsChannel& operator=(const TlsChannel&) = delete;
 
-  const std::u16string& URIToCheck() const { return uriToCheck_; }
-  void SetURIToCheck(const std::u16string& url) override { uriToCheck_ = url; }
+  const std::u16string& ServerHost() const { return serverHost_; }
+  int ServerPort() const { return serverPort_; }
+  void SetServerName(const std::u16string& host, int port) override {
+    serverHost_ = host;
+    serverPort_ = port;
+  }
 
   // On an open connection: false starts TLS (raises "Could not load SSL library." when TLS could
   // not be prepared, or the handshake's failure; the connection then stays open for the caller to
@@ -96,7 +100,8 @@ class TlsChannel : public Stream {
   int SocketLayerCheck(int code);
 
   bool passThrough_ = false;
-  std::u16string uriToCheck_;
+  std::u16string serverHost_;
+  int serverPort_ = 0;
   platform::SocketHandle socket_ = platform::kNoSocket;
   int appliedTimeoutMs_ = 0;             // the socket's time-outs, 0 before they are set
   openssl::Context* context_ = nullptr;  // the process's (SharedClientContext), not owned
@@ -106,11 +111,5 @@ class TlsChannel : public Stream {
   bool keepPeerCertificate_ = false;
   std::string peerCertificate_;
 };
-
-// The host of a URL: the authority after "://" without user part and port, an IPv6 address
-// without its brackets.
-std::u16string HostOfUrl(const std::u16string& url);
-// The port of a URL's authority: 443 when it names none, 0 when it is not a number up to 65535.
-int PortOfUrl(const std::u16string& url);
 
 }  // namespace tessora

@@ -143,11 +143,33 @@ TEST(HttpClient, WithoutChannelTheExchangeFails) {
             "No connection carrier has been set.");
 }
 
-TEST(HttpClient, TheURLGoesToTheChannelBeforeItConnects) {
-  ProfiledClient c = MakeClient();
-  c.channel->AddConnection(Answer(kOk));
-  Get(*c.client, u"https://api.tessora.net/v1/a?b#c");
-  EXPECT_EQ(c.channel->URIToCheck(), u"https://api.tessora.net/v1/a?b#c");
+TEST(HttpClient, TheServerNameIsTheHostAndPortItConnectsTo) {
+  // One parse of the URL gives the connection, the certificate check and the Host line their
+  // host: a "#" or "@" cannot make them differ.
+  const struct {
+    const char16_t* url;
+    const char* host;
+    int port;
+    const char* hostLine;
+  } kCases[] = {
+      {u"https://api.tessora.net/v1/a?b#c", "api.tessora.net", 443, "Host: api.tessora.net"},
+      {u"https://other.example#@127.0.0.1:8443/v1?q=1", "127.0.0.1", 8443, "Host: 127.0.0.1:8443"},
+      {u"https://u:p@127.0.0.1:8443/v1?q=@x#y", "127.0.0.1", 8443, "Host: 127.0.0.1:8443"},
+      {u"https://[::1]:4433/v1", "::1", 4433, "Host: [::1]:4433"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(TextToUtf8(c.url));
+    ProfiledClient client = MakeClient();
+    client.channel->AddConnection(Answer(kOk));
+    Get(*client.client, c.url);
+    EXPECT_EQ(TextToUtf8(client.channel->ServerHost()), c.host);
+    EXPECT_EQ(client.channel->ServerPort(), c.port);
+    ASSERT_FALSE(client.channel->Events().empty());
+    EXPECT_EQ(client.channel->Events()[0],
+              std::string("connect ") + c.host + ":" + std::to_string(c.port) + " timeout=20000");
+    EXPECT_NE(client.channel->TlsSent().find(std::string("\r\n") + c.hostLine + "\r\n"),
+              std::string::npos);
+  }
 }
 
 TEST(HttpClient, CookieStoreIsCreatedByTheFirstResponse) {

@@ -85,7 +85,7 @@ void PlaceOpenSsl3(const fs::path& dir) {
 void ExpectHandshake() {
   ScriptedServer server(ScriptedServer::kPlain, [](ServerConnection& c) { c.StartTls(); });
   TlsChannel channel;
-  channel.SetURIToCheck(test::UrlFor("127.0.0.1", server.Port()));
+  channel.SetServerName(u"127.0.0.1", server.Port());
   channel.Connect(u"127.0.0.1", server.Port(), 20000);
   EXPECT_EQ(channel.CurrentState(), TlsChannel::State::kRunning);
 }
@@ -113,7 +113,7 @@ void ExpectTwoThreadsAtOnceLoadItOnce() {
 Error TlsConnectFailure() {
   ScriptedServer server(ScriptedServer::kPlain, [](ServerConnection& c) { c.ReadUntilClosed(); });
   TlsChannel channel;
-  channel.SetURIToCheck(test::UrlFor("127.0.0.1", server.Port()));
+  channel.SetServerName(u"127.0.0.1", server.Port());
   return FailureOf([&] { channel.Connect(u"127.0.0.1", server.Port(), 20000); });
 }
 
@@ -196,7 +196,7 @@ TEST_F(LoaderTest, LoadFailureIsDroppedInPassThroughUntilTlsIsSwitchedOn) {
       c.ReadUntilClosed();
     });
     TlsChannel channel;
-    channel.SetURIToCheck(test::UrlFor("api.tessora.net", 443));
+    channel.SetServerName(u"api.tessora.net", 443);
     channel.SetPassThrough(true);
     channel.Connect(u"127.0.0.1", server.Port(), 20000);
     EXPECT_EQ(channel.CurrentState(), TlsChannel::State::kPlain);

@@ -17,7 +17,6 @@ using test::ElapsedMs;
 using test::FailureOf;
 using test::ScriptedServer;
 using test::ServerConnection;
-using test::UrlFor;
 using test::Utf8;
 
 constexpr int kConnectTimeoutMs = 20000;
@@ -32,7 +31,7 @@ class TlsChannelTest : public ::testing::Test {
 
   // A channel set up as the HTTP client sets it up, for a request to host:port.
   static void Prepare(TlsChannel& channel, const std::string& host, int port) {
-    channel.SetURIToCheck(UrlFor(host, port));
+    channel.SetServerName(AsciiToText(host), port);
   }
 };
 
@@ -392,16 +391,6 @@ TEST_F(TlsChannelTest, OperationsWithoutAConnection) {
   channel.SetPassThrough(true);  // only recorded
   EXPECT_TRUE(channel.PassThrough());
   channel.Close();
-}
-
-TEST(HostOfUrl, TakesTheAuthoritysHost) {
-  EXPECT_EQ(HostOfUrl(u"https://api.tessora.net/v1"), u"api.tessora.net");
-  EXPECT_EQ(HostOfUrl(u"https://127.0.0.1:8443/api.tessora.net/x"), u"127.0.0.1");
-  EXPECT_EQ(HostOfUrl(u"https://user:pw@sandbox.api.tessora.net:443?q"),
-            u"sandbox.api.tessora.net");
-  EXPECT_EQ(HostOfUrl(u"https://[::1]:443/x"), u"::1");
-  EXPECT_EQ(HostOfUrl(u"https://host#frag"), u"host");
-  EXPECT_EQ(HostOfUrl(u""), u"");
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ int PortOf(const std::string& peer) {
 
 // Connects as the HTTP client does, for a request to https://<host>:<port>/.
 void Connect(TlsChannel& channel, int port, const std::string& host = "localhost") {
-  channel.SetURIToCheck(test::UrlFor(host, port));
+  channel.SetServerName(AsciiToText(host), port);
   channel.Connect(u"127.0.0.1", port, 20000);
 }
 

@@ -18,7 +18,6 @@ namespace {
 using test::FailureOf;
 using test::ScriptedServer;
 using test::ServerConnection;
-using test::UrlFor;
 using test::Utf8;
 
 constexpr int kConnectTimeoutMs = 20000;
@@ -43,7 +42,7 @@ class ResumptionRecord {
 // One connection for a request to https://host:port/..., closed again once the server is done.
 void ConnectOnce(ScriptedServer& server, const std::string& host) {
   TlsChannel channel;
-  channel.SetURIToCheck(UrlFor(host, server.Port()));
+  channel.SetServerName(AsciiToText(host), server.Port());
   channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
   EXPECT_EQ(channel.CurrentState(), TlsChannel::State::kRunning);
   channel.Close();
@@ -87,7 +86,7 @@ TEST(TlsSession, DeclinedSessionGetsAFullHandshakeWithEveryCheck) {
   ConnectOnce(server, "localhost");
   ASSERT_TRUE(HasKeptSession(u"localhost", server.Port()));
   TlsChannel channel;
-  channel.SetURIToCheck(UrlFor("localhost", server.Port()));
+  channel.SetServerName(u"localhost", server.Port());
   const Error failure =
       FailureOf([&] { channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs); });
   EXPECT_NE(failure.Message().find(u"certificate verify failed"), std::u16string::npos)
@@ -115,7 +114,7 @@ TEST(TlsSession, FailedHandshakeDropsTheSession) {
   ConnectOnce(server, "localhost");
   ConnectOnce(server, "localhost");
   TlsChannel channel;
-  channel.SetURIToCheck(UrlFor("localhost", server.Port()));
+  channel.SetServerName(u"localhost", server.Port());
   const Error failure =
       FailureOf([&] { channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs); });
   EXPECT_EQ(failure.Message(),
@@ -134,17 +133,6 @@ TEST(TlsSession, EveryChannelTakesTheProcesssOneContext) {
   ConnectOnce(second, "localhost");
   ConnectOnce(first, "api.tessora.net");
   EXPECT_EQ(ClientContextsMade(), 1);
-}
-
-TEST(PortOfUrl, TakesTheAuthoritysPort) {
-  EXPECT_EQ(PortOfUrl(u"https://api.tessora.net/v1"), 443);
-  EXPECT_EQ(PortOfUrl(u"https://127.0.0.1:8443/api.tessora.net/x"), 8443);
-  EXPECT_EQ(PortOfUrl(u"https://user:pw@host:444?q"), 444);
-  EXPECT_EQ(PortOfUrl(u"https://[::1]:4433/x"), 4433);
-  EXPECT_EQ(PortOfUrl(u"https://[::1]/x"), 443);
-  EXPECT_EQ(PortOfUrl(u"https://host:/x"), 443);
-  EXPECT_EQ(PortOfUrl(u"https://host:99999/x"), 0);
-  EXPECT_EQ(PortOfUrl(u"https://host:12a/x"), 0);
 }
 
 }  // namespace

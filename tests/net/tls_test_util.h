@@ -37,8 +37,4 @@ inline bool StartsWith(const std::u16string& text, const std::u16string& prefix)
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-inline std::u16string UrlFor(const std::string& host, int port) {
-  return AsciiToText("https://" + host + ":" + std::to_string(port) + "/api.tessora.net/v1/x");
-}
-
 }  // namespace tessora::test

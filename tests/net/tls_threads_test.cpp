@@ -40,7 +40,7 @@ TEST(TlsThreads, ChannelsOnFourThreadsShareTheContextAndTheSessions) {
       for (int i = 0; i < kConnectionsPerThread; ++i) {
         try {
           TlsChannel channel;
-          channel.SetURIToCheck(test::UrlFor(host, server.Port()));
+          channel.SetServerName(AsciiToText(host), server.Port());
           channel.Connect(u"127.0.0.1", server.Port(), 20000);
           channel.Send(request.data(), static_cast<int>(request.size()));
           std::string answer;

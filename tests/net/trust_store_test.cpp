@@ -25,7 +25,7 @@ using test::ServerConnection;
 bool HandshakeSucceeds(std::u16string& failure) {
   ScriptedServer server(ScriptedServer::kTls, [](ServerConnection&) {});
   TlsChannel channel;
-  channel.SetURIToCheck(test::UrlFor("localhost", server.Port()));
+  channel.SetServerName(u"localhost", server.Port());
   try {
     channel.Connect(u"127.0.0.1", server.Port(), 20000);
     return true;

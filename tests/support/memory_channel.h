@@ -49,9 +49,15 @@ class MemoryChannel : public Stream {
   const std::string& TlsSent() const { return tlsSent_; }
   // Every block handed to Send, in order.
   const std::vector<std::string>& SentBlocks() const { return sentBlocks_; }
-  const std::u16string& URIToCheck() const { return uri_; }
+  // The server name the client set last: the host and port the certificate would be checked
+  // against.
+  const std::u16string& ServerHost() const { return serverHost_; }
+  int ServerPort() const { return serverPort_; }
 
-  void SetURIToCheck(const std::u16string& url) override { uri_ = url; }
+  void SetServerName(const std::u16string& host, int port) override {
+    serverHost_ = host;
+    serverPort_ = port;
+  }
   void SetPassThrough(bool passThrough) override;
   bool PassThrough() const override { return passThrough_; }
   void Connect(const std::u16string& host, int port, int connectTimeoutMs) override;
@@ -73,7 +79,8 @@ class MemoryChannel : public Stream {
   bool connected_ = false;
   bool passThrough_ = false;
   int lastError_ = 0;
-  std::u16string uri_;
+  std::u16string serverHost_;
+  int serverPort_ = 0;
   std::vector<std::string> events_;
   std::string plainSent_;
   std::string tlsSent_;

@@ -247,8 +247,10 @@ class Doctor {
     const std::string& environment = invocation_.config.environment;
     baseUrl_ = "https://" + environment + TESSORA_API_HOST;
     const std::u16string url = platform::AnsiToText(baseUrl_);
-    apiHost_ = Ansi(HostOfUrl(url));
-    apiPort_ = PortOfUrl(url);
+    // The client's own parse of the URL: the host and port a call connects to and checks.
+    const HttpUrl parts = HttpUrl::Parse(url);
+    apiHost_ = Ansi(parts.host);
+    apiPort_ = parts.Port();
     const std::string finding =
         baseUrl_ + " (host " + apiHost_ + ", port " + std::to_string(apiPort_) + ")";
     if (!environment.empty() && environment.back() != '.' && environment.back() != '/') {
