@@ -4,6 +4,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "http/client.h"
+#include "http/compose.h"
 #include "http/traffic_log.h"
 #include "net/tls_channel.h"
 
@@ -161,6 +162,9 @@ PreparedRequest PrepareTessoraRequest(const std::u16string& endPoint, const std:
   TessoranetProxy();
 
   CheckEnvironment(settings.environment);
+  // Trailing line breaks of a value read from a file go as they always did; one inside it fails
+  // the call here, where the host learns why.
+  RefuseLineBreak(u"partner-token", settings.partnerToken);
   PreparedRequest prepared;
   const std::u16string baseUrl = FullBaseUrl();
   prepared.url = UrlResolver::ResolveURLParameters(baseUrl + endPoint, parameters);

@@ -14,13 +14,41 @@ namespace tessora {
 
 namespace {
 
+// The first control character of a text, or 0 when it holds none.
+char16_t FirstControl(std::u16string_view text) {
+  for (const char16_t c : text) {
+    if (c < 0x20 || c == 0x7F) return c;
+  }
+  return 0;
+}
+
+// A token the server sent with a control character in it would reach the "Authorization" line of
+// every later request of the thread, where a line break adds header lines of the server's choice.
+// Such a token is not kept: the thread is left without one, and the reason says why.
+bool RefuseToken(std::u16string_view member, std::u16string_view value, ThreadSettings& settings) {
+  const char16_t control = FirstControl(value);
+  if (control == 0) return false;
+  settings.accessToken.clear();
+  settings.tokenType.clear();
+  settings.tokenExpiration = 0.0;
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  const std::u16string code = {u'U', u'+', u'0', u'0', kHex[control >> 4], kHex[control & 15]};
+  settings.lastReason = u"The token response's " + std::u16string(member) +
+                        u" holds a control character (" + code + u"), so no token was kept.";
+  return true;
+}
+
 // Stores the token of a token response in the thread's settings, in the order access token, token
 // type, expiry. A failure to read a member leaves the settings written before it replaced.
 void CaptureToken(const std::u16string& response, ThreadSettings& settings) {
   if (AsciiUpperCase(response) == kUnauthorizedResponse) return;
   JsonObject authorize = ParseJsonObject(response);
-  settings.accessToken = authorize.GetString(u"access_token");
-  settings.tokenType = authorize.GetString(u"token_type");
+  std::u16string accessToken = authorize.GetString(u"access_token");
+  if (RefuseToken(u"access_token", accessToken, settings)) return;
+  settings.accessToken = std::move(accessToken);
+  std::u16string tokenType = authorize.GetString(u"token_type");
+  if (RefuseToken(u"token_type", tokenType, settings)) return;
+  settings.tokenType = std::move(tokenType);
   const std::int64_t expiresIn = authorize.GetInteger(u"expires_in");
   // long double holds every 64-bit integer exactly on both targets (x87 extended precision).
   const long double days =

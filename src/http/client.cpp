@@ -86,6 +86,8 @@ void HttpClient::PrepareRequest(const std::u16string& url) {
   request_.contentLength =
       request_.source ? static_cast<std::int64_t>(request_.source->size()) : -1;
   request_.host = url_.HostValue();
+  // Before any connection is opened: a value that would add header lines sends nothing at all.
+  RefuseLineBreaks(request_);
 }
 
 void HttpClient::SendRequest(HttpRequest& request) {

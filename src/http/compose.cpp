@@ -1,5 +1,6 @@
 #include "http/compose.h"
 
+#include "base/error.h"
 #include "base/text.h"
 
 namespace tessora {
@@ -14,24 +15,15 @@ void SetIfSet(HeaderList& lines, std::u16string_view name, std::u16string_view v
   if (!value.empty()) lines.Set(name, value);
 }
 
-// Splits each line at its line breaks (CR LF, and a lone CR or LF alike, so that no line break
-// can reach the wire inside a header line), trims the pieces at their end, drops empty ones.
+// Trims each line at its end and drops empty ones. A line break left inside a line (a lone CR or
+// LF as much as CR LF) is refused: no value may add a header line.
 HeaderList Normalize(const HeaderList& composed) {
   HeaderList lines;
   for (const std::u16string& line : composed.Lines()) {
-    std::size_t start = 0;
-    while (start <= line.size()) {
-      std::size_t end = line.find_first_of(u"\r\n", start);
-      if (end == std::u16string::npos) end = line.size();
-      const std::u16string_view piece =
-          TrimRightText(std::u16string_view(line).substr(start, end - start));
-      if (!piece.empty()) lines.AddLine(std::u16string(piece));
-      if (end < line.size() && line[end] == u'\r' && end + 1 < line.size() &&
-          line[end + 1] == u'\n') {
-        ++end;
-      }
-      start = end + 1;
-    }
+    const std::u16string_view trimmed = TrimRightText(line);
+    const std::size_t colon = trimmed.find(u':');
+    RefuseLineBreak(trimmed.substr(0, colon), trimmed);
+    if (!trimmed.empty()) lines.AddLine(std::u16string(trimmed));
   }
   return lines;
 }
@@ -74,6 +66,25 @@ std::u16string BasicCredentials(std::u16string_view username, std::u16string_vie
   pair += u':';
   pair += TrimText(password);
   return u"Basic " + AsciiToText(Base64Encode(TextToBytes(pair)));
+}
+
+void RefuseLineBreak(std::u16string_view name, std::u16string_view value) {
+  if (TrimRightText(value).find_first_of(u"\r\n") == std::u16string_view::npos) return;
+  Raise(ErrorKind::kRequest, u"The value of the header \"" + std::u16string(name) +
+                                 u"\" holds a line break, which would add header lines of its "
+                                 u"own. Nothing was sent.");
+}
+
+void RefuseLineBreaks(const HttpRequest& request) {
+  RefuseLineBreak(u"Content-Type", request.contentType);
+  RefuseLineBreak(u"Pragma", request.pragma);
+  for (const std::u16string& line : request.customHeaders.Lines()) {
+    RefuseLineBreak(std::u16string_view(line).substr(0, line.find(u':')), line);
+  }
+  RefuseLineBreak(u"Proxy-Connection", request.proxyConnection);
+  RefuseLineBreak(u"Host", request.host);
+  RefuseLineBreak(u"Accept", request.accept);
+  RefuseLineBreak(u"User-Agent", request.userAgent);
 }
 
 HeaderList ComposeHeaders(const HttpRequest& request, ProxySettings& proxy,

@@ -16,10 +16,18 @@ std::string Base64Encode(std::string_view bytes);
 // and control characters first; each character is then one byte, "?" above U+00FF.
 std::u16string BasicCredentials(std::u16string_view username, std::u16string_view password);
 
+// Raises (ErrorKind::kRequest) when a header value still holds a CR or LF once the trailing blanks
+// and control characters that every line loses are gone: the break would end the line early and
+// what follows would go out as header lines of its own.
+void RefuseLineBreak(std::u16string_view name, std::u16string_view value);
+// RefuseLineBreak for every value of a request that goes into a header line as it is (not the
+// credentials, which go out Base64-encoded).
+void RefuseLineBreaks(const HttpRequest& request);
+
 // The header lines of a request: the entity lines, the custom lines, the request lines,
 // "Proxy-Authorization" and "Cookie" (the last three groups replacing a line of the same name in
-// place). Each line loses trailing blanks and control characters; a line break inside a value
-// splits it into separate lines; empty lines are left out.
+// place). Each line loses trailing blanks and control characters; a line that still holds a line
+// break is refused (RefuseLineBreak); empty lines are left out.
 HeaderList ComposeHeaders(const HttpRequest& request, ProxySettings& proxy,
                           std::u16string_view cookie);
 

@@ -2,6 +2,7 @@
 // meets it through the exports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -107,6 +108,82 @@ TEST_F(Hardening, ARouteOrParametersThatMoveTheHostAreRefusedBeforeSending) {
   EXPECT_EQ(Try("CHARGE_DETAIL", "id=ch_1").first, 1);
   EXPECT_EQ(api.Requests(1).size(), 1u);
 }
+
+TEST_F(Hardening, APartnerTokenWithALineBreakInsideFailsTheCallBeforeSending) {
+  ScriptedApi api({JsonReply("200 OK", "{}")});
+  Configure(api.Environment(), "pt\r\nHost: evil.example\r\nContent-Length: 0");
+  const auto [ok, text] = Try("CHARGE_DETAIL", "id=ch_1");
+  EXPECT_EQ(ok, 0);
+  EXPECT_EQ(text,
+            "The value of the header \"partner-token\" holds a line break, which would add header "
+            "lines of its own. Nothing was sent.");
+  EXPECT_EQ(library_.LastError(), text);
+
+  // Line breaks at the end, as a value read from a file often has, go as before.
+  Configure(api.Environment(), "pt\r\n");
+  EXPECT_EQ(Try("CHARGE_DETAIL", "id=ch_1").first, 1);
+  const auto requests = api.Requests(1);
+  ASSERT_EQ(requests.size(), 1u);
+  const auto lines = requests[0].HeaderLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "partner-token: pt"), 1);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) { return line.rfind("Host:", 0) == 0; }),
+            1);
+}
+
+struct TokenCase {
+  const char* name;
+  const char* answer;
+  const char* reason;
+};
+
+class RefusedToken : public Hardening, public ::testing::WithParamInterface<TokenCase> {};
+
+// The server's token reaches the Authorization line of every later request of the thread.
+TEST_P(RefusedToken, IsNotKeptAndAddsNoHeaderLine) {
+  ScriptedApi api({JsonReply("200 OK", R"({"access_token":"good","token_type":"Bearer",)"
+                                       R"("expires_in":3600})"),
+                   JsonReply("200 OK", GetParam().answer), JsonReply("200 OK", "{}")});
+  Configure(api.Environment());
+  ASSERT_EQ(Try("AUTHORIZE").first, 1);
+  ASSERT_EQ(library_.tessoraNetTokenExpired(), 0);
+
+  const auto [ok, text] = Try("AUTHORIZE");
+  EXPECT_EQ(ok, 1);
+  EXPECT_EQ(text, GetParam().answer);  // the answer itself is the host's
+  EXPECT_EQ(library_.LastError(), GetParam().reason);
+  EXPECT_EQ(library_.tessoraNetLastStatus(), 200);
+  char* token = nullptr;
+  library_.tessoraNetGetInstanceData(&token);
+  EXPECT_STREQ(token, "");
+  library_.tessoraNetFree(token);
+  EXPECT_EQ(library_.tessoraNetTokenExpired(), 1);
+
+  EXPECT_EQ(Try("CHARGE_DETAIL", "id=1").first, 1);
+  const auto requests = api.Requests(3);
+  ASSERT_EQ(requests.size(), 3u);
+  for (const std::string& line : requests[2].HeaderLines()) {
+    EXPECT_NE(line.rfind("Authorization", 0), 0u) << line;
+    EXPECT_NE(line.rfind("X-Evil", 0), 0u) << line;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RefusedToken,
+    ::testing::Values(
+        TokenCase{"LineBreakInTheAccessToken",
+                  R"({"access_token":"t\r\nX-Evil: 1","token_type":"Bearer","expires_in":60})",
+                  "The token response's access_token holds a control character (U+000D), so no "
+                  "token was kept."},
+        TokenCase{"LoneLineFeedInTheTokenType",
+                  R"({"access_token":"t","token_type":"Bearer\nX-Evil: 1","expires_in":60})",
+                  "The token response's token_type holds a control character (U+000A), so no "
+                  "token was kept."},
+        TokenCase{"TabInTheAccessToken",
+                  R"({"access_token":"a\tb","token_type":"Bearer","expires_in":60})",
+                  "The token response's access_token holds a control character (U+0009), so no "
+                  "token was kept."}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace tessora::test
