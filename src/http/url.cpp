@@ -97,10 +97,39 @@ std::u16string HttpUrl::Destination() const {
   return value + u":" + IntToText(Port());
 }
 
+namespace {
+
+// Each run of characters outside ASCII as the "%XX" escapes of its UTF-8 bytes (a surrogate pair
+// is one character).
+std::u16string PercentEncodeNonAscii(std::u16string_view text) {
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] < 0x80) {
+      out += text[i++];
+      continue;
+    }
+    const std::size_t start = i;
+    while (i < text.size() && text[i] >= 0x80)
+      ++i;
+    for (const char byte : TextToUtf8(text.substr(start, i - start))) {
+      const auto value = static_cast<unsigned char>(byte);
+      out += u'%';
+      out += kHex[value >> 4];
+      out += kHex[value & 15];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 std::u16string HttpUrl::Target() const {
   std::u16string target = path + document;
   if (!query.empty()) target += u"?" + query;
-  return target;
+  return PercentEncodeNonAscii(target);
 }
 
 }  // namespace tessora

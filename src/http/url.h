@@ -29,7 +29,9 @@ struct HttpUrl {
   std::u16string HostValue() const;
   // The host (an IPv6 address in square brackets), ":" and the port number, always.
   std::u16string Destination() const;
-  // Path and document, then "?" and the query when there is one.
+  // Path and document, then "?" and the query when there is one. Characters outside ASCII go out
+  // percent-encoded as UTF-8 ("é" as "%C3%A9"): sent as "?" they would end the path early and
+  // address another resource. ASCII stays as it is.
   std::u16string Target() const;
 };
 

@@ -131,6 +131,23 @@ TEST_F(Hardening, APartnerTokenWithALineBreakInsideFailsTheCallBeforeSending) {
             1);
 }
 
+// A "?" standing for a character outside ASCII ended the path: "id=café/x" went out as
+// /v1/charges/caf?/x, another resource (with DELETE, another charge).
+TEST_F(Hardening, NonAsciiRouteValuesGoOutPercentEncodedAsUtf8) {
+  ScriptedApi api({JsonReply("200 OK", "{}")});
+  Configure(api.Environment());
+  // The host's text is in the ANSI code page: UTF-8 on Linux (the C locale), 1252 under Wine.
+#if defined(_WIN32)
+  const char* parameters = "id=caf\xE9/x";
+#else
+  const char* parameters = "id=caf\xC3\xA9/x";
+#endif
+  EXPECT_EQ(Try("CHARGE_DETAIL", parameters).first, 1);
+  const auto requests = api.Requests(1);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].RequestLine(), "GET /api.tessora.net/v1/charges/caf%C3%A9/x HTTP/1.1");
+}
+
 struct TokenCase {
   const char* name;
   const char* answer;
