@@ -106,7 +106,7 @@ char* TESSORANET_CALL TessoraNet(const char* EndPointOperation, const char* Para
 
 /*
  * Stores in *AccessToken a new result buffer holding the calling thread's access token ("" when
- * it has none). AccessToken must point to a writable pointer variable.
+ * it has none). AccessToken must point to a writable pointer variable; NULL is ignored.
  */
 void TESSORANET_CALL TessoraNetGetInstanceData(char** AccessToken);
 
@@ -155,8 +155,11 @@ int TESSORANET_CALL TessoraNetLastStatus(void);
  * Stores in *Reason a new buffer (for TessoraNetFree) saying why the calling thread's last
  * TessoraNet or TessoraNetTry call got no answer or failed, for example
  * "TLS handshake with sandbox.api.tessora.net:443 failed: certificate verify failed (unable to
- * get local issuer certificate)"; "" when that call got an answer, or the thread made no call.
- * *Reason is NULL only when the buffer could not be allocated.
+ * get local issuer certificate)". After an answer: "" when the answer arrived complete, otherwise
+ * what was wrong with it, for example "Incomplete answer from sandbox.api.tessora.net:443: the
+ * answer ended after 27 of 100 bytes." (the result then holds what arrived, and
+ * TessoraNetLastStatus its status) or why a token answer was not kept. "" when the thread made no
+ * call. *Reason is NULL only when the buffer could not be allocated.
  */
 void TESSORANET_CALL TessoraNetLastError(char** Reason);
 

@@ -100,6 +100,8 @@ TESSORA_EXPORT char* TESSORANET_CALL TessoraNet(const char* EndPointOperation,
 }
 
 TESSORA_EXPORT void TESSORANET_CALL TessoraNetGetInstanceData(char** AccessToken) {
+  // A null pointer has nowhere to receive the buffer: nothing to do.
+  if (AccessToken == nullptr) return;
   RunExport([&] { *AccessToken = tessora::NewResultBuffer(CurrentSettings().accessToken); });
 }
 

@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "http/client.h"
 #include "http/compose.h"
+#include "http/response_reader.h"
 #include "http/traffic_log.h"
 #include "net/tls_channel.h"
 
@@ -48,6 +49,23 @@ void CheckSameHost(const std::u16string& url, const std::u16string& baseUrl) {
                                  u"Nothing was sent.");
 }
 
+// Text a server or proxy chose, as it may stand in a reason: control characters as blanks, and no
+// longer than a status line needs to be.
+std::u16string ServerText(std::u16string_view text) {
+  constexpr std::size_t kLongest = 160;
+  std::u16string out(text.substr(0, kLongest));
+  for (char16_t& c : out) {
+    if (c < 0x20 || c == 0x7F) c = u' ';
+  }
+  if (text.size() > kLongest) out += u"...";
+  return out;
+}
+
+std::u16string UpperFirst(std::u16string text) {
+  if (!text.empty() && text[0] >= u'a' && text[0] <= u'z') text[0] = text[0] - u'a' + u'A';
+  return text;
+}
+
 // The status code of the client's latest answer, 0 when no status line arrived.
 int StatusOf(const HttpClient& client) {
   if (client.ResponseText().empty()) return 0;
@@ -66,6 +84,12 @@ std::u16string RunExchange(Exchange&& exchange) {
   try {
     std::u16string text = exchange(client);
     settings.lastStatus = StatusOf(client);
+    // The answer stands as it arrived; the reason tells a host that it may not be whole.
+    const std::u16string& incomplete = client.Response().incomplete;
+    if (!incomplete.empty()) {
+      settings.lastReason = u"Incomplete answer from " + client.Url().host + u":" +
+                            IntToText(client.Url().Port()) + u": " + incomplete + u".";
+    }
     return text;
   } catch (const Error& failure) {
     // Anything else (exhausted memory above all) is a failure of the call itself.
@@ -81,15 +105,21 @@ std::u16string ExchangeFailureReason(const Error& failure, const HttpClient& cli
   const HttpUrl& url = client.Url();
   const ProxySettings& proxy = client.Proxy();
   const std::u16string apiHost = url.host + u":" + IntToText(url.Port());
-  const std::u16string peer = proxy.proxyServer.empty()
-                                  ? apiHost
-                                  : proxy.proxyServer + u":" + IntToText(proxy.proxyPort & 0xFFFF);
+  const bool viaProxy = !proxy.proxyServer.empty();
+  const std::u16string proxyName =
+      u"the proxy " + proxy.proxyServer + u":" + IntToText(proxy.proxyPort & 0xFFFF);
+  // Until the tunnel stands, everything the library meets comes from the proxy.
+  const bool fromProxy = viaProxy && client.CurrentStage() != HttpClient::Stage::kExchanging;
+  const std::u16string peer = fromProxy ? proxyName : apiHost;
   // Messages of several lines ("Socket Error # 10061" CR LF "Connection refused.") read as one.
   std::u16string message = failure.Message();
   for (std::size_t at; (at = message.find(u"\r\n")) != std::u16string::npos;)
     message.replace(at, 2, u" ");
   switch (failure.Kind()) {
     case ErrorKind::kTls: {
+      if (failure.Code() == kWsaTimedOut) {
+        return u"TLS handshake with " + apiHost + u" timed out: " + message;
+      }
       // The last line says what failed; of OpenSSL's "error:code:library:function:reason" only
       // the reason is for people.
       std::u16string_view reason = failure.Message();
@@ -107,12 +137,17 @@ std::u16string ExchangeFailureReason(const Error& failure, const HttpClient& cli
       constexpr std::u16string_view kRefused = u"Tunnel refused by the proxy: ";
       std::u16string_view statusLine = failure.Message();
       if (statusLine.starts_with(kRefused)) statusLine.remove_prefix(kRefused.size());
-      return u"The proxy refused the tunnel: " + std::u16string(statusLine);
+      return u"The proxy refused the tunnel: " + ServerText(statusLine);
     }
     case ErrorKind::kClosed:
-      return peer + u" closed the connection before the answer was complete.";
+      return UpperFirst(peer) + u" closed the connection before the answer was complete.";
     case ErrorKind::kProtocol:
-      return u"The answer from " + apiHost + u" was not accepted: " + message;
+      if (failure.Message() == kBodyTooLarge) {
+        return u"Incomplete answer from " + apiHost + u": the answer was cut at the limit of " +
+               IntToText(static_cast<std::int64_t>(kMaxContentBytes)) + u" bytes (" + message +
+               u")";
+      }
+      return u"The answer from " + peer + u" was not accepted: " + ServerText(message);
     case ErrorKind::kTimeout:
     case ErrorKind::kSocket:
       if (client.CurrentStage() == HttpClient::Stage::kConnecting) {

@@ -11,7 +11,7 @@ namespace tessora {
 
 void AppendBounded(std::string& into, std::string_view bytes, std::size_t limit) {
   if (bytes.size() > limit - std::min(limit, into.size()))
-    Raise(ErrorKind::kProtocol, u"Max body size exceeded.");
+    Raise(ErrorKind::kProtocol, kBodyTooLarge);
   into.append(bytes);
 }
 
@@ -32,6 +32,7 @@ bool Connection::Connected() const {
 void Connection::Open(const std::u16string& host, int port, int connectTimeoutMs,
                       bool passThrough) {
   if (!channel_) Raise(u"No connection carrier has been set.");
+  endedCleanly_ = true;
   try {
     channel_->SetPassThrough(passThrough);
     channel_->Connect(host, port, connectTimeoutMs);
@@ -89,6 +90,7 @@ Connection::FillResult Connection::Fill(bool resetEnds) {
     const int code = channel_->CheckError(received);
     if (code == kWsaTimedOut) Raise(ErrorKind::kTimeout, u"Read timed out.");
     if (code == kWsaConnectionAborted || code == kWsaConnectionReset || code == kWsaShutdown) {
+      endedCleanly_ = false;
       CloseCarrier();
       if (!resetEnds) platform::RaiseSocketError(code);
       return FillResult::kClosed;
@@ -96,6 +98,7 @@ Connection::FillResult Connection::Fill(bool resetEnds) {
     if (code != 0) platform::RaiseSocketError(code);
   }
   // The peer ended the connection.
+  endedCleanly_ = channel_->EndedCleanly();
   CloseCarrier();
   return FillResult::kClosed;
 }

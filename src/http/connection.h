@@ -33,6 +33,10 @@ class Connection {
   void SetRecorder(TrafficLog* recorder) { recorder_ = recorder; }
 
   bool Connected() const;
+  // Whether the latest end of the connection was the peer's orderly one (over TLS: with its
+  // closing alert), so that the bytes before it are all the peer meant to send. A reset or abort
+  // that ended a body, and a TLS stream cut without the alert, are not.
+  bool EndedCleanly() const { return endedCleanly_; }
   // Hands the carrier the mode, connects it to host:port and tells the recorder. On any failure
   // the connection is closed (and the recorder told) before the failure goes on.
   void Open(const std::u16string& host, int port, int connectTimeoutMs, bool passThrough);
@@ -74,9 +78,12 @@ class Connection {
   std::size_t pos_ = 0;
   // One receive's bytes, left uninitialised: only what a receive filled is read.
   std::unique_ptr<char[]> block_;
+  bool endedCleanly_ = true;
 };
 
-// Appends bytes to a body, failing with "Max body size exceeded." beyond `limit` bytes.
+// The failure of a body beyond its bound.
+inline constexpr char16_t kBodyTooLarge[] = u"Max body size exceeded.";
+// Appends bytes to a body, failing with kBodyTooLarge beyond `limit` bytes.
 void AppendBounded(std::string& into, std::string_view bytes, std::size_t limit);
 
 }  // namespace tessora

@@ -119,6 +119,7 @@ void HttpResponse::ClearHead() {
   connection.clear();
   proxyConnection.clear();
   keepAlive = false;
+  incomplete.clear();
 }
 
 void HttpResponse::ApplyHeaders() {

@@ -61,6 +61,9 @@ class HttpResponse {
   bool keepAlive = false;
   // The body bytes read.
   std::string content;
+  // Why the body may not be whole ("the answer ended after 27 of 100 bytes"); empty when it
+  // arrived complete. The body read so far is the answer all the same.
+  std::u16string incomplete;
 
   // Forgets everything but the status line: ready for the next head.
   void ClearHead();

@@ -63,11 +63,18 @@ void ReadHeaderLines(Connection& connection, HeaderList& lines) {
   }
 }
 
+// "the answer ended after 27 of 100 bytes"
+std::u16string EndedAfter(std::size_t received, std::u16string_view rest) {
+  return u"the answer ended after " + IntToText(static_cast<std::int64_t>(received)) +
+         std::u16string(rest);
+}
+
 void ReadChunked(Connection& connection, HttpResponse& response) {
   const int code = response.ResponseCode();
-  const auto cutOff = [code] {
+  const auto cutOff = [code, &response] {
     // A successful answer must arrive whole; of any other only what arrived is kept.
     if (code >= 200 && code < 300) Raise(ErrorKind::kClosed, u"Connection Closed Gracefully.");
+    response.incomplete = EndedAfter(response.content.size(), u" bytes, inside its chunked body");
   };
   for (;;) {
     const std::optional<std::string> sizeLine = connection.ReadLine();
@@ -90,6 +97,9 @@ void ReadMultipart(Connection& connection, HttpResponse& response) {
   const std::string marker = "--" + TextToAscii(boundary) + "--";
   if (connection.ReadThrough(response.content, marker, kMaxContentBytes)) {
     (void)connection.ReadLine();
+  } else {
+    response.incomplete =
+        EndedAfter(response.content.size(), u" bytes, before its closing boundary");
   }
 }
 
@@ -117,12 +127,21 @@ void ReadResponseBody(Connection& connection, HttpResponse& response) {
   if (ContainsNoCase(response.transferEncoding, u"chunked")) {
     ReadChunked(connection, response);
   } else if (response.contentLength >= 0) {
-    // A body shorter than announced is returned as far as it arrived.
-    (void)connection.ReadBytes(response.content, response.contentLength, kMaxContentBytes);
+    // A body shorter than announced is returned as far as it arrived, and said to be cut.
+    if (!connection.ReadBytes(response.content, response.contentLength, kMaxContentBytes)) {
+      response.incomplete = EndedAfter(response.content.size(),
+                                       u" of " + IntToText(response.contentLength) + u" bytes");
+    }
   } else if (StartsWithNoCase(MediaTypeOf(response.contentType), u"multipart/")) {
     ReadMultipart(connection, response);
   } else {
+    // The end of the connection is the end of the body: only an orderly end vouches for it.
     connection.ReadToClose(response.content, kMaxContentBytes);
+    if (!connection.EndedCleanly()) {
+      response.incomplete = EndedAfter(response.content.size(),
+                                       u" bytes without the server's orderly end of the "
+                                       u"connection (TLS closing alert); it may be incomplete");
+    }
   }
   ApplyBodyCharset(response);
 }

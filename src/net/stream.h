@@ -38,6 +38,11 @@ class Stream {
   // negative number on failure (then pass it to CheckError). No single receive waits more than
   // 30000 ms without progress; such a wait fails with the socket error 10060.
   virtual int Receive(char* buffer, int size) = 0;
+  // After a receive that gave 0: whether the peer ended the stream in an orderly way, so that what
+  // arrived before is all it meant to send. Over TLS only its closing alert (close_notify) says
+  // so; a TCP close without it may be an attacker cutting the stream. In pass-through mode the
+  // TCP close is the orderly end.
+  virtual bool EndedCleanly() const = 0;
   // Writes all `size` bytes: the count written, 0 or negative on failure.
   virtual int Send(const char* data, int size) = 0;
   // After a negative Receive or Send: raises the failure, or returns one of the socket error

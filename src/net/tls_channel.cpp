@@ -173,9 +173,12 @@ void TlsChannel::Handshake() {
     DropKeptSession(host, port);
     try {
       RaiseFailure(kErrorConnecting, failure);
-    } catch (Error& error) {
-      error.SetDetail(VerifyVerdict());
-      throw;
+    } catch (const Error& error) {
+      // A socket failure in the middle of the handshake (a server that never answers it: 10060)
+      // is a failure of the handshake all the same; the message stays the socket layer's.
+      Error handshake(ErrorKind::kTls, error.Message(), error.Code());
+      handshake.SetDetail(VerifyVerdict());
+      throw handshake;
     }
   }
   if (keepPeerCertificate_) CapturePeerCertificate();
@@ -295,6 +298,7 @@ int TlsChannel::Receive(char* buffer, int size) {
   if (!passThrough_ && connection_ != nullptr) return ReceiveTls(buffer, size);
   platform::ClearSocketError();
   const int n = platform::SocketReceive(socket_, buffer, size);
+  endedCleanly_ = true;
   if (n < 0) lastFailure_ = {openssl::kErrorSyscall, n, platform::LastSocketError(), 0};
   return n;
 }
@@ -308,7 +312,8 @@ int TlsChannel::ReceiveTls(char* buffer, int size) {
     if (n > 0) return n;
     const Failure failure = Capture(n);
     if (IsRetry(failure.sslError) && attempt < kMaxRetries) continue;
-    if (failure.sslError == openssl::kErrorZeroReturn) return 0;
+    endedCleanly_ = failure.sslError == openssl::kErrorZeroReturn;
+    if (endedCleanly_) return 0;
     lastFailure_ = failure;
     return n < 0 || failure.sslError == openssl::kErrorSyscall ? n : -1;
   }

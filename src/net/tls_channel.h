@@ -58,6 +58,7 @@ class TlsChannel : public Stream {
   int Receive(char* buffer, int size) override;
   int Send(const char* data, int size) override;
   int CheckError(int result) override;
+  bool EndedCleanly() const override { return endedCleanly_; }
   void Close() override;
 
   State CurrentState() const { return state_; }
@@ -107,6 +108,7 @@ class TlsChannel : public Stream {
   openssl::Context* context_ = nullptr;  // the process's (SharedClientContext), not owned
   openssl::Connection* connection_ = nullptr;
   State state_ = State::kIdle;
+  bool endedCleanly_ = true;  // of the latest receive that gave 0
   Failure lastFailure_;
   bool keepPeerCertificate_ = false;
   std::string peerCertificate_;

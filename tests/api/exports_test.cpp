@@ -57,6 +57,14 @@ TEST_F(ExportsTest, TheLibraryLoadsWhileAnotherProcessHoldsTheLog) {
   EXPECT_EQ(ReadFileBytes(dir_ / "Call Logs.txt"), "earlier\r\n");
 }
 
+TEST_F(ExportsTest, GetInstanceDataIgnoresANullPointer) {
+  HostLibrary library;
+  ASSERT_TRUE(library.Loaded());
+  // It used to write through the null pointer and crash the host.
+  library.tessoraNetGetInstanceData(nullptr);
+  EXPECT_EQ(library.tessoraNetTokenExpired() & 0xFF, 1);
+}
+
 TEST_F(ExportsTest, ATokenlessThreadGetsEmptyBuffersAndAnExpiredToken) {
   HostLibrary library;
   ASSERT_TRUE(library.Loaded());

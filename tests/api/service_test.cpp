@@ -250,6 +250,66 @@ TEST_F(ServiceTest, AStalledServerTimesOutWithItsReason) {
   EXPECT_EQ(CurrentSettings().lastReason, u"Read timed out.");
 }
 
+// Reasons name what failed where: the handshake, not the connect, of a server that accepts TCP and
+// never speaks TLS; the proxy, not the API host, for what the proxy sent.
+TEST_F(ServiceTest, ASilentHandshakeIsATlsTimeOut) {
+  test::ScriptedServer server(test::ScriptedServer::kPlain,
+                              [](test::ServerConnection& connection) { connection.Hang(5000); });
+  ScriptedApi unused({});
+  Configure(unused);
+  CurrentSettings().environment = u"127.0.0.1:" + IntToText(server.Port()) + u"/";
+  TlsChannel::SetSocketTimeoutForTesting(300);
+  EXPECT_EQ(TessoraNetService(u"CHARGE_DETAIL", u"id=1", u"", u""), u"");
+  TlsChannel::SetSocketTimeoutForTesting(0);
+  EXPECT_EQ(CurrentSettings().lastReason,
+            u"TLS handshake with 127.0.0.1:" + IntToText(server.Port()) +
+                u" timed out: Socket Error # 10060 Connection timed out.");
+}
+
+struct ProxyAnswerCase {
+  const char* name;
+  std::string answer;
+  std::u16string reason;
+};
+
+class ProxyAnswer : public ServiceTest, public ::testing::WithParamInterface<ProxyAnswerCase> {};
+
+TEST_P(ProxyAnswer, IsTheProxysInTheReason) {
+  const std::string answer = GetParam().answer;
+  test::ScriptedServer proxy(test::ScriptedServer::kPlain,
+                             [&answer](test::ServerConnection& connection) {
+                               connection.ReadHead();
+                               connection.Write(answer);
+                               connection.Close();
+                             });
+  ScriptedApi unused({});
+  Configure(unused);
+  CurrentSettings().environment = u"api.example/";
+  CurrentSettings().proxyServer = u"127.0.0.1";
+  CurrentSettings().proxyPort = proxy.Port();
+  EXPECT_EQ(TessoraNetService(u"CHARGE_DETAIL", u"id=1", u"", u""), u"");
+  std::u16string expected = GetParam().reason;
+  const std::size_t port = expected.find(u"PORT");
+  if (port != std::u16string::npos) expected.replace(port, 4, IntToText(proxy.Port()));
+  EXPECT_EQ(CurrentSettings().lastReason, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ProxyAnswer,
+    ::testing::Values(
+        ProxyAnswerCase{"OverLongLine", std::string(20000, 'x') + "\r\n",
+                        u"The answer from the proxy 127.0.0.1:PORT was not accepted: Max line "
+                        u"length exceeded."},
+        ProxyAnswerCase{"ClosedBeforeAnswering", "",
+                        u"The proxy 127.0.0.1:PORT closed the connection before the answer was "
+                        u"complete."},
+        ProxyAnswerCase{
+            "HostileStatusLine", "HTTP/1.1 403 " + std::string(300, 'A') + "\rX\x01\r\n\r\n",
+            u"The proxy refused the tunnel: HTTP/1.1 403 " + std::u16string(147, u'A') + u"..."},
+        ProxyAnswerCase{"ControlCharactersInTheStatusLine", "HTTP/1.1 403 No\rX\x01\r\n\r\n",
+                        u"The proxy refused the tunnel: HTTP/1.1 403 No X "}),
+    [](const auto& row) { return std::string(row.param.name); });
+
 TEST_F(ServiceTest, AnAnswerClearsTheReasonOfTheCallBefore) {
   ScriptedApi api({JsonReply("201 Created", "{}")});
   Configure(api);

@@ -210,7 +210,7 @@ TEST_F(Extensions, ARefusedProxyConnectionNamesTheProxy) {
   ClosedEnvironment(&proxyPort);
   library_.configureProxy("127.0.0.1", proxyPort, "", "");
   EXPECT_EQ(Call("CHARGE_DETAIL", "id=1"), "");
-  EXPECT_EQ(library_.LastError(), "Connecting to 127.0.0.1:" + std::to_string(proxyPort) +
+  EXPECT_EQ(library_.LastError(), "Connecting to the proxy 127.0.0.1:" + std::to_string(proxyPort) +
                                       " failed: Socket Error # 10061 Connection refused.");
 }
 

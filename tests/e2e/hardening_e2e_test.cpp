@@ -148,6 +148,25 @@ TEST_F(Hardening, NonAsciiRouteValuesGoOutPercentEncodedAsUtf8) {
   EXPECT_EQ(requests[0].RequestLine(), "GET /api.tessora.net/v1/charges/caf%C3%A9/x HTTP/1.1");
 }
 
+// The contract returns what arrived, so a cut-off answer keeps its result and status; the reason
+// tells the host it is not whole.
+TEST_F(Hardening, ACutOffAnswerIsReturnedAndSaidToBeIncomplete) {
+  const std::string body = R"({"id":"ch_1","amount":1000,)";  // 27 of 100 bytes
+  ScriptedServer server(ScriptedServer::kTls, [&body](ServerConnection& connection) {
+    connection.ReadHead();
+    connection.Write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + body);
+    connection.Close();
+  });
+  Configure("127.0.0.1:" + std::to_string(server.Port()) + "/");
+  const auto [ok, text] = Try("CHARGE_DETAIL", "id=ch_1");
+  EXPECT_EQ(ok, 1);
+  EXPECT_EQ(text, body);
+  EXPECT_EQ(library_.tessoraNetLastStatus(), 200);
+  EXPECT_EQ(library_.LastError(),
+            "Incomplete answer from 127.0.0.1:" + std::to_string(server.Port()) +
+                ": the answer ended after 27 of 100 bytes.");
+}
+
 struct TokenCase {
   const char* name;
   const char* answer;

@@ -156,6 +156,8 @@ std::vector<WireCase> LoadWireCases(const std::string& directory) {
         current->result = Unescape(content);
       } else if (section == "error") {
         current->error = Unescape(content);
+      } else if (section == "incomplete") {
+        current->incomplete = Unescape(content);
       } else if (section == "response-text") {
         current->responseText = Unescape(content);
       } else if (section == "events") {
@@ -223,7 +225,13 @@ WireOutcome CallWire(HttpClient& client, const WireCase& wire, const std::u16str
 }
 
 void ExpectWireOutcome(const WireCase& wire, const WireOutcome& outcome,
-                       const std::u16string& responseText) {
+                       const HttpResponse& response) {
+  const std::u16string& responseText = response.responseText;
+  if (wire.incomplete) {
+    EXPECT_EQ(TextToUtf8(response.incomplete), *wire.incomplete);
+  } else if (!wire.error) {
+    EXPECT_EQ(TextToUtf8(response.incomplete), "") << "an answer said to be incomplete";
+  }
   if (wire.error) {
     ASSERT_TRUE(outcome.failure.has_value())
         << "no failure; result: " << TextToUtf8(outcome.result);

@@ -11,12 +11,14 @@
 //   --- setup                           one setting a line (see MakeClient)
 //   --- proxy-reply [split=..] [end=..] the proxy's answer to the tunnel request
 //   --- reply [split=..] [end=..]       the server's answer; split=1,5 delivers blocks of 1
-//                                       byte, then 5 bytes each; end=close (default), silent,
-//                                       or an error number such as 10054
+//                                       byte, then 5 bytes each; end=close (default: the TLS
+//                                       closing alert), cut (no alert), silent, or an error
+//                                       number such as 10054
 //   --- proxy-request                   the exact bytes sent before the TLS handshake
 //   --- request                         the exact bytes sent after it
 //   --- result                          the text returned (UTF-8 in the file)
 //   --- error                           the failure's message
+//   --- incomplete                      why the answer may not be whole ("" when it is)
 //   --- response-text                   the status line afterwards
 //   --- events                          the carrier's events, one a line
 #pragma once
@@ -54,6 +56,7 @@ struct WireCase {
   std::optional<std::string> result;
   std::optional<std::string> error;
   std::optional<std::string> responseText;
+  std::optional<std::string> incomplete;
   std::optional<std::vector<std::string>> events;
 };
 
@@ -80,8 +83,9 @@ struct WireOutcome {
 // Performs the case's call (its method, its body) on `client` with `url`.
 WireOutcome CallWire(HttpClient& client, const WireCase& wire, const std::u16string& url);
 
-// Checks the failure, the result text and the status line afterwards against the case.
+// Checks the failure, the result text, the status line and what was said of an incomplete answer
+// afterwards against the case.
 void ExpectWireOutcome(const WireCase& wire, const WireOutcome& outcome,
-                       const std::u16string& responseText);
+                       const HttpResponse& response);
 
 }  // namespace tessora::test

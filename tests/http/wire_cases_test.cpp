@@ -12,6 +12,7 @@ namespace {
 PeerEnd EndOf(const std::string& end, int& code) {
   code = 0;
   if (end == "close") return PeerEnd::kClose;
+  if (end == "cut") return PeerEnd::kCut;
   if (end == "silent") return PeerEnd::kSilent;
   code = std::stoi(end);
   return PeerEnd::kError;
@@ -69,7 +70,7 @@ TEST_P(WireCaseTest, Exchange) {
   if (wire.request) {
     EXPECT_EQ(Visible(profiled.channel->TlsSent()), Visible(*wire.request));
   }
-  ExpectWireOutcome(wire, outcome, client.ResponseText());
+  ExpectWireOutcome(wire, outcome, client.Response());
   if (wire.events) {
     EXPECT_EQ(profiled.channel->Events(), *wire.events);
   }

@@ -143,7 +143,8 @@ TEST_F(TlsChannelTest, SilentServerFailsTheHandshakeAfterTheSocketTimeOut) {
   const test::Clock::time_point start = test::Clock::now();
   const Error failure =
       FailureOf([&] { channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs); });
-  EXPECT_EQ(failure.Kind(), ErrorKind::kSocket);
+  // The socket layer's message, as a failure of the handshake.
+  EXPECT_EQ(failure.Kind(), ErrorKind::kTls);
   EXPECT_EQ(failure.Code(), 10060);
   EXPECT_EQ(failure.Message(), u"Socket Error # 10060\r\nConnection timed out.");
   EXPECT_GE(ElapsedMs(start), 250);

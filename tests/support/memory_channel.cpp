@@ -88,6 +88,7 @@ int MemoryChannel::Receive(char* buffer, int size) {
   }
   switch (current_.end) {
     case PeerEnd::kClose:
+    case PeerEnd::kCut:
       return 0;
     case PeerEnd::kError:
       lastError_ = current_.endCode;

@@ -13,7 +13,8 @@ namespace tessora::test {
 
 // How the peer's side of a connection ends once its scripted bytes are used up.
 enum class PeerEnd {
-  kClose,   // receive gives 0
+  kClose,   // receive gives 0: the peer's orderly end (TLS: with its closing alert)
+  kCut,     // receive gives 0 without the TLS closing alert
   kError,   // receive fails; CheckError returns EndCode (10053, 10054, 10058 or 10060)
   kSilent,  // nothing more arrives: Readable gives false; receive fails with 10060
 };
@@ -66,6 +67,7 @@ class MemoryChannel : public Stream {
   int Receive(char* buffer, int size) override;
   int Send(const char* data, int size) override;
   int CheckError(int result) override;
+  bool EndedCleanly() const override { return passThrough_ || current_.end != PeerEnd::kCut; }
   void Close() override;
 
  private:
