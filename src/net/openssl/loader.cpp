@@ -364,12 +364,19 @@ bool InitialiseOpenSsl10() {
 }
 
 // OpenSSL 3 is thread-safe by itself: no locks, no callbacks.
+//
+// No configuration file is read: OPENSSL_init_ssl would otherwise load "openssl.cnf" from the
+// folder compiled into the DLLs (or the one OPENSSL_CONF names), and such a file can load provider
+// and engine DLLs into the host process. OpenSSL 3 settles the configuration once per process, so
+// asking for none here also keeps any later initialisation from reading it. (The 1.0 line reads a
+// configuration file only when told to, which this loader never does.)
 bool InitialiseOpenSsl3() {
   Loader& s = State();
   constexpr std::uint64_t kInitLoadCryptoStrings = 0x00000002;  // OPENSSL_INIT_LOAD_CRYPTO_STRINGS
+  constexpr std::uint64_t kInitNoLoadConfig = 0x00000080;       // OPENSSL_INIT_NO_LOAD_CONFIG
   constexpr std::uint64_t kInitLoadSslStrings = 0x00200000;     // OPENSSL_INIT_LOAD_SSL_STRINGS
   if (Call<int (*)(std::uint64_t, const void*)>("OPENSSL_init_ssl")(
-          kInitLoadCryptoStrings | kInitLoadSslStrings, nullptr) <= 0) {
+          kInitLoadCryptoStrings | kInitNoLoadConfig | kInitLoadSslStrings, nullptr) <= 0) {
     return false;
   }
   if (s.socketBio == nullptr) s.socketBio = NewSocketBioMethod();
