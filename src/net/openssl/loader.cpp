@@ -307,7 +307,11 @@ void FillTable() {
   }
   Bind(t.ctxFree, "SSL_CTX_free");
   t.ctxSetMode = &CtxSetMode;
-  Bind(t.ctxSetDefaultVerifyPaths, "SSL_CTX_set_default_verify_paths");
+  // Trust comes from the Windows ROOT store and the files the process names
+  // (platform::ReadTrustSources), never from OpenSSL's compiled-in folders: on Windows those are
+  // paths such as "/usr/local/ssl" on the current drive, which any local user may create. So the
+  // default verify paths are not bound at all.
+  Bind(t.ctxLoadVerifyLocations, "SSL_CTX_load_verify_locations");
   Bind(t.ctxSetCipherList, "SSL_CTX_set_cipher_list");
   Bind(t.ctxSetVerify, "SSL_CTX_set_verify");
   Bind(t.ctxGetCertStore, "SSL_CTX_get_cert_store");
