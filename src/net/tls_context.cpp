@@ -2,6 +2,9 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "base/error.h"
@@ -38,10 +41,16 @@ class SharedTls {
   void Release();
   int ContextsMade();
   bool Has(const std::u16string& key);
+  std::optional<TrustInUse> Trust();
 
  private:
   openssl::Context* Make(const openssl::Api& api);
-  void ImportSystemRoots(const openssl::Api& api, openssl::Context* context);
+  // Fills the context's trust store from the sources; what it took, for reports.
+  static TrustInUse LoadTrust(const openssl::Api& api, openssl::Context* context,
+                              const platform::TrustSources& sources);
+  // Adds DER certificates to the context's trust store; how many it took.
+  static int AddCertificates(const openssl::Api& api, openssl::Context* context,
+                             const std::vector<std::string>& certificates);
   // OpenSSL decodes a certificate's extensions on its first check and keeps them in the
   // certificate. The trusted certificates are shared by every connection, so they are decoded
   // here, before any other thread can see the context: handshakes on several threads then only
@@ -55,6 +64,7 @@ class SharedTls {
   openssl::Context* context_ = nullptr;
   std::map<std::u16string, openssl::Session*> sessions_;
   int contextsMade_ = 0;
+  TrustInUse trust_;  // of the context made last
 };
 
 SharedTls& Shared() {
@@ -102,11 +112,10 @@ openssl::Context* SharedTls::Make(const openssl::Api& api) {
   api.ctxSetOptions(context, openssl::kOpNoTlsV1);
   if (api.hasTls11Methods) api.ctxSetOptions(context, openssl::kOpNoTlsV11);
   api.ctxSetMode(context, openssl::kModeAutoRetry);
-  // The server's certificate is checked: trusted roots from the platform and OpenSSL's default
-  // paths; the host name is set per connection.
+  // The server's certificate is checked against the trust sources the platform names; the host
+  // name is set per connection.
   api.ctxSetVerify(context, openssl::kVerifyPeer, nullptr);
-  ImportSystemRoots(api, context);
-  api.ctxSetDefaultVerifyPaths(context);
+  TrustInUse trust = LoadTrust(api, context, platform::ReadTrustSources());
   DecodeTrustedExtensions(api, context);
   if (api.ctxSetCipherList(context, kClientCipherList) <= 0) {
     api.ctxFree(context);
@@ -114,21 +123,57 @@ openssl::Context* SharedTls::Make(const openssl::Api& api) {
     Raise(ErrorKind::kTlsLibrary, u"SetCipher failed.");
   }
   api.errClearError();
+  trust_ = std::move(trust);
   return context;
 }
 
-void SharedTls::ImportSystemRoots(const openssl::Api& api, openssl::Context* context) {
-  if (api.ctxGetCertStore == nullptr) return;
+TrustInUse SharedTls::LoadTrust(const openssl::Api& api, openssl::Context* context,
+                                const platform::TrustSources& sources) {
+  TrustInUse trust;
+  trust.systemStore = sources.systemStoreName;
+  trust.systemCertificates = AddCertificates(api, context, sources.systemRoots);
+  trust.certFile = sources.certFile;
+  trust.certDir = sources.certDir;
+  if (sources.tlsLibraryDefaults) {
+    // The TLS library reads SSL_CERT_FILE / SSL_CERT_DIR itself, in place of its own file and
+    // folder.
+    trust.libraryDefaults =
+        api.ctxSetDefaultVerifyPaths != nullptr && api.ctxSetDefaultVerifyPaths(context) > 0;
+    if (api.defaultCertFile != nullptr) trust.defaultFile = api.defaultCertFile();
+    if (api.defaultCertDir != nullptr) trust.defaultDir = api.defaultCertDir();
+    // The TLS library says nothing about the variables' files: they count as taken.
+    trust.certFileLoaded = trust.libraryDefaults && !trust.certFile.empty();
+    trust.certDirLoaded = trust.libraryDefaults && !trust.certDir.empty();
+  } else if (api.ctxLoadVerifyLocations != nullptr) {
+    // One call each: a file that cannot be read must not keep the folder out.
+    if (!trust.certFile.empty()) {
+      trust.certFileLoaded =
+          api.ctxLoadVerifyLocations(context, trust.certFile.c_str(), nullptr) > 0;
+    }
+    if (!trust.certDir.empty()) {
+      trust.certDirLoaded = api.ctxLoadVerifyLocations(context, nullptr, trust.certDir.c_str()) > 0;
+    }
+  }
+  api.errClearError();
+  return trust;
+}
+
+int SharedTls::AddCertificates(const openssl::Api& api, openssl::Context* context,
+                               const std::vector<std::string>& certificates) {
+  if (certificates.empty() || api.ctxGetCertStore == nullptr) return 0;
   openssl::CertStore* store = api.ctxGetCertStore(context);
-  if (store == nullptr) return;
-  for (const std::string& der : platform::SystemRootCertificates()) {
+  if (store == nullptr) return 0;
+  int added = 0;
+  for (const std::string& der : certificates) {
     const auto* data = reinterpret_cast<const unsigned char*>(der.data());
     openssl::Certificate* certificate = api.d2iX509(nullptr, &data, static_cast<long>(der.size()));
     if (certificate == nullptr) continue;
-    api.x509StoreAddCert(store, certificate);  // a duplicate is refused, harmlessly
+    if (api.x509StoreAddCert(store, certificate) > 0)
+      ++added;  // a duplicate is refused, harmlessly
     api.x509Free(certificate);
   }
   api.errClearError();
+  return added;
 }
 
 void SharedTls::DecodeTrustedExtensions(const openssl::Api& api, openssl::Context* context) {
@@ -210,6 +255,12 @@ bool SharedTls::Has(const std::u16string& key) {
   return sessions_.count(key) != 0;
 }
 
+std::optional<TrustInUse> SharedTls::Trust() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (context_ == nullptr) return std::nullopt;
+  return trust_;
+}
+
 }  // namespace
 
 openssl::Context* SharedClientContext(const openssl::Api& api) {
@@ -240,6 +291,43 @@ std::u16string TlsErrorText(const openssl::Api* api, unsigned long error) {
   api->errErrorStringN(error, buffer, sizeof buffer);
   buffer[sizeof buffer - 1] = '\0';
   return BytesToText(buffer);
+}
+
+std::optional<TrustInUse> SharedTrustInUse() {
+  return Shared().Trust();
+}
+
+std::string DescribeTrust(const TrustInUse& trust) {
+  std::vector<std::string> parts;
+  if (!trust.systemStore.empty()) {
+    parts.push_back(trust.systemStore + " (" + std::to_string(trust.systemCertificates) +
+                    (trust.systemCertificates == 1 ? " certificate)" : " certificates)"));
+  }
+  if (trust.libraryDefaults) {
+    // The variables stand in for the default file and folder.
+    std::vector<std::string> paths;
+    if (trust.certFile.empty() && !trust.defaultFile.empty()) paths.push_back(trust.defaultFile);
+    if (trust.certDir.empty() && !trust.defaultDir.empty()) paths.push_back(trust.defaultDir);
+    std::string text = "OpenSSL default paths";
+    if (!paths.empty()) {
+      text += " (";
+      for (std::size_t i = 0; i < paths.size(); ++i)
+        text += (i == 0 ? "" : ", ") + paths[i];
+      text += ")";
+    }
+    parts.push_back(text);
+  }
+  auto named = [&](const char* variable, const std::string& value, bool loaded) {
+    if (value.empty()) return;
+    parts.push_back(std::string(variable) + "=" + value + (loaded ? "" : " (not readable)"));
+  };
+  named("SSL_CERT_FILE", trust.certFile, trust.certFileLoaded);
+  named("SSL_CERT_DIR", trust.certDir, trust.certDirLoaded);
+  if (parts.empty()) return "nothing (no trusted certificate: every server is refused)";
+  std::string text;
+  for (const std::string& part : parts)
+    text += (text.empty() ? "" : " + ") + part;
+  return text;
 }
 
 int ClientContextsMade() {

@@ -1,9 +1,11 @@
 // What every TLS channel of the process shares: one client context and the sessions to resume.
 //
-// The context is made on first use, under a lock, with the trust store read once: the platform's
-// roots and OpenSSL's default verify paths, which take SSL_CERT_FILE / SSL_CERT_DIR as they are at
-// that moment. Later changes of those variables do not reach this process. Each channel makes its
-// connection object from the context.
+// The context is made on first use, under a lock, with the trust store read once from the sources
+// the platform names (platform::ReadTrustSources): on Windows the ROOT store plus the file and
+// folder that SSL_CERT_FILE / SSL_CERT_DIR name, never OpenSSL's compiled-in folders; on Linux
+// OpenSSL's default verify paths, which take SSL_CERT_FILE / SSL_CERT_DIR themselves. The
+// variables count as they are at that moment: later changes do not reach this process. Each
+// channel makes its connection object from the context.
 //
 // Sessions are kept by server: the host name of the request URL (the name the certificate was
 // checked against) and the URL's port. The last session of a server is offered on the next
@@ -15,6 +17,7 @@
 // process exits.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "net/openssl/binding.h"
@@ -45,6 +48,26 @@ void ReleaseSharedTls();
 
 // The TLS library's text for an error number ("" without the library or its error texts).
 std::u16string TlsErrorText(const openssl::Api* api, unsigned long error);
+
+// Where the client context's trusted certificates came from.
+struct TrustInUse {
+  std::string systemStore;       // the system store whose roots were added ("" for none)
+  int systemCertificates = 0;    // how many of them the trust store took
+  bool libraryDefaults = false;  // OpenSSL's default verify paths are in use
+  std::string defaultFile;       // those paths, as the TLS library tells them
+  std::string defaultDir;
+  std::string certFile;  // SSL_CERT_FILE / SSL_CERT_DIR when the context was made ("" unset)
+  std::string certDir;
+  bool certFileLoaded = false;  // loaded (where the channel loads them itself: it succeeded)
+  bool certDirLoaded = false;
+};
+
+// The trust of the process's client context; nothing before the context is made.
+std::optional<TrustInUse> SharedTrustInUse();
+
+// One line for people, e.g. "Windows ROOT store (149 certificates) + SSL_CERT_FILE=C:\ca.pem" or
+// "OpenSSL default paths (/usr/lib/ssl/certs) + SSL_CERT_FILE=/etc/ca.pem".
+std::string DescribeTrust(const TrustInUse& trust);
 
 // For tests: how many client contexts this process has made, and whether a session is kept for
 // host:port.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the test PKI with the openssl command-line tool: a CA, a server certificate for
 # 127.0.0.1 / localhost / api.tessora.net, one for another host, a self-signed one and an expired
-# one (valid only in 2000). Usage: make_test_pki.sh <output directory>
+# one (valid only in 2000); and a second CA ("planted") with a server certificate of its own.
+# Usage: make_test_pki.sh <output directory>
 set -euo pipefail
 out=$1
 work=$(mktemp -d)
@@ -60,8 +61,19 @@ CNF
 openssl ca -batch -config ca.cnf -notext -startdate 20000101000000Z -enddate 20010101000000Z \
   -extfile expired.ext -in expired.csr -out expired.pem 2>/dev/null
 
+# Another CA that nothing trusts, and a server certificate for 127.0.0.1 it issued: the tests plant
+# this CA where OpenSSL's compiled-in folders are, to show that the library does not trust it.
+key planted-ca.key
+openssl req -x509 -new -key planted-ca.key -sha256 -days 36500 -subj "/CN=Planted CA" \
+  -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+  -out planted-ca.pem
+leaf planted-server "IP:127.0.0.1,DNS:localhost,DNS:api.tessora.net"
+openssl x509 -req -in planted-server.csr -CA planted-ca.pem -CAkey planted-ca.key \
+  -CAcreateserial -sha256 -days 36500 -extfile planted-server.ext -out planted-server.pem 2>/dev/null
+
 mkdir -p "$out"
-for name in ca server other selfsigned expired; do
+cp planted-ca.pem "$out/planted-ca.pem"
+for name in ca server other selfsigned expired planted-server; do
   cp "$name.pem" "$out/$name.pem"
   [ "$name" = ca ] || cp "$name.key" "$out/$name.key"
 done

@@ -36,7 +36,8 @@ inline constexpr int kServerWaitMs = 10000;
 
 // The directory with the test PKI made at build time: ca.pem, server.pem/.key (127.0.0.1,
 // localhost, api.tessora.net), other.pem/.key (another host), selfsigned.pem/.key,
-// expired.pem/.key. The path is in the form the platform's file functions accept.
+// expired.pem/.key, and planted-ca.pem with planted-server.pem/.key (127.0.0.1 and the others, by
+// a CA nothing trusts). The path is in the form the platform's file functions accept.
 std::string TestPkiDir();
 
 class ScriptedServer;

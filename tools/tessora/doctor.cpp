@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +9,7 @@
 
 #include "api/request.h"
 #include "base/error.h"
+#include "base/text.h"
 #include "certificate_info.h"
 #include "console.h"
 #include "endpoint_check.h"
@@ -19,6 +19,7 @@
 #include "net/openssl/binding.h"
 #include "net/tcp_connect.h"
 #include "net/tls_channel.h"
+#include "net/tls_context.h"
 #include "openssl_in_use.h"
 #include "platform/codepage.h"
 #include "platform/socket.h"
@@ -475,16 +476,12 @@ class Doctor {
     report_.Line(Status::kFail, "TLS handshake", finding, whatToDo);
   }
 
+  // Where the trusted certificates came from, as the client context took them when it was made:
+  // the library's own code made it for the handshake above.
   static std::string TrustSettings() {
-    std::string text;
-    for (const char* name : {"SSL_CERT_FILE", "SSL_CERT_DIR"}) {
-      const char* value = std::getenv(name);
-      if (value == nullptr || *value == '\0') continue;
-      if (!text.empty()) text += ", ";
-      text += std::string(name) + "=" + value;
-    }
-    return text.empty() ? "the system's trusted roots (SSL_CERT_FILE and SSL_CERT_DIR not set)"
-                        : text + ", and the system's trusted roots";
+    const std::optional<TrustInUse> trust = SharedTrustInUse();
+    if (!trust) return "not read (no TLS context was made)";
+    return Ansi(Utf8ToText(DescribeTrust(*trust)));
   }
 
   void CheckClock() {

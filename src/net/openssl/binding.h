@@ -66,7 +66,14 @@ struct Api {
   void (*ctxFree)(Context*) = nullptr;
   long (*ctxSetOptions)(Context*, long) = nullptr;
   long (*ctxSetMode)(Context*, long) = nullptr;
+  // OpenSSL's compiled-in trust folders (and SSL_CERT_FILE / SSL_CERT_DIR); used where the
+  // platform allows it (Linux), never on Windows. May be missing.
   int (*ctxSetDefaultVerifyPaths)(Context*) = nullptr;
+  // Trusted certificates from a PEM file or a hashed folder (either may be null).
+  int (*ctxLoadVerifyLocations)(Context*, const char* file, const char* folder) = nullptr;
+  // The default verify paths' file and folder, for reports; may be missing.
+  const char* (*defaultCertFile)() = nullptr;
+  const char* (*defaultCertDir)() = nullptr;
   int (*ctxSetCipherList)(Context*, const char*) = nullptr;
   void (*ctxSetVerify)(Context*, int mode, void* callback) = nullptr;
   CertStore* (*ctxGetCertStore)(const Context*) = nullptr;

@@ -65,6 +65,15 @@ long CtxSetMode(Context* ctx, long mode) {
 int CtxSetDefaultVerifyPaths(Context* ctx) {
   return SSL_CTX_set_default_verify_paths(C(ctx));
 }
+int CtxLoadVerifyLocations(Context* ctx, const char* file, const char* folder) {
+  return SSL_CTX_load_verify_locations(C(ctx), file, folder);
+}
+const char* DefaultCertFile() {
+  return X509_get_default_cert_file();
+}
+const char* DefaultCertDir() {
+  return X509_get_default_cert_dir();
+}
 int CtxSetCipherList(Context* ctx, const char* list) {
   return SSL_CTX_set_cipher_list(C(ctx), list);
 }
@@ -287,6 +296,9 @@ Api MakeTable() {
   t.ctxSetOptions = &CtxSetOptions;
   t.ctxSetMode = &CtxSetMode;
   t.ctxSetDefaultVerifyPaths = &CtxSetDefaultVerifyPaths;
+  t.ctxLoadVerifyLocations = &CtxLoadVerifyLocations;
+  t.defaultCertFile = &DefaultCertFile;
+  t.defaultCertDir = &DefaultCertDir;
   t.ctxSetCipherList = &CtxSetCipherList;
   t.ctxSetVerify = &CtxSetVerify;
   t.ctxGetCertStore = &CtxGetCertStore;

@@ -307,7 +307,11 @@ void FillTable() {
   }
   Bind(t.ctxFree, "SSL_CTX_free");
   t.ctxSetMode = &CtxSetMode;
-  Bind(t.ctxSetDefaultVerifyPaths, "SSL_CTX_set_default_verify_paths");
+  // Trust comes from the Windows ROOT store and the files the process names
+  // (platform::ReadTrustSources), never from OpenSSL's compiled-in folders: on Windows those are
+  // paths such as "/usr/local/ssl" on the current drive, which any local user may create. So the
+  // default verify paths are not bound at all.
+  Bind(t.ctxLoadVerifyLocations, "SSL_CTX_load_verify_locations");
   Bind(t.ctxSetCipherList, "SSL_CTX_set_cipher_list");
   Bind(t.ctxSetVerify, "SSL_CTX_set_verify");
   Bind(t.ctxGetCertStore, "SSL_CTX_get_cert_store");
@@ -364,12 +368,19 @@ bool InitialiseOpenSsl10() {
 }
 
 // OpenSSL 3 is thread-safe by itself: no locks, no callbacks.
+//
+// No configuration file is read: OPENSSL_init_ssl would otherwise load "openssl.cnf" from the
+// folder compiled into the DLLs (or the one OPENSSL_CONF names), and such a file can load provider
+// and engine DLLs into the host process. OpenSSL 3 settles the configuration once per process, so
+// asking for none here also keeps any later initialisation from reading it. (The 1.0 line reads a
+// configuration file only when told to, which this loader never does.)
 bool InitialiseOpenSsl3() {
   Loader& s = State();
   constexpr std::uint64_t kInitLoadCryptoStrings = 0x00000002;  // OPENSSL_INIT_LOAD_CRYPTO_STRINGS
+  constexpr std::uint64_t kInitNoLoadConfig = 0x00000080;       // OPENSSL_INIT_NO_LOAD_CONFIG
   constexpr std::uint64_t kInitLoadSslStrings = 0x00200000;     // OPENSSL_INIT_LOAD_SSL_STRINGS
   if (Call<int (*)(std::uint64_t, const void*)>("OPENSSL_init_ssl")(
-          kInitLoadCryptoStrings | kInitLoadSslStrings, nullptr) <= 0) {
+          kInitLoadCryptoStrings | kInitNoLoadConfig | kInitLoadSslStrings, nullptr) <= 0) {
     return false;
   }
   if (s.socketBio == nullptr) s.socketBio = NewSocketBioMethod();

@@ -1,10 +1,26 @@
-// On POSIX the TLS library finds the system's trusted roots through its default verify paths.
+// On POSIX the TLS library finds the system's trusted roots through its default verify paths,
+// which take SSL_CERT_FILE / SSL_CERT_DIR into account by themselves.
 #include "platform/trust_store.h"
+
+#include <cstdlib>
 
 namespace tessora::platform {
 
-std::vector<std::string> SystemRootCertificates() {
-  return {};
+namespace {
+
+std::string Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::string(value) : std::string();
+}
+
+}  // namespace
+
+TrustSources ReadTrustSources() {
+  TrustSources sources;
+  sources.tlsLibraryDefaults = true;
+  sources.certFile = Variable("SSL_CERT_FILE");
+  sources.certDir = Variable("SSL_CERT_DIR");
+  return sources;
 }
 
 }  // namespace tessora::platform

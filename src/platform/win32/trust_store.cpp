@@ -1,4 +1,6 @@
-// The certificates of the system ROOT store, read with crypt32.
+// The certificates of the system ROOT store, read with crypt32, and the files the process names
+// with SSL_CERT_FILE / SSL_CERT_DIR. OpenSSL's compiled-in folders are never used here: they are
+// paths such as "/usr/local/ssl" (on the current drive) that any local user may create.
 #include "platform/trust_store.h"
 
 // clang-format off
@@ -6,9 +8,13 @@
 #include <wincrypt.h>
 // clang-format on
 
+#include "base/text.h"
+
 namespace tessora::platform {
 
-std::vector<std::string> SystemRootCertificates() {
+namespace {
+
+std::vector<std::string> RootStoreCertificates() {
   std::vector<std::string> certificates;
   HCERTSTORE store = CertOpenSystemStoreW(0, L"ROOT");
   if (store == nullptr) return certificates;
@@ -21,6 +27,29 @@ std::vector<std::string> SystemRootCertificates() {
   }
   CertCloseStore(store, 0);
   return certificates;
+}
+
+// The variable's value as UTF-8 (OpenSSL opens such a name with the wide-character functions),
+// "" when it is unset. The system bounds a variable at 32767 characters.
+std::string Variable(const wchar_t* name) {
+  constexpr DWORD kMaxVariable = 32767;
+  std::wstring value(kMaxVariable + 1, L'\0');
+  const DWORD length = GetEnvironmentVariableW(name, value.data(), kMaxVariable + 1);
+  if (length == 0 || length > kMaxVariable) return {};
+  value.resize(length);
+  return TextToUtf8(std::u16string(value.begin(), value.end()));
+}
+
+}  // namespace
+
+TrustSources ReadTrustSources() {
+  TrustSources sources;
+  sources.systemRoots = RootStoreCertificates();
+  sources.systemStoreName = "Windows ROOT store";
+  sources.tlsLibraryDefaults = false;
+  sources.certFile = Variable(L"SSL_CERT_FILE");
+  sources.certDir = Variable(L"SSL_CERT_DIR");
+  return sources;
 }
 
 }  // namespace tessora::platform

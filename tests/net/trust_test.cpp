@@ -1,0 +1,90 @@
+// Where the client context's trusted certificates come from, and how that reads in reports.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "net/tls_channel.h"
+#include "net/tls_context.h"
+#include "support/scripted_server.h"
+#include "tls_test_util.h"
+
+namespace tessora {
+namespace {
+
+using test::ScriptedServer;
+using test::ServerConnection;
+
+TEST(TrustInUse, IsWhatTheContextTook) {
+  ScriptedServer server(ScriptedServer::kTls, [](ServerConnection&) {});
+  TlsChannel channel;
+  channel.SetURIToCheck(test::UrlFor("127.0.0.1", server.Port()));
+  channel.Connect(u"127.0.0.1", server.Port(), 20000);  // trusts the test CA (SSL_CERT_FILE)
+  const std::optional<TrustInUse> trust = SharedTrustInUse();
+  ASSERT_TRUE(trust.has_value());
+  const char* certFile = std::getenv("SSL_CERT_FILE");
+  ASSERT_NE(certFile, nullptr);
+  EXPECT_EQ(trust->certFile, certFile);
+  EXPECT_TRUE(trust->certFileLoaded);
+#if defined(_WIN32)
+  // The ROOT store and the file the process names; never OpenSSL's compiled-in folders.
+  EXPECT_EQ(trust->systemStore, "Windows ROOT store");
+  EXPECT_FALSE(trust->libraryDefaults);
+  EXPECT_EQ(trust->defaultFile, "");
+  EXPECT_EQ(trust->defaultDir, "");
+#else
+  // OpenSSL's default verify paths, which take SSL_CERT_FILE themselves.
+  EXPECT_EQ(trust->systemStore, "");
+  EXPECT_TRUE(trust->libraryDefaults);
+  EXPECT_NE(trust->defaultDir, "");
+#endif
+}
+
+struct DescriptionCase {
+  TrustInUse trust;
+  const char* expected;
+};
+
+TEST(TrustInUse, ReadsAsOneLine) {
+  TrustInUse windows;
+  windows.systemStore = "Windows ROOT store";
+  windows.systemCertificates = 149;
+  TrustInUse windowsWithFile = windows;
+  windowsWithFile.certFile = "C:\\ca.pem";
+  windowsWithFile.certFileLoaded = true;
+  TrustInUse windowsMissingFile = windowsWithFile;
+  windowsMissingFile.certFileLoaded = false;
+  windowsMissingFile.certDir = "C:\\certs";
+  windowsMissingFile.certDirLoaded = true;
+  TrustInUse oneRoot = windows;
+  oneRoot.systemCertificates = 1;
+  TrustInUse linux;
+  linux.libraryDefaults = true;
+  linux.defaultFile = "/usr/lib/ssl/cert.pem";
+  linux.defaultDir = "/usr/lib/ssl/certs";
+  TrustInUse linuxWithFile = linux;
+  linuxWithFile.certFile = "/tmp/ca.pem";
+  linuxWithFile.certFileLoaded = true;
+  TrustInUse linuxWithBoth = linuxWithFile;
+  linuxWithBoth.certDir = "/tmp/certs";
+  linuxWithBoth.certDirLoaded = true;
+  const DescriptionCase cases[] = {
+      {windows, "Windows ROOT store (149 certificates)"},
+      {oneRoot, "Windows ROOT store (1 certificate)"},
+      {windowsWithFile, "Windows ROOT store (149 certificates) + SSL_CERT_FILE=C:\\ca.pem"},
+      {windowsMissingFile,
+       "Windows ROOT store (149 certificates) + SSL_CERT_FILE=C:\\ca.pem (not readable) + "
+       "SSL_CERT_DIR=C:\\certs"},
+      {linux, "OpenSSL default paths (/usr/lib/ssl/cert.pem, /usr/lib/ssl/certs)"},
+      {linuxWithFile, "OpenSSL default paths (/usr/lib/ssl/certs) + SSL_CERT_FILE=/tmp/ca.pem"},
+      {linuxWithBoth,
+       "OpenSSL default paths + SSL_CERT_FILE=/tmp/ca.pem + SSL_CERT_DIR=/tmp/certs"},
+      {TrustInUse{}, "nothing (no trusted certificate: every server is refused)"},
+  };
+  for (const DescriptionCase& c : cases) {
+    EXPECT_EQ(DescribeTrust(c.trust), c.expected);
+  }
+}
+
+}  // namespace
+}  // namespace tessora
