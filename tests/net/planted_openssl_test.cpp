@@ -104,7 +104,7 @@ std::u16string HandshakeWith(const std::string& certificate) {
   ScriptedServer server(
       ScriptedServer::kTls, [](ServerConnection&) {}, certificate);
   TlsChannel channel;
-  channel.SetURIToCheck(test::UrlFor("127.0.0.1", server.Port()));
+  channel.SetServerName(u"127.0.0.1", server.Port());
   try {
     channel.Connect(u"127.0.0.1", server.Port(), 20000);
     return u"";

@@ -18,7 +18,7 @@ using test::ServerConnection;
 TEST(TrustInUse, IsWhatTheContextTook) {
   ScriptedServer server(ScriptedServer::kTls, [](ServerConnection&) {});
   TlsChannel channel;
-  channel.SetURIToCheck(test::UrlFor("127.0.0.1", server.Port()));
+  channel.SetServerName(u"127.0.0.1", server.Port());
   channel.Connect(u"127.0.0.1", server.Port(), 20000);  // trusts the test CA (SSL_CERT_FILE)
   const std::optional<TrustInUse> trust = SharedTrustInUse();
   ASSERT_TRUE(trust.has_value());
