@@ -3,7 +3,9 @@
 
 namespace tessora::platform {
 
-enum class Fault { kFileOpen, kFileCreate, kConnect, kLoadLibrary, kCodePage, kCount };
+// kLinkedFile: the next file opened for appending reads as a link (a symbolic link, or on Windows
+// any reparse point), whatever it really is: Wine creates no real links to test with.
+enum class Fault { kFileOpen, kFileCreate, kConnect, kLoadLibrary, kCodePage, kLinkedFile, kCount };
 
 // The next `count` calls of the operation fail with the system error `errorCode`.
 void InjectFault(Fault fault, int errorCode, int count = 1);

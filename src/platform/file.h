@@ -14,7 +14,10 @@ class File {
   // "Cannot open file "<full path>". <system message>".
   static std::unique_ptr<File> OpenRead(const std::u16string& path);
   // Opens an existing file for reading and writing at its end, or creates it when absent; others
-  // may read it but not write it. Raises a file-open or file-create failure.
+  // may read it but not write it. Raises a file-open or file-create failure. The file is private
+  // to the user when created (POSIX mode 0600), and a link in its place (a symbolic link, on
+  // Windows any reparse point) is never followed: a local user who plants one cannot make the
+  // library write elsewhere or create the link's target. Such a link fails the open.
   static std::unique_ptr<File> OpenAppend(const std::u16string& path);
 
   ~File();

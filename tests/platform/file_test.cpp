@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "base/error.h"
 #include "base/fault_injection.h"
 #include "support/temp_dir.h"
@@ -103,6 +105,46 @@ TEST_F(FileTest, InjectedFaultsFailTheNextOpenOnly) {
   EXPECT_EQ(error.Code(), 5);
   EXPECT_NO_THROW(File::OpenRead(TextPath(path)));
 }
+
+// The log is opened in a folder others may write to (the host's current directory): a link
+// planted in its place must not make the library write, or create, a file elsewhere.
+TEST_F(FileTest, AppendRefusesALinkInThePlaceOfTheFile) {
+  const auto path = dir_ / "log.txt";
+  WriteFileBytes(path, "earlier\r\n");
+  InjectFault(Fault::kLinkedFile, 1);
+  const Error error = FailureOf([&] { File::OpenAppend(TextPath(path)); });
+  EXPECT_EQ(error.Kind(), ErrorKind::kFileOpen);
+  EXPECT_EQ(ReadFileBytes(path), "earlier\r\n");
+  File::OpenAppend(TextPath(path))->Write("later\r\n");  // the fault was for one open only
+  EXPECT_EQ(ReadFileBytes(path), "earlier\r\nlater\r\n");
+}
+
+#if !defined(_WIN32)
+TEST_F(FileTest, AppendFollowsNoSymbolicLink) {
+  const auto target = dir_ / "target.txt";
+  WriteFileBytes(target, "secret\n");
+  const auto link = dir_ / "log.txt";
+  std::filesystem::create_symlink(target, link);
+  const Error error = FailureOf([&] { File::OpenAppend(TextPath(link)); });
+  EXPECT_EQ(error.Kind(), ErrorKind::kFileOpen);
+  EXPECT_EQ(ReadFileBytes(target), "secret\n");
+
+  // A dangling link's target is not created.
+  const auto dangling = dir_ / "dangling.txt";
+  std::filesystem::create_symlink(dir_ / "created-elsewhere.txt", dangling);
+  EXPECT_EQ(FailureOf([&] { File::OpenAppend(TextPath(dangling)); }).Kind(), ErrorKind::kFileOpen);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "created-elsewhere.txt"));
+}
+
+TEST_F(FileTest, ACreatedLogIsPrivateToTheUser) {
+  const auto path = dir_ / "log.txt";
+  File::OpenAppend(TextPath(path));
+  const auto permissions = std::filesystem::status(path).permissions();
+  using std::filesystem::perms;
+  EXPECT_EQ(permissions & (perms::group_all | perms::others_all), perms::none);
+  EXPECT_EQ(permissions & perms::owner_all, perms::owner_read | perms::owner_write);
+}
+#endif
 
 TEST(SystemMessage, LosesTrailingBlanksLineBreaksAndPeriods) {
   EXPECT_EQ(TrimSystemMessage(u"Access is denied. \r\n"), u"Access is denied");

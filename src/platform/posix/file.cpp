@@ -33,8 +33,8 @@ std::string NativePath(const std::u16string& path) {
 }
 
 // Opens and locks; on failure returns -1 with errno set.
-int OpenLocked(const std::string& path, int flags, int lockMode) {
-  const int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
+int OpenLocked(const std::string& path, int flags, int lockMode, mode_t mode = 0666) {
+  const int fd = open(path.c_str(), flags | O_CLOEXEC, mode);
   if (fd < 0) return -1;
   if (flock(fd, lockMode | LOCK_NB) != 0) {
     const int saved = errno;
@@ -62,15 +62,18 @@ std::unique_ptr<File> File::OpenRead(const std::u16string& path) {
 std::unique_ptr<File> File::OpenAppend(const std::u16string& path) {
   const std::string native = NativePath(path);
   struct stat st {};
-  const bool exists = stat(native.c_str(), &st) == 0;
+  // lstat: a link, dangling or not, counts as there, and is then refused by O_NOFOLLOW.
+  const bool exists = lstat(native.c_str(), &st) == 0;
   int fd = -1;
   if (exists) {
     if (const int fault = TakeFault(Fault::kFileOpen)) RaiseFileError(false, path, fault);
-    fd = OpenLocked(native, O_RDWR | O_APPEND, LOCK_EX);
+    if (TakeFault(Fault::kLinkedFile) != 0) RaiseFileError(false, path, ELOOP);
+    fd = OpenLocked(native, O_RDWR | O_APPEND | O_NOFOLLOW, LOCK_EX);
     if (fd < 0) RaiseFileError(false, path, errno);
   } else {
     if (const int fault = TakeFault(Fault::kFileCreate)) RaiseFileError(true, path, fault);
-    fd = OpenLocked(native, O_RDWR | O_APPEND | O_CREAT | O_TRUNC, LOCK_EX);
+    // O_EXCL: a link planted after the look above is not followed either.
+    fd = OpenLocked(native, O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW, LOCK_EX, 0600);
     if (fd < 0) RaiseFileError(true, path, errno);
   }
   auto handle = std::make_unique<Handle>();

@@ -27,6 +27,15 @@ bool FileExists(const std::u16string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+// Whether an open handle is a reparse point (a symbolic link, a junction, a mount point): opened
+// with FILE_FLAG_OPEN_REPARSE_POINT, the handle is the link itself, not what it points to.
+bool IsReparsePoint(HANDLE h) {
+  if (TakeFault(Fault::kLinkedFile) != 0) return true;
+  BY_HANDLE_FILE_INFORMATION information{};
+  return GetFileInformationByHandle(h, &information) != 0 &&
+         (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 }  // namespace
 
 File::File(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
@@ -47,13 +56,18 @@ std::unique_ptr<File> File::OpenAppend(const std::u16string& path) {
   if (FileExists(path)) {
     if (const int fault = TakeFault(Fault::kFileOpen)) RaiseFileError(false, path, fault);
     h = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) RaiseFileError(false, path, static_cast<int>(GetLastError()));
+    if (IsReparsePoint(h)) {
+      CloseHandle(h);
+      RaiseFileError(false, path, ERROR_CANT_ACCESS_FILE);
+    }
     SetFilePointer(h, 0, nullptr, FILE_END);
   } else {
     if (const int fault = TakeFault(Fault::kFileCreate)) RaiseFileError(true, path, fault);
-    h = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // CREATE_NEW: a link planted meanwhile (even a dangling one) is not followed to its target.
+    h = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) RaiseFileError(true, path, static_cast<int>(GetLastError()));
   }
   auto handle = std::make_unique<Handle>();
