@@ -58,9 +58,9 @@ void CaptureToken(const std::u16string& response, ThreadSettings& settings) {
 
 // The catalogue and the operation's endpoint; a failure keeps its reason for the thread.
 TessoraConfigItem EndpointOf(const std::u16string& operation, ThreadSettings& settings) {
-  const TessoraConfig* config = nullptr;
+  std::shared_ptr<const TessoraConfig> config;
   try {
-    config = &SharedTessoraConfig(settings.configFileName);
+    config = SharedTessoraConfig(settings.configFileName);
   } catch (const Error& failure) {
     if (failure.Kind() == ErrorKind::kFileOpen) {
       settings.lastReason = failure.Message();  // names the file and the system's reason

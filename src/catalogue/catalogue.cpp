@@ -51,7 +51,12 @@ void TessoraConfig::LoadFile() {
   {
     // Others may read the file meanwhile; a writer is refused (and refuses us).
     const std::unique_ptr<platform::File> file = platform::File::OpenRead(fileName_);
-    text = EndpointFileText(file->ReadAll());
+    const std::string bytes = file->ReadAll(kMaxEndpointFileBytes);
+    if (bytes.size() > kMaxEndpointFileBytes) {
+      Raise(u"The endpoint file \"" + platform::ExpandFileName(fileName_) +
+            u"\" is larger than 16 MiB, the most it may hold.");
+    }
+    text = EndpointFileText(bytes);
   }
   JsonObject root = ParseJsonObject(text);
   // An absent "ENDPOINTS" reads as an object without members: an empty catalogue.
@@ -83,19 +88,23 @@ TessoraConfigItem TessoraConfig::GetEndPoint(const std::u16string& index) const 
 namespace {
 
 // Built at most once; read without a lock once set. The mutex only serialises first calls, so a
-// failed build lets the next caller try again.
-std::atomic<TessoraConfig*> gConfig{nullptr};
+// failed build lets the next caller try again. The handle itself is never destroyed (it is read
+// without a lock); the catalogue lives until the library unloads.
+std::atomic<std::shared_ptr<const TessoraConfig>*> gConfig{nullptr};
 std::mutex gConfigMutex;  // set up when the library loads, before any call
 
 }  // namespace
 
-TessoraConfig& SharedTessoraConfig(const std::u16string& fileName) {
-  if (TessoraConfig* config = gConfig.load(std::memory_order_acquire)) return *config;
+std::shared_ptr<const TessoraConfig> SharedTessoraConfig(const std::u16string& fileName) {
+  if (const auto* config = gConfig.load(std::memory_order_acquire)) return *config;
   const std::lock_guard<std::mutex> lock(gConfigMutex);
-  if (TessoraConfig* config = gConfig.load(std::memory_order_acquire)) return *config;
+  if (const auto* config = gConfig.load(std::memory_order_acquire)) return *config;
+  auto built = std::make_shared<const TessoraConfig>(fileName);
+  // A file without operations is not kept: it serves this call only.
+  if (built->Count() == 0) return built;
   // Deliberately never released: it lives until the library unloads. A leak checker that looks
   // after the library has been unloaded would otherwise report it.
-  auto* config = new TessoraConfig(fileName);
+  auto* config = new std::shared_ptr<const TessoraConfig>(std::move(built));
 #if defined(TESSORA_LEAK_CHECKER)
   __lsan_ignore_object(config);
 #endif

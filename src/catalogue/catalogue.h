@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -37,7 +38,9 @@ class TessoraConfigLookup {
 class TessoraConfig {
  public:
   // Reads the endpoint file `fileName` (relative paths resolve against the current directory).
-  // Raises the failure of opening, parsing or reading the file; nothing is kept then.
+  // Only a regular file of at most kMaxEndpointFileBytes is read: a directory, a FIFO or a device
+  // fails to open (a FIFO without blocking), a larger file fails. Raises the failure of opening,
+  // parsing or reading the file; nothing is kept then.
   explicit TessoraConfig(std::u16string fileName);
   TessoraConfig(const TessoraConfig&) = delete;
   TessoraConfig& operator=(const TessoraConfig&) = delete;
@@ -58,11 +61,17 @@ class TessoraConfig {
   TessoraConfigLookup tessoraConfigLookup_;
 };
 
-// The process-wide catalogue. The first successful call builds it from `FileName`; every later
-// call returns it and ignores `FileName`. Concurrent first calls build it once. A failed build
-// raises its failure and leaves no catalogue, so the next call, on any thread, tries again with its
-// own file name. The catalogue is never released: it stays valid until the library unloads.
-TessoraConfig& SharedTessoraConfig(const std::u16string& fileName);
+// The largest endpoint file read; a larger one fails the load.
+inline constexpr std::size_t kMaxEndpointFileBytes = std::size_t{16} * 1024 * 1024;
+
+// The process-wide catalogue. The first call that loads a catalogue with operations builds it from
+// `fileName`; every later call returns it and ignores `fileName`. Concurrent first calls build it
+// once. A failed build raises its failure and leaves no catalogue, so the next call, on any
+// thread, tries again with its own file name; so does a file without operations (empty, or
+// without "ENDPOINTS"): that call gets its empty catalogue, in which every lookup fails, and the
+// next call reads the file again, so a deployer who mends it need not restart the host. The
+// shared catalogue is never released: it stays valid until the library unloads.
+std::shared_ptr<const TessoraConfig> SharedTessoraConfig(const std::u16string& fileName);
 
 // For tests only: drops the process-wide catalogue (no other thread may be using it) and sets the
 // count of endpoint-file loads back to zero.

@@ -69,6 +69,9 @@ class JsonObject {
   };
   // The members in list order.
   std::vector<Member> GetEnumerator() const;
+  // The names, as written, of members that a later member of the same name (ASCII letter case
+  // ignored) replaced while the text was read; empty for an empty handle.
+  std::vector<std::u16string> ReplacedNames() const;
 
   const std::shared_ptr<JsonObjectData>& Data() const { return data_; }
 

@@ -93,6 +93,10 @@ JsonObject JsonObject::GetObject(std::u16string_view v) {
   }
 }
 
+std::vector<std::u16string> JsonObject::ReplacedNames() const {
+  return data_ != nullptr ? data_->replacedNames : std::vector<std::u16string>();
+}
+
 std::vector<JsonObject::Member> JsonObject::GetEnumerator() const {
   std::vector<Member> members;
   if (!data_) return members;

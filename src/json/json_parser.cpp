@@ -25,7 +25,8 @@ using json::TokenKind;
 // open-addressing index of member places keeps building linear.
 class MemberList {
  public:
-  explicit MemberList(std::vector<JsonMember>& members) : members_(members) {}
+  explicit MemberList(JsonObjectData& object)
+      : members_(object.members), replaced_(object.replacedNames) {}
   MemberList(const MemberList&) = delete;
   MemberList& operator=(const MemberList&) = delete;
 
@@ -57,6 +58,7 @@ class MemberList {
   void StoreSmall(std::u16string name, JsonValue value) {
     for (std::size_t i = 0; i < members_.size(); ++i) {
       if (SameTextAscii(members_[i].name, name)) {
+        replaced_.push_back(members_[i].name);
         members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(i));
         break;
       }
@@ -74,6 +76,7 @@ class MemberList {
     const std::size_t hash = Hash(name);
     std::size_t& slot = SlotFor(name, hash);
     if (slot != kEmpty) {
+      replaced_.push_back(members_[slot - 1].name);
       dropped_[slot - 1] = true;
       ++droppedCount_;
     } else {
@@ -122,6 +125,7 @@ class MemberList {
   }
 
   std::vector<JsonMember>& members_;
+  std::vector<std::u16string>& replaced_;
   // Used once the index is: per member place its name's hash and whether it was replaced.
   std::vector<std::size_t> hashes_;
   std::vector<bool> dropped_;
@@ -240,7 +244,7 @@ class Builder {
   }
 
   void ReadObject(JsonObjectData& object) {
-    MemberList members(object.members);
+    MemberList members(object);
     for (;;) {
       const TokenKind kind = Peek().kind;
       const bool isName = kind == TokenKind::kString || kind == TokenKind::kWord ||

@@ -42,6 +42,9 @@ struct JsonMember {
 // An object: its members in order. No two names are equal under ASCII case-insensitive comparison.
 struct JsonObjectData {
   std::vector<JsonMember> members;
+  // The names, as written, of members a later member of the same name replaced while the object
+  // was read, in that order (for diagnosis: the endpoint file's operations named twice).
+  std::vector<std::u16string> replacedNames;
 
   // The first member whose name equals `name`, letters a-z and A-Z compared alike; or nullptr.
   JsonMember* Find(std::u16string_view name);

@@ -12,6 +12,11 @@ void RaiseFileError(bool create, const std::u16string& path, int code) {
   Raise(create ? ErrorKind::kFileCreate : ErrorKind::kFileOpen, std::move(message), code);
 }
 
+void RaiseNotARegularFile(const std::u16string& path) {
+  Raise(ErrorKind::kFileOpen,
+        u"Cannot open file \"" + ExpandFileName(path) + u"\". It is not a regular file");
+}
+
 }  // namespace tessora::platform
 
 namespace tessora::platform {

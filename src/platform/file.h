@@ -1,6 +1,7 @@
 // Files with the sharing rules the library needs, and the system's error texts.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -9,9 +10,10 @@ namespace tessora::platform {
 
 class File {
  public:
-  // Opens a file for reading while other readers are allowed and writers refused (Windows share
-  // mode; POSIX a shared flock taken without waiting). Raises a file-open failure
-  // "Cannot open file "<full path>". <system message>".
+  // Opens a regular file for reading while other readers are allowed and writers refused (Windows
+  // share mode; POSIX a shared flock taken without waiting). Raises a file-open failure
+  // "Cannot open file "<full path>". <system message>", also for anything but a regular file (a
+  // directory, a FIFO, a device), which is opened without waiting for a writer and never read.
   static std::unique_ptr<File> OpenRead(const std::u16string& path);
   // Opens an existing file for reading and writing at its end, or creates it when absent; others
   // may read it but not write it. Raises a file-open or file-create failure. The file is private
@@ -24,8 +26,9 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  // The whole contents from the current position.
-  std::string ReadAll();
+  // The contents from the current position, up to `limit` bytes and one more: a result longer
+  // than `limit` tells the caller the file holds more.
+  std::string ReadAll(std::size_t limit);
   // Writes all bytes with one write call; false when the write failed or was short.
   bool Write(std::string_view bytes);
 
@@ -46,5 +49,7 @@ std::u16string TrimSystemMessage(std::u16string message);
 
 // Raises "Cannot open file ..." or "Cannot create file ..." for `path` and a system error number.
 [[noreturn]] void RaiseFileError(bool create, const std::u16string& path, int code);
+// Raises "Cannot open file "<full path>". It is not a regular file".
+[[noreturn]] void RaiseNotARegularFile(const std::u16string& path);
 
 }  // namespace tessora::platform

@@ -42,11 +42,11 @@ class ConfigTest : public ::testing::Test {
 TEST_F(ConfigTest, TheFirstCallLoadsAndLaterCallsIgnoreTheirFileName) {
   const std::u16string first = Write("first.json", EndpointFile("first", 2));
   const std::u16string second = Write("second.json", EndpointFile("second", 3));
-  TessoraConfig& config = SharedTessoraConfig(first);
-  EXPECT_EQ(&SharedTessoraConfig(second), &config);
-  EXPECT_EQ(&SharedTessoraConfig(Missing()), &config);
-  EXPECT_EQ(config.FileName(), first);
-  EXPECT_EQ(config.GetEndPoint(u"OP1").endPoint, u"/first/1");
+  const TessoraConfig* const config = SharedTessoraConfig(first).get();
+  EXPECT_EQ(SharedTessoraConfig(second).get(), config);
+  EXPECT_EQ(SharedTessoraConfig(Missing()).get(), config);
+  EXPECT_EQ(config->FileName(), first);
+  EXPECT_EQ(config->GetEndPoint(u"OP1").endPoint, u"/first/1");
   EXPECT_EQ(LoadFileRunsForTesting(), 1);
 }
 
@@ -54,7 +54,7 @@ TEST_F(ConfigTest, ChangesToTheFileAfterTheLoadHaveNoEffect) {
   const std::u16string file = Write("endpoints.json", EndpointFile("old", 1));
   SharedTessoraConfig(file);
   Write("endpoints.json", EndpointFile("new", 1));
-  EXPECT_EQ(SharedTessoraConfig(file).GetEndPoint(u"OP0").endPoint, u"/old/0");
+  EXPECT_EQ(SharedTessoraConfig(file)->GetEndPoint(u"OP0").endPoint, u"/old/0");
   EXPECT_EQ(LoadFileRunsForTesting(), 1);
 }
 
@@ -64,12 +64,12 @@ TEST_F(ConfigTest, AFailedLoadIsRetriedByTheNextCallOnAnyThreadWithItsOwnFile) {
   EXPECT_THROW(SharedTessoraConfig(Missing()), Error);
   EXPECT_THROW(SharedTessoraConfig(bad), Error);
   EXPECT_EQ(LoadFileRunsForTesting(), 2);
-  TessoraConfig* loaded = nullptr;
-  std::thread other([&] { loaded = &SharedTessoraConfig(good); });
+  const TessoraConfig* loaded = nullptr;
+  std::thread other([&] { loaded = SharedTessoraConfig(good).get(); });
   other.join();
   ASSERT_NE(loaded, nullptr);
   EXPECT_EQ(loaded->FileName(), good);
-  EXPECT_EQ(&SharedTessoraConfig(Missing()), loaded);
+  EXPECT_EQ(SharedTessoraConfig(Missing()).get(), loaded);
   EXPECT_EQ(LoadFileRunsForTesting(), 3);
 }
 
@@ -82,13 +82,13 @@ TEST_F(ConfigTest, ConcurrentFirstCallsLoadOnce) {
   for (int round = 0; round < kRounds; ++round) {
     ResetConfigForTesting();
     std::latch start(kThreads);
-    std::vector<TessoraConfig*> seen(kThreads, nullptr);
+    std::vector<const TessoraConfig*> seen(kThreads, nullptr);
     std::vector<std::u16string> routes(kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
       threads.emplace_back([&, t] {
         start.arrive_and_wait();
-        seen[t] = &SharedTessoraConfig(files[t]);
+        seen[t] = SharedTessoraConfig(files[t]).get();
         routes[t] = seen[t]->GetEndPoint(u"OP499").endPoint;
       });
     }
@@ -110,13 +110,13 @@ TEST_F(ConfigTest, ConcurrentFirstCallsWithFailingFilesLeaveOneCatalogue) {
   const std::u16string good = Write("good.json", EndpointFile("good", 200));
   std::latch start(kThreads);
   std::atomic<int> failures{0};
-  std::vector<TessoraConfig*> seen(kThreads, nullptr);
+  std::vector<const TessoraConfig*> seen(kThreads, nullptr);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       start.arrive_and_wait();
       try {
-        seen[t] = &SharedTessoraConfig(t % 2 == 0 ? Missing() : good);
+        seen[t] = SharedTessoraConfig(t % 2 == 0 ? Missing() : good).get();
       } catch (const Error& error) {
         if (error.Kind() == ErrorKind::kFileOpen) ++failures;
       }
@@ -126,7 +126,7 @@ TEST_F(ConfigTest, ConcurrentFirstCallsWithFailingFilesLeaveOneCatalogue) {
     thread.join();
   // Every thread with the good file got the catalogue; a thread with the missing file either
   // failed to open it or found the catalogue already loaded.
-  TessoraConfig* const catalogue = &SharedTessoraConfig(Missing());
+  const TessoraConfig* const catalogue = SharedTessoraConfig(Missing()).get();
   int successes = 0;
   for (int t = 0; t < kThreads; ++t) {
     if (t % 2 == 1) {
@@ -141,6 +141,43 @@ TEST_F(ConfigTest, ConcurrentFirstCallsWithFailingFilesLeaveOneCatalogue) {
   EXPECT_EQ(catalogue->FileName(), good);
   // One successful load plus one per failed attempt.
   EXPECT_EQ(LoadFileRunsForTesting(), 1 + failures.load());
+}
+
+// A file without operations used to be kept for the whole process, so a deployer who mended it had
+// to restart the host; each call now reads it again until it names an operation.
+TEST_F(ConfigTest, AFileWithoutOperationsIsReadAgainByTheNextCall) {
+  const std::u16string file = Write("endpoints.json", "");
+  const struct {
+    const char* bytes;
+  } kWithout[] = {{""}, {"{}"}, {R"({"OTHER": 1})"}, {R"({"ENDPOINTS": {}})"}};
+  int runs = 0;
+  for (const auto& without : kWithout) {
+    Write("endpoints.json", without.bytes);
+    const auto config = SharedTessoraConfig(file);
+    EXPECT_EQ(config->Count(), 0u);
+    EXPECT_THROW(config->GetEndPoint(u"OP0"), Error);
+    EXPECT_EQ(LoadFileRunsForTesting(), ++runs);
+  }
+  Write("endpoints.json", EndpointFile("mended", 1));
+  EXPECT_EQ(SharedTessoraConfig(file)->GetEndPoint(u"OP0").endPoint, u"/mended/0");
+  EXPECT_EQ(SharedTessoraConfig(Missing())->GetEndPoint(u"OP0").endPoint, u"/mended/0");
+  EXPECT_EQ(LoadFileRunsForTesting(), runs + 1);
+}
+
+TEST_F(ConfigTest, AFileLargerThan16MiBFailsAndIsNotKept) {
+  std::string large = EndpointFile("big", 1);
+  large += std::string(kMaxEndpointFileBytes + 1 - large.size(), ' ');
+  const std::u16string file = Write("large.json", large);
+  try {
+    SharedTessoraConfig(file);
+    ADD_FAILURE() << "no failure";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.Message(),
+              u"The endpoint file \"" + file + u"\" is larger than 16 MiB, the most it may hold.");
+  }
+  // One byte less is read.
+  Write("large.json", large.substr(0, kMaxEndpointFileBytes));
+  EXPECT_EQ(SharedTessoraConfig(file)->GetEndPoint(u"OP0").endPoint, u"/big/0");
 }
 
 }  // namespace

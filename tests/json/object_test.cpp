@@ -30,6 +30,21 @@ TEST(JsonObject, AnEmptyTextHasNoMembers) {
   EXPECT_TRUE(root.GetEnumerator().empty());
 }
 
+// The names a later member replaced, for the endpoint file's doctor: small objects and those past
+// the reader's linear search alike.
+TEST(JsonObject, TellsWhichNamesALaterMemberReplaced) {
+  JsonObject small = ParseJsonObject(uR"({"a":1,"b":{"x":1,"X":2},"A":3,"a":4})");
+  EXPECT_EQ(small.ReplacedNames(), (std::vector<std::u16string>{u"a", u"A"}));
+  EXPECT_EQ(small.GetObject(u"b").ReplacedNames(), std::vector<std::u16string>{u"x"});
+  std::u16string large = u"{";
+  for (int i = 0; i < 40; ++i)
+    large += u"\"m" + IntToText(i) + u"\":1,";
+  large += u"\"M7\":2,\"m30\":3}";
+  EXPECT_EQ(ParseJsonObject(large).ReplacedNames(), (std::vector<std::u16string>{u"m7", u"m30"}));
+  EXPECT_TRUE(ParseJsonObject(uR"({"a":1})").ReplacedNames().empty());
+  EXPECT_TRUE(JsonObject().ReplacedNames().empty());
+}
+
 TEST(JsonObject, ReadsTheTokenResponse) {
   const JsonObject root = ParseJsonObject(
       uR"({"scope":"payments","access_token":"A21AAF.x-y_z","token_type":"Bearer",)"

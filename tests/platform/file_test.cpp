@@ -4,6 +4,10 @@
 
 #include <filesystem>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 #include "base/error.h"
 #include "base/fault_injection.h"
 #include "support/temp_dir.h"
@@ -54,8 +58,32 @@ TEST_F(FileTest, ReadGivesTheWholeFile) {
   const auto path = dir_ / "endpoints.json";
   const std::string data(200000, 'x');
   WriteFileBytes(path, data);
-  EXPECT_EQ(File::OpenRead(TextPath(path))->ReadAll(), data);
+  EXPECT_EQ(File::OpenRead(TextPath(path))->ReadAll(data.size()), data);
+  // A limit reads at most one byte more than it, so that the caller can tell a larger file.
+  EXPECT_EQ(File::OpenRead(TextPath(path))->ReadAll(1000), std::string(1001, 'x'));
+  EXPECT_EQ(File::OpenRead(TextPath(path))->ReadAll(0), "x");
 }
+
+TEST_F(FileTest, ReadRefusesADirectory) {
+  const Error error = FailureOf([&] { File::OpenRead(TextPath(dir_.Path())); });
+  EXPECT_EQ(error.Kind(), ErrorKind::kFileOpen);
+  EXPECT_EQ(error.Message().rfind(u"Cannot open file \"", 0), 0u);
+}
+
+#if !defined(_WIN32)
+// Opening a FIFO for reading used to wait for a writer without end (holding the catalogue's lock,
+// so every thread's call waited too); a device such as /dev/zero never ends.
+TEST_F(FileTest, ReadRefusesWhatIsNotARegularFileWithoutWaiting) {
+  const auto fifo = dir_ / "fifo.json";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::u16string& path : {TextPath(fifo), std::u16string(u"/dev/zero")}) {
+    const Error error = FailureOf([&] { File::OpenRead(path); });
+    EXPECT_EQ(error.Kind(), ErrorKind::kFileOpen);
+    EXPECT_EQ(error.Message(),
+              u"Cannot open file \"" + ExpandFileName(path) + u"\". It is not a regular file");
+  }
+}
+#endif
 
 TEST_F(FileTest, ReadersShareAFileButAWriterIsRefused) {
   const auto path = dir_ / "shared.txt";

@@ -232,6 +232,14 @@ class Doctor {
       report_.Line(Status::kWarn, "endpoint file", finding,
                    "list the operations under \"ENDPOINTS\": with none, every call fails with "
                    "\"Problem in endpoint\"");
+    } else if (!endpoints.namedTwice.empty()) {
+      std::vector<std::string> quoted;
+      for (const std::string& twice : endpoints.namedTwice)
+        quoted.push_back(Quoted(twice));
+      report_.Line(Status::kWarn, "endpoint file",
+                   finding + "; named more than once: " + Joined(quoted, ", ") +
+                       " (the last one counts, letter case ignored)",
+                   "give every operation one entry under \"ENDPOINTS\"");
     } else {
       report_.Line(Status::kOk, "endpoint file", finding);
     }

@@ -1,12 +1,10 @@
 #include "endpoint_check.h"
 
-#include <fstream>
-#include <iterator>
-
 #include "base/error.h"
 #include "catalogue/catalogue.h"
 #include "json/json.h"
 #include "platform/codepage.h"
+#include "platform/file.h"
 
 namespace tessora::cli {
 
@@ -35,6 +33,8 @@ void ReadOperations(const std::string& bytes, EndpointReport& report) {
     JsonObject root = ParseJsonObject(EndpointFileText(bytes));
     const JsonObject endpoints = root.GetObject(u"ENDPOINTS");
     if (endpoints.IsEmpty()) return;
+    for (const std::u16string& name : endpoints.ReplacedNames())
+      report.namedTwice.push_back(Ansi(name));
     const TessoraConfigLookup lookup;
     for (const JsonObject::Member& member : endpoints.GetEnumerator()) {
       EndpointOperation operation;
@@ -75,8 +75,13 @@ EndpointReport CheckEndpointFile(const std::string& path) {
     report.message = Ansi(failure.Message());
     if (cannotOpen) return report;
   }
-  std::ifstream in(path, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  try {
+    // As bounded as the library's own read.
+    bytes = platform::File::OpenRead(platform::AnsiToText(path))->ReadAll(kMaxEndpointFileBytes);
+  } catch (const Error&) {
+    return report;
+  }
   report.encoding = EncodingOf(bytes);
   const bool marked = bytes.rfind("\xFF\xFE", 0) == 0 || bytes.rfind("\xFE\xFF", 0) == 0;
   report.looksLikeUtf16WithoutMark = !marked && bytes.find('\0') != std::string::npos;

@@ -35,6 +35,9 @@ struct EndpointReport {
   // Readable as JSON with "ENDPOINTS": every operation, in file order (also when a method is
   // invalid, so that the report can say which).
   std::vector<EndpointOperation> operations;
+  // Operations named more than once (ASCII letter case ignored): the names of the earlier ones,
+  // which the last one replaces.
+  std::vector<std::string> namedTwice;
 };
 
 // Checks the endpoint file `path` (ANSI code page, relative to the current directory).

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "base/fault_injection.h"
@@ -52,10 +53,18 @@ File::~File() = default;
 
 std::unique_ptr<File> File::OpenRead(const std::u16string& path) {
   if (const int fault = TakeFault(Fault::kFileOpen)) RaiseFileError(false, path, fault);
-  const int fd = OpenLocked(NativePath(path), O_RDONLY, LOCK_SH);
+  // Without blocking: opening a FIFO would otherwise wait for a writer, for ever. What is not a
+  // regular file is refused before anything is read (a directory reads nothing, /dev/zero never
+  // ends).
+  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) RaiseFileError(false, path, errno);
   auto handle = std::make_unique<Handle>();
   handle->fd = fd;
+  struct stat st {};
+  if (fstat(fd, &st) != 0) RaiseFileError(false, path, errno);
+  if (S_ISDIR(st.st_mode)) RaiseFileError(false, path, EISDIR);
+  if (!S_ISREG(st.st_mode)) RaiseNotARegularFile(path);
+  if (flock(fd, LOCK_SH | LOCK_NB) != 0) RaiseFileError(false, path, errno);
   return std::unique_ptr<File>(new File(std::move(handle)));
 }
 
@@ -81,11 +90,12 @@ std::unique_ptr<File> File::OpenAppend(const std::u16string& path) {
   return std::unique_ptr<File>(new File(std::move(handle)));
 }
 
-std::string File::ReadAll() {
+std::string File::ReadAll(std::size_t limit) {
   std::string data;
   char buffer[65536];
-  for (;;) {
-    const ssize_t n = read(handle_->fd, buffer, sizeof buffer);
+  while (data.size() <= limit) {
+    const std::size_t want = std::min(sizeof buffer, limit + 1 - data.size());
+    const ssize_t n = read(handle_->fd, buffer, want);
     if (n > 0) {
       data.append(buffer, static_cast<std::size_t>(n));
     } else if (n == 0 || errno != EINTR) {

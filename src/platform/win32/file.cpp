@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "base/fault_injection.h"
@@ -48,6 +49,8 @@ std::unique_ptr<File> File::OpenRead(const std::u16string& path) {
   if (h == INVALID_HANDLE_VALUE) RaiseFileError(false, path, static_cast<int>(GetLastError()));
   auto handle = std::make_unique<Handle>();
   handle->h = h;
+  // A pipe ("\\.\pipe\...") or a device ("CON", "NUL") is no file to read.
+  if (GetFileType(h) != FILE_TYPE_DISK) RaiseNotARegularFile(path);
   return std::unique_ptr<File>(new File(std::move(handle)));
 }
 
@@ -75,12 +78,15 @@ std::unique_ptr<File> File::OpenAppend(const std::u16string& path) {
   return std::unique_ptr<File>(new File(std::move(handle)));
 }
 
-std::string File::ReadAll() {
+std::string File::ReadAll(std::size_t limit) {
   std::string data;
   char buffer[65536];
   DWORD n = 0;
-  while (ReadFile(handle_->h, buffer, sizeof buffer, &n, nullptr) && n > 0)
+  while (data.size() <= limit) {
+    const auto want = static_cast<DWORD>(std::min(sizeof buffer, limit + 1 - data.size()));
+    if (!ReadFile(handle_->h, buffer, want, &n, nullptr) || n == 0) break;
     data.append(buffer, n);
+  }
   return data;
 }
 
