@@ -153,8 +153,9 @@ class Parser {
       } else {
         throw UsageError(name + " needs a value");
       }
-    } else if (inlineValue) {
-      throw UsageError(name + " takes no value");
+    } else if (inlineValue && !(spec->longName == "--trace" && *inlineValue == "full")) {
+      throw UsageError(name + (spec->longName == "--trace" ? " takes no value but \"full\""
+                                                           : " takes no value"));
     }
     if (spec->longName == "--operation") {
       if (value.empty()) throw UsageError("--operation needs a name");
@@ -167,6 +168,7 @@ class Parser {
     }
     if (spec->longName == "--trace") {  // likewise
       result_.trace = true;
+      result_.traceFull = inlineValue.has_value();
       return;
     }
     if (spec->longName == "--version") {

@@ -42,8 +42,9 @@ struct Invocation {
   bool version = false;  // --version: the tool's and the library's version, nothing else
   bool doctor = false;   // "tessora doctor": check the configuration instead of calling
   bool raw = false;
-  bool trace = false;   // after each operation: its log records, HTTP status and failure reason
-  std::string library;  // empty: the library next to the program
+  bool trace = false;      // after each operation: its log records, HTTP status and failure reason
+  bool traceFull = false;  // --trace=full: the records with their secrets unmasked
+  std::string library;     // empty: the library next to the program
   Configuration config;
   std::vector<Operation> operations;
 };

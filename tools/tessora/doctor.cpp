@@ -430,7 +430,9 @@ class Doctor {
     std::string statusLine = OneLine(failure);
     constexpr std::string_view kRefused = "Tunnel refused by the proxy: ";
     if (statusLine.rfind(kRefused, 0) == 0) statusLine.erase(0, kRefused.size());
-    const bool needsCredentials = statusLine.find(" 407") != std::string::npos;
+    // 407 asks for credentials; some proxies (tinyproxy) answer a wrong password with 401.
+    const int code = HttpResponse::ParseResponseCode(platform::AnsiToText(statusLine));
+    const bool needsCredentials = code == 407 || code == 401;
     std::string whatToDo;
     if (needsCredentials && (config.proxyUser.empty() || config.proxyPassword.empty())) {
       whatToDo = "the proxy wants credentials: give --proxy-user and --proxy-password (both)";

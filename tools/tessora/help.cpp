@@ -32,7 +32,9 @@ Configuration options (before the first operation):
   --raw                   print each response exactly as returned and nothing else on
                           standard output (the token state goes to standard error)
   --trace                 after each operation, print the records it added to
-                          "Call Logs.txt", its HTTP status and why it got no answer
+                          "Call Logs.txt" (credentials, tokens and the partner token
+                          shown as ****abcd), its HTTP status and why it got no answer
+  --trace=full            the same with every secret as the log holds it
   --version               print the version of tessora and of the library, the library's
                           file, and stop
   -h, --help              show this help

@@ -13,6 +13,7 @@
 #include "endpoint_check.h"
 #include "help.h"
 #include "host_loader.h"
+#include "http/secret_mask.h"
 #include "json_indent.h"
 #include "openssl_in_use.h"
 
@@ -291,8 +292,9 @@ void WarnAboutRoute(const EndpointReport& endpoints, const Operation& operation,
 
 // --trace: what the operation added to the traffic log, its HTTP status and why it got no
 // answer.
-void Trace(const Exports& exports, std::uint64_t logOffset, const Printer& printer) {
-  const std::string records = LogFrom(logOffset);
+void Trace(const Exports& exports, std::uint64_t logOffset, bool full, const Printer& printer) {
+  // Secrets masked unless asked for: a trace is pasted into tickets and chats.
+  const std::string records = full ? LogFrom(logOffset) : MaskSecrets(LogFrom(logOffset));
   printer.Info("-- \"" + std::string(kCallLog) + "\", " + std::to_string(records.size()) +
                " bytes added:");
   if (!records.empty()) {
@@ -412,7 +414,7 @@ int RunSession(const Invocation& invocation) {
     if (failure) {
       printer.Error("operation " + Quoted(operation.name) + " failed: " + *failure);
       ExplainFailure(config, operation, catalogueLoaded, printer);
-      if (invocation.trace) Trace(exports, logOffset, printer);
+      if (invocation.trace) Trace(exports, logOffset, invocation.traceFull, printer);
       if (i + 1 < count) {
         printer.Error("the " + std::to_string(count - i - 1) +
                       " operation(s) after it were not performed");
@@ -422,7 +424,7 @@ int RunSession(const Invocation& invocation) {
     catalogueLoaded = true;
     printer.Response(result != nullptr ? std::string(result) : std::string());
     Release(exports, result);
-    if (invocation.trace) Trace(exports, logOffset, printer);
+    if (invocation.trace) Trace(exports, logOffset, invocation.traceFull, printer);
     PrintToken(exports, printer);
   }
   return kExitOk;

@@ -171,6 +171,10 @@ TEST(CommandLineTest, TraceAndVersionAreFlags) {
   EXPECT_FALSE(got.version);
   EXPECT_TRUE(ParseCommandLine({"--version"}).version);
   EXPECT_THROW(ParseCommandLine({"--trace=1"}), UsageError);
+  EXPECT_FALSE(got.traceFull);
+  const Invocation full = ParseCommandLine({"--trace=full", "AUTHORIZE"});
+  EXPECT_TRUE(full.trace);
+  EXPECT_TRUE(full.traceFull);
 }
 
 }  // namespace tessora::cli

@@ -1,0 +1,127 @@
+#include "http/secret_mask.h"
+
+#include <algorithm>
+#include <array>
+
+#include "base/text.h"
+
+namespace tessora {
+
+namespace {
+
+bool SameAsciiNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+// Where a header value ends: at a line end, raw or rendered, or at the end of the text.
+std::size_t ValueEnd(std::string_view text, std::size_t from) {
+  std::size_t end = text.find_first_of("\r\n", from);
+  for (const std::string_view marker : {"<EOL>", "<CR>", "<LF>"}) {
+    end = std::min(end, text.find(marker, from));
+  }
+  return std::min(end, text.size());
+}
+
+// After a line end: the position the next line starts at, or npos.
+std::size_t LineStartAt(std::string_view text, std::size_t at) {
+  if (text[at] == '\n') return at + 1;
+  for (const std::string_view marker : {"<EOL>", "<LF>"}) {
+    if (text.substr(at, marker.size()) == marker) return at + marker.size();
+  }
+  return std::string_view::npos;
+}
+
+constexpr std::array<std::string_view, 3> kSecretHeaders = {"Authorization", "Proxy-Authorization",
+                                                            "partner-token"};
+
+// Masks the value of a secret header line starting at `line`; returns where its value ends, or
+// `line` when it is not such a line.
+std::size_t MaskHeaderLine(std::string_view text, std::size_t line, std::string& out) {
+  for (const std::string_view name : kSecretHeaders) {
+    if (line + name.size() + 1 > text.size()) continue;
+    if (!SameAsciiNoCase(text.substr(line, name.size()), name)) continue;
+    if (text[line + name.size()] != ':') continue;
+    std::size_t valueStart = line + name.size() + 1;
+    while (valueStart < text.size() && text[valueStart] == ' ')
+      ++valueStart;
+    const std::size_t valueEnd = ValueEnd(text, valueStart);
+    std::string_view value = text.substr(valueStart, valueEnd - valueStart);
+    out.append(text.substr(line, valueStart - line));
+    if (name != "partner-token") {
+      // The scheme stays: "Basic ", "Bearer " (or what the server's token type said).
+      const std::size_t blank = value.find(' ');
+      if (blank != std::string_view::npos) {
+        out.append(value.substr(0, blank + 1));
+        value.remove_prefix(blank + 1);
+      }
+    }
+    out += MaskedSecret(value);
+    return valueEnd;
+  }
+  return line;
+}
+
+// Masks the string value of an "access_token" member whose name starts at `at` (its opening quote
+// included); returns where the member's value ends, or `at` when there is none to mask.
+std::size_t MaskAccessToken(std::string_view text, std::size_t at, std::string& out) {
+  constexpr std::string_view kName = "access_token";
+  const char quote = text[at];
+  if (at + kName.size() + 2 > text.size()) return at;
+  if (!SameAsciiNoCase(text.substr(at + 1, kName.size()), kName)) return at;
+  if (text[at + 1 + kName.size()] != quote) return at;
+  std::size_t i = at + kName.size() + 2;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+    ++i;
+  if (i >= text.size() || text[i] != ':') return at;
+  ++i;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+    ++i;
+  if (i >= text.size() || (text[i] != '"' && text[i] != '\'')) return at;
+  const char valueQuote = text[i];
+  const std::size_t valueStart = i + 1;
+  std::size_t valueEnd = valueStart;
+  while (valueEnd < text.size() && text[valueEnd] != valueQuote) {
+    valueEnd += text[valueEnd] == '\\' ? 2 : 1;
+  }
+  valueEnd = std::min(valueEnd, text.size());
+  out.append(text.substr(at, valueStart - at));
+  out += MaskedSecret(text.substr(valueStart, valueEnd - valueStart));
+  return valueEnd;
+}
+
+}  // namespace
+
+std::string MaskedSecret(std::string_view secret) {
+  constexpr std::size_t kShown = 4;
+  if (secret.size() <= kShown) return "****";
+  return "****" + std::string(secret.substr(secret.size() - kShown));
+}
+
+std::string MaskSecrets(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t lineStart = LineStartAt(text, i);
+    if (lineStart != std::string_view::npos) {
+      out.append(text.substr(i, lineStart - i));
+      i = MaskHeaderLine(text, lineStart, out);
+      continue;
+    }
+    if (text[i] == '"' || text[i] == '\'') {
+      const std::size_t end = MaskAccessToken(text, i, out);
+      if (end != i) {
+        i = end;
+        continue;
+      }
+    }
+    out += text[i++];
+  }
+  return out;
+}
+
+}  // namespace tessora
