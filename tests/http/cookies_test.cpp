@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "base/text.h"
 #include "platform/clock.h"
 
@@ -102,6 +104,27 @@ TEST_F(CookieStoreTest, CookiesExpireWithTime) {
   EXPECT_EQ(SendTo(u"https://api.tessora.net/"), u"b=1");
   gNow += 2;
   EXPECT_EQ(SendTo(u"https://api.tessora.net/"), u"");
+}
+
+// At the very moment of its expiry a cookie has expired: it is sent until just before.
+TEST_F(CookieStoreTest, ACookieIsNotSentAtItsExactExpiry) {
+  const DateTime start = gNow;
+  Set(u"a=1; Path=/; Max-Age=60");
+  gNow = start + 60 / 86400.0;  // the expiry as the store computes it
+  EXPECT_EQ(SendTo(u"https://api.tessora.net/"), u"");
+  gNow = std::nextafter(gNow, 0.0);
+  EXPECT_EQ(SendTo(u"https://api.tessora.net/"), u"a=1");
+}
+
+// An address has no parent domain: "Domain=2.3" set by 10.1.2.3 would reach every host whose
+// address ends in .2.3.
+TEST_F(CookieStoreTest, ADomainCookieIsRefusedForAnIpAddressHost) {
+  Set(u"a=1; Domain=1.2.3; Path=/", u"https://10.1.2.3/x");
+  Set(u"b=1; Domain=0.1.2.3; Path=/", u"https://10.1.2.3/x");
+  EXPECT_EQ(store_.Count(), 0u);
+  Set(u"c=1; Domain=10.1.2.3; Path=/", u"https://10.1.2.3/x");  // the host itself: allowed
+  EXPECT_EQ(SendTo(u"https://10.1.2.3/"), u"c=1");
+  EXPECT_EQ(SendTo(u"https://110.1.2.3/"), u"");
 }
 
 TEST_F(CookieStoreTest, MalformedCookiesAreIgnored) {

@@ -115,6 +115,12 @@ INSTANTIATE_TEST_SUITE_P(Table, CertificateCheck,
                                            CertificateCase{"server", "127.0.0.2", false},
                                            CertificateCase{"other", "127.0.0.1", false},
                                            CertificateCase{"other", "localhost", false},
+                                           CertificateCase{"wildcard", "api.tessora.test", true},
+                                           CertificateCase{"wildcard", "a.b.tessora.test", false},
+                                           CertificateCase{"wildcard", "tessora.test", false},
+                                           // A partial wildcard ("f*") matches nothing.
+                                           CertificateCase{"partialwildcard", "foo.tessora.test",
+                                                           false},
                                            CertificateCase{"selfsigned", "localhost", false},
                                            CertificateCase{"expired", "localhost", false}));
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the test PKI with the openssl command-line tool: a CA, a server certificate for
-# 127.0.0.1 / localhost / api.tessora.net, one for another host, a self-signed one and an expired
-# one (valid only in 2000); and a second CA ("planted") with a server certificate of its own.
+# 127.0.0.1 / localhost / api.tessora.net, one for another host, two with wildcard names, a
+# self-signed one and an expired one (valid only in 2000); and a second CA ("planted") with a server certificate of its own.
 # Usage: make_test_pki.sh <output directory>
 set -euo pipefail
 out=$1
@@ -31,6 +31,14 @@ openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -sha25
 leaf other "DNS:other.example.com,IP:192.0.2.1"
 openssl x509 -req -in other.csr -CA ca.pem -CAkey ca.key -CAcreateserial -sha256 -days 36500 \
   -extfile other.ext -out other.pem 2>/dev/null
+
+# Wildcards: a whole left-most label, and a partial one that the client must not accept.
+for pair in "wildcard DNS:*.tessora.test" "partialwildcard DNS:f*.tessora.test"; do
+  set -- $pair
+  leaf "$1" "$2"
+  openssl x509 -req -in "$1.csr" -CA ca.pem -CAkey ca.key -CAcreateserial -sha256 -days 36500 \
+    -extfile "$1.ext" -out "$1.pem" 2>/dev/null
+done
 
 key selfsigned.key
 openssl req -x509 -new -key selfsigned.key -sha256 -days 36500 -subj "/CN=localhost" \
@@ -73,7 +81,7 @@ openssl x509 -req -in planted-server.csr -CA planted-ca.pem -CAkey planted-ca.ke
 
 mkdir -p "$out"
 cp planted-ca.pem "$out/planted-ca.pem"
-for name in ca server other selfsigned expired planted-server; do
+for name in ca server other wildcard partialwildcard selfsigned expired planted-server; do
   cp "$name.pem" "$out/$name.pem"
   [ "$name" = ca ] || cp "$name.key" "$out/$name.key"
 done
