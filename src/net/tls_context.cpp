@@ -1,6 +1,7 @@
 #include "net/tls_context.h"
 
-#include <map>
+#include <algorithm>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -15,9 +16,6 @@
 namespace tessora {
 
 namespace {
-
-// Calls go to one API host; a few more servers (tests, a changed environment) fit easily.
-constexpr std::size_t kMaxKeptSessions = 32;
 
 class SharedTls {
  public:
@@ -39,6 +37,7 @@ class SharedTls {
   void Keep(const openssl::Api& api, openssl::Connection* connection, const std::u16string& key);
   void Drop(const std::u16string& key);
   void Release();
+  void ForgetSessions();
   int ContextsMade();
   bool Has(const std::u16string& key);
   std::optional<TrustInUse> Trust();
@@ -62,7 +61,16 @@ class SharedTls {
   // The table the context and the sessions were made with.
   const openssl::Api* api_ = nullptr;
   openssl::Context* context_ = nullptr;
-  std::map<std::u16string, openssl::Session*> sessions_;
+  // The kept sessions, at most kMaxKeptSessions; when one more comes, the one offered or kept
+  // least recently goes.
+  struct KeptSession {
+    std::u16string key;
+    openssl::Session* session;
+    std::uint64_t lastUse;
+  };
+  std::vector<KeptSession> sessions_;
+  std::uint64_t uses_ = 0;
+  KeptSession* Find(const std::u16string& key);
   int contextsMade_ = 0;
   TrustInUse trust_;  // of the context made last
 };
@@ -194,13 +202,22 @@ void SharedTls::DecodeTrustedExtensions(const openssl::Api& api, openssl::Contex
   api.errClearError();
 }
 
+SharedTls::KeptSession* SharedTls::Find(const std::u16string& key) {
+  for (KeptSession& kept : sessions_) {
+    if (kept.key == key) return &kept;
+  }
+  return nullptr;
+}
+
 void SharedTls::Offer(const openssl::Api& api, openssl::Connection* connection,
                       const std::u16string& key) {
   if (!CanResume(api)) return;
   std::lock_guard<std::mutex> guard(lock_);
-  const auto found = sessions_.find(key);
-  // The connection takes a reference of its own.
-  if (found != sessions_.end()) api.setSession(connection, found->second);
+  KeptSession* kept = Find(key);
+  if (kept == nullptr) return;
+  // The connection takes a reference of its own: the session may go from here while in use.
+  api.setSession(connection, kept->session);
+  kept->lastUse = ++uses_;
 }
 
 void SharedTls::Keep(const openssl::Api& api, openssl::Connection* connection,
@@ -213,36 +230,46 @@ void SharedTls::Keep(const openssl::Api& api, openssl::Connection* connection,
     api.sessionFree(session);
     return;
   }
-  auto found = sessions_.find(key);
-  if (found == sessions_.end()) {
-    if (sessions_.size() >= kMaxKeptSessions) {
-      api.sessionFree(sessions_.begin()->second);
-      sessions_.erase(sessions_.begin());
-    }
-    sessions_.emplace(key, session);
+  if (KeptSession* kept = Find(key)) {
+    api.sessionFree(kept->session);
+    kept->session = session;
+    kept->lastUse = ++uses_;
     return;
   }
-  api.sessionFree(found->second);
-  found->second = session;
+  if (sessions_.size() >= kMaxKeptSessions) {
+    const auto oldest = std::min_element(
+        sessions_.begin(), sessions_.end(),
+        [](const KeptSession& a, const KeptSession& b) { return a.lastUse < b.lastUse; });
+    api.sessionFree(oldest->session);
+    sessions_.erase(oldest);
+  }
+  sessions_.push_back(KeptSession{key, session, ++uses_});
 }
 
 void SharedTls::Drop(const std::u16string& key) {
   std::lock_guard<std::mutex> guard(lock_);
-  const auto found = sessions_.find(key);
-  if (found == sessions_.end()) return;
-  api_->sessionFree(found->second);
-  sessions_.erase(found);
+  KeptSession* kept = Find(key);
+  if (kept == nullptr) return;
+  api_->sessionFree(kept->session);
+  sessions_.erase(sessions_.begin() + (kept - sessions_.data()));
 }
 
 void SharedTls::Release() {
   std::lock_guard<std::mutex> guard(lock_);
   if (api_ == nullptr) return;
-  for (const auto& [key, session] : sessions_)
-    api_->sessionFree(session);
+  for (const KeptSession& kept : sessions_)
+    api_->sessionFree(kept.session);
   sessions_.clear();
   if (context_ != nullptr) api_->ctxFree(context_);
   context_ = nullptr;
   api_ = nullptr;
+}
+
+void SharedTls::ForgetSessions() {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (const KeptSession& kept : sessions_)
+    api_->sessionFree(kept.session);
+  sessions_.clear();
 }
 
 int SharedTls::ContextsMade() {
@@ -252,7 +279,7 @@ int SharedTls::ContextsMade() {
 
 bool SharedTls::Has(const std::u16string& key) {
   std::lock_guard<std::mutex> guard(lock_);
-  return sessions_.count(key) != 0;
+  return Find(key) != nullptr;
 }
 
 std::optional<TrustInUse> SharedTls::Trust() {
@@ -328,6 +355,10 @@ std::string DescribeTrust(const TrustInUse& trust) {
   for (const std::string& part : parts)
     text += (text.empty() ? "" : " + ") + part;
   return text;
+}
+
+void ForgetKeptSessionsForTesting() {
+  Shared().ForgetSessions();
 }
 
 int ClientContextsMade() {

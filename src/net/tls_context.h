@@ -17,12 +17,17 @@
 // process exits.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
 #include "net/openssl/binding.h"
 
 namespace tessora {
+
+// Sessions kept at most: calls go to one API host, and a few more servers (tests, a changed
+// environment) fit easily. One more pushes out the one offered or kept least recently.
+inline constexpr std::size_t kMaxKeptSessions = 32;
 
 // The cipher list of the client context.
 inline constexpr char kClientCipherList[] = "AES:ALL:!aNULL:!eNULL:+RC4:@STRENGTH";
@@ -69,6 +74,9 @@ std::optional<TrustInUse> SharedTrustInUse();
 // "OpenSSL default paths (/usr/lib/ssl/certs) + SSL_CERT_FILE=/etc/ca.pem".
 std::string DescribeTrust(const TrustInUse& trust);
 
+// For tests: forgets every kept session (the context stays), so that no test resumes a session
+// an earlier one left.
+void ForgetKeptSessionsForTesting();
 // For tests: how many client contexts this process has made, and whether a session is kept for
 // host:port.
 int ClientContextsMade();
