@@ -63,8 +63,11 @@ TEST_F(ConnectTest, RefusedConnectionRaisesTheSocketError) {
   EXPECT_FALSE(channel.Connected());
 }
 
+// Tests that assert on real elapsed time: label "slow".
+using ConnectTiming = ConnectTest;
+
 // (An empty label makes the name fail inside the resolver, without a query on the network.)
-TEST_F(ConnectTest, UnresolvableNameFailsAtOnce) {
+TEST_F(ConnectTiming, UnresolvableNameFailsAtOnce) {
   TlsChannel channel;
   const test::Clock::time_point start = test::Clock::now();
   const Error failure = FailureOf([&] { channel.Connect(u"no-such-host..invalid", 443, 20000); });
@@ -84,11 +87,11 @@ TEST_F(ConnectTest, ConnectErrorsOfAClosedSocketCarryTheTextAlone) {
             u"Socket Error # 10065\r\nNo route to host.");
 }
 
-class ConnectTimeOut : public ConnectTest, public ::testing::WithParamInterface<int> {};
+class ConnectTimeOutTiming : public ConnectTest, public ::testing::WithParamInterface<int> {};
 
 // A connect that never finishes ends at the time-out, not before it and not much after it: one
 // polling step plus generous slack for a loaded machine (the runs under the sanitizers and Wine).
-TEST_P(ConnectTimeOut, EndsWithinOnePollingStep) {
+TEST_P(ConnectTimeOutTiming, EndsWithinOnePollingStep) {
   const int timeout = GetParam();
   platform::InjectFault(platform::Fault::kConnect, platform::kHangingConnect);
   TlsChannel channel;
@@ -101,11 +104,11 @@ TEST_P(ConnectTimeOut, EndsWithinOnePollingStep) {
   EXPECT_FALSE(channel.Connected());
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ConnectTimeOut, ::testing::Values(1, 60, 300, 1000));
+INSTANTIATE_TEST_SUITE_P(Table, ConnectTimeOutTiming, ::testing::Values(1, 60, 300, 1000));
 
 // A real connect that the peer never answers: a listener whose queue of connections is full drops
 // further connection requests, so those connects stay pending until the time-out ends them.
-TEST_F(ConnectTest, PendingConnectEndsAtTheTimeOut) {
+TEST_F(ConnectTiming, PendingConnectEndsAtTheTimeOut) {
   constexpr int kTimeoutMs = 300;
   int port = 0;
   const platform::SocketHandle listener = test::ListenOnLoopback(port, 0);
@@ -131,7 +134,7 @@ TEST_F(ConnectTest, PendingConnectEndsAtTheTimeOut) {
   platform::CloseSocket(listener);
 }
 
-TEST_F(ConnectTest, ConnectedSocketBlocksAgain) {
+TEST_F(ConnectTiming, ConnectedSocketBlocksAgain) {
   int port = 0;
   const platform::SocketHandle listener = test::ListenOnLoopback(port);
   ASSERT_NE(listener, platform::kNoSocket);
