@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "net/openssl/binding.h"
+#include "support/server_tls.h"
 #include "support/test_socket.h"
 
 namespace tessora::test {
@@ -12,7 +13,6 @@ namespace {
 // Small slices, so that a stopping server is noticed quickly.
 constexpr int kSliceMs = 50;
 constexpr int kServerSocketTimeoutMs = 10000;
-constexpr int kTlsextNametypeHostName = 0;
 
 using Clock = std::chrono::steady_clock;
 
@@ -25,12 +25,13 @@ int Remaining(Clock::time_point deadline) {
 // the TLS library or the files are missing.
 openssl::Context* MakeServerContext(const std::string& certificate) {
   const openssl::Api* api = openssl::LoadOpenSsl();
-  if (api == nullptr || api->tls12ServerMethod == nullptr) return nullptr;
-  openssl::Context* context = api->ctxNew(api->tls12ServerMethod());
+  const std::optional<ServerTls> server = ServerTlsFunctions();
+  if (api == nullptr || !server) return nullptr;
+  openssl::Context* context = api->ctxNew(server->method());
   if (context == nullptr) return nullptr;
   const std::string base = TESSORA_TEST_PKI_DIR + ("/" + certificate);
-  if (api->ctxUseCertificateChainFile(context, (base + ".pem").c_str()) <= 0 ||
-      api->ctxUsePrivateKeyFile(context, (base + ".key").c_str(), openssl::kFileTypePem) <= 0) {
+  if (server->useCertificateChainFile(context, (base + ".pem").c_str()) <= 0 ||
+      server->usePrivateKeyFile(context, (base + ".key").c_str(), kFileTypePem) <= 0) {
     api->errClearError();
     api->ctxFree(context);
     return nullptr;
@@ -162,13 +163,14 @@ bool ServerConnection::StartTls(const std::string& certificate) {
   ssl_ = api->sslNew(context);
   // The connection holds a reference of its own to the context.
   if (!certificate.empty()) api->ctxFree(context);
-  const bool ready =
-      ssl_ != nullptr && api->setFd(ssl_, static_cast<int>(socket_)) > 0 && api->accept(ssl_) > 0;
-  if (ready && api->getServername != nullptr) {
-    const char* name = api->getServername(ssl_, kTlsextNametypeHostName);
+  const std::optional<ServerTls> server = ServerTlsFunctions();
+  const bool ready = ssl_ != nullptr && server && api->setFd(ssl_, static_cast<int>(socket_)) > 0 &&
+                     server->accept(ssl_) > 0;
+  if (ready) {
+    const char* name = server->serverName(ssl_);
     if (name != nullptr) serverName_ = name;
   }
-  resumed_ = ready && api->sessionReused != nullptr && api->sessionReused(ssl_) != 0;
+  resumed_ = ready && server->resumed(ssl_);
   api->errClearError();
   if (!ready) ++server_.failedHandshakes_;
   return ready;

@@ -31,13 +31,11 @@ inline constexpr long kOpNoTlsV11 = 0x10000000L;
 inline constexpr long kModeAutoRetry = 0x00000004L;
 inline constexpr int kCtrlOptions = 32;             // SSL_CTRL_OPTIONS
 inline constexpr int kCtrlMode = 33;                // SSL_CTRL_MODE
-inline constexpr int kCtrlGetSessionReused = 8;     // SSL_CTRL_GET_SESSION_REUSED
 inline constexpr int kCtrlSetTlsextHostname = 55;   // SSL_CTRL_SET_TLSEXT_HOSTNAME
 inline constexpr long kTlsextNametypeHostName = 0;  // TLSEXT_NAMETYPE_host_name
 inline constexpr int kVerifyPeer = 0x01;            // SSL_VERIFY_PEER
 inline constexpr unsigned kCheckFlagNoPartialWildcards = 0x4;
-inline constexpr int kFileTypePem = 1;  // SSL_FILETYPE_PEM
-inline constexpr int kCryptoLock = 1;   // CRYPTO_LOCK
+inline constexpr int kCryptoLock = 1;  // CRYPTO_LOCK
 
 // SSL_get_error results.
 inline constexpr int kErrorNone = 0;
@@ -50,11 +48,75 @@ inline constexpr int kErrorZeroReturn = 6;
 // ERR_error_string_n writes at most this many bytes, the terminating zero included.
 inline constexpr std::size_t kErrorTextBuffer = 160;
 
+// The functions that every OpenSSL line the library runs on exports under the same name and with
+// the shape the table gives them: one row each, the table's slot, the exported name, the return
+// type and the parameter types. The Windows loader binds them by name, the Linux build to the
+// linked functions; the slots whose function differs between the lines follow in Api itself.
+// Each may be missing from an older library (nullptr) unless the loader requires it.
+#define TESSORA_OPENSSL_FUNCTIONS(X)                                                             \
+  X(ctxFree, SSL_CTX_free, void, (Context*))                                                     \
+  /* OpenSSL's compiled-in trust folders, and SSL_CERT_FILE / SSL_CERT_DIR: used where the */    \
+  /* platform allows it (Linux), never on Windows. */                                            \
+  X(ctxSetDefaultVerifyPaths, SSL_CTX_set_default_verify_paths, int, (Context*))                 \
+  /* Trusted certificates from a PEM file or a hashed folder (either may be null). */            \
+  X(ctxLoadVerifyLocations, SSL_CTX_load_verify_locations, int,                                  \
+    (Context*, const char* file, const char* folder))                                            \
+  /* The default verify paths' file and folder, for reports. */                                  \
+  X(defaultCertFile, X509_get_default_cert_file, const char*, ())                                \
+  X(defaultCertDir, X509_get_default_cert_dir, const char*, ())                                  \
+  X(ctxSetCipherList, SSL_CTX_set_cipher_list, int, (Context*, const char*))                     \
+  X(ctxGetCertStore, SSL_CTX_get_cert_store, CertStore*, (const Context*))                       \
+  X(sslNew, SSL_new, Connection*, (Context*))                                                    \
+  X(free, SSL_free, void, (Connection*))                                                         \
+  X(setExData, SSL_set_ex_data, int, (Connection*, int index, void* data))                       \
+  X(connect, SSL_connect, int, (Connection*))                                                    \
+  X(read, SSL_read, int, (Connection*, void* buffer, int size))                                  \
+  X(write, SSL_write, int, (Connection*, const void* data, int size))                            \
+  X(pending, SSL_pending, int, (const Connection*))                                              \
+  X(getError, SSL_get_error, int, (const Connection*, int result))                               \
+  X(shutdown, SSL_shutdown, int, (Connection*))                                                  \
+  /* The certificate check's verdict and its text (none in failure reasons without them). */     \
+  X(getVerifyResult, SSL_get_verify_result, long, (const Connection*))                           \
+  X(verifyCertErrorString, X509_verify_cert_error_string, const char*, (long verdict))           \
+  /* The server's certificates as the latest handshake received them, the server's own first; */ \
+  /* there also after the check refused them (for diagnosis). Owned by the connection. */        \
+  X(getPeerCertChain, SSL_get_peer_cert_chain, CertChain*, (const Connection*))                  \
+  /* What the verification callback may ask about the certificate being checked. */              \
+  X(storeCurrentCert, X509_STORE_CTX_get_current_cert, Certificate*, (StoreContext*))            \
+  X(storeErrorDepth, X509_STORE_CTX_get_error_depth, int, (StoreContext*))                       \
+  /* The certificate's DER encoding: the length, and the bytes written to *out when it is not */ \
+  /* null (advancing it). */                                                                     \
+  X(i2dX509, i2d_X509, int, (Certificate*, unsigned char** out))                                 \
+  /* Session resumption (without it every handshake is a full one): the connection's session */  \
+  /* with a reference of its own, a session offered on the next handshake, and its release. */   \
+  X(getSession, SSL_get1_session, Session*, (Connection*))                                       \
+  X(setSession, SSL_set_session, int, (Connection*, Session*))                                   \
+  X(sessionFree, SSL_SESSION_free, void, (Session*))                                             \
+  X(errGetError, ERR_get_error, unsigned long, ())                                               \
+  X(errErrorStringN, ERR_error_string_n, void,                                                   \
+    (unsigned long error, char* buffer, std::size_t size))                                       \
+  X(errClearError, ERR_clear_error, void, ())                                                    \
+  X(d2iX509, d2i_X509, Certificate*, (Certificate**, const unsigned char**, long))               \
+  X(x509StoreAddCert, X509_STORE_add_cert, int, (CertStore*, Certificate*))                      \
+  X(x509Free, X509_free, void, (Certificate*))                                                   \
+  /* The host-name check of the server's certificate. */                                         \
+  X(get0Param, SSL_get0_param, VerifyParam*, (Connection*))                                      \
+  X(paramSet1Host, X509_VERIFY_PARAM_set1_host, int,                                             \
+    (VerifyParam*, const char* name, std::size_t length))                                        \
+  X(paramSetHostflags, X509_VERIFY_PARAM_set_hostflags, void, (VerifyParam*, unsigned flags))    \
+  X(paramSet1IpAsc, X509_VERIFY_PARAM_set1_ip_asc, int, (VerifyParam*, const char* address))
+
 struct Api {
+#define TESSORA_OPENSSL_SLOT(slot, name, result, parameters) result(*slot) parameters = nullptr;
+  TESSORA_OPENSSL_FUNCTIONS(TESSORA_OPENSSL_SLOT)
+#undef TESSORA_OPENSSL_SLOT
+
+  // The slots below differ between the lines (a macro in one, a function of another name or
+  // shape in the other).
+
   // Protocol methods; nullptr where the library lacks them.
   const Method* (*tls12ClientMethod)() = nullptr;
   const Method* (*tls1ClientMethod)() = nullptr;
-  const Method* (*tls12ServerMethod)() = nullptr;  // for test servers
   // Whether the library has all three methods (plain, client, server) of these versions.
   bool hasSslV2Methods = false;
   bool hasSslV3Methods = false;
@@ -63,88 +125,29 @@ struct Api {
   // With OpenSSL 3 the context comes pinned to TLS 1.2 (minimum and maximum protocol version):
   // its one method serves every version.
   Context* (*ctxNew)(const Method*) = nullptr;
-  void (*ctxFree)(Context*) = nullptr;
   long (*ctxSetOptions)(Context*, long) = nullptr;
   long (*ctxSetMode)(Context*, long) = nullptr;
-  // OpenSSL's compiled-in trust folders (and SSL_CERT_FILE / SSL_CERT_DIR); used where the
-  // platform allows it (Linux), never on Windows. May be missing.
-  int (*ctxSetDefaultVerifyPaths)(Context*) = nullptr;
-  // Trusted certificates from a PEM file or a hashed folder (either may be null).
-  int (*ctxLoadVerifyLocations)(Context*, const char* file, const char* folder) = nullptr;
-  // The default verify paths' file and folder, for reports; may be missing.
-  const char* (*defaultCertFile)() = nullptr;
-  const char* (*defaultCertDir)() = nullptr;
-  int (*ctxSetCipherList)(Context*, const char*) = nullptr;
   void (*ctxSetVerify)(Context*, int mode, void* callback) = nullptr;
-  CertStore* (*ctxGetCertStore)(const Context*) = nullptr;
-  // For test servers.
-  int (*ctxUseCertificateChainFile)(Context*, const char*) = nullptr;
-  int (*ctxUsePrivateKeyFile)(Context*, const char*, int type) = nullptr;
-
-  Connection* (*sslNew)(Context*) = nullptr;
-  void (*free)(Connection*) = nullptr;
-  int (*setExData)(Connection*, int index, void* data) = nullptr;
+  // With OpenSSL 3 the socket reaches the connection through a BIO of the library's own.
   int (*setFd)(Connection*, int fd) = nullptr;
   long (*setTlsextHostName)(Connection*, const char* name) = nullptr;
-  int (*connect)(Connection*) = nullptr;
-  int (*accept)(Connection*) = nullptr;
-  int (*read)(Connection*, void* buffer, int size) = nullptr;
-  int (*write)(Connection*, const void* data, int size) = nullptr;
-  int (*pending)(const Connection*) = nullptr;  // may be missing
-  int (*getError)(const Connection*, int result) = nullptr;
-  int (*shutdown)(Connection*) = nullptr;
-  // The server name the client sent (test servers); may be missing.
-  const char* (*getServername)(const Connection*, int type) = nullptr;
-  // The certificate check's verdict and its text; may be missing (no verdict in failure reasons).
-  long (*getVerifyResult)(const Connection*) = nullptr;
-  const char* (*verifyCertErrorString)(long verdict) = nullptr;
-
-  // The server's certificates as the latest handshake received them, the server's own first; there
-  // also after the check refused them (for diagnosis). Owned by the connection. May be missing.
-  CertChain* (*getPeerCertChain)(const Connection*) = nullptr;
+  // The stacks of certificates (STACK_OF(X509)): sk_num / sk_value, OPENSSL_sk_* in OpenSSL 3.
   int (*chainCount)(const CertChain*) = nullptr;
   Certificate* (*chainValue)(const CertChain*, int index) = nullptr;
-  // The connection's own verification mode and callback (SSL_set_verify), and what the callback
-  // may ask about the certificate being checked; may be missing. The 1.0 line frees a refused
-  // chain before the handshake returns, so the callback is the only place to see it.
+  // The connection's own verification mode and callback (SSL_set_verify); the 1.0 line frees a
+  // refused chain before the handshake returns, so the callback is the only place to see it.
   using VerifyCallback = int (*)(int preverifyOk, StoreContext* store);
   void (*setVerify)(Connection*, int mode, VerifyCallback callback) = nullptr;
-  Certificate* (*storeCurrentCert)(StoreContext*) = nullptr;
-  int (*storeErrorDepth)(StoreContext*) = nullptr;
-  // The certificate's DER encoding (i2d_X509): the length, and the bytes written to *out when it
-  // is not null (advancing it). May be missing.
-  int (*i2dX509)(Certificate*, unsigned char** out) = nullptr;
-
-  // Session resumption; may be missing (then every handshake is a full one). getSession returns
-  // the connection's session with a reference of its own (SSL_get1_session); setSession offers a
-  // session on the next handshake; sessionReused tells whether the handshake resumed one.
-  Session* (*getSession)(Connection*) = nullptr;
-  int (*setSession)(Connection*, Session*) = nullptr;
-  void (*sessionFree)(Session*) = nullptr;
-  long (*sessionReused)(Connection*) = nullptr;
-
-  unsigned long (*errGetError)() = nullptr;
-  void (*errErrorStringN)(unsigned long error, char* buffer, std::size_t size) = nullptr;
-  void (*errClearError)() = nullptr;
-
-  // Server certificate checks; the host-name ones may be missing from older libraries.
-  Certificate* (*d2iX509)(Certificate**, const unsigned char**, long) = nullptr;
-  int (*x509StoreAddCert)(CertStore*, Certificate*) = nullptr;
   // The trust store's contents (X509_STORE_get0_objects; X509_OBJECT_get0_X509, nullptr for what
   // is not a certificate) and X509_check_purpose. The shared context has each trusted
   // certificate's extensions decoded once, while it is still the only user: OpenSSL decodes them
   // on the first check and caches them in the certificate, and calls on several threads would
-  // otherwise race to do so. May be missing (OpenSSL 1.0).
+  // otherwise race to do so. Missing from OpenSSL 1.0.
   StoreObjects* (*storeObjects)(CertStore*) = nullptr;
   int (*objectsCount)(const StoreObjects*) = nullptr;
   StoreObject* (*objectsValue)(const StoreObjects*, int index) = nullptr;
   Certificate* (*objectCertificate)(const StoreObject*) = nullptr;
   int (*checkPurpose)(Certificate*, int purpose, int ca) = nullptr;
-  void (*x509Free)(Certificate*) = nullptr;
-  VerifyParam* (*get0Param)(Connection*) = nullptr;
-  int (*paramSet1Host)(VerifyParam*, const char* name, std::size_t length) = nullptr;
-  void (*paramSetHostflags)(VerifyParam*, unsigned flags) = nullptr;
-  int (*paramSet1IpAsc)(VerifyParam*, const char* address) = nullptr;
 };
 
 // The TLS library, loaded and initialised the first time any thread asks (once per process, under

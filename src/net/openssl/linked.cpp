@@ -26,21 +26,12 @@ namespace {
 SSL_CTX* C(Context* ctx) {
   return reinterpret_cast<SSL_CTX*>(ctx);
 }
-const SSL_CTX* C(const Context* ctx) {
-  return reinterpret_cast<const SSL_CTX*>(ctx);
-}
 SSL* S(Connection* ssl) {
   return reinterpret_cast<SSL*>(ssl);
-}
-const SSL* S(const Connection* ssl) {
-  return reinterpret_cast<const SSL*>(ssl);
 }
 
 const Method* ClientMethod() {
   return reinterpret_cast<const Method*>(TLS_client_method());
-}
-const Method* ServerMethod() {
-  return reinterpret_cast<const Method*>(TLS_server_method());
 }
 
 Context* CtxNew(const Method* method) {
@@ -53,51 +44,14 @@ Context* CtxNew(const Method* method) {
   }
   return reinterpret_cast<Context*>(ctx);
 }
-void CtxFree(Context* ctx) {
-  SSL_CTX_free(C(ctx));
-}
 long CtxSetOptions(Context* ctx, long options) {
   return static_cast<long>(SSL_CTX_set_options(C(ctx), static_cast<std::uint64_t>(options)));
 }
 long CtxSetMode(Context* ctx, long mode) {
   return SSL_CTX_set_mode(C(ctx), mode);
 }
-int CtxSetDefaultVerifyPaths(Context* ctx) {
-  return SSL_CTX_set_default_verify_paths(C(ctx));
-}
-int CtxLoadVerifyLocations(Context* ctx, const char* file, const char* folder) {
-  return SSL_CTX_load_verify_locations(C(ctx), file, folder);
-}
-const char* DefaultCertFile() {
-  return X509_get_default_cert_file();
-}
-const char* DefaultCertDir() {
-  return X509_get_default_cert_dir();
-}
-int CtxSetCipherList(Context* ctx, const char* list) {
-  return SSL_CTX_set_cipher_list(C(ctx), list);
-}
 void CtxSetVerify(Context* ctx, int mode, void* callback) {
   SSL_CTX_set_verify(C(ctx), mode, reinterpret_cast<SSL_verify_cb>(callback));
-}
-CertStore* CtxGetCertStore(const Context* ctx) {
-  return reinterpret_cast<CertStore*>(SSL_CTX_get_cert_store(C(ctx)));
-}
-int CtxUseCertificateChainFile(Context* ctx, const char* file) {
-  return SSL_CTX_use_certificate_chain_file(C(ctx), file);
-}
-int CtxUsePrivateKeyFile(Context* ctx, const char* file, int type) {
-  return SSL_CTX_use_PrivateKey_file(C(ctx), file, type);
-}
-
-Connection* New(Context* ctx) {
-  return reinterpret_cast<Connection*>(SSL_new(C(ctx)));
-}
-void Free(Connection* ssl) {
-  SSL_free(S(ssl));
-}
-int SetExData(Connection* ssl, int index, void* data) {
-  return SSL_set_ex_data(S(ssl), index, data);
 }
 
 // The socket BIO: the socket handle is the BIO's data.
@@ -160,66 +114,7 @@ int SetFd(Connection* ssl, int fd) {
 long SetTlsextHostName(Connection* ssl, const char* name) {
   return SSL_set_tlsext_host_name(S(ssl), name);
 }
-int Connect(Connection* ssl) {
-  return SSL_connect(S(ssl));
-}
-int Accept(Connection* ssl) {
-  return SSL_accept(S(ssl));
-}
-int Read(Connection* ssl, void* buffer, int size) {
-  return SSL_read(S(ssl), buffer, size);
-}
-int Write(Connection* ssl, const void* data, int size) {
-  return SSL_write(S(ssl), data, size);
-}
-int Pending(const Connection* ssl) {
-  return SSL_pending(S(ssl));
-}
-int GetError(const Connection* ssl, int result) {
-  return SSL_get_error(S(ssl), result);
-}
-int Shutdown(Connection* ssl) {
-  return SSL_shutdown(S(ssl));
-}
-long GetVerifyResult(const Connection* ssl) {
-  return SSL_get_verify_result(S(ssl));
-}
-const char* VerifyCertErrorString(long verdict) {
-  return X509_verify_cert_error_string(verdict);
-}
-const char* GetServername(const Connection* ssl, int type) {
-  return SSL_get_servername(S(ssl), type);
-}
-Session* GetSession(Connection* ssl) {
-  return reinterpret_cast<Session*>(SSL_get1_session(S(ssl)));
-}
-int SetSession(Connection* ssl, Session* session) {
-  return SSL_set_session(S(ssl), reinterpret_cast<SSL_SESSION*>(session));
-}
-void SessionFree(Session* session) {
-  SSL_SESSION_free(reinterpret_cast<SSL_SESSION*>(session));
-}
-long SessionReused(Connection* ssl) {
-  return SSL_session_reused(S(ssl));
-}
 
-unsigned long ErrGetError() {
-  return ERR_get_error();
-}
-void ErrErrorStringN(unsigned long error, char* buffer, std::size_t size) {
-  ERR_error_string_n(error, buffer, size);
-}
-void ErrClearError() {
-  ERR_clear_error();
-}
-
-Certificate* D2iX509(Certificate** out, const unsigned char** data, long length) {
-  return reinterpret_cast<Certificate*>(d2i_X509(reinterpret_cast<X509**>(out), data, length));
-}
-int X509StoreAddCert(CertStore* store, Certificate* certificate) {
-  return X509_STORE_add_cert(reinterpret_cast<X509_STORE*>(store),
-                             reinterpret_cast<X509*>(certificate));
-}
 StoreObjects* StoreObjectsOf(CertStore* store) {
   return reinterpret_cast<StoreObjects*>(
       X509_STORE_get0_objects(reinterpret_cast<X509_STORE*>(store)));
@@ -237,12 +132,6 @@ Certificate* ObjectCertificate(const StoreObject* object) {
 }
 int CheckPurpose(Certificate* certificate, int purpose, int ca) {
   return X509_check_purpose(reinterpret_cast<X509*>(certificate), purpose, ca);
-}
-void X509Free(Certificate* certificate) {
-  X509_free(reinterpret_cast<X509*>(certificate));
-}
-CertChain* GetPeerCertChain(const Connection* ssl) {
-  return reinterpret_cast<CertChain*>(SSL_get_peer_cert_chain(S(ssl)));
 }
 int ChainCount(const CertChain* chain) {
   return sk_X509_num(reinterpret_cast<const STACK_OF(X509)*>(chain));
@@ -263,88 +152,36 @@ void SetVerify(Connection* ssl, int mode, Api::VerifyCallback callback) {
   SSL_set_verify(reinterpret_cast<SSL*>(ssl), mode,
                  callback != nullptr ? &VerifyTrampoline : nullptr);
 }
-Certificate* StoreCurrentCert(StoreContext* store) {
-  return reinterpret_cast<Certificate*>(
-      X509_STORE_CTX_get_current_cert(reinterpret_cast<X509_STORE_CTX*>(store)));
-}
-int StoreErrorDepth(StoreContext* store) {
-  return X509_STORE_CTX_get_error_depth(reinterpret_cast<X509_STORE_CTX*>(store));
-}
-int I2dX509(Certificate* certificate, unsigned char** out) {
-  return i2d_X509(reinterpret_cast<X509*>(certificate), out);
-}
-VerifyParam* Get0Param(Connection* ssl) {
-  return reinterpret_cast<VerifyParam*>(SSL_get0_param(S(ssl)));
-}
-int ParamSet1Host(VerifyParam* param, const char* name, std::size_t length) {
-  return X509_VERIFY_PARAM_set1_host(reinterpret_cast<X509_VERIFY_PARAM*>(param), name, length);
-}
-void ParamSetHostflags(VerifyParam* param, unsigned flags) {
-  X509_VERIFY_PARAM_set_hostflags(reinterpret_cast<X509_VERIFY_PARAM*>(param), flags);
-}
-int ParamSet1IpAsc(VerifyParam* param, const char* address) {
-  return X509_VERIFY_PARAM_set1_ip_asc(reinterpret_cast<X509_VERIFY_PARAM*>(param), address);
+
+// A linked function as the table's slot type: the table names OpenSSL's types by opaque ones of
+// its own, of the same shape. (Through void (*)(), the one function type every other converts
+// from without a warning.)
+template <class Slot, class Function>
+Slot As(Function* function) {
+  return reinterpret_cast<Slot>(reinterpret_cast<void (*)()>(function));
 }
 
 Api MakeTable() {
   Api t;
+#define TESSORA_OPENSSL_LINK(slot, name, result, parameters) t.slot = As<decltype(t.slot)>(&::name);
+  TESSORA_OPENSSL_FUNCTIONS(TESSORA_OPENSSL_LINK)
+#undef TESSORA_OPENSSL_LINK
   t.tls12ClientMethod = &ClientMethod;
-  t.tls12ServerMethod = &ServerMethod;
   t.hasTls11Methods = true;
   t.ctxNew = &CtxNew;
-  t.ctxFree = &CtxFree;
   t.ctxSetOptions = &CtxSetOptions;
   t.ctxSetMode = &CtxSetMode;
-  t.ctxSetDefaultVerifyPaths = &CtxSetDefaultVerifyPaths;
-  t.ctxLoadVerifyLocations = &CtxLoadVerifyLocations;
-  t.defaultCertFile = &DefaultCertFile;
-  t.defaultCertDir = &DefaultCertDir;
-  t.ctxSetCipherList = &CtxSetCipherList;
   t.ctxSetVerify = &CtxSetVerify;
-  t.ctxGetCertStore = &CtxGetCertStore;
-  t.ctxUseCertificateChainFile = &CtxUseCertificateChainFile;
-  t.ctxUsePrivateKeyFile = &CtxUsePrivateKeyFile;
-  t.sslNew = &New;
-  t.free = &Free;
-  t.setExData = &SetExData;
   t.setFd = &SetFd;
   t.setTlsextHostName = &SetTlsextHostName;
-  t.connect = &Connect;
-  t.accept = &Accept;
-  t.read = &Read;
-  t.write = &Write;
-  t.pending = &Pending;
-  t.getError = &GetError;
-  t.shutdown = &Shutdown;
-  t.getServername = &GetServername;
-  t.getVerifyResult = &GetVerifyResult;
-  t.verifyCertErrorString = &VerifyCertErrorString;
-  t.getSession = &GetSession;
-  t.setSession = &SetSession;
-  t.sessionFree = &SessionFree;
-  t.sessionReused = &SessionReused;
-  t.errGetError = &ErrGetError;
-  t.errErrorStringN = &ErrErrorStringN;
-  t.errClearError = &ErrClearError;
-  t.d2iX509 = &D2iX509;
-  t.x509StoreAddCert = &X509StoreAddCert;
+  t.chainCount = &ChainCount;
+  t.chainValue = &ChainValue;
+  t.setVerify = &SetVerify;
   t.storeObjects = &StoreObjectsOf;
   t.objectsCount = &ObjectsCount;
   t.objectsValue = &ObjectsValue;
   t.objectCertificate = &ObjectCertificate;
   t.checkPurpose = &CheckPurpose;
-  t.x509Free = &X509Free;
-  t.getPeerCertChain = &GetPeerCertChain;
-  t.chainCount = &ChainCount;
-  t.chainValue = &ChainValue;
-  t.i2dX509 = &I2dX509;
-  t.setVerify = &SetVerify;
-  t.storeCurrentCert = &StoreCurrentCert;
-  t.storeErrorDepth = &StoreErrorDepth;
-  t.get0Param = &Get0Param;
-  t.paramSet1Host = &ParamSet1Host;
-  t.paramSetHostflags = &ParamSetHostflags;
-  t.paramSet1IpAsc = &ParamSet1IpAsc;
   return t;
 }
 

@@ -187,13 +187,6 @@ int SetSocketBio(Connection* ssl, int fd) {
   return 1;
 }
 
-// SSL_session_reused: a function in later lines, a control call in the 1.0 line.
-long SessionReused(Connection* ssl) {
-  if (auto reused = Call<int (*)(Connection*)>("SSL_session_reused")) return reused(ssl);
-  return Call<long (*)(Connection*, int, long, void*)>("SSL_ctrl")(ssl, kCtrlGetSessionReused, 0,
-                                                                   nullptr);
-}
-
 void LockingCallbackFunction(int mode, int n, const char*, int) {
   Loader& s = State();
   if (n < 0 || n >= s.lockCount) return;
@@ -266,6 +259,17 @@ bool LookUpOpenSsl3(platform::LibraryHandle crypto, platform::LibraryHandle ssl)
 void FillTable() {
   Api& t = State().table;
   t = Api{};
+#define TESSORA_OPENSSL_BIND(slot, name, result, parameters) Bind(t.slot, #name);
+  TESSORA_OPENSSL_FUNCTIONS(TESSORA_OPENSSL_BIND)
+#undef TESSORA_OPENSSL_BIND
+  // Trust comes from the Windows ROOT store and the files the process names
+  // (platform::ReadTrustSources), never from OpenSSL's compiled-in folders: on Windows those are
+  // paths such as "/usr/local/ssl" on the current drive, which any local user may create. So the
+  // default verify paths are not bound at all.
+  t.ctxSetDefaultVerifyPaths = nullptr;
+  t.defaultCertFile = nullptr;
+  t.defaultCertDir = nullptr;
+
   if (State().profile == Profile::kOpenSsl3) {
     OpenSsl3Calls& f = State().calls3;
     Bind(f.ctxNew, "SSL_CTX_new");
@@ -280,7 +284,6 @@ void FillTable() {
     Bind(f.bioClearFlags, "BIO_clear_flags");
     // One method for every version, pinned to TLS 1.2 when the context is made.
     Bind(t.tls12ClientMethod, "TLS_client_method");
-    Bind(t.tls12ServerMethod, "TLS_server_method");
     t.hasTls11Methods = true;
     t.ctxNew = &CtxNewTls12;
     t.ctxSetOptions = &CtxSetOptions64;
@@ -295,7 +298,6 @@ void FillTable() {
   } else {
     Bind(t.tls12ClientMethod, "TLSv1_2_client_method");
     Bind(t.tls1ClientMethod, "TLSv1_client_method");
-    Bind(t.tls12ServerMethod, "TLSv1_2_server_method");
     t.hasSslV2Methods = HasAll("SSLv2_method", "SSLv2_server_method", "SSLv2_client_method");
     t.hasSslV3Methods = HasAll("SSLv3_method", "SSLv3_server_method", "SSLv3_client_method");
     t.hasTls11Methods = HasAll("TLSv1_1_method", "TLSv1_1_server_method", "TLSv1_1_client_method");
@@ -305,51 +307,10 @@ void FillTable() {
     Bind(t.chainCount, "sk_num");
     Bind(t.chainValue, "sk_value");
   }
-  Bind(t.ctxFree, "SSL_CTX_free");
   t.ctxSetMode = &CtxSetMode;
-  // Trust comes from the Windows ROOT store and the files the process names
-  // (platform::ReadTrustSources), never from OpenSSL's compiled-in folders: on Windows those are
-  // paths such as "/usr/local/ssl" on the current drive, which any local user may create. So the
-  // default verify paths are not bound at all.
-  Bind(t.ctxLoadVerifyLocations, "SSL_CTX_load_verify_locations");
-  Bind(t.ctxSetCipherList, "SSL_CTX_set_cipher_list");
   Bind(t.ctxSetVerify, "SSL_CTX_set_verify");
-  Bind(t.ctxGetCertStore, "SSL_CTX_get_cert_store");
-  Bind(t.ctxUseCertificateChainFile, "SSL_CTX_use_certificate_chain_file");
-  Bind(t.ctxUsePrivateKeyFile, "SSL_CTX_use_PrivateKey_file");
-  Bind(t.sslNew, "SSL_new");
-  Bind(t.free, "SSL_free");
-  Bind(t.setExData, "SSL_set_ex_data");
   t.setTlsextHostName = &SetTlsextHostName;
-  Bind(t.connect, "SSL_connect");
-  Bind(t.accept, "SSL_accept");
-  Bind(t.read, "SSL_read");
-  Bind(t.write, "SSL_write");
-  Bind(t.pending, "SSL_pending");
-  Bind(t.getError, "SSL_get_error");
-  Bind(t.shutdown, "SSL_shutdown");
-  Bind(t.getServername, "SSL_get_servername");
-  Bind(t.getVerifyResult, "SSL_get_verify_result");
-  Bind(t.verifyCertErrorString, "X509_verify_cert_error_string");
-  Bind(t.getSession, "SSL_get1_session");
-  Bind(t.setSession, "SSL_set_session");
-  Bind(t.sessionFree, "SSL_SESSION_free");
-  t.sessionReused = &SessionReused;
-  Bind(t.errGetError, "ERR_get_error");
-  Bind(t.errErrorStringN, "ERR_error_string_n");
-  Bind(t.errClearError, "ERR_clear_error");
-  Bind(t.d2iX509, "d2i_X509");
-  Bind(t.x509StoreAddCert, "X509_STORE_add_cert");
-  Bind(t.x509Free, "X509_free");
-  Bind(t.getPeerCertChain, "SSL_get_peer_cert_chain");
   Bind(t.setVerify, "SSL_set_verify");
-  Bind(t.storeCurrentCert, "X509_STORE_CTX_get_current_cert");
-  Bind(t.storeErrorDepth, "X509_STORE_CTX_get_error_depth");
-  Bind(t.i2dX509, "i2d_X509");
-  Bind(t.get0Param, "SSL_get0_param");
-  Bind(t.paramSet1Host, "X509_VERIFY_PARAM_set1_host");
-  Bind(t.paramSetHostflags, "X509_VERIFY_PARAM_set_hostflags");
-  Bind(t.paramSet1IpAsc, "X509_VERIFY_PARAM_set1_ip_asc");
 }
 
 bool InitialiseOpenSsl10() {
