@@ -5,7 +5,7 @@
 #include "base/error.h"
 #include "http/client.h"
 #include "http/traffic_log.h"
-#include "net/openssl/binding.h"
+#include "net/tls_library.h"
 #include "platform/codepage.h"
 #include "platform/library_entry.h"
 #include "platform/locale.h"
@@ -51,7 +51,7 @@ void LibraryShutdown() {
     delete settings;
   }
   platform::DoneThreadStorage();
-  openssl::UnloadOpenSsl();
+  ReleaseTlsLibrary();
 }
 
 }  // namespace tessora

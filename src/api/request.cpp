@@ -107,7 +107,7 @@ std::u16string ExchangeFailureReason(const Error& failure, const HttpClient& cli
   const std::u16string apiHost = url.host + u":" + IntToText(url.Port());
   const bool viaProxy = !proxy.proxyServer.empty();
   const std::u16string proxyName =
-      u"the proxy " + proxy.proxyServer + u":" + IntToText(proxy.proxyPort & 0xFFFF);
+      u"the proxy " + proxy.proxyServer + u":" + IntToText(proxy.Port());
   // Until the tunnel stands, everything the library meets comes from the proxy.
   const bool fromProxy = viaProxy && client.CurrentStage() != HttpClient::Stage::kExchanging;
   const std::u16string peer = fromProxy ? proxyName : apiHost;
@@ -166,7 +166,7 @@ std::u16string FullBaseUrl() {
 
 std::unique_ptr<HttpClient> SetupClient() {
   auto client = std::make_unique<HttpClient>();
-  client->SetConnectTimeout(kTessoraConnectTimeoutMs);
+  client->SetConnectTimeout(kConnectTimeoutMs);
   // No read time-out of the client's own: the channel bounds every single receive.
   auto channel = std::make_unique<TlsChannel>();
   client->SetChannel(std::move(channel));
@@ -210,7 +210,7 @@ PreparedRequest PrepareTessoraRequest(const std::u16string& endPoint, const std:
   HttpRequest& request = settings.httpClient->Request();
   request.contentType = kJsonMediaType;
   request.accept = kJsonMediaType;
-  request.userAgent = kTessoraUserAgent;
+  request.userAgent = kUserAgent;
   if (isOAuth) {
     request.basicAuthentication = true;
     request.username = settings.clientId;

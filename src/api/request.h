@@ -10,21 +10,12 @@
 
 #include "catalogue/catalogue.h"
 #include "http/message.h"
+#include "http/request_profile.h"
 
 namespace tessora {
 
 class Error;
 class HttpClient;
-
-// The value of the "api-sdk" header.
-inline constexpr char16_t kApiSdk[] = u"delphi-" TESSORA_VERSION;
-// The user agent; its final blank never reaches the wire (trailing blanks of header values are
-// dropped there).
-inline constexpr char16_t kTessoraUserAgent[] =
-    u"Mozilla/5.0 (Windows NT 6.1; Win64; x64; rv:47.0) ";
-// Content type and accept of every request.
-inline constexpr char16_t kJsonMediaType[] = u"application/json";
-inline constexpr int kTessoraConnectTimeoutMs = 20000;
 
 // What PrepareTessoraRequest hands to the verb function that asked for it.
 struct PreparedRequest {

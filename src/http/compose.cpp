@@ -87,6 +87,13 @@ void RefuseLineBreaks(const HttpRequest& request) {
   RefuseLineBreak(u"User-Agent", request.userAgent);
 }
 
+const std::u16string& ProxyAuthorization(ProxySettings& proxy) {
+  if (!proxy.credentials) {
+    proxy.credentials = BasicCredentials(proxy.proxyUsername, proxy.proxyPassword);
+  }
+  return *proxy.credentials;
+}
+
 HeaderList ComposeHeaders(const HttpRequest& request, ProxySettings& proxy,
                           std::u16string_view cookie) {
   HeaderList lines;
@@ -105,7 +112,7 @@ HeaderList ComposeHeaders(const HttpRequest& request, ProxySettings& proxy,
     lines.Set(u"Authorization", BasicCredentials(request.username, request.password));
   }
 
-  if (proxy.basicAuthentication) lines.Set(u"Proxy-Authorization", proxy.Credentials());
+  if (proxy.basicAuthentication) lines.Set(u"Proxy-Authorization", ProxyAuthorization(proxy));
   SetIfSet(lines, u"Cookie", cookie);
   return Normalize(lines);
 }

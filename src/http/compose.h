@@ -24,6 +24,10 @@ void RefuseLineBreak(std::u16string_view name, std::u16string_view value);
 // credentials, which go out Base64-encoded).
 void RefuseLineBreaks(const HttpRequest& request);
 
+// The proxy's "Proxy-Authorization" value: the basic credentials of its user name and password,
+// built the first time and kept in `proxy` for every later request of the client.
+const std::u16string& ProxyAuthorization(ProxySettings& proxy);
+
 // The header lines of a request: the entity lines, the custom lines, the request lines,
 // "Proxy-Authorization" and "Cookie" (the last three groups replacing a line of the same name in
 // place). Each line loses trailing blanks and control characters; a line that still holds a line

@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "base/text.h"
-#include "http/compose.h"
 
 namespace tessora {
 
@@ -150,11 +149,6 @@ int HttpResponse::ParseResponseCode(std::u16string_view statusLine) {
     code = code * 10 + (c - u'0');
   }
   return code;
-}
-
-const std::u16string& ProxySettings::Credentials() {
-  if (!credentials_) credentials_ = BasicCredentials(proxyUsername, proxyPassword);
-  return *credentials_;
 }
 
 }  // namespace tessora

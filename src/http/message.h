@@ -78,17 +78,17 @@ class HttpResponse {
 class ProxySettings {
  public:
   std::u16string proxyServer;  // empty: no proxy
-  int proxyPort = 0;           // only the low 16 bits are the port number
+  int proxyPort = 0;           // as configured; Port() is the port number
   bool basicAuthentication = false;
   std::u16string proxyUsername;
   std::u16string proxyPassword;
+  // The "Proxy-Authorization" value, built the first time a request of the client is composed
+  // (ProxyAuthorization, compose.h) and reused for every later one.
+  std::optional<std::u16string> credentials;
 
-  // "Basic " and the Base64 form of the credentials, built the first time a request of the client
-  // is composed and reused for every later one.
-  const std::u16string& Credentials();
-
- private:
-  std::optional<std::u16string> credentials_;
+  // The port number: the low 16 bits of the configured port (65536 is port 0, which no connect
+  // accepts).
+  int Port() const { return proxyPort & 0xFFFF; }
 };
 
 // The media type of a content type: the text before any ";", trimmed.

@@ -34,7 +34,7 @@ void HttpClient::Tunnel() {
   while (state != State::kEstablished) {
     switch (state) {
       case State::kConnecting:
-        ConnectTo(proxy_.proxyServer, proxy_.proxyPort & 0xFFFF, true);
+        ConnectTo(proxy_.proxyServer, proxy_.Port(), true);
         stage_ = Stage::kTunnelling;
         state = State::kRequesting;
         break;

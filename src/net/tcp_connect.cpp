@@ -6,8 +6,9 @@ namespace tessora {
 
 platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int timeoutMs) {
   if (host.empty()) Raise(u"A Host is required");
-  const auto portNumber = static_cast<std::uint16_t>(static_cast<unsigned>(port) & 0xFFFFu);
-  if (portNumber == 0) Raise(u"A Port is required");
+  // (A proxy's configured port is cut to its low 16 bits before it gets here: ProxySettings.)
+  if (port <= 0 || port > 0xFFFF) Raise(u"A Port is required");
+  const auto portNumber = static_cast<std::uint16_t>(port);
   const std::uint32_t address = platform::ResolveIpv4(host);
   const platform::SocketHandle socket = platform::OpenTcpSocket();
   const int error = platform::ConnectSocket(socket, address, portNumber, timeoutMs);

@@ -114,6 +114,21 @@ TEST(HttpClient, ConnectFailureGoesOnAndClosesTheChannel) {
   EXPECT_FALSE(c.client->Connected());
 }
 
+// Only the low 16 bits of the configured proxy port are the port.
+TEST(HttpClient, TheProxyPortIsTakenFromItsLow16Bits) {
+  ProfiledClient c = MakeClient({"proxy proxy.local:" + std::to_string(3128 + 65536)});
+  PeerScript script;
+  script.plainBlocks = {"HTTP/1.1 200 OK\r\n\r\n"};
+  script.tlsBlocks = {kOk};
+  c.channel->AddConnection(script);
+  Get(*c.client, u"https://api.tessora.net/v1/a");
+  ASSERT_FALSE(c.channel->Events().empty());
+  EXPECT_EQ(c.channel->Events()[0], "connect proxy.local:3128 pass timeout=20000");
+  ProfiledClient zero = MakeClient({"proxy proxy.local:65536"});
+  EXPECT_EQ(Failure([&] { Get(*zero.client, u"https://api.tessora.net/v1/a"); }),
+            "A Port is required");
+}
+
 TEST(HttpClient, HandshakeFailureThroughTheTunnelSendsNoApiRequest) {
   ProfiledClient c = MakeClient({"proxy proxy.local:3128"});
   PeerScript script;

@@ -129,9 +129,9 @@ TEST(Credentials, AreBuiltOncePerProxySettings) {
   ProxySettings proxy;
   proxy.proxyUsername = u"a";
   proxy.proxyPassword = u"b";
-  const std::u16string first = proxy.Credentials();
+  const std::u16string first = ProxyAuthorization(proxy);
   proxy.proxyUsername = u"changed";
-  EXPECT_EQ(proxy.Credentials(), first);
+  EXPECT_EQ(ProxyAuthorization(proxy), first);
 }
 
 struct CharSetCase {

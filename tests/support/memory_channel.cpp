@@ -36,7 +36,7 @@ void MemoryChannel::SetPassThrough(bool passThrough) {
 
 void MemoryChannel::Connect(const std::u16string& host, int port, int connectTimeoutMs) {
   if (host.empty()) Raise(u"A Host is required");
-  if (port == 0) Raise(u"A Port is required");
+  if (port <= 0 || port > 0xFFFF) Raise(u"A Port is required");
   events_.push_back("connect " + TextToUtf8(host) + ":" + std::to_string(port) +
                     (passThrough_ ? " pass" : "") + " timeout=" + std::to_string(connectTimeoutMs));
   if (next_ >= scripts_.size()) {

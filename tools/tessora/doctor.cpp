@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "api/request.h"
 #include "base/error.h"
 #include "base/text.h"
 #include "certificate_info.h"
@@ -16,10 +15,11 @@
 #include "help.h"
 #include "host_loader.h"
 #include "http/client.h"
-#include "net/openssl/binding.h"
+#include "http/request_profile.h"
 #include "net/tcp_connect.h"
 #include "net/tls_channel.h"
 #include "net/tls_context.h"
+#include "net/tls_library.h"
 #include "openssl_in_use.h"
 #include "platform/codepage.h"
 #include "platform/socket.h"
@@ -113,7 +113,7 @@ class Doctor {
     CheckClock();
     // What the library does when it unloads: the shared client context and its sessions go while
     // the TLS library can still free them, then the TLS library itself (Windows).
-    openssl::UnloadOpenSsl();
+    ReleaseTlsLibrary();
     std::string summary = "tessora doctor: ";
     if (report_.Failures() == 0 && report_.Warnings() == 0) {
       summary += "every check passed";
@@ -164,11 +164,11 @@ class Doctor {
     // that folder too, so that it finds the same files. Linux: the system OpenSSL, linked.
     if (!libraryFile_.empty()) {
       const std::u16string folder = platform::AnsiToText(Folder(libraryFile_));
-      openssl::SetOwnFolder(&folder);
+      SearchTlsLibraryFirstIn(folder);
     }
-    api_ = openssl::LoadOpenSsl();
+    tlsLibrary_ = TlsLibraryAvailable();
     const std::optional<OpenSslInUse> inUse = FindOpenSslInUse();
-    if (api_ == nullptr || !inUse) {
+    if (!tlsLibrary_ || !inUse) {
       report_.Line(Status::kFail, "openssl",
                    "no usable OpenSSL found (TLS 1.2 needs OpenSSL 1.0.1 or later)",
                    "put libssl-3.dll and libcrypto-3.dll (OpenSSL 3, 32-bit) next to the "
@@ -301,7 +301,11 @@ class Doctor {
 
   Target FirstHop() const {
     const Configuration& config = invocation_.config;
-    if (!config.proxyHost.empty()) return {config.proxyHost, config.proxyPort & 0xFFFF, true};
+    if (!config.proxyHost.empty()) {
+      ProxySettings proxy;  // the port as the library takes it
+      proxy.proxyPort = config.proxyPort;
+      return {config.proxyHost, proxy.Port(), true};
+    }
     return {apiHost_, apiPort_, false};
   }
 
@@ -331,7 +335,7 @@ class Doctor {
     const std::string what = (target.proxy ? "proxy " : "") + target.Name();
     try {
       const platform::SocketHandle socket =
-          ConnectTcp(platform::AnsiToText(target.host), target.port, kTessoraConnectTimeoutMs);
+          ConnectTcp(platform::AnsiToText(target.host), target.port, kConnectTimeoutMs);
       platform::CloseSocket(socket);
       report_.Line(Status::kOk, "TCP connect", what + " accepts connections");
       return true;
@@ -349,10 +353,10 @@ class Doctor {
   void CheckTunnelAndHandshake(bool connected) {
     const Configuration& config = invocation_.config;
     const bool proxy = !config.proxyHost.empty();
-    if (!connected || api_ == nullptr) {
+    if (!connected || !tlsLibrary_) {
       if (proxy) report_.Line(Status::kSkip, "proxy tunnel", "not tried: no connection");
       report_.Line(Status::kSkip, "TLS handshake",
-                   api_ == nullptr ? "not tried: no OpenSSL" : "not tried: no connection");
+                   !tlsLibrary_ ? "not tried: no OpenSSL" : "not tried: no connection");
       return;
     }
     HttpClient client;
@@ -360,8 +364,8 @@ class Doctor {
     channel->KeepPeerCertificate(true);
     TlsChannel* tls = channel.get();
     client.SetChannel(std::move(channel));
-    client.SetConnectTimeout(kTessoraConnectTimeoutMs);
-    client.Request().userAgent = kTessoraUserAgent;
+    client.SetConnectTimeout(kConnectTimeoutMs);
+    client.Request().userAgent = kUserAgent;
     if (proxy) {
       ProxySettings& settings = client.ProxyParams();
       settings.proxyServer = platform::AnsiToText(config.proxyHost);
@@ -521,7 +525,7 @@ class Doctor {
   const Invocation& invocation_;
   Report report_;
   std::string libraryFile_;
-  const openssl::Api* api_ = nullptr;
+  bool tlsLibrary_ = false;
   std::string baseUrl_;
   std::string apiHost_;
   int apiPort_ = 0;

@@ -1,0 +1,22 @@
+// The TLS library as the rest of the library and its tools see it: whether it can be used, where
+// the Windows loader looks for it first, and its release when the library unloads. (The function
+// table itself stays inside net/.)
+#pragma once
+
+#include <string>
+
+namespace tessora {
+
+// Loads and initialises the TLS library if that has not happened yet; whether it can be used.
+bool TlsLibraryAvailable();
+
+// Releases what the library made with the TLS library (the shared client context and its
+// sessions), then the TLS library itself where it was loaded at run time (Windows).
+void ReleaseTlsLibrary();
+
+// Windows: the folder searched first for the OpenSSL 3 libraries, in place of the folder of the
+// module holding this code (`tessora doctor` gives the folder of TessoraNet.dll). Elsewhere
+// nothing.
+void SearchTlsLibraryFirstIn(const std::u16string& folder);
+
+}  // namespace tessora
