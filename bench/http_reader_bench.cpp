@@ -6,7 +6,7 @@
 #include <string>
 
 #include "http/client.h"
-#include "support/memory_channel.h"
+#include "doubles/memory_channel.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include "base/error.h"
 #include "http/client.h"
-#include "support/memory_channel.h"
+#include "doubles/memory_channel.h"
 
 namespace tessora::fuzz {
 

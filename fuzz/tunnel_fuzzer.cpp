@@ -32,7 +32,7 @@
 #include "fuzz_target.h"
 #include "fuzz_util.h"
 #include "http/client.h"
-#include "support/memory_channel.h"
+#include "doubles/memory_channel.h"
 
 namespace {
 

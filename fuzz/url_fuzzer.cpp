@@ -54,7 +54,7 @@
 #include "json/json.h"
 #include "platform/codepage.h"
 #include "platform/thread_storage.h"
-#include "support/memory_channel.h"
+#include "doubles/memory_channel.h"
 
 namespace {
 

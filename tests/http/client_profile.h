@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "http/client.h"
-#include "support/memory_channel.h"
+#include "doubles/memory_channel.h"
 
 namespace tessora::test {
 

@@ -9,7 +9,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "e2e_util.h"
-#include "support/memory_channel.h"
+#include "doubles/memory_channel.h"
 #include "support/scripted_server.h"
 #include "wire_case.h"
 

@@ -1,4 +1,4 @@
-#include "support/memory_channel.h"
+#include "doubles/memory_channel.h"
 
 #include <algorithm>
 #include <cstring>
