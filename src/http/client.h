@@ -38,7 +38,6 @@ class HttpClient {
   void SetLog(TrafficLog* log) { connection_.SetRecorder(log); }
 
   // The limit of the TCP connect in milliseconds; 0 or less: none.
-  int ConnectTimeout() const { return connectTimeout_; }
   void SetConnectTimeout(int milliseconds) { connectTimeout_ = milliseconds; }
 
   HttpRequest& Request() { return request_; }

@@ -14,16 +14,15 @@ namespace {
 
 // CR LF as "<EOL>", then any other CR as "<CR>" and LF as "<LF>", in one pass: the same as
 // replacing all CR LF first, then all CR, then all LF, since no replacement holds a CR or LF.
-template <class Char>
-std::basic_string<Char> RenderLineBreaks(std::basic_string_view<Char> data) {
-  static constexpr Char kEol[] = {'<', 'E', 'O', 'L', '>'};
-  static constexpr Char kCr[] = {'<', 'C', 'R', '>'};
-  static constexpr Char kLf[] = {'<', 'L', 'F', '>'};
-  std::basic_string<Char> out;
+std::string RenderLineBreaks(std::string_view data) {
+  static constexpr char kEol[] = {'<', 'E', 'O', 'L', '>'};
+  static constexpr char kCr[] = {'<', 'C', 'R', '>'};
+  static constexpr char kLf[] = {'<', 'L', 'F', '>'};
+  std::string out;
   out.reserve(data.size() + data.size() / 8);
   std::size_t start = 0;
   for (std::size_t i = 0; i < data.size(); ++i) {
-    const Char c = data[i];
+    const char c = data[i];
     if (c != '\r' && c != '\n') continue;
     out.append(data, start, i - start);
     if (c == '\n') {
@@ -36,7 +35,7 @@ std::basic_string<Char> RenderLineBreaks(std::basic_string_view<Char> data) {
     }
     start = i + 1;
   }
-  out.append(data, start, std::basic_string_view<Char>::npos);
+  out.append(data, start, std::string_view::npos);
   return out;
 }
 
@@ -78,9 +77,8 @@ void TrafficLog::Receive(std::string_view bytes) {
   if (Active()) WriteDataRecord("Recv ", bytes);
 }
 
-// The record LogSentData / LogReceivedData write for these bytes, made from the bytes directly:
-// the data's characters are the bytes' own numbers (ISO-8859-1), so converting them to text and
-// the record back to bytes would give the same bytes.
+// A sent or received record, from the bytes directly: each byte is the character of its own
+// number (ISO-8859-1), written back as that byte.
 void TrafficLog::WriteDataRecord(std::string_view prefix, std::string_view bytes) {
   if (!file_) return;
   std::string record(prefix);
@@ -102,28 +100,12 @@ void TrafficLog::LogStatus(std::u16string_view message) {
   LogWriteString(record);
 }
 
-void TrafficLog::LogSentData(std::u16string_view timeStamp, std::u16string_view data) {
-  std::u16string record = u"Sent ";
-  record.append(timeStamp).append(u": ").append(data);
-  LogWriteString(record);
-}
-
-void TrafficLog::LogReceivedData(std::u16string_view timeStamp, std::u16string_view data) {
-  std::u16string record = u"Recv ";
-  record.append(timeStamp).append(u": ").append(data);
-  LogWriteString(record);
-}
-
 void TrafficLog::LogWriteString(std::u16string_view text) {
   if (!file_) return;
   std::string bytes = TextToBytes(text);
   bytes += "\r\n";
   // A failed or short write (disk full) loses or cuts the record; the exchange goes on.
   (void)file_->Write(bytes);
-}
-
-std::u16string TrafficLog::ReplaceCR(std::u16string_view data) {
-  return RenderLineBreaks(data);
 }
 
 std::u16string TrafficLog::TimeStamp(DateTime moment) {

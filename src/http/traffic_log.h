@@ -39,18 +39,17 @@ class TrafficLog {
   // Hooks called by the HTTP client on the thread that performs the exchange.
   void Connect();
   void Disconnect();
+  // Sent and received records: the time stamp, then the bytes, each as the character of its own
+  // number, with line breaks rendered (when ReplaceCRLF): CR LF as "<EOL>", then remaining CR as
+  // "<CR>", then LF as "<LF>".
   void Send(std::string_view bytes);
   void Receive(std::string_view bytes);
 
   // Record operations.
   void LogStatus(std::u16string_view message);
-  void LogSentData(std::u16string_view timeStamp, std::u16string_view data);
-  void LogReceivedData(std::u16string_view timeStamp, std::u16string_view data);
   // Writes one record (the text and CR LF) with one write, when the file is open.
   void LogWriteString(std::u16string_view text);
 
-  // Renders line breaks of data: CR LF as "<EOL>", then remaining CR as "<CR>", then LF as "<LF>".
-  static std::u16string ReplaceCR(std::u16string_view data);
   // The locale's short date, a space and its long time; the time is left out at midnight.
   static std::u16string TimeStamp(DateTime moment);
 

@@ -18,24 +18,6 @@ namespace {
 using test::ReadFileBytes;
 using test::TempDir;
 
-struct RenderCase {
-  std::u16string data;
-  std::u16string rendered;
-};
-
-class LineBreakRendering : public ::testing::TestWithParam<RenderCase> {};
-
-TEST_P(LineBreakRendering, RendersInThreePasses) {
-  EXPECT_EQ(TrafficLog::ReplaceCR(GetParam().data), GetParam().rendered);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, LineBreakRendering,
-    ::testing::Values(RenderCase{u"a\r\nb", u"a<EOL>b"}, RenderCase{u"\r\r\n", u"<CR><EOL>"},
-                      RenderCase{u"\n\r", u"<LF><CR>"}, RenderCase{u"\r\n\r\n", u"<EOL><EOL>"},
-                      RenderCase{u"\n\r\n", u"<LF><EOL>"}, RenderCase{u"x", u"x"},
-                      RenderCase{std::u16string(u"\0\r", 2), std::u16string(u"\0<CR>", 5)}));
-
 double gNow = 0;
 DateTime FixedClock() {
   return gNow;
@@ -84,30 +66,37 @@ TEST_F(TrafficLogTest, WritesDataBytesUnchanged) {
   EXPECT_EQ(Contents(), "Recv 08/12/2025 10:35:12: {\"a\":\"\xC3\xA9\"}\0z\r\n"s);
 }
 
-// Send and Receive write their records from the bytes directly; they are the records the text
-// operations write for the bytes read as ISO-8859-1.
-TEST_F(TrafficLogTest, DataRecordsAreTheTextRecordsOfTheBytes) {
-  std::string bytes = "\r\r\n\n\r\n";
-  for (int b = 0; b < 256; ++b)
-    bytes += static_cast<char>(b);
-  bytes += "\r";
-  for (const bool replace : {true, false}) {
-    log_.SetReplaceCRLF(replace);
-    const std::u16string data =
-        replace ? TrafficLog::ReplaceCR(BytesToText(bytes)) : BytesToText(bytes);
-    const std::u16string stamp = TrafficLog::TimeStamp(gNow);
-    log_.Send(bytes);
-    const std::string sent = Contents();
-    log_.LogSentData(stamp, data);
-    EXPECT_EQ(Contents(), sent + sent);
-    log_.Receive(bytes);
-    const std::string received = Contents().substr(2 * sent.size());
-    log_.LogReceivedData(stamp, data);
-    EXPECT_EQ(Contents().substr(2 * sent.size()), received + received);
-    log_.SetActive(false);
-    std::filesystem::remove(dir_ / "Call Logs.txt");
-    log_.SetActive(true);
+struct RenderCase {
+  std::string data;
+  std::string rendered;
+};
+
+class LineBreakRendering : public TrafficLogTest,
+                           public ::testing::WithParamInterface<RenderCase> {};
+
+// In three passes: every CR LF, then every remaining CR, then every remaining LF.
+TEST_P(LineBreakRendering, RendersInThreePasses) {
+  log_.Send(GetParam().data);
+  EXPECT_EQ(Contents(), "Sent 08/12/2025 10:35:12: " + GetParam().rendered + "\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LineBreakRendering,
+    ::testing::Values(RenderCase{"a\r\nb", "a<EOL>b"}, RenderCase{"\r\r\n", "<CR><EOL>"},
+                      RenderCase{"\n\r", "<LF><CR>"}, RenderCase{"\r\n\r\n", "<EOL><EOL>"},
+                      RenderCase{"\n\r\n", "<LF><EOL>"}, RenderCase{"x", "x"},
+                      RenderCase{std::string("\0\r", 2), std::string("\0<CR>", 5)}));
+
+// Every byte but CR and LF reaches the record as it is, received or sent alike.
+TEST_F(TrafficLogTest, EveryOtherByteIsWrittenAsItIs) {
+  std::string bytes;
+  for (int b = 0; b < 256; ++b) {
+    if (b != '\r' && b != '\n') bytes += static_cast<char>(b);
   }
+  log_.Receive(bytes);
+  log_.Send(bytes);
+  EXPECT_EQ(Contents(), "Recv 08/12/2025 10:35:12: " + bytes +
+                            "\r\nSent 08/12/2025 10:35:12: " + bytes + "\r\n");
 }
 
 TEST_F(TrafficLogTest, WritesCharactersAboveFFAsQuestionMarks) {
