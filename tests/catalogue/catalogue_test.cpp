@@ -8,6 +8,7 @@
 #include "catalogue/catalogue.h"
 #include "platform/codepage.h"
 #include "platform/file.h"
+#include "support/failure_of.h"
 #include "support/file_hold.h"
 #include "support/temp_dir.h"
 
@@ -16,16 +17,7 @@ namespace {
 
 using namespace std::string_literals;
 
-// Runs `action` and returns the failure it raises.
-Error FailureOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Error& error) {
-    return error;
-  }
-  ADD_FAILURE() << "no failure raised";
-  return Error(ErrorKind::kPlain, u"(none)");
-}
+using test::FailureOf;
 
 std::string Utf8(const std::u16string& text) {
   return TextToUtf8(text);

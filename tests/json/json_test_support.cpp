@@ -112,14 +112,4 @@ std::string ParseOutcome(std::u16string_view text) {
   }
 }
 
-Error FailureOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Error& error) {
-    return error;
-  }
-  ADD_FAILURE() << "no failure raised";
-  return Error(ErrorKind::kPlain, u"");
-}
-
 }  // namespace tessora::json_test

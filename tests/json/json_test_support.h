@@ -18,6 +18,7 @@
 
 #include "base/error.h"
 #include "json/json.h"
+#include "support/failure_of.h"
 
 namespace tessora::json_test {
 
@@ -27,7 +28,6 @@ std::string DumpTree(const JsonObject& object);
 // "error: <message>", "conversion error: <message>" or "cast error: <message>" (messages as UTF-8).
 std::string ParseOutcome(std::u16string_view text);
 
-// The failure that `action` raises; a test failure when it raises none.
-Error FailureOf(const std::function<void()>& action);
+using test::FailureOf;
 
 }  // namespace tessora::json_test

@@ -9,6 +9,7 @@
 
 #include "base/error.h"
 #include "base/text.h"
+#include "support/failure_of.h"
 
 namespace tessora::test {
 
@@ -16,17 +17,6 @@ using Clock = std::chrono::steady_clock;
 
 inline long long ElapsedMs(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// Runs `action` and returns the library failure it raised; fails the test when none came.
-inline Error FailureOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Error& failure) {
-    return failure;
-  }
-  ADD_FAILURE() << "no failure raised";
-  return Error(ErrorKind::kPlain, u"");
 }
 
 inline std::string Utf8(const std::u16string& text) {

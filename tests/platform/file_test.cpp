@@ -10,6 +10,7 @@
 
 #include "base/error.h"
 #include "base/fault_injection.h"
+#include "support/failure_of.h"
 #include "support/temp_dir.h"
 
 namespace tessora::platform {
@@ -23,17 +24,7 @@ std::u16string TextPath(const std::filesystem::path& path) {
   return path.u16string();
 }
 
-// Runs `open` and returns the failure it raises.
-template <class Open>
-Error FailureOf(Open&& open) {
-  try {
-    open();
-  } catch (const Error& error) {
-    return error;
-  }
-  ADD_FAILURE() << "no failure raised";
-  return Error(ErrorKind::kPlain, u"");
-}
+using test::FailureOf;
 
 class FileTest : public ::testing::Test {
  protected:

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "base64.h"
 #include "json.h"
 
 namespace tessora::sandbox {
@@ -62,41 +63,6 @@ std::pair<std::string, std::string> SplitAuthorization(const std::string& value)
   while (start < value.size() && value[start] == ' ')
     ++start;
   return {value.substr(0, space), value.substr(start)};
-}
-
-std::optional<std::string> DecodeBase64(const std::string& text) {
-  std::string out;
-  std::uint32_t buffer = 0;
-  int bits = 0;
-  std::size_t padding = 0;
-  for (char c : text) {
-    int value;
-    if (c >= 'A' && c <= 'Z') {
-      value = c - 'A';
-    } else if (c >= 'a' && c <= 'z') {
-      value = c - 'a' + 26;
-    } else if (c >= '0' && c <= '9') {
-      value = c - '0' + 52;
-    } else if (c == '+') {
-      value = 62;
-    } else if (c == '/') {
-      value = 63;
-    } else if (c == '=') {
-      ++padding;
-      continue;
-    } else {
-      return std::nullopt;
-    }
-    if (padding > 0) return std::nullopt;  // data after padding
-    buffer = (buffer << 6) | static_cast<std::uint32_t>(value);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out += static_cast<char>((buffer >> bits) & 0xFF);
-    }
-  }
-  if (padding > 2 || (text.size() % 4) != 0) return std::nullopt;
-  return out;
 }
 
 bool SameSecret(const std::string& given, const std::string& expected) {
@@ -197,7 +163,7 @@ ApiResponse PaymentApi::Authorize(const ApiRequest& request) {
   }
   const auto [scheme, credentials] = SplitAuthorization(*request.authorization);
   const std::optional<std::string> decoded =
-      EqualsIgnoringCase(scheme, "Basic") ? DecodeBase64(credentials) : std::nullopt;
+      EqualsIgnoringCase(scheme, "Basic") ? tools::DecodeBase64(credentials) : std::nullopt;
   const std::size_t colon = decoded ? decoded->find(':') : std::string::npos;
   if (colon == std::string::npos || !SameSecret(decoded->substr(0, colon), settings_.clientId) ||
       !SameSecret(decoded->substr(colon + 1), settings_.clientSecret)) {

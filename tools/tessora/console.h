@@ -22,4 +22,9 @@ std::string Utf8ToAnsi(std::string_view utf8);
 // Whether `byte` starts a two-byte character in the ANSI code page.
 bool IsAnsiLeadByte(unsigned char byte);
 
+// The text in double quotes, as the tool's messages name files, values and operations.
+inline std::string Quoted(std::string_view text) {
+  return "\"" + std::string(text) + "\"";
+}
+
 }  // namespace tessora::cli

@@ -58,10 +58,6 @@ class Report {
   int warnings_ = 0;
 };
 
-std::string Quoted(const std::string& text) {
-  return "\"" + text + "\"";
-}
-
 std::string Ansi(std::u16string_view text) {
   return platform::TextToAnsi(text);
 }

@@ -145,10 +145,6 @@ class OpenSslReport {
   bool shown_ = false;
 };
 
-std::string Quoted(const std::string& text) {
-  return "\"" + text + "\"";
-}
-
 std::string ValueOrNone(const std::string& text) {
   return text.empty() ? "(none)" : Quoted(text);
 }

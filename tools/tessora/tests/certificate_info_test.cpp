@@ -8,6 +8,8 @@
 #include <iterator>
 #include <string>
 
+#include "base64.h"
+
 namespace tessora::cli {
 namespace {
 
@@ -17,33 +19,11 @@ std::string PemToDer(const std::string& pem) {
   const std::size_t start = pem.find(begin);
   const std::size_t end = pem.find("-----END CERTIFICATE-----");
   if (start == std::string::npos || end == std::string::npos) return {};
-  std::string der;
-  unsigned buffer = 0;
-  int bits = 0;
+  std::string base64;
   for (std::size_t i = start + begin.size(); i < end; ++i) {
-    const char c = pem[i];
-    int value;
-    if (c >= 'A' && c <= 'Z') {
-      value = c - 'A';
-    } else if (c >= 'a' && c <= 'z') {
-      value = c - 'a' + 26;
-    } else if (c >= '0' && c <= '9') {
-      value = c - '0' + 52;
-    } else if (c == '+') {
-      value = 62;
-    } else if (c == '/') {
-      value = 63;
-    } else {
-      continue;  // line breaks and the padding
-    }
-    buffer = (buffer << 6) | static_cast<unsigned>(value);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      der.push_back(static_cast<char>((buffer >> bits) & 0xFF));
-    }
+    if (pem[i] != '\r' && pem[i] != '\n') base64 += pem[i];
   }
-  return der;
+  return tools::DecodeBase64(base64).value_or(std::string());
 }
 
 std::string TestCertificate(const std::string& name) {
