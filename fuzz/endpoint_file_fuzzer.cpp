@@ -74,8 +74,7 @@ void CheckText(std::u16string_view text, bool cut) {
 }
 
 bool KnownMethod(HttpMethod method) {
-  return method == HttpMethod::kGet || method == HttpMethod::kPost || method == HttpMethod::kPut ||
-         method == HttpMethod::kDelete;
+  return static_cast<std::size_t>(method) < std::size(tessora::kMethods);
 }
 
 // A look-up either finds an operation or fails with the one message the caller ever learns.

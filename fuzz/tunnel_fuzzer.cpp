@@ -29,10 +29,10 @@
 #include <vector>
 
 #include "base/error.h"
+#include "doubles/memory_channel.h"
 #include "fuzz_target.h"
 #include "fuzz_util.h"
 #include "http/client.h"
-#include "doubles/memory_channel.h"
 
 namespace {
 

@@ -47,6 +47,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "catalogue/catalogue.h"
+#include "doubles/memory_channel.h"
 #include "fuzz_target.h"
 #include "fuzz_util.h"
 #include "http/client.h"
@@ -54,7 +55,6 @@
 #include "json/json.h"
 #include "platform/codepage.h"
 #include "platform/thread_storage.h"
-#include "doubles/memory_channel.h"
 
 namespace {
 
@@ -63,8 +63,6 @@ using tessora::HttpUrl;
 using tessora::fuzz::Check;
 using tessora::test::MemoryChannel;
 using tessora::test::PeerScript;
-
-constexpr const char* kMethods[] = {"GET", "POST", "PUT", "DELETE"};
 
 // "P", "U" and "D" choose POST, PUT and DELETE, anything else GET.
 std::size_t MethodIndex(std::string_view field) {
@@ -195,7 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const tessora::ParameterList parameters(tessora::platform::AnsiToText(fields[2]));
   const tessora::ParameterList optionalParameters(tessora::platform::AnsiToText(fields[3]));
   const std::size_t methodIndex = MethodIndex(fields[4]);
-  const std::string method = kMethods[methodIndex];
+  const std::string method = tessora::TextToUtf8(tessora::kMethods[methodIndex].name);
 
   const KnownFindings known =
       FindKnown(settings.environment, route, parameters, optionalParameters);
@@ -221,20 +219,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   channel.AddConnection(script);
   client.SetChannel(std::move(owned));
   try {
-    switch (methodIndex) {
-      case 0:
-        client.Perform(u"GET", tessora::HttpVersion::kHttp11, prepared.url, std::nullopt);
-        break;
-      case 1:
-        client.Perform(u"POST", tessora::HttpVersion::kHttp10, prepared.url, prepared.body);
-        break;
-      case 2:
-        client.Perform(u"PUT", tessora::HttpVersion::kHttp11, prepared.url, prepared.body);
-        break;
-      default:
-        client.Perform(u"DELETE", tessora::HttpVersion::kHttp11, prepared.url, std::nullopt);
-        break;
-    }
+    const tessora::MethodRow& row = tessora::kMethods[methodIndex];
+    client.Perform(row.name,
+                   row.http10 ? tessora::HttpVersion::kHttp10 : tessora::HttpVersion::kHttp11,
+                   prepared.url, row.sendsBody ? prepared.body : std::nullopt);
   } catch (const tessora::Error&) {
     // No host or no port: nothing was sent.
   }

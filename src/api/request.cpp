@@ -228,22 +228,16 @@ PreparedRequest PrepareTessoraRequest(const std::u16string& endPoint, const std:
   return prepared;
 }
 
-const MethodRow& MethodRowOf(HttpMethod method) {
-  for (const MethodRow& row : kMethods) {
-    if (row.method == method) return row;
-  }
-  return kMethods[0];
-}
-
 std::u16string TessoraRequest(const TessoraConfigItem& endpoint, const std::u16string& body,
                               const ParameterList& parameters,
                               const ParameterList& optionalParameters, bool isTokenRequest) {
-  const MethodRow& row = MethodRowOf(endpoint.method);
+  const MethodRow& row = RowOf(endpoint.method);
   PreparedRequest prepared =
       PrepareTessoraRequest(endpoint.endPoint, row.sendsBody ? body : std::u16string(), parameters,
                             optionalParameters, isTokenRequest && row.sendsClientCredentials);
   return RunExchange([&](HttpClient& client) {
-    return client.Perform(row.name, row.version, prepared.url, std::move(prepared.body));
+    const HttpVersion version = row.http10 ? HttpVersion::kHttp10 : HttpVersion::kHttp11;
+    return client.Perform(row.name, version, prepared.url, std::move(prepared.body));
   });
 }
 

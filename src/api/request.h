@@ -41,22 +41,6 @@ PreparedRequest PrepareTessoraRequest(const std::u16string& endPoint, const std:
                                       const ParameterList& parameters,
                                       const ParameterList& optionalParameters, bool isOAuth);
 
-// How each method of the endpoint file goes out.
-struct MethodRow {
-  HttpMethod method;
-  std::u16string_view name;  // on the request line
-  HttpVersion version;
-  bool sendsBody;               // the host's body text, when not empty
-  bool sendsClientCredentials;  // the token request's basic credentials
-};
-inline constexpr MethodRow kMethods[] = {
-    {HttpMethod::kGet, u"GET", HttpVersion::kHttp11, false, false},
-    {HttpMethod::kPost, u"POST", HttpVersion::kHttp10, true, true},
-    {HttpMethod::kPut, u"PUT", HttpVersion::kHttp11, true, false},
-    {HttpMethod::kDelete, u"DELETE", HttpVersion::kHttp11, false, false},
-};
-const MethodRow& MethodRowOf(HttpMethod method);
-
 // Calls an endpoint with its method: the response text whatever its status; after a failure of
 // the exchange, the last status line received, or the empty text. `isTokenRequest` sends the
 // client credentials where the method does.

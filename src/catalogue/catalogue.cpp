@@ -29,11 +29,10 @@ std::atomic<int> gLoadFileRuns{0};
 
 }  // namespace
 
-TessoraConfigLookup::TessoraConfigLookup()
-    : lookup_{{u"GET", HttpMethod::kGet},
-              {u"POST", HttpMethod::kPost},
-              {u"PUT", HttpMethod::kPut},
-              {u"DELETE", HttpMethod::kDelete}} {}
+TessoraConfigLookup::TessoraConfigLookup() {
+  for (const MethodRow& row : kMethods)
+    lookup_.emplace(row.name, row.method);
+}
 
 HttpMethod TessoraConfigLookup::GetMethodString(std::u16string_view index) const {
   const auto found = lookup_.find(AsciiUpperCase(index));

@@ -11,9 +11,9 @@
 #include <unordered_map>
 #include <vector>
 
-namespace tessora {
+#include "catalogue/http_method.h"
 
-enum class HttpMethod : std::uint8_t { kGet = 0, kPost = 1, kPut = 2, kDelete = 3 };
+namespace tessora {
 
 // One operation of the endpoint file.
 struct TessoraConfigItem {
