@@ -10,14 +10,15 @@ using ThreadEndCallback = void (*)(void* value);
 // value is set (not for the thread that unloads the library, which cleans up itself).
 void InitThreadStorage(ThreadEndCallback onThreadEnd);
 // Gives the storage up when the library unloads. Afterwards no thread sees its value any more and
-// no `onThreadEnd` starts; callbacks that are already running have returned when this returns, so
-// that the library's code and data may go. Values still held by other threads are dropped: the
-// caller releases what they refer to.
+// no `onThreadEnd` starts; callbacks that had begun have returned when this returns, so that the
+// library's code and data may go. Values still held by other threads are dropped: the caller
+// releases what they refer to.
 //
-// POSIX: the one case this cannot cover is a thread whose end the C library has already begun
-// to process, having picked the key's destructor before the key was deleted, but which has not
-// yet entered it; that takes a few instructions, during which the thread must be suspended for
-// the whole unload to meet it.
+// POSIX: the one case this cannot cover is a thread whose end the C library has already begun to
+// process, having picked the key's destructor before the key was deleted, but which has not yet
+// entered it by the time the unload is done; that takes a few instructions, during which the
+// thread must be suspended for the whole unload to meet it. The wait is bounded (see
+// posix/thread_storage.cpp).
 void DoneThreadStorage();
 
 void* GetThreadValue();
