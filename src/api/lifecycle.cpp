@@ -46,7 +46,6 @@ void LibraryShutdown(ShutdownCause cause) {
     // one, holding whatever lock they held: nothing of theirs is touched, not even the list of
     // settings. The ending thread's own settings stay listed; the process takes the memory.
     if (own != nullptr) ReleaseHeld(*own);
-    openssl::UnloadOpenSsl();
     return;
   }
   // No new settings from here on; then no end-of-thread clean-up starts any more, and those that
@@ -62,6 +61,7 @@ void LibraryShutdown(ShutdownCause cause) {
   } catch (...) {
     // Out of memory for the list of settings: they stay behind, unreleased.
   }
+  // The TLS library, and what every connection shares (the client context, the sessions).
   openssl::UnloadOpenSsl();
 }
 

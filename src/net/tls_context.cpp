@@ -6,7 +6,6 @@
 
 #include "base/error.h"
 #include "base/text.h"
-#include "platform/dynlib.h"
 #include "platform/trust_store.h"
 
 namespace tessora {
@@ -18,16 +17,10 @@ constexpr std::size_t kMaxKeptSessions = 32;
 
 class SharedTls {
  public:
-  SharedTls() {
-    // Where the TLS library is linked, this initialises it before this object exists, so that its
-    // clean-up at exit runs after this object's destructor (see UnloadOpenSsl).
-    (void)openssl::LoadOpenSsl();
-  }
-  ~SharedTls() {
-    // During process exit on Windows the DLLs have shut down already; the system reclaims all.
-    // Otherwise (Linux: this library unloaded, or exit before OpenSSL's own clean-up) free it.
-    if (!platform::ProcessIsExiting()) Release();
-  }
+  SharedTls() { (void)openssl::LoadOpenSsl(); }
+  // What this object holds is freed by Release alone, when this library is unloaded: at the end
+  // of the process other threads may still be inside a call that uses it after the static
+  // destructors have run. So its destructor frees nothing (with glibc, std::mutex has none).
   SharedTls(const SharedTls&) = delete;
   SharedTls& operator=(const SharedTls&) = delete;
 
@@ -53,7 +46,8 @@ class SharedTls {
   // The table the context and the sessions were made with.
   const openssl::Api* api_ = nullptr;
   openssl::Context* context_ = nullptr;
-  std::map<std::u16string, openssl::Session*> sessions_;
+  // Made on first use, freed by Release.
+  std::map<std::u16string, openssl::Session*>* sessions_ = nullptr;
   int contextsMade_ = 0;
 };
 
@@ -153,9 +147,10 @@ void SharedTls::Offer(const openssl::Api& api, openssl::Connection* connection,
                       const std::u16string& key) {
   if (!CanResume(api)) return;
   std::lock_guard<std::mutex> guard(lock_);
-  const auto found = sessions_.find(key);
+  if (sessions_ == nullptr) return;
+  const auto found = sessions_->find(key);
   // The connection takes a reference of its own.
-  if (found != sessions_.end()) api.setSession(connection, found->second);
+  if (found != sessions_->end()) api.setSession(connection, found->second);
 }
 
 void SharedTls::Keep(const openssl::Api& api, openssl::Connection* connection,
@@ -168,13 +163,14 @@ void SharedTls::Keep(const openssl::Api& api, openssl::Connection* connection,
     api.sessionFree(session);
     return;
   }
-  auto found = sessions_.find(key);
-  if (found == sessions_.end()) {
-    if (sessions_.size() >= kMaxKeptSessions) {
-      api.sessionFree(sessions_.begin()->second);
-      sessions_.erase(sessions_.begin());
+  if (sessions_ == nullptr) sessions_ = new std::map<std::u16string, openssl::Session*>;
+  auto found = sessions_->find(key);
+  if (found == sessions_->end()) {
+    if (sessions_->size() >= kMaxKeptSessions) {
+      api.sessionFree(sessions_->begin()->second);
+      sessions_->erase(sessions_->begin());
     }
-    sessions_.emplace(key, session);
+    sessions_->emplace(key, session);
     return;
   }
   api.sessionFree(found->second);
@@ -183,18 +179,22 @@ void SharedTls::Keep(const openssl::Api& api, openssl::Connection* connection,
 
 void SharedTls::Drop(const std::u16string& key) {
   std::lock_guard<std::mutex> guard(lock_);
-  const auto found = sessions_.find(key);
-  if (found == sessions_.end()) return;
+  if (sessions_ == nullptr) return;
+  const auto found = sessions_->find(key);
+  if (found == sessions_->end()) return;
   api_->sessionFree(found->second);
-  sessions_.erase(found);
+  sessions_->erase(found);
 }
 
 void SharedTls::Release() {
   std::lock_guard<std::mutex> guard(lock_);
   if (api_ == nullptr) return;
-  for (const auto& [key, session] : sessions_)
-    api_->sessionFree(session);
-  sessions_.clear();
+  if (sessions_ != nullptr) {
+    for (const auto& [key, session] : *sessions_)
+      api_->sessionFree(session);
+  }
+  delete sessions_;
+  sessions_ = nullptr;
   if (context_ != nullptr) api_->ctxFree(context_);
   context_ = nullptr;
   api_ = nullptr;
@@ -207,7 +207,7 @@ int SharedTls::ContextsMade() {
 
 bool SharedTls::Has(const std::u16string& key) {
   std::lock_guard<std::mutex> guard(lock_);
-  return sessions_.count(key) != 0;
+  return sessions_ != nullptr && sessions_->count(key) != 0;
 }
 
 }  // namespace
