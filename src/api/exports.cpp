@@ -53,13 +53,15 @@ std::u16string FailureText(const std::exception_ptr& failure) {
 }  // namespace
 }  // namespace tessora
 
+using tessora::CallScope;
 using tessora::CurrentSettings;
 using tessora::HostText;
 using tessora::RunExport;
 
 extern "C" {
 
-// The exports keep the spelling of the public header, parameter names included.
+// The exports keep the spelling of the public header, parameter names included. Each holds a
+// CallScope while it runs: an unload then leaves the calling thread's settings alone.
 // NOLINTBEGIN(readability-identifier-naming)
 
 TESSORA_EXPORT void TESSORANET_CALL ConfigureService(const char* ClientID, const char* ClientSecret,
@@ -67,6 +69,7 @@ TESSORA_EXPORT void TESSORANET_CALL ConfigureService(const char* ClientID, const
                                                      const char* ConfigFileName,
                                                      const char* PartnerToken) {
   RunExport([&] {
+    const CallScope call;
     // Each field is stored as soon as it is converted: a failure keeps what was stored before it.
     tessora::ThreadSettings& settings = CurrentSettings();
     settings.clientId = HostText(ClientID);
@@ -81,6 +84,7 @@ TESSORA_EXPORT void TESSORANET_CALL ConfigureProxy(const char* ProxyServer, int 
                                                    const char* ProxyUserName,
                                                    const char* ProxyPassword) {
   RunExport([&] {
+    const CallScope call;
     tessora::ThreadSettings& settings = CurrentSettings();
     settings.proxyServer = HostText(ProxyServer);
     settings.proxyPort = ProxyPort;
@@ -93,6 +97,7 @@ TESSORA_EXPORT char* TESSORANET_CALL TessoraNet(const char* EndPointOperation,
                                                 const char* Parameters,
                                                 const char* OptionalParameters, const char* Body) {
   return RunExport([&] {
+    const CallScope call;
     return tessora::NewResultBuffer(
         tessora::TessoraNetService(HostText(EndPointOperation), HostText(Parameters),
                                    HostText(OptionalParameters), HostText(Body)));
@@ -102,11 +107,17 @@ TESSORA_EXPORT char* TESSORANET_CALL TessoraNet(const char* EndPointOperation,
 TESSORA_EXPORT void TESSORANET_CALL TessoraNetGetInstanceData(char** AccessToken) {
   // A null pointer has nowhere to receive the buffer: nothing to do.
   if (AccessToken == nullptr) return;
-  RunExport([&] { *AccessToken = tessora::NewResultBuffer(CurrentSettings().accessToken); });
+  RunExport([&] {
+    const CallScope call;
+    *AccessToken = tessora::NewResultBuffer(CurrentSettings().accessToken);
+  });
 }
 
 TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetTokenExpired(void) {
-  return RunExport([] { return static_cast<unsigned char>(tessora::TokenExpired() ? 1 : 0); });
+  return RunExport([] {
+    const CallScope call;
+    return static_cast<unsigned char>(tessora::TokenExpired() ? 1 : 0);
+  });
 }
 
 // Extensions: nothing leaves these functions as a failure.
@@ -119,6 +130,7 @@ TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetTry(const char* EndPointO
                                                            const char* Parameters,
                                                            const char* OptionalParameters,
                                                            const char* Body, char** Result) {
+  const CallScope call;
   std::exception_ptr failure;
   try {
     char* text = tessora::NewResultBuffer(
@@ -147,12 +159,14 @@ TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetTry(const char* EndPointO
 }
 
 TESSORA_EXPORT int TESSORANET_CALL TessoraNetLastStatus(void) {
+  const CallScope call(CallScope::Settings::kExisting);
   const tessora::ThreadSettings* settings = tessora::ExistingSettings();
   return settings != nullptr ? settings->lastStatus : 0;
 }
 
 TESSORA_EXPORT void TESSORANET_CALL TessoraNetLastError(char** Reason) {
   if (Reason == nullptr) return;
+  const CallScope call(CallScope::Settings::kExisting);
   try {
     const tessora::ThreadSettings* settings = tessora::ExistingSettings();
     *Reason = tessora::NewResultBuffer(settings != nullptr ? settings->lastReason : u"");

@@ -31,6 +31,7 @@ bool LibraryStartup() {
     platform::InitAnsiCodePage();
     platform::InitLocaleFormats();
     platform::InitThreadStorage(&ReleaseThreadSettings);
+    OpenThreadSettings();
     CurrentSettings().callLog = OpenCallLog();
     return true;
   } catch (...) {
@@ -38,19 +39,29 @@ bool LibraryStartup() {
   }
 }
 
-void LibraryShutdown() {
-  if (ThreadSettings* settings = ExistingSettings()) {
-    platform::SetThreadValue(nullptr);
-    try {
-      // The client first: releasing it records "Disconnected." in the log it is attached to.
-      settings->httpClient.reset();
-      settings->callLog.reset();
-    } catch (...) {
-      // Nothing can be reported from an unload.
-    }
-    delete settings;
+void LibraryShutdown(ShutdownCause cause) {
+  ThreadSettings* own = ExistingSettings();
+  if (cause == ShutdownCause::kProcessExit) {
+    // Other threads may still be inside a call, or (Windows) have been stopped in the middle of
+    // one, holding whatever lock they held: nothing of theirs is touched, not even the list of
+    // settings. The ending thread's own settings stay listed; the process takes the memory.
+    if (own != nullptr) ReleaseHeld(*own);
+    return;
   }
+  // No new settings from here on; then no end-of-thread clean-up starts any more, and those that
+  // are running have finished; then every thread's settings can go, but those of threads that are
+  // inside a call (a host that unloads the library meanwhile has a fault of its own: the code they
+  // run is about to go).
+  CloseThreadSettings();
   platform::DoneThreadStorage();
+  try {
+    // The unloading thread's first: its log records the client's "Disconnected.", then closes.
+    for (const std::unique_ptr<ThreadSettings>& settings : TakeIdleThreadSettings(own))
+      ReleaseHeld(*settings);
+  } catch (...) {
+    // Out of memory for the list of settings: they stay behind, unreleased.
+  }
+  // The TLS library, and what every connection shares (the client context, the sessions).
   ReleaseTlsLibrary();
 }
 

@@ -25,6 +25,55 @@ OrphanedLogs& Orphans() {
   return *orphans;
 }
 
+// Every thread's settings, linked through their own fields. At the end of a POSIX process the
+// static destructors run before the unload entry point while other threads may still enter and
+// leave calls: with glibc nothing here has a destructor (std::mutex has none there), so they find
+// the list intact.
+struct SettingsList {
+  std::mutex lock;
+  ThreadSettings* first = nullptr;
+  bool closed = false;  // from the start of an unload to the next start-up
+};
+SettingsList gList;
+
+// With gList.lock held.
+void Link(ThreadSettings* settings) {
+  settings->previous = nullptr;
+  settings->next = gList.first;
+  if (gList.first != nullptr) gList.first->previous = settings;
+  gList.first = settings;
+}
+
+// With gList.lock held.
+void Unlink(ThreadSettings* settings) {
+  if (settings->previous != nullptr) {
+    settings->previous->next = settings->next;
+  } else {
+    gList.first = settings->next;
+  }
+  if (settings->next != nullptr) settings->next->previous = settings->previous;
+  settings->previous = nullptr;
+  settings->next = nullptr;
+}
+
+// With gList.lock held. Compares addresses only: `settings` may have been released already.
+bool Listed(const void* settings) {
+  for (const ThreadSettings* s = gList.first; s != nullptr; s = s->next) {
+    if (s == settings) return true;
+  }
+  return false;
+}
+
+// With gList.lock held: the calling thread's new settings, stored and listed.
+ThreadSettings& CreateSettings() {
+  if (gList.closed) Raise(u"Thread storage is not available.");
+  auto settings = std::make_unique<ThreadSettings>();
+  platform::SetThreadValue(settings.get());
+  if (ExistingSettings() != settings.get()) Raise(u"Thread storage is not available.");
+  Link(settings.get());
+  return *settings.release();
+}
+
 }  // namespace
 
 ThreadSettings::ThreadSettings() = default;
@@ -36,10 +85,68 @@ ThreadSettings* ExistingSettings() {
 
 ThreadSettings& CurrentSettings() {
   if (ThreadSettings* settings = ExistingSettings()) return *settings;
-  auto settings = std::make_unique<ThreadSettings>();
-  platform::SetThreadValue(settings.get());
-  if (ExistingSettings() != settings.get()) Raise(u"Thread storage is not available.");
-  return *settings.release();
+  std::lock_guard<std::mutex> guard(gList.lock);
+  return CreateSettings();
+}
+
+CallScope::CallScope(Settings which) noexcept {
+  platform::WatchForExit();
+  std::lock_guard<std::mutex> guard(gList.lock);
+  settings_ = ExistingSettings();
+  if (settings_ == nullptr && which == Settings::kCreate) {
+    try {
+      settings_ = &CreateSettings();
+    } catch (...) {
+      // The call's own use of CurrentSettings fails the same way, where it can be reported.
+    }
+  }
+  if (settings_ != nullptr) ++settings_->callsRunning;
+}
+
+CallScope::~CallScope() {
+  if (settings_ == nullptr) return;
+  std::lock_guard<std::mutex> guard(gList.lock);
+  --settings_->callsRunning;
+}
+
+void OpenThreadSettings() {
+  std::lock_guard<std::mutex> guard(gList.lock);
+  gList.closed = false;
+}
+
+void CloseThreadSettings() {
+  std::lock_guard<std::mutex> guard(gList.lock);
+  gList.closed = true;
+}
+
+std::vector<std::unique_ptr<ThreadSettings>> TakeIdleThreadSettings(const ThreadSettings* first) {
+  std::vector<std::unique_ptr<ThreadSettings>> idle;
+  std::lock_guard<std::mutex> guard(gList.lock);
+  std::size_t count = 0;
+  for (const ThreadSettings* s = gList.first; s != nullptr; s = s->next) {
+    if (s->callsRunning == 0) ++count;
+  }
+  idle.reserve(count);
+  for (ThreadSettings* s = gList.first; s != nullptr;) {
+    ThreadSettings* next = s->next;
+    if (s->callsRunning == 0) {
+      Unlink(s);
+      idle.emplace_back(s);
+      if (s == first) std::swap(idle.front(), idle.back());
+    }
+    s = next;
+  }
+  return idle;
+}
+
+void ReleaseHeld(ThreadSettings& settings) {
+  try {
+    // The client first: releasing it records "Disconnected." in the log it is attached to.
+    settings.httpClient.reset();
+    settings.callLog.reset();
+  } catch (...) {
+    // Nothing can be reported from here; what could not be released stays behind.
+  }
 }
 
 bool TokenExpired() {
@@ -47,6 +154,12 @@ bool TokenExpired() {
 }
 
 void ReleaseThreadSettings(void* value) {
+  {
+    std::lock_guard<std::mutex> guard(gList.lock);
+    // Not listed: an unload has taken it, and releases it.
+    if (!Listed(value)) return;
+    Unlink(static_cast<ThreadSettings*>(value));
+  }
   std::unique_ptr<ThreadSettings> settings(static_cast<ThreadSettings*>(value));
   try {
     settings->httpClient.reset();

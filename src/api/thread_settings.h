@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/datetime.h"
 
@@ -39,9 +40,16 @@ struct ThreadSettings {
   // answer (0 without one) and, when it got no answer or failed, why.
   int lastStatus = 0;
   std::u16string lastReason;
+
+  // Bookkeeping of the list of every thread's settings (thread_settings.cpp), under its lock: the
+  // calls of the library the thread is inside of, and the neighbours in the list.
+  int callsRunning = 0;
+  ThreadSettings* previous = nullptr;
+  ThreadSettings* next = nullptr;
 };
 
-// The calling thread's settings, created with the initial values on the thread's first use.
+// The calling thread's settings, created with the initial values on the thread's first use. Fails
+// when they cannot be created: no thread storage, or the library is unloading.
 ThreadSettings& CurrentSettings();
 // The calling thread's settings if it has any yet, else nullptr.
 ThreadSettings* ExistingSettings();
@@ -49,8 +57,41 @@ ThreadSettings* ExistingSettings();
 // Whether the current local date-time is later than the calling thread's TokenExpiration.
 bool TokenExpired();
 
+// Marks the calling thread as inside a call of the library while it exists; every export holds
+// one for its whole run. An unload leaves the settings of such a thread alone: the call is using
+// them. Never fails.
+class CallScope {
+ public:
+  enum class Settings {
+    kCreate,    // gives the thread its settings first when it has none and they can be created
+    kExisting,  // only marks the settings the thread has, if any
+  };
+  explicit CallScope(Settings which = Settings::kCreate) noexcept;
+  ~CallScope();
+  CallScope(const CallScope&) = delete;
+  CallScope& operator=(const CallScope&) = delete;
+
+ private:
+  ThreadSettings* settings_ = nullptr;
+};
+
+// Every thread's settings are listed, so that an unload can release those of the threads that are
+// still alive. An unload closes the list first: from then on no thread gets new settings ...
+void CloseThreadSettings();
+// ... until start-up opens it again.
+void OpenThreadSettings();
+// At unload, after the thread storage is given up: takes off the list the settings of every thread
+// that is not inside a call, for the caller to release; `first` (the unloading thread's) comes
+// first.
+std::vector<std::unique_ptr<ThreadSettings>> TakeIdleThreadSettings(const ThreadSettings* first);
+
+// Releases what settings hold, in order: the HTTP client (closing its connection; "Disconnected."
+// goes to the log it is attached to), then the log (closing its file).
+void ReleaseHeld(ThreadSettings& settings);
+
 // Runs when a thread that has settings ends: its HTTP client is released (closing its connection)
-// so that hosts that create and end threads do not leak sockets.
+// so that hosts that create and end threads do not leak sockets; the log of a loading thread that
+// ends stays open until the process ends.
 void ReleaseThreadSettings(void* settings);
 
 }  // namespace tessora

@@ -10,7 +10,6 @@
 
 #include "base/error.h"
 #include "base/text.h"
-#include "platform/dynlib.h"
 #include "platform/trust_store.h"
 
 namespace tessora {
@@ -19,16 +18,10 @@ namespace {
 
 class SharedTls {
  public:
-  SharedTls() {
-    // Where the TLS library is linked, this initialises it before this object exists, so that its
-    // clean-up at exit runs after this object's destructor (see UnloadOpenSsl).
-    (void)openssl::LoadOpenSsl();
-  }
-  ~SharedTls() {
-    // During process exit on Windows the DLLs have shut down already; the system reclaims all.
-    // Otherwise (Linux: this library unloaded, or exit before OpenSSL's own clean-up) free it.
-    if (!platform::ProcessIsExiting()) Release();
-  }
+  SharedTls() { (void)openssl::LoadOpenSsl(); }
+  // What this object holds is freed by Release alone, when this library is unloaded: at the end
+  // of the process other threads may still be inside a call that uses it after the static
+  // destructors have run. So its destructor frees nothing (with glibc, std::mutex has none).
   SharedTls(const SharedTls&) = delete;
   SharedTls& operator=(const SharedTls&) = delete;
 
@@ -62,13 +55,13 @@ class SharedTls {
   const openssl::Api* api_ = nullptr;
   openssl::Context* context_ = nullptr;
   // The kept sessions, at most kMaxKeptSessions; when one more comes, the one offered or kept
-  // least recently goes.
+  // least recently goes. Made on first use, freed by Release alone (see the destructor).
   struct KeptSession {
     std::u16string key;
     openssl::Session* session;
     std::uint64_t lastUse;
   };
-  std::vector<KeptSession> sessions_;
+  std::vector<KeptSession>* sessions_ = nullptr;
   std::uint64_t uses_ = 0;
   KeptSession* Find(const std::u16string& key);
   int contextsMade_ = 0;
@@ -203,7 +196,8 @@ void SharedTls::DecodeTrustedExtensions(const openssl::Api& api, openssl::Contex
 }
 
 SharedTls::KeptSession* SharedTls::Find(const std::u16string& key) {
-  for (KeptSession& kept : sessions_) {
+  if (sessions_ == nullptr) return nullptr;
+  for (KeptSession& kept : *sessions_) {
     if (kept.key == key) return &kept;
   }
   return nullptr;
@@ -236,14 +230,15 @@ void SharedTls::Keep(const openssl::Api& api, openssl::Connection* connection,
     kept->lastUse = ++uses_;
     return;
   }
-  if (sessions_.size() >= kMaxKeptSessions) {
+  if (sessions_ == nullptr) sessions_ = new std::vector<KeptSession>;
+  if (sessions_->size() >= kMaxKeptSessions) {
     const auto oldest = std::min_element(
-        sessions_.begin(), sessions_.end(),
+        sessions_->begin(), sessions_->end(),
         [](const KeptSession& a, const KeptSession& b) { return a.lastUse < b.lastUse; });
     api.sessionFree(oldest->session);
-    sessions_.erase(oldest);
+    sessions_->erase(oldest);
   }
-  sessions_.push_back(KeptSession{key, session, ++uses_});
+  sessions_->push_back(KeptSession{key, session, ++uses_});
 }
 
 void SharedTls::Drop(const std::u16string& key) {
@@ -251,15 +246,18 @@ void SharedTls::Drop(const std::u16string& key) {
   KeptSession* kept = Find(key);
   if (kept == nullptr) return;
   api_->sessionFree(kept->session);
-  sessions_.erase(sessions_.begin() + (kept - sessions_.data()));
+  sessions_->erase(sessions_->begin() + (kept - sessions_->data()));
 }
 
 void SharedTls::Release() {
   std::lock_guard<std::mutex> guard(lock_);
   if (api_ == nullptr) return;
-  for (const KeptSession& kept : sessions_)
-    api_->sessionFree(kept.session);
-  sessions_.clear();
+  if (sessions_ != nullptr) {
+    for (const KeptSession& kept : *sessions_)
+      api_->sessionFree(kept.session);
+  }
+  delete sessions_;
+  sessions_ = nullptr;
   if (context_ != nullptr) api_->ctxFree(context_);
   context_ = nullptr;
   api_ = nullptr;
@@ -267,9 +265,10 @@ void SharedTls::Release() {
 
 void SharedTls::ForgetSessions() {
   std::lock_guard<std::mutex> guard(lock_);
-  for (const KeptSession& kept : sessions_)
+  if (sessions_ == nullptr) return;
+  for (const KeptSession& kept : *sessions_)
     api_->sessionFree(kept.session);
-  sessions_.clear();
+  sessions_->clear();
 }
 
 int SharedTls::ContextsMade() {

@@ -12,9 +12,9 @@
 // handshake with the same host name and port, and never to another one; a server that declines it
 // gets a full handshake with every check. A failed handshake drops the server's session.
 //
-// The context and the sessions live as long as the loaded TLS library: they are freed before it
-// is unloaded (UnloadOpenSsl) and, where it stays loaded, when this library is unloaded or the
-// process exits.
+// The context and the sessions live as long as the loaded TLS library: they are freed when this
+// library is unloaded (UnloadOpenSsl), and never at the end of the process, when other threads may
+// still be inside a call.
 #pragma once
 
 #include <cstddef>

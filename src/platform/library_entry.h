@@ -4,10 +4,19 @@
 
 namespace tessora {
 
+// Why the library shuts down.
+enum class ShutdownCause {
+  // The host unloads it (dlclose, FreeLibrary): everything the library holds for any thread goes.
+  kUnload,
+  // The process ends: other threads may still be inside a call, and on Windows they have been
+  // stopped wherever they were; only the ending thread's own client and log are released.
+  kProcessExit,
+};
+
 // Runs when the library has been loaded and all its components have started; false makes the
 // load fail.
 bool LibraryStartup();
 // Runs when the library is about to be unloaded, before its components shut down.
-void LibraryShutdown();
+void LibraryShutdown(ShutdownCause cause = ShutdownCause::kUnload);
 
 }  // namespace tessora

@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "api/lifecycle.h"
 #include "http/client.h"
@@ -31,6 +37,48 @@ class ThreadSettingsTest : public ::testing::Test {
   }
   test::TempDir dir_;
   test::ScopedCurrentDir cwd_{dir_.Path()};
+};
+
+// Counts down to zero; waiters wake when it gets there.
+class Latch {
+ public:
+  explicit Latch(int count) : count_(count) {}
+  void CountDown() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (--count_ == 0) zero_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock<std::mutex> guard(lock_);
+    zero_.wait(guard, [this] { return count_ <= 0; });
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable zero_;
+  int count_;
+};
+
+// A log of its own in the test's directory, and a client that records into it (releasing the
+// client records "Stat Disconnected.").
+class ClientLog {
+ public:
+  explicit ClientLog(const std::filesystem::path& file) : file_(file) {
+    log_.SetFilename(file.u16string());
+    log_.SetActive(true);
+  }
+  std::unique_ptr<HttpClient> Client() {
+    auto client = std::make_unique<HttpClient>();
+    client->SetLog(&log_);
+    return client;
+  }
+  std::string Records() {
+    log_.SetActive(false);
+    return test::ReadFileBytes(file_);
+  }
+
+ private:
+  std::filesystem::path file_;
+  TrafficLog log_;
 };
 
 template <class Body>
@@ -112,6 +160,94 @@ TEST_F(ThreadSettingsTest, ShutdownReleasesTheClientBeforeTheLog) {
   EXPECT_EQ(ExistingSettings(), nullptr);
   EXPECT_EQ(test::ReadFileBytes(dir_ / "Call Logs.txt"), "Stat Disconnected.\r\n");
   ASSERT_TRUE(LibraryStartup());  // for TearDown
+}
+
+// Threads that are alive when the library unloads: the settings of one that is idle are released
+// (its connection closed), those of one that is inside a call are left as they are.
+TEST_F(ThreadSettingsTest, ShutdownReleasesLiveThreadsButNotThoseInsideACall) {
+  ClientLog idleLog(dir_ / "idle.txt");
+  ClientLog busyLog(dir_ / "busy.txt");
+  Latch ready(2);
+  Latch shutDown(1);
+  std::u16string busyClientId;
+  bool busyKeptItsClient = false;
+  std::thread idle([&] {
+    CurrentSettings().httpClient = idleLog.Client();
+    ready.CountDown();
+    shutDown.Wait();
+  });
+  std::thread busy([&] {
+    const CallScope call;  // as every export holds one while it runs
+    ThreadSettings& mine = CurrentSettings();
+    mine.clientId = u"busy";
+    mine.httpClient = busyLog.Client();
+    ready.CountDown();
+    shutDown.Wait();
+    busyClientId = mine.clientId;
+    busyKeptItsClient = mine.httpClient != nullptr;
+  });
+  ready.Wait();
+  LibraryShutdown();
+  shutDown.CountDown();
+  idle.join();
+  busy.join();
+  EXPECT_EQ(busyClientId, u"busy");
+  EXPECT_TRUE(busyKeptItsClient);
+  // The busy thread's call is over: the next unload releases what it left.
+  ASSERT_TRUE(LibraryStartup());
+  LibraryShutdown();
+  EXPECT_EQ(idleLog.Records(), "Stat Disconnected.\r\n");
+  EXPECT_EQ(busyLog.Records(), "Stat Disconnected.\r\n");
+  ASSERT_TRUE(LibraryStartup());  // for TearDown
+}
+
+// The same without the call: the first unload releases both.
+TEST_F(ThreadSettingsTest, ShutdownReleasesEveryLiveThreadOutsideACall) {
+  ClientLog log(dir_ / "threads.txt");
+  constexpr int kThreads = 3;
+  Latch ready(kThreads);
+  Latch shutDown(1);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&] {
+      CurrentSettings().httpClient = log.Client();
+      ready.CountDown();
+      shutDown.Wait();
+    });
+  }
+  ready.Wait();
+  LibraryShutdown();
+  shutDown.CountDown();
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(log.Records(), "Stat Disconnected.\r\nStat Disconnected.\r\nStat Disconnected.\r\n");
+  ASSERT_TRUE(LibraryStartup());  // for TearDown
+}
+
+// At the end of the process other threads may still be inside a call: only the ending thread's
+// own client and log are released.
+TEST_F(ThreadSettingsTest, ShutdownAtProcessExitReleasesOnlyTheEndingThreadsClientAndLog) {
+  ClientLog otherLog(dir_ / "other.txt");
+  Latch ready(1);
+  Latch shutDown(1);
+  bool otherKeptItsClient = false;
+  std::thread other([&] {
+    ThreadSettings& mine = CurrentSettings();
+    mine.httpClient = otherLog.Client();
+    ready.CountDown();
+    shutDown.Wait();
+    otherKeptItsClient = mine.httpClient != nullptr;
+  });
+  ready.Wait();
+  auto client = std::make_unique<HttpClient>();
+  client->SetLog(CurrentSettings().callLog.get());
+  CurrentSettings().httpClient = std::move(client);
+  LibraryShutdown(ShutdownCause::kProcessExit);
+  EXPECT_EQ(test::ReadFileBytes(dir_ / "Call Logs.txt"), "Stat Disconnected.\r\n");
+  EXPECT_EQ(CurrentSettings().callLog, nullptr);
+  shutDown.CountDown();
+  other.join();
+  EXPECT_TRUE(otherKeptItsClient);
 }
 
 }  // namespace

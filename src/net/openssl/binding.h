@@ -156,14 +156,14 @@ struct Api {
 const Api* LoadOpenSsl();
 
 // Releases the TLS library's global state and unloads it; the next LoadOpenSsl starts afresh.
-// Called when the library itself is unloaded.
+// Called when the library itself is unloaded, never at the end of the process (other threads may
+// still be inside a call then). Where the TLS library is linked (Linux) it stays loaded and
+// initialised; only what this library made with it goes.
 void UnloadOpenSsl();
 
 // Registers the function that UnloadOpenSsl calls first, while the TLS library can still be used,
 // to free what the rest of the library made with it and keeps (the shared client context and its
-// sessions); a later registration replaces it. Where the TLS library stays loaded (Linux),
-// UnloadOpenSsl leaves that to the owner's static destructor, which runs before OpenSSL's own
-// clean-up at exit.
+// sessions); a later registration replaces it.
 void SetReleaseBeforeUnload(void (*release)());
 
 // How many times the TLS library has been initialised in this process (for tests).

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "net/openssl/binding.h"
 #include "platform/socket.h"
@@ -75,31 +76,25 @@ int BioCreate(BIO* bio) {
   return 1;
 }
 
-// The method table of our socket BIO, made on first use and freed when the library unloads (its
-// static destructors run then), so that unloading leaves nothing of ours in OpenSSL's heap.
-class SocketBio {
- public:
-  SocketBio()
-      : method_(BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "tessora socket")) {
-    if (method_ != nullptr) {
-      BIO_meth_set_write(method_, &BioWrite);
-      BIO_meth_set_read(method_, &BioRead);
-      BIO_meth_set_ctrl(method_, &BioCtrl);
-      BIO_meth_set_create(method_, &BioCreate);
-    }
-  }
-  ~SocketBio() { BIO_meth_free(method_); }
-  SocketBio(const SocketBio&) = delete;
-  SocketBio& operator=(const SocketBio&) = delete;
-  BIO_METHOD* Method() const { return method_; }
-
- private:
-  BIO_METHOD* method_;
-};
+// The method table of our socket BIO, made on first use and freed when this library is unloaded
+// (UnloadOpenSsl), so that unloading leaves nothing of ours in OpenSSL's heap. Not by a static
+// destructor: at the end of the process other threads may still be inside a call that uses it.
+// (Nothing here has a destructor: std::mutex has none with glibc.)
+std::mutex gSocketBioLock;
+BIO_METHOD* gSocketBio = nullptr;
 
 BIO_METHOD* SocketBioMethod() {
-  static const SocketBio kBio;
-  return kBio.Method();
+  std::lock_guard<std::mutex> guard(gSocketBioLock);
+  if (gSocketBio == nullptr) {
+    gSocketBio = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "tessora socket");
+    if (gSocketBio != nullptr) {
+      BIO_meth_set_write(gSocketBio, &BioWrite);
+      BIO_meth_set_read(gSocketBio, &BioRead);
+      BIO_meth_set_ctrl(gSocketBio, &BioCtrl);
+      BIO_meth_set_create(gSocketBio, &BioCreate);
+    }
+  }
+  return gSocketBio;
 }
 
 int SetFd(Connection* ssl, int fd) {
@@ -142,6 +137,8 @@ Certificate* ChainValue(const CertChain* chain, int index) {
 }
 // SSL_set_verify wants OpenSSL's callback type; the table's callback is called from a trampoline.
 std::atomic<Api::VerifyCallback> gVerifyCallback{nullptr};
+// What UnloadOpenSsl calls first (SetReleaseBeforeUnload).
+std::atomic<void (*)()> gReleaseBeforeUnload{nullptr};
 int VerifyTrampoline(int preverifyOk, X509_STORE_CTX* store) {
   const Api::VerifyCallback callback = gVerifyCallback.load();
   return callback != nullptr ? callback(preverifyOk, reinterpret_cast<StoreContext*>(store))
@@ -189,8 +186,7 @@ Api MakeTable() {
 
 const Api* LoadOpenSsl() {
   // OpenSSL 3 initialises itself, thread-safely, on first use. It is initialised here, before the
-  // table is handed out, so that its clean-up at exit is registered before anything made with it
-  // is kept in a static object: such an object's destructor then runs first.
+  // table is handed out.
   static const Api kTable = [] {
     OPENSSL_init_ssl(0, nullptr);
     return MakeTable();
@@ -199,13 +195,17 @@ const Api* LoadOpenSsl() {
 }
 
 void UnloadOpenSsl() {
-  // The linked library cleans up at process exit by itself. What the rest of the library keeps
-  // (the shared client context) is freed by its owner's static destructor: this function also runs
-  // at exit, after OpenSSL's clean-up, when nothing may be freed any more.
+  // OpenSSL stays loaded and initialised (it pins itself) and cleans up at process exit by itself.
+  // What the rest of the library made with it goes (the shared client context), then our socket
+  // method.
+  if (auto release = gReleaseBeforeUnload.load()) release();
+  std::lock_guard<std::mutex> guard(gSocketBioLock);
+  BIO_meth_free(gSocketBio);
+  gSocketBio = nullptr;
 }
 
-void SetReleaseBeforeUnload(void (*)()) {
-  // Nothing to do: see UnloadOpenSsl.
+void SetReleaseBeforeUnload(void (*release)()) {
+  gReleaseBeforeUnload = release;
 }
 
 void SetOwnFolder(const std::u16string*) {

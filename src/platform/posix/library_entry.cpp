@@ -2,6 +2,8 @@
 // calls dlopen / dlclose (or exit), like DllMain's process attach and detach on Windows.
 #include "platform/library_entry.h"
 
+#include "platform/thread_storage.h"
+
 namespace {
 
 __attribute__((constructor)) void OnLoad() {
@@ -11,7 +13,9 @@ __attribute__((constructor)) void OnLoad() {
 }
 
 __attribute__((destructor)) void OnUnload() {
-  tessora::LibraryShutdown();
+  // The same hook runs for dlclose and, after the exit handlers, for exit().
+  tessora::LibraryShutdown(tessora::platform::ExitHasBegun() ? tessora::ShutdownCause::kProcessExit
+                                                             : tessora::ShutdownCause::kUnload);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   switch (reason) {
     case DLL_PROCESS_ATTACH:
       return tessora::LibraryStartup() ? TRUE : FALSE;
@@ -16,7 +16,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
       tessora::platform::NotifyThreadEnd();
       break;
     case DLL_PROCESS_DETACH:
-      tessora::LibraryShutdown();
+      // A reserved argument means the process is ending (its other threads have been stopped);
+      // none means FreeLibrary.
+      tessora::LibraryShutdown(reserved != nullptr ? tessora::ShutdownCause::kProcessExit
+                                                   : tessora::ShutdownCause::kUnload);
       break;
     default:
       break;

@@ -10,7 +10,6 @@
 // clang-format on
 
 #include <chrono>
-#include <mutex>
 
 #include "base/error.h"
 #include "base/fault_injection.h"
@@ -19,12 +18,20 @@ namespace tessora::platform {
 
 namespace {
 
+// Once per load. A function-local static, not std::call_once: with MinGW, call_once goes through
+// a thread_local and pthread_once, which give every calling thread a record (a thread handle and
+// events) in the C++ runtime linked into the DLL; a host thread that outlives an unload keeps it.
+// Winsock itself stays loaded for the rest of the process: it keeps data for each thread that
+// used it (an event), freed when the thread ends; unloaded with this library, it would leave that
+// of every thread that outlives the unload behind.
 void StartWinsock() {
-  static std::once_flag once;
-  std::call_once(once, [] {
+  static const bool kStarted = [] {
+    HMODULE winsock = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"ws2_32.dll", &winsock);
     WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-  });
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  (void)kStarted;
 }
 
 SOCKET Sock(SocketHandle socket) {

@@ -1,4 +1,9 @@
 // Windows per-thread storage: a TLS index; DllMain reports each thread that detaches.
+//
+// The system calls DllMain for a thread's detach and for the library's unload under the loader
+// lock, one after the other: an end-of-thread callback never runs while the storage is given up,
+// and none comes after it (TlsFree also clears the index's value in every thread). The end of the
+// process is told by DllMain's reserved argument.
 #include "platform/thread_storage.h"
 
 #include <windows.h>
@@ -34,6 +39,12 @@ void NotifyThreadEnd() {
   if (value == nullptr) return;
   SetThreadValue(nullptr);
   if (gOnThreadEnd != nullptr) gOnThreadEnd(value);
+}
+
+void WatchForExit() {}
+
+bool ExitHasBegun() {
+  return false;
 }
 
 }  // namespace tessora::platform
