@@ -40,6 +40,12 @@ int gValue = 0;
 // A host that unloads the library while a thread's end-of-thread clean-up is still running: the
 // unload must not go on (and take the clean-up's code away) before the clean-up has finished.
 TEST(ThreadStorage, DoneWaitsForTheEndOfThreadCallbacksThatAreRunning) {
+  {
+    // (The state of an earlier run of this test, in the same process, goes.)
+    std::lock_guard<std::mutex> guard(gEnd.lock);
+    gEnd.entered = gEnd.mayFinish = gEnd.finished = false;
+    gEnd.calls = 0;
+  }
   InitThreadStorage(&HoldThreadEnd);
   std::thread ending([] { SetThreadValue(&gValue); });
   {
@@ -74,6 +80,7 @@ void CountThreadEnd(void*) {
 }
 
 TEST(ThreadStorage, NoCallbackStartsOnceTheStorageIsGivenUp) {
+  gCalls = 0;
   InitThreadStorage(&CountThreadEnd);
   std::mutex lock;
   std::condition_variable changed;
