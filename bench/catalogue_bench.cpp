@@ -63,7 +63,7 @@ const EndpointFile& File() {
 void BmLoadEndpointFile(benchmark::State& state) {
   const std::u16string path = File().Path();
   for (auto _ : state) {
-    TessoraConfig config(path);
+    Config config(path);
     benchmark::DoNotOptimize(config.Count());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * File().Bytes()));
@@ -85,7 +85,7 @@ void BmEndpointFileText(benchmark::State& state) {
 BENCHMARK(BmEndpointFileText)->Unit(benchmark::kMillisecond);
 
 void BmGetEndPoint(benchmark::State& state) {
-  const TessoraConfig config(File().Path());
+  const Config config(File().Path());
   std::vector<std::u16string> names;
   for (int i = 0; i < kOperations; i += 7)
     names.push_back(AsciiToText(OperationName(i)));
@@ -98,7 +98,7 @@ void BmGetEndPoint(benchmark::State& state) {
 BENCHMARK(BmGetEndPoint);
 
 void BmGetEndPointUnknown(benchmark::State& state) {
-  const TessoraConfig config(File().Path());
+  const Config config(File().Path());
   const std::u16string name = u"operation_1";
   for (auto _ : state) {
     try {
@@ -117,7 +117,7 @@ void BmResolveUrl(benchmark::State& state) {
   const ParameterList query(u"limit=50\r\noffset=100\r\nname=Ana Maria\r\nnote=caf\u00E9");
   for (auto _ : state) {
     benchmark::DoNotOptimize(UrlResolver::ResolveOptionalParameters(
-        UrlResolver::ResolveURLParameters(url, route), query));
+        UrlResolver::ResolveUrlParameters(url, route), query));
   }
 }
 BENCHMARK(BmResolveUrl);

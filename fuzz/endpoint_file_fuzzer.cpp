@@ -31,10 +31,10 @@
 
 namespace {
 
+using tessora::Config;
 using tessora::Error;
 using tessora::HttpMethod;
 using tessora::JsonObject;
-using tessora::TessoraConfig;
 
 // Names looked up per input, at most.
 constexpr std::size_t kMaxLookups = 64;
@@ -78,9 +78,9 @@ bool KnownMethod(HttpMethod method) {
 }
 
 // A look-up either finds an operation or fails with the one message the caller ever learns.
-void LookUp(const TessoraConfig& config, const std::u16string& name) {
+void LookUp(const Config& config, const std::u16string& name) {
   try {
-    const tessora::TessoraConfigItem item = config.GetEndPoint(name);
+    const tessora::ConfigItem item = config.GetEndPoint(name);
     Check(KnownMethod(item.method));
   } catch (const Error& error) {
     Check(error.Message() == u"Problem in endpoint");
@@ -103,7 +103,7 @@ std::vector<std::u16string> QuotedTexts(std::u16string_view text) {
 }
 
 // The catalogue against the JSON reader's view of the same text.
-void CheckAgainstReader(const TessoraConfig& config, std::u16string_view text) {
+void CheckAgainstReader(const Config& config, std::u16string_view text) {
   JsonObject root;
   try {
     root = tessora::ParseJsonObject(text);
@@ -118,9 +118,9 @@ void CheckAgainstReader(const TessoraConfig& config, std::u16string_view text) {
   const auto members = endpoints.GetEnumerator();
   Check(config.Count() == members.size());
   for (const JsonObject::Member& member : members) {
-    const tessora::TessoraConfigItem item = config.GetEndPoint(member.Name());
+    const tessora::ConfigItem item = config.GetEndPoint(member.Name());
     const JsonObject operation = member.AsObject();
-    Check(item.endPoint ==
+    Check(item.endpoint ==
           (operation.IsEmpty() ? std::u16string() : operation.GetString(u"route")));
     Check(KnownMethod(item.method));
     // The same name in another ASCII letter case is another name (or a member of its own).
@@ -146,9 +146,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(file.good());
   }
 
-  std::unique_ptr<TessoraConfig> config;
+  std::unique_ptr<Config> config;
   try {
-    config = std::make_unique<TessoraConfig>(FilePath().u16string());
+    config = std::make_unique<Config>(FilePath().u16string());
   } catch (const Error&) {
     // A file the catalogue refuses; the JSON reader's errors, a missing "method" and the like.
     return 0;

@@ -199,8 +199,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FindKnown(settings.environment, route, parameters, optionalParameters);
   tessora::PreparedRequest prepared;
   try {
-    prepared = tessora::PrepareTessoraRequest(route, u"", parameters, optionalParameters,
-                                              methodIndex == 1);
+    prepared =
+        tessora::PrepareRequest(route, u"", parameters, optionalParameters, methodIndex == 1);
   } catch (const tessora::Error& failure) {
     // Refused before anything was sent.
     Check(failure.Kind() == tessora::ErrorKind::kRequest);

@@ -99,8 +99,8 @@ TESSORA_EXPORT char* TESSORANET_CALL TessoraNet(const char* EndPointOperation,
   return RunExport([&] {
     const CallScope call;
     return tessora::NewResultBuffer(
-        tessora::TessoraNetService(HostText(EndPointOperation), HostText(Parameters),
-                                   HostText(OptionalParameters), HostText(Body)));
+        tessora::CallService(HostText(EndPointOperation), HostText(Parameters),
+                             HostText(OptionalParameters), HostText(Body)));
   });
 }
 
@@ -134,8 +134,8 @@ TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetTry(const char* EndPointO
   std::exception_ptr failure;
   try {
     char* text = tessora::NewResultBuffer(
-        tessora::TessoraNetService(HostText(EndPointOperation), HostText(Parameters),
-                                   HostText(OptionalParameters), HostText(Body)));
+        tessora::CallService(HostText(EndPointOperation), HostText(Parameters),
+                             HostText(OptionalParameters), HostText(Body)));
     if (Result != nullptr) {
       *Result = text;
     } else {

@@ -174,7 +174,7 @@ std::unique_ptr<HttpClient> SetupClient() {
   return client;
 }
 
-void TessoranetProxy() {
+void ApplyProxy() {
   const ThreadSettings& settings = CurrentSettings();
   if (settings.proxyServer.empty()) return;
   ProxySettings& proxy = settings.httpClient->ProxyParams();
@@ -187,14 +187,14 @@ void TessoranetProxy() {
   }
 }
 
-PreparedRequest PrepareTessoraRequest(const std::u16string& endPoint, const std::u16string& body,
-                                      const ParameterList& parameters,
-                                      const ParameterList& optionalParameters, bool isOAuth) {
+PreparedRequest PrepareRequest(const std::u16string& endpoint, const std::u16string& body,
+                               const ParameterList& parameters,
+                               const ParameterList& optionalParameters, bool needsOauth) {
   ThreadSettings& settings = CurrentSettings();
   // The previous call's client goes first: releasing it closes its connection.
   settings.httpClient.reset();
   settings.httpClient = SetupClient();
-  TessoranetProxy();
+  ApplyProxy();
 
   CheckEnvironment(settings.environment);
   // Trailing line breaks of a value read from a file go as they always did; one inside it fails
@@ -202,7 +202,7 @@ PreparedRequest PrepareTessoraRequest(const std::u16string& endPoint, const std:
   RefuseLineBreak(u"partner-token", settings.partnerToken);
   PreparedRequest prepared;
   const std::u16string baseUrl = FullBaseUrl();
-  prepared.url = UrlResolver::ResolveURLParameters(baseUrl + endPoint, parameters);
+  prepared.url = UrlResolver::ResolveUrlParameters(baseUrl + endpoint, parameters);
   prepared.url = UrlResolver::ResolveOptionalParameters(prepared.url, optionalParameters);
   CheckSameHost(prepared.url, baseUrl);
   if (!body.empty()) prepared.body = TextToUtf8(body);
@@ -211,7 +211,7 @@ PreparedRequest PrepareTessoraRequest(const std::u16string& endPoint, const std:
   request.contentType = kJsonMediaType;
   request.accept = kJsonMediaType;
   request.userAgent = kUserAgent;
-  if (isOAuth) {
+  if (needsOauth) {
     request.basicAuthentication = true;
     request.username = settings.clientId;
     request.password = settings.clientSecret;
@@ -228,13 +228,13 @@ PreparedRequest PrepareTessoraRequest(const std::u16string& endPoint, const std:
   return prepared;
 }
 
-std::u16string TessoraRequest(const TessoraConfigItem& endpoint, const std::u16string& body,
-                              const ParameterList& parameters,
-                              const ParameterList& optionalParameters, bool isTokenRequest) {
+std::u16string CallEndpoint(const ConfigItem& endpoint, const std::u16string& body,
+                            const ParameterList& parameters,
+                            const ParameterList& optionalParameters, bool isTokenRequest) {
   const MethodRow& row = RowOf(endpoint.method);
   PreparedRequest prepared =
-      PrepareTessoraRequest(endpoint.endPoint, row.sendsBody ? body : std::u16string(), parameters,
-                            optionalParameters, isTokenRequest && row.sendsClientCredentials);
+      PrepareRequest(endpoint.endpoint, row.sendsBody ? body : std::u16string(), parameters,
+                     optionalParameters, isTokenRequest && row.sendsClientCredentials);
   return RunExchange([&](HttpClient& client) {
     const HttpVersion version = row.http10 ? HttpVersion::kHttp10 : HttpVersion::kHttp11;
     return client.Perform(row.name, version, prepared.url, std::move(prepared.body));

@@ -17,7 +17,7 @@ namespace tessora {
 class Error;
 class HttpClient;
 
-// What PrepareTessoraRequest hands to the verb function that asked for it.
+// What PrepareRequest hands to the verb function that asked for it.
 struct PreparedRequest {
   // The complete URL: scheme, host, route with its placeholders filled, query string.
   std::u16string url;
@@ -35,17 +35,17 @@ std::u16string FullBaseUrl();
 // thread's traffic log when it has one.
 std::unique_ptr<HttpClient> SetupClient();
 // Gives the thread's current client the thread's proxy, if one is configured.
-void TessoranetProxy();
+void ApplyProxy();
 // Releases the thread's previous client, builds the new one and its request.
-PreparedRequest PrepareTessoraRequest(const std::u16string& endPoint, const std::u16string& body,
-                                      const ParameterList& parameters,
-                                      const ParameterList& optionalParameters, bool isOAuth);
+PreparedRequest PrepareRequest(const std::u16string& endpoint, const std::u16string& body,
+                               const ParameterList& parameters,
+                               const ParameterList& optionalParameters, bool needsOauth);
 
 // Calls an endpoint with its method: the response text whatever its status; after a failure of
 // the exchange, the last status line received, or the empty text. `isTokenRequest` sends the
 // client credentials where the method does.
-std::u16string TessoraRequest(const TessoraConfigItem& endpoint, const std::u16string& body,
-                              const ParameterList& parameters,
-                              const ParameterList& optionalParameters, bool isTokenRequest);
+std::u16string CallEndpoint(const ConfigItem& endpoint, const std::u16string& body,
+                            const ParameterList& parameters,
+                            const ParameterList& optionalParameters, bool isTokenRequest);
 
 }  // namespace tessora

@@ -57,10 +57,10 @@ void CaptureToken(const std::u16string& response, ThreadSettings& settings) {
 }
 
 // The catalogue and the operation's endpoint; a failure keeps its reason for the thread.
-TessoraConfigItem EndpointOf(const std::u16string& operation, ThreadSettings& settings) {
-  std::shared_ptr<const TessoraConfig> config;
+ConfigItem EndpointOf(const std::u16string& operation, ThreadSettings& settings) {
+  std::shared_ptr<const Config> config;
   try {
-    config = SharedTessoraConfig(settings.configFileName);
+    config = SharedConfig(settings.configFileName);
   } catch (const Error& failure) {
     if (failure.Kind() == ErrorKind::kFileOpen) {
       settings.lastReason = failure.Message();  // names the file and the system's reason
@@ -80,16 +80,16 @@ TessoraConfigItem EndpointOf(const std::u16string& operation, ThreadSettings& se
 }
 
 // Looks the operation up, sends its request and captures a token.
-std::u16string PerformOperation(const std::u16string& endPointOperation,
+std::u16string PerformOperation(const std::u16string& endpointOperation,
                                 const std::u16string& parameters,
                                 const std::u16string& optionalParameters,
                                 const std::u16string& body, ThreadSettings& settings) {
-  const TessoraConfigItem endpoint = EndpointOf(endPointOperation, settings);
+  const ConfigItem endpoint = EndpointOf(endpointOperation, settings);
   const ParameterList params(parameters);
   const ParameterList optionalParams(optionalParameters);
-  const bool needsOauth = AsciiUpperCase(endPointOperation) == kAuthorizeOperation;
+  const bool needsOauth = AsciiUpperCase(endpointOperation) == kAuthorizeOperation;
 
-  std::u16string result = TessoraRequest(endpoint, body, params, optionalParams, needsOauth);
+  std::u16string result = CallEndpoint(endpoint, body, params, optionalParams, needsOauth);
   if (needsOauth) {
     try {
       CaptureToken(result, settings);
@@ -103,15 +103,14 @@ std::u16string PerformOperation(const std::u16string& endPointOperation,
 
 }  // namespace
 
-std::u16string TessoraNetService(const std::u16string& endPointOperation,
-                                 const std::u16string& parameters,
-                                 const std::u16string& optionalParameters,
-                                 const std::u16string& body) {
+std::u16string CallService(const std::u16string& endpointOperation,
+                           const std::u16string& parameters,
+                           const std::u16string& optionalParameters, const std::u16string& body) {
   ThreadSettings& settings = CurrentSettings();
   settings.lastStatus = 0;
   settings.lastReason.clear();
   try {
-    return PerformOperation(endPointOperation, parameters, optionalParameters, body, settings);
+    return PerformOperation(endpointOperation, parameters, optionalParameters, body, settings);
   } catch (const Error& failure) {
     if (settings.lastReason.empty()) settings.lastReason = failure.Message();
     throw;

@@ -17,9 +17,8 @@ inline constexpr float kSecondsInADay = 86400.0f;
 // parameters and (for POST and PUT) the body; returns the response text whatever its status.
 // Raises when the catalogue cannot be built, the operation is unknown ("Problem in endpoint"), or a
 // token response cannot be read.
-std::u16string TessoraNetService(const std::u16string& endPointOperation,
-                                 const std::u16string& parameters,
-                                 const std::u16string& optionalParameters,
-                                 const std::u16string& body);
+std::u16string CallService(const std::u16string& endpointOperation,
+                           const std::u16string& parameters,
+                           const std::u16string& optionalParameters, const std::u16string& body);
 
 }  // namespace tessora

@@ -41,15 +41,17 @@ void CivilFromDays(long long days, int& year, int& month, int& day) {
   year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
 }
 
-std::optional<DateTime> EncodeDateTime(const DateTimeParts& p) {
-  if (p.year < 1 || p.year > 9999 || p.month < 1 || p.month > 12 || p.day < 1 ||
-      p.day > DaysInMonth(p.year, p.month) || p.hour < 0 || p.hour > 23 || p.minute < 0 ||
-      p.minute > 59 || p.second < 0 || p.second > 59 || p.millisecond < 0 || p.millisecond > 999) {
+std::optional<DateTime> EncodeDateTime(const DateTimeParts& parts) {
+  if (parts.year < 1 || parts.year > 9999 || parts.month < 1 || parts.month > 12 || parts.day < 1 ||
+      parts.day > DaysInMonth(parts.year, parts.month) || parts.hour < 0 || parts.hour > 23 ||
+      parts.minute < 0 || parts.minute > 59 || parts.second < 0 || parts.second > 59 ||
+      parts.millisecond < 0 || parts.millisecond > 999) {
     return std::nullopt;
   }
-  const double date = static_cast<double>(DaysFromCivil(p.year, p.month, p.day));
+  const double date = static_cast<double>(DaysFromCivil(parts.year, parts.month, parts.day));
   const double time =
-      (((p.hour * 60.0 + p.minute) * 60.0 + p.second) * 1000.0 + p.millisecond) / kMsPerDay;
+      (((parts.hour * 60.0 + parts.minute) * 60.0 + parts.second) * 1000.0 + parts.millisecond) /
+      kMsPerDay;
   return date < 0 ? date - time : date + time;
 }
 

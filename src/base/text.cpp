@@ -166,10 +166,10 @@ std::u16string AsciiLowerCase(std::u16string_view text) {
   return out;
 }
 
-bool SameTextAscii(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+bool SameTextAscii(std::u16string_view left, std::u16string_view right) {
+  if (left.size() != right.size()) return false;
+  for (std::size_t i = 0; i < left.size(); ++i) {
+    if (AsciiUpper(left[i]) != AsciiUpper(right[i])) return false;
   }
   return true;
 }

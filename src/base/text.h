@@ -29,25 +29,25 @@ std::u16string AsciiToText(std::string_view ascii);
 
 // The letters a to z become A to Z; nothing else changes.
 // Whether text[i] and text[i + 1] are a high and a low surrogate: one character outside the BMP.
-constexpr bool SurrogatePairAt(std::u16string_view text, std::size_t i) {
-  return text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-         text[i + 1] <= 0xDFFF;
+constexpr bool SurrogatePairAt(std::u16string_view text, std::size_t at) {
+  return text[at] >= 0xD800 && text[at] <= 0xDBFF && at + 1 < text.size() &&
+         text[at + 1] >= 0xDC00 && text[at + 1] <= 0xDFFF;
 }
 
 // ASCII case mapping: the letters A-Z and a-z change, nothing else.
-constexpr char16_t AsciiLower(char16_t c) {
-  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
+constexpr char16_t AsciiLower(char16_t unit) {
+  return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + (u'a' - u'A')) : unit;
 }
-constexpr char16_t AsciiUpper(char16_t c) {
-  return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - (u'a' - u'A')) : c;
+constexpr char16_t AsciiUpper(char16_t unit) {
+  return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - (u'a' - u'A')) : unit;
 }
-constexpr char AsciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+constexpr char AsciiLower(char unit) {
+  return unit >= 'A' && unit <= 'Z' ? static_cast<char>(unit + ('a' - 'A')) : unit;
 }
 std::u16string AsciiUpperCase(std::u16string_view text);
 std::u16string AsciiLowerCase(std::u16string_view text);
 // Equality with the letters a to z and A to Z compared alike; other code units compare exactly.
-bool SameTextAscii(std::u16string_view a, std::u16string_view b);
+bool SameTextAscii(std::u16string_view left, std::u16string_view right);
 
 std::u16string IntToText(std::int64_t value);
 

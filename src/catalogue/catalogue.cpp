@@ -29,22 +29,22 @@ std::atomic<int> gLoadFileRuns{0};
 
 }  // namespace
 
-TessoraConfigLookup::TessoraConfigLookup() {
+ConfigLookup::ConfigLookup() {
   for (const MethodRow& row : kMethods)
     lookup_.emplace(row.name, row.method);
 }
 
-HttpMethod TessoraConfigLookup::GetMethodString(std::u16string_view index) const {
+HttpMethod ConfigLookup::MethodNamed(std::u16string_view index) const {
   const auto found = lookup_.find(AsciiUpperCase(index));
   if (found == lookup_.end()) Raise(ErrorKind::kListError, u"Item not found");
   return found->second;
 }
 
-TessoraConfig::TessoraConfig(std::u16string fileName) : fileName_(std::move(fileName)) {
+Config::Config(std::u16string fileName) : fileName_(std::move(fileName)) {
   LoadFile();
 }
 
-void TessoraConfig::LoadFile() {
+void Config::LoadFile() {
   gLoadFileRuns.fetch_add(1, std::memory_order_relaxed);
   std::u16string text;
   {
@@ -62,20 +62,20 @@ void TessoraConfig::LoadFile() {
   const JsonObject endpoints = root.GetObject(u"ENDPOINTS");
   if (endpoints.IsEmpty()) return;
   for (const JsonObject::Member& member : endpoints.GetEnumerator()) {
-    TessoraConfigItem item;
+    ConfigItem item;
     // A member written without a value gives no object; it reads as one with neither "route" nor
     // "method", so it fails as a missing method does.
     const JsonObject operation = member.AsObject();
-    if (!operation.IsEmpty()) item.endPoint = operation.GetString(u"route");
+    if (!operation.IsEmpty()) item.endpoint = operation.GetString(u"route");
     const JsonObject again = member.AsObject();
     const std::u16string method = again.IsEmpty() ? std::u16string() : again.GetString(u"method");
-    item.method = tessoraConfigLookup_.GetMethodString(method);
+    item.method = configLookup_.MethodNamed(method);
     // Names the reader holds differ in more than ASCII letter case, so none is stored twice.
     endPointsConfig_.insert_or_assign(member.Name(), std::move(item));
   }
 }
 
-TessoraConfigItem TessoraConfig::GetEndPoint(const std::u16string& index) const {
+ConfigItem Config::GetEndPoint(const std::u16string& index) const {
   try {
     return endPointsConfig_.at(index);
   } catch (...) {
@@ -89,21 +89,21 @@ namespace {
 // Built at most once; read without a lock once set. The mutex only serialises first calls, so a
 // failed build lets the next caller try again. The handle itself is never destroyed (it is read
 // without a lock); the catalogue lives until the library unloads.
-std::atomic<std::shared_ptr<const TessoraConfig>*> gConfig{nullptr};
+std::atomic<std::shared_ptr<const Config>*> gConfig{nullptr};
 std::mutex gConfigMutex;  // set up when the library loads, before any call
 
 }  // namespace
 
-std::shared_ptr<const TessoraConfig> SharedTessoraConfig(const std::u16string& fileName) {
+std::shared_ptr<const Config> SharedConfig(const std::u16string& fileName) {
   if (const auto* config = gConfig.load(std::memory_order_acquire)) return *config;
   const std::lock_guard<std::mutex> lock(gConfigMutex);
   if (const auto* config = gConfig.load(std::memory_order_acquire)) return *config;
-  auto built = std::make_shared<const TessoraConfig>(fileName);
+  auto built = std::make_shared<const Config>(fileName);
   // A file without operations is not kept: it serves this call only.
   if (built->Count() == 0) return built;
   // Deliberately never released: it lives until the library unloads. A leak checker that looks
   // after the library has been unloaded would otherwise report it.
-  auto* config = new std::shared_ptr<const TessoraConfig>(std::move(built));
+  auto* config = new std::shared_ptr<const Config>(std::move(built));
 #if defined(TESSORA_LEAK_CHECKER)
   __lsan_ignore_object(config);
 #endif

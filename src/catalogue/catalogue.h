@@ -16,18 +16,18 @@
 namespace tessora {
 
 // One operation of the endpoint file.
-struct TessoraConfigItem {
-  std::u16string endPoint;  // the route template exactly as the file gives it
+struct ConfigItem {
+  std::u16string endpoint;  // the route template exactly as the file gives it
   HttpMethod method = HttpMethod::kGet;
 };
 
 // The four method names and their HttpMethod.
-class TessoraConfigLookup {
+class ConfigLookup {
  public:
-  TessoraConfigLookup();
+  ConfigLookup();
   // The method named by `Index` in any ASCII letter case. Raises a list error "Item not found" for
   // any other text (no trimming: " GET" is not a method).
-  HttpMethod GetMethodString(std::u16string_view index) const;
+  HttpMethod MethodNamed(std::u16string_view index) const;
 
  private:
   std::unordered_map<std::u16string, HttpMethod> lookup_;
@@ -35,19 +35,19 @@ class TessoraConfigLookup {
 
 // The catalogue of one endpoint file. Read-only once constructed, so any number of threads may
 // look names up at once.
-class TessoraConfig {
+class Config {
  public:
   // Reads the endpoint file `fileName` (relative paths resolve against the current directory).
   // Only a regular file of at most kMaxEndpointFileBytes is read: a directory, a FIFO or a device
   // fails to open (a FIFO without blocking), a larger file fails. Raises the failure of opening,
   // parsing or reading the file; nothing is kept then.
-  explicit TessoraConfig(std::u16string fileName);
-  TessoraConfig(const TessoraConfig&) = delete;
-  TessoraConfig& operator=(const TessoraConfig&) = delete;
+  explicit Config(std::u16string fileName);
+  Config(const Config&) = delete;
+  Config& operator=(const Config&) = delete;
 
   // A copy of the operation stored under exactly `Index` (letter case matters). Raises a plain
   // failure "Problem in endpoint" when there is none.
-  TessoraConfigItem GetEndPoint(const std::u16string& index) const;
+  ConfigItem GetEndPoint(const std::u16string& index) const;
 
   const std::u16string& FileName() const { return fileName_; }
   std::size_t Count() const { return endPointsConfig_.size(); }
@@ -56,9 +56,9 @@ class TessoraConfig {
   void LoadFile();
 
   std::u16string fileName_;
-  std::unordered_map<std::u16string, TessoraConfigItem> endPointsConfig_;
+  std::unordered_map<std::u16string, ConfigItem> endPointsConfig_;
   // Declared last so that it is released first.
-  TessoraConfigLookup tessoraConfigLookup_;
+  ConfigLookup configLookup_;
 };
 
 // The largest endpoint file read; a larger one fails the load.
@@ -71,7 +71,7 @@ inline constexpr std::size_t kMaxEndpointFileBytes = std::size_t{16} * 1024 * 10
 // without "ENDPOINTS"): that call gets its empty catalogue, in which every lookup fails, and the
 // next call reads the file again, so a deployer who mends it need not restart the host. The
 // shared catalogue is never released: it stays valid until the library unloads.
-std::shared_ptr<const TessoraConfig> SharedTessoraConfig(const std::u16string& fileName);
+std::shared_ptr<const Config> SharedConfig(const std::u16string& fileName);
 
 // For tests only: drops the process-wide catalogue (no other thread may be using it) and sets the
 // count of endpoint-file loads back to zero.
@@ -112,7 +112,7 @@ class UrlResolver {
 
   // For each entry in order, replaces the first occurrence of ":" + its name (letter case ignored)
   // by the value for that name, inserted as it is.
-  static std::u16string ResolveURLParameters(std::u16string_view url,
+  static std::u16string ResolveUrlParameters(std::u16string_view url,
                                              const ParameterList& parameters);
   // Appends "?" (or "&" when the URL already has a "?") and the entries joined by "&" and
   // percent-encoded; nothing when the list is empty.

@@ -8,9 +8,9 @@ namespace tessora {
 namespace {
 
 // Characters from "!" to DEL that still need percent-encoding in a query.
-bool NeedsEncoding(char32_t c) {
-  if (c < 0x21 || c > 0x7F) return true;
-  switch (c) {
+bool NeedsEncoding(char32_t unit) {
+  if (unit < 0x21 || unit > 0x7F) return true;
+  switch (unit) {
     case u'*':
     case u'<':
     case u'>':
@@ -31,11 +31,11 @@ bool NeedsEncoding(char32_t c) {
   }
 }
 
-bool IsHighSurrogate(char16_t c) {
-  return c >= 0xD800 && c <= 0xDBFF;
+bool IsHighSurrogate(char16_t unit) {
+  return unit >= 0xD800 && unit <= 0xDBFF;
 }
-bool IsLowSurrogate(char16_t c) {
-  return c >= 0xDC00 && c <= 0xDFFF;
+bool IsLowSurrogate(char16_t unit) {
+  return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
 // Each character that needs it becomes the UTF-8 bytes of the character as %XX with upper-case
@@ -80,7 +80,7 @@ void AppendEntry(std::u16string& combo, const std::u16string& entry) {
 
 }  // namespace
 
-std::u16string UrlResolver::ResolveURLParameters(std::u16string_view url,
+std::u16string UrlResolver::ResolveUrlParameters(std::u16string_view url,
                                                  const ParameterList& parameters) {
   std::u16string result(url);
   const std::size_t count = parameters.Count();

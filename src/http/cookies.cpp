@@ -11,8 +11,8 @@ namespace {
 
 bool IsIpAddress(std::u16string_view host) {
   if (host.find(u':') != std::u16string_view::npos) return true;  // IPv6
-  return !host.empty() && std::all_of(host.begin(), host.end(), [](char16_t c) {
-    return (c >= u'0' && c <= u'9') || c == u'.';
+  return !host.empty() && std::all_of(host.begin(), host.end(), [](char16_t unit) {
+    return (unit >= u'0' && unit <= u'9') || unit == u'.';
   });
 }
 
@@ -37,9 +37,9 @@ std::u16string DefaultPath(const HttpUrl& url) {
   return path.substr(0, last);
 }
 
-bool IsDelimiter(char16_t c) {
-  return c == 0x09 || (c >= 0x20 && c <= 0x2F) || (c >= 0x3B && c <= 0x40) ||
-         (c >= 0x5B && c <= 0x60) || (c >= 0x7B && c <= 0x7E);
+bool IsDelimiter(char16_t unit) {
+  return unit == 0x09 || (unit >= 0x20 && unit <= 0x2F) || (unit >= 0x3B && unit <= 0x40) ||
+         (unit >= 0x5B && unit <= 0x60) || (unit >= 0x7B && unit <= 0x7E);
 }
 
 // Leading digits of a token: their count and value; the value is meaningless beyond 9 digits.
@@ -129,7 +129,7 @@ void CookieStore::Add(std::u16string_view setCookie, const HttpUrl& url) {
   // whoever set the cookie (the proxy, answering the tunnel request) would add header lines of
   // its choice to the API request. Such a cookie is ignored as a whole.
   if (std::any_of(setCookie.begin(), setCookie.end(),
-                  [](char16_t c) { return (c < 0x20 && c != 0x09) || c == 0x7F; })) {
+                  [](char16_t unit) { return (unit < 0x20 && unit != 0x09) || unit == 0x7F; })) {
     return;
   }
   const std::size_t semicolon = setCookie.find(u';');
@@ -197,8 +197,8 @@ void CookieStore::Add(std::u16string_view setCookie, const HttpUrl& url) {
   }
   if (cookie.path.empty()) cookie.path = DefaultPath(url);
 
-  const auto same = std::find_if(cookies_.begin(), cookies_.end(), [&](const Cookie& c) {
-    return c.name == cookie.name && c.domain == cookie.domain && c.path == cookie.path;
+  const auto same = std::find_if(cookies_.begin(), cookies_.end(), [&](const Cookie& unit) {
+    return unit.name == cookie.name && unit.domain == cookie.domain && unit.path == cookie.path;
   });
   if (cookie.persistent && cookie.expires <= now) {
     // An expiry in the past deletes the cookie.
@@ -225,8 +225,8 @@ std::u16string CookieStore::CookieHeader(const HttpUrl& url) const {
     if (cookie.persistent && cookie.expires <= now) continue;
     matching.push_back(&cookie);
   }
-  std::stable_sort(matching.begin(), matching.end(), [](const Cookie* a, const Cookie* b) {
-    return a->path.size() > b->path.size();
+  std::stable_sort(matching.begin(), matching.end(), [](const Cookie* left, const Cookie* right) {
+    return left->path.size() > right->path.size();
   });
   std::u16string header;
   for (const Cookie* cookie : matching) {

@@ -6,8 +6,8 @@ namespace tessora {
 
 namespace {
 
-bool IsBlankOrControl(char16_t c) {
-  return c <= u' ';
+bool IsBlankOrControl(char16_t unit) {
+  return unit <= u' ';
 }
 
 }  // namespace

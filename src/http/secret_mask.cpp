@@ -9,10 +9,10 @@ namespace tessora {
 
 namespace {
 
-bool SameAsciiNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+bool SameAsciiNoCase(std::string_view left, std::string_view right) {
+  if (left.size() != right.size()) return false;
+  for (std::size_t i = 0; i < left.size(); ++i) {
+    if (AsciiLower(left[i]) != AsciiLower(right[i])) return false;
   }
   return true;
 }

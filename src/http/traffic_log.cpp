@@ -84,7 +84,7 @@ void TrafficLog::WriteDataRecord(std::string_view prefix, std::string_view bytes
   std::string record(prefix);
   record += TextToBytes(CurrentTimeStamp());
   record += ": ";
-  if (replaceCRLF_) {
+  if (replaceCrlf_) {
     record += RenderLineBreaks(bytes);
   } else {
     record += bytes;

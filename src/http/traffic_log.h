@@ -33,14 +33,14 @@ class TrafficLog {
 
   bool LogTime() const { return logTime_; }
   void SetLogTime(bool logTime) { logTime_ = logTime; }
-  bool ReplaceCRLF() const { return replaceCRLF_; }
-  void SetReplaceCRLF(bool replaceCRLF) { replaceCRLF_ = replaceCRLF; }
+  bool ReplaceCrlf() const { return replaceCrlf_; }
+  void SetReplaceCrlf(bool replaceCrlf) { replaceCrlf_ = replaceCrlf; }
 
   // Hooks called by the HTTP client on the thread that performs the exchange.
   void Connect();
   void Disconnect();
   // Sent and received records: the time stamp, then the bytes, each as the character of its own
-  // number, with line breaks rendered (when ReplaceCRLF): CR LF as "<EOL>", then remaining CR as
+  // number, with line breaks rendered (when ReplaceCrlf): CR LF as "<EOL>", then remaining CR as
   // "<CR>", then LF as "<LF>".
   void Send(std::string_view bytes);
   void Receive(std::string_view bytes);
@@ -60,7 +60,7 @@ class TrafficLog {
   std::u16string filename_;
   std::unique_ptr<platform::File> file_;
   bool logTime_ = true;
-  bool replaceCRLF_ = true;
+  bool replaceCrlf_ = true;
 };
 
 }  // namespace tessora

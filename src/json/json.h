@@ -39,15 +39,15 @@ class JsonObject {
 
   // The member's text (dates in their normalised form); empty text when absent, null or written
   // without a value. Raises "Invalid class typecast" for numbers, booleans, arrays and objects.
-  std::u16string GetString(std::u16string_view v) const;
+  std::u16string GetString(std::u16string_view name) const;
   // The member's integer; 0 when absent, null or written without a value. Raises
   // "Invalid class typecast" for every other kind.
-  std::int64_t GetInteger(std::u16string_view v) const;
+  std::int64_t GetInteger(std::u16string_view name) const;
   // The member's object, shared with the tree. An absent member is created as an object without
   // members, stored under V and returned. A null member or one written without a value gives a
   // new object without members that is not stored (the tree stays unchanged). Raises
   // "Invalid class typecast" for other kinds.
-  JsonObject GetObject(std::u16string_view v);
+  JsonObject GetObject(std::u16string_view name);
 
   class Member {
    public:

@@ -57,68 +57,68 @@ std::size_t ClosingBracket(std::string_view pattern, std::size_t open) {
   return pattern.size();  // not reached: the patterns are checked at compile time
 }
 
-int* DigitField(char letter, Fields& f) {
+int* DigitField(char letter, Fields& fields) {
   switch (letter) {
     case 'Y':
-      return &f.year;
+      return &fields.year;
     case 'M':
-      return &f.month;
+      return &fields.month;
     case 'D':
-      return &f.day;
+      return &fields.day;
     case 'h':
-      return &f.hour;
+      return &fields.hour;
     case 'm':
-      return &f.minute;
+      return &fields.minute;
     case 's':
-      return &f.second;
+      return &fields.second;
     case 'f':
-      return &f.fraction;
+      return &fields.fraction;
     case 'o':
-      return &f.offsetHour;
+      return &fields.offsetHour;
     case 'i':
-      return &f.offsetMinute;
+      return &fields.offsetMinute;
     default:
       return nullptr;
   }
 }
 
-// Whether text[t..] as a whole has the form pattern[p..], filling `f` with what it reads. An
-// optional part is tried with its content first, then without; the forms are a few dozen
-// characters, so the search stays small.
-bool Match(std::string_view pattern, std::size_t p, std::u16string_view text, std::size_t t,
-           Fields& f) {
-  while (p < pattern.size()) {
-    const char c = pattern[p];
+// Whether text[textAt..] as a whole has the form pattern[patternAt..], filling `fields` with what
+// it reads. An optional part is tried with its content first, then without; the forms are a few
+// dozen characters, so the search stays small.
+bool Match(std::string_view pattern, std::size_t patternAt, std::u16string_view text,
+           std::size_t textAt, Fields& fields) {
+  while (patternAt < pattern.size()) {
+    const char c = pattern[patternAt];
     if (c == '[') {
-      Fields with = f;
-      if (Match(pattern, p + 1, text, t, with)) {
-        f = with;
+      Fields with = fields;
+      if (Match(pattern, patternAt + 1, text, textAt, with)) {
+        fields = with;
         return true;
       }
-      p = ClosingBracket(pattern, p) + 1;
+      patternAt = ClosingBracket(pattern, patternAt) + 1;
       continue;
     }
     if (c == ']') {  // the end of an optional part that was entered
-      ++p;
+      ++patternAt;
       continue;
     }
-    if (t == text.size()) return false;
-    const char16_t u = text[t];
-    if (int* field = DigitField(c, f)) {
+    if (textAt == text.size()) return false;
+    const char16_t u = text[textAt];
+    if (int* field = DigitField(c, fields)) {
       if (u < u'0' || u > u'9') return false;
       *field = *field * 10 + (u - u'0');
-      if (c == 'f') ++f.fractionDigits;
+      if (c == 'f') ++fields.fractionDigits;
     } else if (c == '~') {
       if (u != u'+' && u != u'-') return false;
-      f.offsetSign = u == u'+' ? 1 : -1;
+      fields.offsetSign = u == u'+' ? 1 : -1;
     } else {
       if (u != static_cast<char16_t>(c)) return false;
-      if (c == 'Z') f.utc = true;
+      if (c == 'Z') fields.utc = true;
     }
-    ++p;
-    ++t;
+    ++patternAt;
+    ++textAt;
   }
-  return t == text.size();
+  return textAt == text.size();
 }
 
 // The date and time `minutes` later (earlier when negative); seconds and milliseconds stay.
@@ -139,25 +139,25 @@ DateTimeParts AddMinutes(const DateTimeParts& parts, long long minutes) {
   return out;
 }
 
-std::optional<RecognizedDate> ToDate(DataType kind, const Fields& f) {
+std::optional<RecognizedDate> ToDate(DataType kind, const Fields& fields) {
   DateTimeParts parts;  // a time alone lies on 1899-12-30, day 0
   if (kind != DataType::kTime) {
-    parts.year = f.year;
-    parts.month = f.month;
-    parts.day = f.day;
+    parts.year = fields.year;
+    parts.month = fields.month;
+    parts.day = fields.day;
   }
-  parts.hour = f.hour;
-  parts.minute = f.minute;
-  parts.second = f.second;
+  parts.hour = fields.hour;
+  parts.minute = fields.minute;
+  parts.second = fields.second;
   static constexpr int kFractionScale[] = {0, 100, 10, 1};
-  parts.millisecond = f.fraction * kFractionScale[f.fractionDigits];
+  parts.millisecond = fields.fraction * kFractionScale[fields.fractionDigits];
   // Not a calendar date (month 13, 30 February, year 0000) or not a time of day: a plain string.
   if (!EncodeDateTime(parts)) return std::nullopt;
 
-  if (f.utc || f.offsetSign != 0) {
+  if (fields.utc || fields.offsetSign != 0) {
     // The value is converted to local time once, however many marks it carries: Z alone means
     // UTC, a written offset (with or without Z) is subtracted to give UTC.
-    const long long offset = f.offsetSign * (f.offsetHour * 60LL + f.offsetMinute);
+    const long long offset = fields.offsetSign * (fields.offsetHour * 60LL + fields.offsetMinute);
     const DateTimeParts utc = AddMinutes(parts, -offset);
     // When the platform cannot convert that moment (Windows knows no time-zone rules before
     // 1601), the value is kept in UTC, unconverted.

@@ -11,16 +11,16 @@ namespace tessora::json {
 
 namespace {
 
-bool IsDigit(char16_t c) {
-  return c >= u'0' && c <= u'9';
+bool IsDigit(char16_t unit) {
+  return unit >= u'0' && unit <= u'9';
 }
 
 // Skips a run of digits; returns how many there were.
-std::size_t SkipDigits(std::u16string_view text, std::size_t& i) {
-  const std::size_t start = i;
-  while (i < text.size() && IsDigit(text[i]))
-    ++i;
-  return i - start;
+std::size_t SkipDigits(std::u16string_view text, std::size_t& at) {
+  const std::size_t start = at;
+  while (at < text.size() && IsDigit(text[at]))
+    ++at;
+  return at - start;
 }
 
 // Whether the text is [-]digits[.digits][(e|E)[+|-]digits] with at least one digit before the

@@ -38,8 +38,8 @@ JsonObject::JsonObject() = default;
 
 JsonObject::JsonObject(std::shared_ptr<JsonObjectData> data) : data_(std::move(data)) {}
 
-std::u16string JsonObject::GetString(std::u16string_view v) const {
-  const JsonValue* value = FindValue(data_, v);
+std::u16string JsonObject::GetString(std::u16string_view name) const {
+  const JsonValue* value = FindValue(data_, name);
   if (value == nullptr) return {};
   switch (value->kind) {
     case DataType::kNil:  // written without a value: read as no text, like null
@@ -53,8 +53,8 @@ std::u16string JsonObject::GetString(std::u16string_view v) const {
   }
 }
 
-std::int64_t JsonObject::GetInteger(std::u16string_view v) const {
-  const JsonValue* value = FindValue(data_, v);
+std::int64_t JsonObject::GetInteger(std::u16string_view name) const {
+  const JsonValue* value = FindValue(data_, name);
   if (value == nullptr) return 0;
   switch (value->kind) {
     case DataType::kNil:
@@ -67,8 +67,8 @@ std::int64_t JsonObject::GetInteger(std::u16string_view v) const {
   }
 }
 
-JsonObject JsonObject::GetObject(std::u16string_view v) {
-  const JsonValue* value = FindValue(data_, v);
+JsonObject JsonObject::GetObject(std::u16string_view name) {
+  const JsonValue* value = FindValue(data_, name);
   if (value == nullptr) {
     auto created = std::make_shared<JsonObjectData>();
     // Stored under V so that later calls find the same object (no member matches V, so nothing
@@ -77,7 +77,7 @@ JsonObject JsonObject::GetObject(std::u16string_view v) {
       JsonValue stored;
       stored.kind = DataType::kObject;
       stored.data = created;
-      data_->members.push_back(JsonMember{std::u16string(v), std::move(stored)});
+      data_->members.push_back(JsonMember{std::u16string(name), std::move(stored)});
     }
     return JsonObject(std::move(created));
   }

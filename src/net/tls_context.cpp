@@ -1,6 +1,7 @@
 #include "net/tls_context.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -68,8 +69,13 @@ class SharedTls {
   TrustInUse trust_;  // of the context made last
 };
 
+// Set once the shared state exists: what only forgets may look at it without making it (and
+// without loading the TLS library).
+std::atomic<SharedTls*> gMade{nullptr};
+
 SharedTls& Shared() {
   static SharedTls shared;
+  gMade.store(&shared, std::memory_order_release);
   return shared;
 }
 
@@ -232,9 +238,10 @@ void SharedTls::Keep(const openssl::Api& api, openssl::Connection* connection,
   }
   if (sessions_ == nullptr) sessions_ = new std::vector<KeptSession>;
   if (sessions_->size() >= kMaxKeptSessions) {
-    const auto oldest = std::min_element(
-        sessions_->begin(), sessions_->end(),
-        [](const KeptSession& a, const KeptSession& b) { return a.lastUse < b.lastUse; });
+    const auto oldest = std::min_element(sessions_->begin(), sessions_->end(),
+                                         [](const KeptSession& left, const KeptSession& right) {
+                                           return left.lastUse < right.lastUse;
+                                         });
     api.sessionFree(oldest->session);
     sessions_->erase(oldest);
   }
@@ -357,7 +364,7 @@ std::string DescribeTrust(const TrustInUse& trust) {
 }
 
 void ForgetKeptSessionsForTesting() {
-  Shared().ForgetSessions();
+  if (SharedTls* shared = gMade.load(std::memory_order_acquire)) shared->ForgetSessions();
 }
 
 int ClientContextsMade() {

@@ -19,7 +19,7 @@ void SetLocaleFormatsForTesting(std::u16string_view shortDate, std::u16string_vi
 
 // Whether two texts are equal when letter case is ignored (Windows CompareStringW with
 // NORM_IGNORECASE; POSIX simple one-to-one case mapping per UTF-16 code unit).
-bool SameTextIgnoreCase(std::u16string_view a, std::u16string_view b);
+bool SameTextIgnoreCase(std::u16string_view left, std::u16string_view right);
 // Upper-cases every code unit on its own; the result has the length of the argument.
 std::u16string UpperCaseText(std::u16string_view text);
 

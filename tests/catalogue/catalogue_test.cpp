@@ -32,9 +32,9 @@ class CatalogueTest : public ::testing::Test {
     return (dir_ / name).u16string();
   }
   // Loads a catalogue from `json` (UTF-8 without a mark).
-  TessoraConfig Load(const std::string& json) { return TessoraConfig(Write(json)); }
+  Config Load(const std::string& json) { return Config(Write(json)); }
   Error LoadFailure(const std::string& json) {
-    return FailureOf([&] { TessoraConfig config(Write(json)); });
+    return FailureOf([&] { Config config(Write(json)); });
   }
   // The failure of a catalogue with one operation whose value is `operation`.
   Error OperationFailure(const std::string& operation) {
@@ -50,7 +50,7 @@ void ExpectFailure(const Error& error, ErrorKind kind, const std::u16string& mes
 }
 
 TEST(ConfigLookupTest, MethodNamesInAnyAsciiLetterCase) {
-  const TessoraConfigLookup lookup;
+  const ConfigLookup lookup;
   const struct {
     const char16_t* name;
     HttpMethod method;
@@ -62,11 +62,11 @@ TEST(ConfigLookupTest, MethodNamesInAnyAsciiLetterCase) {
       {u"delete", HttpMethod::kDelete},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(lookup.GetMethodString(c.name), c.method) << Utf8(c.name);
+    EXPECT_EQ(lookup.MethodNamed(c.name), c.method) << Utf8(c.name);
 }
 
 TEST(ConfigLookupTest, AnythingElseIsItemNotFound) {
-  const TessoraConfigLookup lookup;
+  const ConfigLookup lookup;
   const std::u16string names[] = {
       u"PATCH",
       u" GET",
@@ -80,7 +80,7 @@ TEST(ConfigLookupTest, AnythingElseIsItemNotFound) {
       u"GET\0"s,
   };
   for (const std::u16string& name : names) {
-    ExpectFailure(FailureOf([&] { lookup.GetMethodString(name); }), ErrorKind::kListError,
+    ExpectFailure(FailureOf([&] { lookup.MethodNamed(name); }), ErrorKind::kListError,
                   u"Item not found");
   }
   EXPECT_EQ(static_cast<int>(HttpMethod::kDelete), 3);
@@ -88,7 +88,7 @@ TEST(ConfigLookupTest, AnythingElseIsItemNotFound) {
 }
 
 TEST_F(CatalogueTest, OperationsKeepTheirRouteVerbatimAndTheirMethod) {
-  const TessoraConfig config = Load(R"({
+  const Config config = Load(R"({
     "ENDPOINTS": {
       "AUTHORIZE": {"route": "/api/authorize", "method": "POST"},
       "ITEM_DETAIL": {"route": "/api/items/:id", "method": "get"},
@@ -98,24 +98,23 @@ TEST_F(CatalogueTest, OperationsKeepTheirRouteVerbatimAndTheirMethod) {
     "OTHER": [1, 2, 3]
   })");
   EXPECT_EQ(config.Count(), 4u);
-  const TessoraConfigItem authorize = config.GetEndPoint(u"AUTHORIZE");
-  EXPECT_EQ(authorize.endPoint, u"/api/authorize");
+  const ConfigItem authorize = config.GetEndPoint(u"AUTHORIZE");
+  EXPECT_EQ(authorize.endpoint, u"/api/authorize");
   EXPECT_EQ(authorize.method, HttpMethod::kPost);
-  EXPECT_EQ(config.GetEndPoint(u"ITEM_DETAIL").endPoint, u"/api/items/:id");
+  EXPECT_EQ(config.GetEndPoint(u"ITEM_DETAIL").endpoint, u"/api/items/:id");
   EXPECT_EQ(config.GetEndPoint(u"ITEM_DETAIL").method, HttpMethod::kGet);
-  EXPECT_EQ(config.GetEndPoint(u"ITEM_UPDATE").endPoint, u" /api/items/:id?x= 1 ");
+  EXPECT_EQ(config.GetEndPoint(u"ITEM_UPDATE").endpoint, u" /api/items/:id?x= 1 ");
   EXPECT_EQ(config.GetEndPoint(u"ITEM_UPDATE").method, HttpMethod::kPut);
   EXPECT_EQ(config.GetEndPoint(u"ITEM_DELETE").method, HttpMethod::kDelete);
 }
 
 TEST_F(CatalogueTest, MemberNamesOfTheFileMatchInAnyLetterCase) {
-  const TessoraConfig config = Load(R"({endpoints: {'A': {ROUTE: '/a', Method: 'get',},},})");
-  EXPECT_EQ(config.GetEndPoint(u"A").endPoint, u"/a");
+  const Config config = Load(R"({endpoints: {'A': {ROUTE: '/a', Method: 'get',},},})");
+  EXPECT_EQ(config.GetEndPoint(u"A").endpoint, u"/a");
 }
 
 TEST_F(CatalogueTest, LookupIsExactAndFailsWithProblemInEndpoint) {
-  const TessoraConfig config =
-      Load(R"({"ENDPOINTS":{"AUTHORIZE":{"route":"/a","method":"POST"}}})");
+  const Config config = Load(R"({"ENDPOINTS":{"AUTHORIZE":{"route":"/a","method":"POST"}}})");
   for (const std::u16string name : {u"authorize", u"Authorize", u"AUTHORIZE ", u"", u"OTHER"}) {
     ExpectFailure(FailureOf([&] { config.GetEndPoint(name); }), ErrorKind::kPlain,
                   u"Problem in endpoint");
@@ -123,22 +122,22 @@ TEST_F(CatalogueTest, LookupIsExactAndFailsWithProblemInEndpoint) {
 }
 
 TEST_F(CatalogueTest, OfTwoNamesDifferingInCaseOnlyTheLaterExists) {
-  const TessoraConfig config = Load(R"({"ENDPOINTS":{
+  const Config config = Load(R"({"ENDPOINTS":{
       "Item": {"route": "/first", "method": "GET"},
       "ITEM": {"route": "/second", "method": "POST"}}})");
   EXPECT_EQ(config.Count(), 1u);
-  EXPECT_EQ(config.GetEndPoint(u"ITEM").endPoint, u"/second");
+  EXPECT_EQ(config.GetEndPoint(u"ITEM").endpoint, u"/second");
   EXPECT_EQ(config.GetEndPoint(u"ITEM").method, HttpMethod::kPost);
   ExpectFailure(FailureOf([&] { config.GetEndPoint(u"Item"); }), ErrorKind::kPlain,
                 u"Problem in endpoint");
 }
 
 TEST_F(CatalogueTest, AnAbsentOrNullRouteIsEmpty) {
-  const TessoraConfig config = Load(R"({"ENDPOINTS":{
+  const Config config = Load(R"({"ENDPOINTS":{
       "A": {"method": "GET"}, "B": {"route": null, "method": "GET"}, "C": {"route": "", "method": "GET"}}})");
-  EXPECT_EQ(config.GetEndPoint(u"A").endPoint, u"");
-  EXPECT_EQ(config.GetEndPoint(u"B").endPoint, u"");
-  EXPECT_EQ(config.GetEndPoint(u"C").endPoint, u"");
+  EXPECT_EQ(config.GetEndPoint(u"A").endpoint, u"");
+  EXPECT_EQ(config.GetEndPoint(u"B").endpoint, u"");
+  EXPECT_EQ(config.GetEndPoint(u"C").endpoint, u"");
 }
 
 TEST_F(CatalogueTest, AMissingNullOrUnknownMethodIsItemNotFound) {
@@ -200,7 +199,7 @@ TEST_F(CatalogueTest, WithoutEndpointsTheCatalogueIsEmpty) {
   for (const std::string json : {"", "{}", R"({"OTHER": {"A": {"method": "GET"}}})",
                                  R"({"ENDPOINTS": {}})", "{\"ENDPOINTS\":{}}\r\n\r\n"}) {
     SCOPED_TRACE(json);
-    const TessoraConfig config = Load(json);
+    const Config config = Load(json);
     EXPECT_EQ(config.Count(), 0u);
     ExpectFailure(FailureOf([&] { config.GetEndPoint(u"AUTHORIZE"); }), ErrorKind::kPlain,
                   u"Problem in endpoint");
@@ -242,27 +241,26 @@ TEST_F(CatalogueTest, ByteOrderMarksAndUtf16WithoutAMark) {
     beBare += {hi, lo};
   }
   const std::u16string route = u"/caf\u00E9";
-  EXPECT_EQ(TessoraConfig(Write("\xEF\xBB\xBF" + json)).GetEndPoint(u"A").endPoint, route);
-  EXPECT_EQ(TessoraConfig(Write(le)).GetEndPoint(u"A").endPoint, route);
-  EXPECT_EQ(TessoraConfig(Write(be)).GetEndPoint(u"A").endPoint, route);
+  EXPECT_EQ(Config(Write("\xEF\xBB\xBF" + json)).GetEndPoint(u"A").endpoint, route);
+  EXPECT_EQ(Config(Write(le)).GetEndPoint(u"A").endpoint, route);
+  EXPECT_EQ(Config(Write(be)).GetEndPoint(u"A").endpoint, route);
   // Without a mark the bytes are ANSI text, which ends at the first zero byte: "{" alone for
   // little-endian, nothing at all for big-endian.
-  const Error error = FailureOf([&] { TessoraConfig config(Write(leBare)); });
+  const Error error = FailureOf([&] { Config config(Write(leBare)); });
   EXPECT_EQ(Utf8(error.Message()), "Unexpected end of input. (Line: 1 Col: 1)");
-  EXPECT_EQ(TessoraConfig(Write(beBare)).Count(), 0u);
+  EXPECT_EQ(Config(Write(beBare)).Count(), 0u);
 }
 
 TEST_F(CatalogueTest, AnsiFilesUseTheAnsiCodePage) {
   if (platform::AnsiCodePage() != 1252)
     GTEST_SKIP() << "ANSI code page " << platform::AnsiCodePage();
-  const TessoraConfig config =
-      Load("{\"ENDPOINTS\":{\"A\":{\"route\":\"/caf\xE9\",\"method\":\"GET\"}}}");
-  EXPECT_EQ(config.GetEndPoint(u"A").endPoint, u"/caf\u00E9");
+  const Config config = Load("{\"ENDPOINTS\":{\"A\":{\"route\":\"/caf\xE9\",\"method\":\"GET\"}}}");
+  EXPECT_EQ(config.GetEndPoint(u"A").endpoint, u"/caf\u00E9");
 }
 
 TEST_F(CatalogueTest, AMissingFileGivesTheFullPathAndTheSystemMessage) {
   test::ScopedCurrentDir cwd(dir_.Path());
-  const Error error = FailureOf([] { TessoraConfig config(u"missing.json"); });
+  const Error error = FailureOf([] { Config config(u"missing.json"); });
   EXPECT_EQ(error.Kind(), ErrorKind::kFileOpen);
   EXPECT_EQ(error.Code(), 2);  // ENOENT and ERROR_FILE_NOT_FOUND alike
   EXPECT_EQ(Utf8(error.Message()),
@@ -273,7 +271,7 @@ TEST_F(CatalogueTest, AMissingFileGivesTheFullPathAndTheSystemMessage) {
 TEST_F(CatalogueTest, ARelativePathResolvesAgainstTheCurrentDirectory) {
   Write(R"({"ENDPOINTS":{"A":{"route":"/a","method":"GET"}}})", "relative.json");
   test::ScopedCurrentDir cwd(dir_.Path());
-  const TessoraConfig config(u"relative.json");
+  const Config config(u"relative.json");
   EXPECT_EQ(config.FileName(), u"relative.json");
   EXPECT_EQ(config.Count(), 1u);
 }
@@ -282,7 +280,7 @@ TEST_F(CatalogueTest, AFileHeldOpenForWritingCannotBeLoaded) {
   const std::u16string path = Write(R"({"ENDPOINTS":{}})");
   test::FileHold hold(dir_ / "endpoints.json");
   ASSERT_TRUE(hold.Held());
-  const Error error = FailureOf([&] { TessoraConfig config(path); });
+  const Error error = FailureOf([&] { Config config(path); });
   EXPECT_EQ(error.Kind(), ErrorKind::kFileOpen);
   EXPECT_NE(error.Code(), 0);
   EXPECT_EQ(Utf8(error.Message()), Utf8(u"Cannot open file \"" + path + u"\". " +
@@ -292,7 +290,7 @@ TEST_F(CatalogueTest, AFileHeldOpenForWritingCannotBeLoaded) {
 TEST_F(CatalogueTest, OtherReadersMayHoldTheFile) {
   const std::u16string path = Write(R"({"ENDPOINTS":{"A":{"route":"/a","method":"GET"}}})");
   const auto reader = platform::File::OpenRead(path);
-  EXPECT_EQ(TessoraConfig(path).Count(), 1u);
+  EXPECT_EQ(Config(path).Count(), 1u);
 }
 
 }  // namespace

@@ -42,34 +42,34 @@ class ConfigTest : public ::testing::Test {
 TEST_F(ConfigTest, TheFirstCallLoadsAndLaterCallsIgnoreTheirFileName) {
   const std::u16string first = Write("first.json", EndpointFile("first", 2));
   const std::u16string second = Write("second.json", EndpointFile("second", 3));
-  const TessoraConfig* const config = SharedTessoraConfig(first).get();
-  EXPECT_EQ(SharedTessoraConfig(second).get(), config);
-  EXPECT_EQ(SharedTessoraConfig(Missing()).get(), config);
+  const Config* const config = SharedConfig(first).get();
+  EXPECT_EQ(SharedConfig(second).get(), config);
+  EXPECT_EQ(SharedConfig(Missing()).get(), config);
   EXPECT_EQ(config->FileName(), first);
-  EXPECT_EQ(config->GetEndPoint(u"OP1").endPoint, u"/first/1");
+  EXPECT_EQ(config->GetEndPoint(u"OP1").endpoint, u"/first/1");
   EXPECT_EQ(LoadFileRunsForTesting(), 1);
 }
 
 TEST_F(ConfigTest, ChangesToTheFileAfterTheLoadHaveNoEffect) {
   const std::u16string file = Write("endpoints.json", EndpointFile("old", 1));
-  SharedTessoraConfig(file);
+  SharedConfig(file);
   Write("endpoints.json", EndpointFile("new", 1));
-  EXPECT_EQ(SharedTessoraConfig(file)->GetEndPoint(u"OP0").endPoint, u"/old/0");
+  EXPECT_EQ(SharedConfig(file)->GetEndPoint(u"OP0").endpoint, u"/old/0");
   EXPECT_EQ(LoadFileRunsForTesting(), 1);
 }
 
 TEST_F(ConfigTest, AFailedLoadIsRetriedByTheNextCallOnAnyThreadWithItsOwnFile) {
   const std::u16string bad = Write("bad.json", R"({"ENDPOINTS":{"A":{"method":"PATCH"}}})");
   const std::u16string good = Write("good.json", EndpointFile("good", 1));
-  EXPECT_THROW(SharedTessoraConfig(Missing()), Error);
-  EXPECT_THROW(SharedTessoraConfig(bad), Error);
+  EXPECT_THROW(SharedConfig(Missing()), Error);
+  EXPECT_THROW(SharedConfig(bad), Error);
   EXPECT_EQ(LoadFileRunsForTesting(), 2);
-  const TessoraConfig* loaded = nullptr;
-  std::thread other([&] { loaded = SharedTessoraConfig(good).get(); });
+  const Config* loaded = nullptr;
+  std::thread other([&] { loaded = SharedConfig(good).get(); });
   other.join();
   ASSERT_NE(loaded, nullptr);
   EXPECT_EQ(loaded->FileName(), good);
-  EXPECT_EQ(SharedTessoraConfig(Missing()).get(), loaded);
+  EXPECT_EQ(SharedConfig(Missing()).get(), loaded);
   EXPECT_EQ(LoadFileRunsForTesting(), 3);
 }
 
@@ -82,14 +82,14 @@ TEST_F(ConfigTest, ConcurrentFirstCallsLoadOnce) {
   for (int round = 0; round < kRounds; ++round) {
     ResetConfigForTesting();
     std::latch start(kThreads);
-    std::vector<const TessoraConfig*> seen(kThreads, nullptr);
+    std::vector<const Config*> seen(kThreads, nullptr);
     std::vector<std::u16string> routes(kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
       threads.emplace_back([&, t] {
         start.arrive_and_wait();
-        seen[t] = SharedTessoraConfig(files[t]).get();
-        routes[t] = seen[t]->GetEndPoint(u"OP499").endPoint;
+        seen[t] = SharedConfig(files[t]).get();
+        routes[t] = seen[t]->GetEndPoint(u"OP499").endpoint;
       });
     }
     for (std::thread& thread : threads)
@@ -110,13 +110,13 @@ TEST_F(ConfigTest, ConcurrentFirstCallsWithFailingFilesLeaveOneCatalogue) {
   const std::u16string good = Write("good.json", EndpointFile("good", 200));
   std::latch start(kThreads);
   std::atomic<int> failures{0};
-  std::vector<const TessoraConfig*> seen(kThreads, nullptr);
+  std::vector<const Config*> seen(kThreads, nullptr);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       start.arrive_and_wait();
       try {
-        seen[t] = SharedTessoraConfig(t % 2 == 0 ? Missing() : good).get();
+        seen[t] = SharedConfig(t % 2 == 0 ? Missing() : good).get();
       } catch (const Error& error) {
         if (error.Kind() == ErrorKind::kFileOpen) ++failures;
       }
@@ -126,7 +126,7 @@ TEST_F(ConfigTest, ConcurrentFirstCallsWithFailingFilesLeaveOneCatalogue) {
     thread.join();
   // Every thread with the good file got the catalogue; a thread with the missing file either
   // failed to open it or found the catalogue already loaded.
-  const TessoraConfig* const catalogue = SharedTessoraConfig(Missing()).get();
+  const Config* const catalogue = SharedConfig(Missing()).get();
   int successes = 0;
   for (int t = 0; t < kThreads; ++t) {
     if (t % 2 == 1) {
@@ -153,14 +153,14 @@ TEST_F(ConfigTest, AFileWithoutOperationsIsReadAgainByTheNextCall) {
   int runs = 0;
   for (const auto& without : kWithout) {
     Write("endpoints.json", without.bytes);
-    const auto config = SharedTessoraConfig(file);
+    const auto config = SharedConfig(file);
     EXPECT_EQ(config->Count(), 0u);
     EXPECT_THROW(config->GetEndPoint(u"OP0"), Error);
     EXPECT_EQ(LoadFileRunsForTesting(), ++runs);
   }
   Write("endpoints.json", EndpointFile("mended", 1));
-  EXPECT_EQ(SharedTessoraConfig(file)->GetEndPoint(u"OP0").endPoint, u"/mended/0");
-  EXPECT_EQ(SharedTessoraConfig(Missing())->GetEndPoint(u"OP0").endPoint, u"/mended/0");
+  EXPECT_EQ(SharedConfig(file)->GetEndPoint(u"OP0").endpoint, u"/mended/0");
+  EXPECT_EQ(SharedConfig(Missing())->GetEndPoint(u"OP0").endpoint, u"/mended/0");
   EXPECT_EQ(LoadFileRunsForTesting(), runs + 1);
 }
 
@@ -169,7 +169,7 @@ TEST_F(ConfigTest, AFileLargerThan16MiBFailsAndIsNotKept) {
   large += std::string(kMaxEndpointFileBytes + 1 - large.size(), ' ');
   const std::u16string file = Write("large.json", large);
   try {
-    SharedTessoraConfig(file);
+    SharedConfig(file);
     ADD_FAILURE() << "no failure";
   } catch (const Error& error) {
     EXPECT_EQ(error.Message(),
@@ -177,7 +177,7 @@ TEST_F(ConfigTest, AFileLargerThan16MiBFailsAndIsNotKept) {
   }
   // One byte less is read.
   Write("large.json", large.substr(0, kMaxEndpointFileBytes));
-  EXPECT_EQ(SharedTessoraConfig(file)->GetEndPoint(u"OP0").endPoint, u"/big/0");
+  EXPECT_EQ(SharedConfig(file)->GetEndPoint(u"OP0").endpoint, u"/big/0");
 }
 
 }  // namespace

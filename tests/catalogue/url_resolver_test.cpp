@@ -19,7 +19,7 @@ struct UrlCase {
 
 std::string Route(const UrlCase& c) {
   return TextToUtf8(
-      UrlResolver::ResolveURLParameters(Utf8ToText(c.before), ParameterList(Utf8ToText(c.block))));
+      UrlResolver::ResolveUrlParameters(Utf8ToText(c.before), ParameterList(Utf8ToText(c.block))));
 }
 
 std::string Query(const UrlCase& c) {
@@ -31,7 +31,7 @@ std::string Describe(const UrlCase& c) {
   return "URL " + c.before + " with block " + testing::PrintToString(c.block);
 }
 
-TEST(ResolveURLParametersTest, WorkedExamples) {
+TEST(ResolveUrlParametersTest, WorkedExamples) {
   const UrlCase cases[] = {
       {kB + "/api/items/:id", "id=42", kB + "/api/items/42"},
       {kB + "/api/items/:id", "ID=42", kB + "/api/items/42"},
@@ -47,7 +47,7 @@ TEST(ResolveURLParametersTest, WorkedExamples) {
     EXPECT_EQ(Route(c), c.after) << Describe(c);
 }
 
-TEST(ResolveURLParametersTest, EdgeCases) {
+TEST(ResolveUrlParametersTest, EdgeCases) {
   const UrlCase cases[] = {
       // The empty line's token is the lone colon: the scheme's colon goes, replaced by the value of
       // the first entry that begins with "=", or by nothing.

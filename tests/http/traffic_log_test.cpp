@@ -99,14 +99,14 @@ TEST_F(TrafficLogTest, EveryOtherByteIsWrittenAsItIs) {
                             "\r\nSent 08/12/2025 10:35:12: " + bytes + "\r\n");
 }
 
-TEST_F(TrafficLogTest, WritesCharactersAboveFFAsQuestionMarks) {
+TEST_F(TrafficLogTest, WritesCharactersBeyondOneByteAsQuestionMarks) {
   log_.LogStatus(u"\u00E9\u4E2D");
   EXPECT_EQ(Contents(), "Stat \xE9?\r\n");
 }
 
 TEST_F(TrafficLogTest, OptionsChangeTheRecords) {
   log_.SetLogTime(false);
-  log_.SetReplaceCRLF(false);
+  log_.SetReplaceCrlf(false);
   log_.Send("a\r\n");
   EXPECT_EQ(Contents(), "Sent : a\r\n\r\n");
 }

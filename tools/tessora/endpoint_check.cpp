@@ -35,7 +35,7 @@ void ReadOperations(const std::string& bytes, EndpointReport& report) {
     if (endpoints.IsEmpty()) return;
     for (const std::u16string& name : endpoints.ReplacedNames())
       report.namedTwice.push_back(Ansi(name));
-    const TessoraConfigLookup lookup;
+    const ConfigLookup lookup;
     for (const JsonObject::Member& member : endpoints.GetEnumerator()) {
       EndpointOperation operation;
       operation.name = Ansi(member.Name());
@@ -45,7 +45,7 @@ void ReadOperations(const std::string& bytes, EndpointReport& report) {
           operation.route = Ansi(value.GetString(u"route"));
           const std::u16string method = value.GetString(u"method");
           operation.method = Ansi(method);
-          lookup.GetMethodString(method);
+          lookup.MethodNamed(method);
           operation.methodValid = true;
         }
       } catch (const Error&) {
@@ -65,7 +65,7 @@ EndpointReport CheckEndpointFile(const std::string& path) {
   EndpointReport report;
   if (path.empty()) return report;
   try {
-    const TessoraConfig config(platform::AnsiToText(path));
+    const Config config(platform::AnsiToText(path));
     report.outcome = EndpointReport::Outcome::kLoaded;
   } catch (const Error& failure) {
     const bool cannotOpen =
@@ -115,13 +115,13 @@ RouteCheck CheckRoute(const std::string& route, const std::vector<std::string>& 
   for (std::size_t i = 0; i < list.Count(); ++i) {
     const std::u16string name(list.Name(i));
     const std::u16string probe =
-        UrlResolver::ResolveURLParameters(current, ParameterList(name + u"=\x1F"));
+        UrlResolver::ResolveUrlParameters(current, ParameterList(name + u"=\x1F"));
     if (probe == current) {
       check.unused.push_back(i < parameters.size() ? parameters[i] : Ansi(list.Line(i)));
       continue;
     }
     current =
-        UrlResolver::ResolveURLParameters(current, ParameterList(name + u"=" + list.Value(name)));
+        UrlResolver::ResolveUrlParameters(current, ParameterList(name + u"=" + list.Value(name)));
   }
   check.route = Ansi(current);
   check.leftOver = Placeholders(check.route);

@@ -14,8 +14,8 @@ constexpr std::size_t kMetaScanBytes = 65536;
 // An XML declaration is short and comes first.
 constexpr std::size_t kXmlDeclarationBytes = 1024;
 
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+bool IsSpace(char unit) {
+  return unit == ' ' || unit == '\t' || unit == '\n' || unit == '\r' || unit == '\f';
 }
 
 std::size_t FindNoCase(std::string_view text, std::string_view word, std::size_t from) {

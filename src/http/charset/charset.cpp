@@ -40,12 +40,12 @@ std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian) {
   return text;
 }
 
-int Base64Value(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
+int Base64Value(unsigned char unit) {
+  if (unit >= 'A' && unit <= 'Z') return unit - 'A';
+  if (unit >= 'a' && unit <= 'z') return unit - 'a' + 26;
+  if (unit >= '0' && unit <= '9') return unit - '0' + 52;
+  if (unit == '+') return 62;
+  if (unit == '/') return 63;
   return -1;
 }
 
@@ -102,7 +102,7 @@ unsigned CodePageOfCharSet(std::u16string_view name) {
   const auto* end = std::end(kCharSets);
   const auto* hit = std::lower_bound(
       std::begin(kCharSets), end, key,
-      [](const CharSetEntry& entry, const std::string& k) { return entry.name < k; });
+      [](const CharSetEntry& entry, const std::string& sought) { return entry.name < sought; });
   return hit != end && hit->name == key ? hit->codePage : 0;
 }
 

@@ -187,18 +187,18 @@ int SetSocketBio(Connection* ssl, int fd) {
   return 1;
 }
 
-void LockingCallbackFunction(int mode, int n, const char*, int) {
+void LockingCallbackFunction(int mode, int lock, const char*, int) {
   Loader& s = State();
-  if (n < 0 || n >= s.lockCount) return;
+  if (lock < 0 || lock >= s.lockCount) return;
   if (mode & kCryptoLock) {
-    s.locks[n].lock();
+    s.locks[lock].lock();
   } else {
-    s.locks[n].unlock();
+    s.locks[lock].unlock();
   }
 }
 
-bool HasAll(const char* a, const char* b, const char* c) {
-  return Function(a) != nullptr && Function(b) != nullptr && Function(c) != nullptr;
+bool HasAll(const char* first, const char* second, const char* third) {
+  return Function(first) != nullptr && Function(second) != nullptr && Function(third) != nullptr;
 }
 
 // Looks the 1.0 libraries' functions up; requiredFound tells whether the pair is complete.

@@ -6,14 +6,14 @@ namespace tessora::platform {
 
 namespace {
 
-DateTimeParts FromTm(const struct tm& t, int millisecond) {
+DateTimeParts FromTm(const struct tm& tm, int millisecond) {
   DateTimeParts p;
-  p.year = t.tm_year + 1900;
-  p.month = t.tm_mon + 1;
-  p.day = t.tm_mday;
-  p.hour = t.tm_hour;
-  p.minute = t.tm_min;
-  p.second = t.tm_sec > 59 ? 59 : t.tm_sec;  // a leap second reads as :59
+  p.year = tm.tm_year + 1900;
+  p.month = tm.tm_mon + 1;
+  p.day = tm.tm_mday;
+  p.hour = tm.tm_hour;
+  p.minute = tm.tm_min;
+  p.second = tm.tm_sec > 59 ? 59 : tm.tm_sec;  // a leap second reads as :59
   p.millisecond = millisecond;
   return p;
 }

@@ -30,15 +30,16 @@ TimeFormats& Formats() {
   return formats;
 }
 
-std::u16string Format(const std::string& pattern, const DateTimeParts& p) {
+std::u16string Format(const std::string& pattern, const DateTimeParts& parts) {
   struct tm t {};
-  t.tm_year = p.year - 1900;
-  t.tm_mon = p.month - 1;
-  t.tm_mday = p.day;
-  t.tm_hour = p.hour;
-  t.tm_min = p.minute;
-  t.tm_sec = p.second;
-  t.tm_wday = static_cast<int>(((DaysFromCivil(p.year, p.month, p.day) % 7) + 7 + 6) % 7);
+  t.tm_year = parts.year - 1900;
+  t.tm_mon = parts.month - 1;
+  t.tm_mday = parts.day;
+  t.tm_hour = parts.hour;
+  t.tm_min = parts.minute;
+  t.tm_sec = parts.second;
+  t.tm_wday =
+      static_cast<int>(((DaysFromCivil(parts.year, parts.month, parts.day) % 7) + 7 + 6) % 7);
   t.tm_isdst = -1;
   char buffer[256];
   const TimeFormats& formats = Formats();
@@ -74,13 +75,13 @@ locale_t CaseLocale() {
   return kLoc.Get();
 }
 
-char16_t UpperUnit(char16_t c, locale_t loc) {
-  if (c < 0x80 || loc == static_cast<locale_t>(nullptr)) {
-    return AsciiUpper(c);
+char16_t UpperUnit(char16_t unit, locale_t loc) {
+  if (unit < 0x80 || loc == static_cast<locale_t>(nullptr)) {
+    return AsciiUpper(unit);
   }
-  if (c >= 0xD800 && c <= 0xDFFF) return c;
-  const wint_t upper = towupper_l(static_cast<wint_t>(c), loc);
-  return upper <= 0xFFFF ? static_cast<char16_t>(upper) : c;
+  if (unit >= 0xD800 && unit <= 0xDFFF) return unit;
+  const wint_t upper = towupper_l(static_cast<wint_t>(unit), loc);
+  return upper <= 0xFFFF ? static_cast<char16_t>(upper) : unit;
 }
 
 }  // namespace
@@ -111,11 +112,11 @@ void SetLocaleFormatsForTesting(std::u16string_view shortDate, std::u16string_vi
   Formats().longTime = TextToUtf8(longTime);
 }
 
-bool SameTextIgnoreCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
+bool SameTextIgnoreCase(std::u16string_view left, std::u16string_view right) {
+  if (left.size() != right.size()) return false;
   const locale_t loc = CaseLocale();
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i] && UpperUnit(a[i], loc) != UpperUnit(b[i], loc)) return false;
+  for (std::size_t i = 0; i < left.size(); ++i) {
+    if (left[i] != right[i] && UpperUnit(left[i], loc) != UpperUnit(right[i], loc)) return false;
   }
   return true;
 }

@@ -77,8 +77,8 @@ class Utf8ThreadLocale {
 
 }  // namespace
 
-int SocketErrorFromErrno(int e) {
-  switch (e) {
+int SocketErrorFromErrno(int error) {
+  switch (error) {
     case 0:
       return 0;
     case EINTR:
@@ -160,7 +160,7 @@ int SocketErrorFromErrno(int e) {
     case EHOSTUNREACH:
       return kWsaHostUnreachable;
     default:
-      return 10000 + e;  // no Windows Sockets counterpart: keep the number recognisable
+      return 10000 + error;  // no Windows Sockets counterpart: keep the number recognisable
   }
 }
 

@@ -13,8 +13,8 @@ namespace {
 
 UINT gAnsiCodePage = CP_ACP;
 
-int ClampLength(std::size_t n) {
-  return n > INT_MAX ? INT_MAX : static_cast<int>(n);
+int ClampLength(std::size_t count) {
+  return count > INT_MAX ? INT_MAX : static_cast<int>(count);
 }
 
 bool Decode(UINT codePage, std::string_view bytes, std::u16string& out) {

@@ -30,10 +30,10 @@ bool FileExists(const std::u16string& path) {
 
 // Whether an open handle is a reparse point (a symbolic link, a junction, a mount point): opened
 // with FILE_FLAG_OPEN_REPARSE_POINT, the handle is the link itself, not what it points to.
-bool IsReparsePoint(HANDLE h) {
+bool IsReparsePoint(HANDLE handle) {
   if (TakeFault(Fault::kLinkedFile) != 0) return true;
   BY_HANDLE_FILE_INFORMATION information{};
-  return GetFileInformationByHandle(h, &information) != 0 &&
+  return GetFileInformationByHandle(handle, &information) != 0 &&
          (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 

@@ -27,22 +27,24 @@ std::wstring LocaleInfo(LCID locale, LCTYPE type, const std::wstring& fallback) 
   return n > 1 ? std::wstring(buffer, static_cast<std::size_t>(n - 1)) : fallback;
 }
 
-SYSTEMTIME ToSystemTime(const DateTimeParts& p) {
+SYSTEMTIME ToSystemTime(const DateTimeParts& parts) {
   SYSTEMTIME st{};
-  st.wYear = static_cast<WORD>(p.year);
-  st.wMonth = static_cast<WORD>(p.month);
-  st.wDay = static_cast<WORD>(p.day);
-  st.wDayOfWeek = static_cast<WORD>(((DaysFromCivil(p.year, p.month, p.day) % 7) + 7 + 6) % 7);
-  st.wHour = static_cast<WORD>(p.hour);
-  st.wMinute = static_cast<WORD>(p.minute);
-  st.wSecond = static_cast<WORD>(p.second);
-  st.wMilliseconds = static_cast<WORD>(p.millisecond);
+  st.wYear = static_cast<WORD>(parts.year);
+  st.wMonth = static_cast<WORD>(parts.month);
+  st.wDay = static_cast<WORD>(parts.day);
+  st.wDayOfWeek =
+      static_cast<WORD>(((DaysFromCivil(parts.year, parts.month, parts.day) % 7) + 7 + 6) % 7);
+  st.wHour = static_cast<WORD>(parts.hour);
+  st.wMinute = static_cast<WORD>(parts.minute);
+  st.wSecond = static_cast<WORD>(parts.second);
+  st.wMilliseconds = static_cast<WORD>(parts.millisecond);
   return st;
 }
 
-std::u16string ToText(const wchar_t* buffer, int n) {
-  if (n <= 1) return {};
-  return std::u16string(reinterpret_cast<const char16_t*>(buffer), static_cast<std::size_t>(n - 1));
+std::u16string ToText(const wchar_t* buffer, int count) {
+  if (count <= 1) return {};
+  return std::u16string(reinterpret_cast<const char16_t*>(buffer),
+                        static_cast<std::size_t>(count - 1));
 }
 
 }  // namespace
@@ -75,12 +77,12 @@ void SetLocaleFormatsForTesting(std::u16string_view shortDate, std::u16string_vi
   Formats().longTime.assign(longTime.begin(), longTime.end());
 }
 
-bool SameTextIgnoreCase(std::u16string_view a, std::u16string_view b) {
-  if (a.empty() || b.empty()) return a.size() == b.size();
-  return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE,
-                        reinterpret_cast<const wchar_t*>(a.data()), static_cast<int>(a.size()),
-                        reinterpret_cast<const wchar_t*>(b.data()),
-                        static_cast<int>(b.size())) == CSTR_EQUAL;
+bool SameTextIgnoreCase(std::u16string_view left, std::u16string_view right) {
+  if (left.empty() || right.empty()) return left.size() == right.size();
+  return CompareStringW(
+             LOCALE_USER_DEFAULT, NORM_IGNORECASE, reinterpret_cast<const wchar_t*>(left.data()),
+             static_cast<int>(left.size()), reinterpret_cast<const wchar_t*>(right.data()),
+             static_cast<int>(right.size())) == CSTR_EQUAL;
 }
 
 std::u16string UpperCaseText(std::u16string_view text) {

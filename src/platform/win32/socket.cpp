@@ -121,7 +121,7 @@ namespace {
 
 // Waits for a non-blocking connect in progress: 0, the socket error, or kConnectTimedOut. Windows
 // reports a failed connect as an exception on the socket, a completed one as writable.
-int WaitConnected(SOCKET s, int timeoutMs) {
+int WaitConnected(SOCKET pending, int timeoutMs) {
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
     const int step = detail::ConnectWaitStep(start, timeoutMs);
@@ -130,8 +130,8 @@ int WaitConnected(SOCKET s, int timeoutMs) {
     fd_set failed;
     FD_ZERO(&writable);
     FD_ZERO(&failed);
-    FD_SET(s, &writable);
-    FD_SET(s, &failed);
+    FD_SET(pending, &writable);
+    FD_SET(pending, &failed);
     timeval tv{};
     tv.tv_sec = step / 1000;
     tv.tv_usec = (step % 1000) * 1000;
@@ -140,10 +140,10 @@ int WaitConnected(SOCKET s, int timeoutMs) {
     if (ready == 0) continue;
     int error = 0;
     int size = sizeof error;
-    if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) {
+    if (getsockopt(pending, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) {
       return WSAGetLastError();
     }
-    if (error == 0 && FD_ISSET(s, &failed)) error = WSAECONNREFUSED;
+    if (error == 0 && FD_ISSET(pending, &failed)) error = WSAECONNREFUSED;
     return error;
   }
 }

@@ -93,9 +93,9 @@ FAKE_EXPORT void TESSORANET_CALL ConfigureProxy(const char* proxyServer, int pro
 }
 
 #if !defined(FAKE_WITHOUT_OPERATIONS)
-FAKE_EXPORT char* TESSORANET_CALL TessoraNet(const char* endPointOperation, const char* parameters,
+FAKE_EXPORT char* TESSORANET_CALL TessoraNet(const char* endpointOperation, const char* parameters,
                                              const char* optionalParameters, const char* body) {
-  const std::string operation = Text(endPointOperation);
+  const std::string operation = Text(endpointOperation);
   Settings& s = State();
   if (operation == "FAIL") Fail("Problem in endpoint");
   if (operation == "EMPTY") return NewBuffer("");
