@@ -17,11 +17,11 @@ inline void Check(bool condition) {
 // Whether the known findings (behaviour of the library that a target reports but tolerates until it
 // changes; each target lists its own) fail too: TESSORA_FUZZ_STRICT=1 in the environment.
 inline bool Strict() {
-  static const bool strict = [] {
+  static const bool kStrict = [] {
     const char* value = std::getenv("TESSORA_FUZZ_STRICT");
     return value != nullptr && std::string_view(value) == "1";
   }();
-  return strict;
+  return kStrict;
 }
 
 // The input cut at every `separator` byte into at most `count` fields; the last field keeps the

@@ -199,19 +199,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FindKnown(settings.environment, route, parameters, optionalParameters);
   tessora::PreparedRequest prepared;
   try {
-    prepared =
-        tessora::PrepareRequest(route, u"", parameters, optionalParameters, methodIndex == 1);
+    prepared = tessora::PrepareRequest(settings, route, u"", parameters, optionalParameters,
+                                       methodIndex == 1);
   } catch (const tessora::Error& failure) {
     // Refused before anything was sent.
     Check(failure.Kind() == tessora::ErrorKind::kRequest);
-    settings.httpClient.reset();
     return 0;
   }
-  const HttpUrl expected = HttpUrl::Parse(tessora::FullBaseUrl());
+  const HttpUrl expected = HttpUrl::Parse(tessora::FullBaseUrl(settings.environment));
   CheckSameAuthority(HttpUrl::Parse(prepared.url), expected);
 
-  // The thread's client, as the request layer set it up, on an in-memory carrier.
-  HttpClient& client = *settings.httpClient;
+  // The client as the request layer set it up, on an in-memory carrier.
+  HttpClient& client = *prepared.client;
   auto owned = std::make_unique<MemoryChannel>();
   MemoryChannel& channel = *owned;
   PeerScript script;
@@ -244,6 +243,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(channel.TlsSent().find("\r\nHost: " + tessora::TextToAscii(expected.HostValue()) +
                                  "\r\n") != std::string::npos);
   }
-  settings.httpClient.reset();
   return 0;
 }

@@ -99,7 +99,7 @@ TESSORA_EXPORT char* TESSORANET_CALL TessoraNet(const char* EndPointOperation,
   return RunExport([&] {
     const CallScope call;
     return tessora::NewResultBuffer(
-        tessora::CallService(HostText(EndPointOperation), HostText(Parameters),
+        tessora::CallService(CurrentSettings(), HostText(EndPointOperation), HostText(Parameters),
                              HostText(OptionalParameters), HostText(Body)));
   });
 }
@@ -116,7 +116,7 @@ TESSORA_EXPORT void TESSORANET_CALL TessoraNetGetInstanceData(char** AccessToken
 TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetTokenExpired(void) {
   return RunExport([] {
     const CallScope call;
-    return static_cast<unsigned char>(tessora::TokenExpired() ? 1 : 0);
+    return static_cast<unsigned char>(tessora::TokenExpired(CurrentSettings()) ? 1 : 0);
   });
 }
 
@@ -134,7 +134,7 @@ TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetTry(const char* EndPointO
   std::exception_ptr failure;
   try {
     char* text = tessora::NewResultBuffer(
-        tessora::CallService(HostText(EndPointOperation), HostText(Parameters),
+        tessora::CallService(CurrentSettings(), HostText(EndPointOperation), HostText(Parameters),
                              HostText(OptionalParameters), HostText(Body)));
     if (Result != nullptr) {
       *Result = text;

@@ -78,9 +78,7 @@ int StatusOf(const HttpClient& client) {
 // concern: the result is then the last status line received, or the empty text. The thread keeps
 // the status and, after a failure, the reason for the extension exports.
 template <class Exchange>
-std::u16string RunExchange(Exchange&& exchange) {
-  ThreadSettings& settings = CurrentSettings();
-  HttpClient& client = *settings.httpClient;
+std::u16string RunExchange(ThreadSettings& settings, HttpClient& client, Exchange&& exchange) {
   try {
     std::u16string text = exchange(client);
     settings.lastStatus = StatusOf(client);
@@ -160,24 +158,23 @@ std::u16string ExchangeFailureReason(const Error& failure, const HttpClient& cli
   }
 }
 
-std::u16string FullBaseUrl() {
-  return u"https://" + CurrentSettings().environment + AsciiToText(TESSORA_API_HOST);
+std::u16string FullBaseUrl(const std::u16string& environment) {
+  return u"https://" + environment + AsciiToText(TESSORA_API_HOST);
 }
 
-std::unique_ptr<HttpClient> SetupClient() {
+std::unique_ptr<HttpClient> SetupClient(TrafficLog* log) {
   auto client = std::make_unique<HttpClient>();
   client->SetConnectTimeout(kConnectTimeoutMs);
   // No read time-out of the client's own: the channel bounds every single receive.
   auto channel = std::make_unique<TlsChannel>();
   client->SetChannel(std::move(channel));
-  client->SetLog(CurrentSettings().callLog.get());
+  client->SetLog(log);
   return client;
 }
 
-void ApplyProxy() {
-  const ThreadSettings& settings = CurrentSettings();
+void ApplyProxy(HttpClient& client, const ThreadSettings& settings) {
   if (settings.proxyServer.empty()) return;
-  ProxySettings& proxy = settings.httpClient->ProxyParams();
+  ProxySettings& proxy = client.ProxyParams();
   proxy.proxyServer = settings.proxyServer;
   proxy.proxyPort = settings.proxyPort;
   if (!settings.proxyUserName.empty() && !settings.proxyPassword.empty()) {
@@ -187,27 +184,24 @@ void ApplyProxy() {
   }
 }
 
-PreparedRequest PrepareRequest(const std::u16string& endpoint, const std::u16string& body,
-                               const ParameterList& parameters,
+PreparedRequest PrepareRequest(const ThreadSettings& settings, const std::u16string& route,
+                               const std::u16string& body, const ParameterList& parameters,
                                const ParameterList& optionalParameters, bool needsOauth) {
-  ThreadSettings& settings = CurrentSettings();
-  // The previous call's client goes first: releasing it closes its connection.
-  settings.httpClient.reset();
-  settings.httpClient = SetupClient();
-  ApplyProxy();
+  PreparedRequest prepared;
+  prepared.client = SetupClient(settings.callLog.get());
+  ApplyProxy(*prepared.client, settings);
 
   CheckEnvironment(settings.environment);
   // Trailing line breaks of a value read from a file go as they always did; one inside it fails
   // the call here, where the host learns why.
   RefuseLineBreak(u"partner-token", settings.partnerToken);
-  PreparedRequest prepared;
-  const std::u16string baseUrl = FullBaseUrl();
-  prepared.url = UrlResolver::ResolveUrlParameters(baseUrl + endpoint, parameters);
+  const std::u16string baseUrl = FullBaseUrl(settings.environment);
+  prepared.url = UrlResolver::ResolveUrlParameters(baseUrl + route, parameters);
   prepared.url = UrlResolver::ResolveOptionalParameters(prepared.url, optionalParameters);
   CheckSameHost(prepared.url, baseUrl);
   if (!body.empty()) prepared.body = TextToUtf8(body);
 
-  HttpRequest& request = settings.httpClient->Request();
+  HttpRequest& request = prepared.client->Request();
   request.contentType = kJsonMediaType;
   request.accept = kJsonMediaType;
   request.userAgent = kUserAgent;
@@ -228,14 +222,18 @@ PreparedRequest PrepareRequest(const std::u16string& endpoint, const std::u16str
   return prepared;
 }
 
-std::u16string CallEndpoint(const ConfigItem& endpoint, const std::u16string& body,
-                            const ParameterList& parameters,
-                            const ParameterList& optionalParameters, bool isTokenRequest) {
+std::u16string CallEndpoint(ThreadSettings& settings, const ConfigItem& endpoint,
+                            const std::u16string& body, const ParameterList& parameters,
+                            const ParameterList& optionalParameters, bool needsOauth) {
   const MethodRow& row = RowOf(endpoint.method);
+  // The previous call's client goes first: releasing it closes its connection.
+  settings.httpClient.reset();
   PreparedRequest prepared =
-      PrepareRequest(endpoint.endpoint, row.sendsBody ? body : std::u16string(), parameters,
-                     optionalParameters, isTokenRequest && row.sendsClientCredentials);
-  return RunExchange([&](HttpClient& client) {
+      PrepareRequest(settings, endpoint.endpoint, row.sendsBody ? body : std::u16string(),
+                     parameters, optionalParameters, needsOauth && row.sendsClientCredentials);
+  // The thread keeps the client until its next call.
+  settings.httpClient = std::move(prepared.client);
+  return RunExchange(settings, *settings.httpClient, [&](HttpClient& client) {
     const HttpVersion version = row.http10 ? HttpVersion::kHttp10 : HttpVersion::kHttp11;
     return client.Perform(row.name, version, prepared.url, std::move(prepared.body));
   });

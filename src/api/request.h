@@ -16,9 +16,13 @@ namespace tessora {
 
 class Error;
 class HttpClient;
+class TrafficLog;
+struct ThreadSettings;
 
-// What PrepareRequest hands to the verb function that asked for it.
+// What PrepareRequest hands to the verb function that asked for it: a client configured for the
+// call, the URL and the body.
 struct PreparedRequest {
+  std::unique_ptr<HttpClient> client;
   // The complete URL: scheme, host, route with its placeholders filled, query string.
   std::u16string url;
   // The UTF-8 bytes of the body text, without a byte-order mark; none for an empty text.
@@ -29,23 +33,28 @@ struct PreparedRequest {
 // port it tried, the proxy's answer, the certificate check's verdict.
 std::u16string ExchangeFailureReason(const Error& failure, const HttpClient& client);
 
-// "https://" + the thread's Environment + the API host suffix.
-std::u16string FullBaseUrl();
-// A new client: 20000 ms connect time-out, every status an answer, a TLS 1.2 channel, and the
-// thread's traffic log when it has one.
-std::unique_ptr<HttpClient> SetupClient();
-// Gives the thread's current client the thread's proxy, if one is configured.
-void ApplyProxy();
-// Releases the thread's previous client, builds the new one and its request.
-PreparedRequest PrepareRequest(const std::u16string& endpoint, const std::u16string& body,
-                               const ParameterList& parameters,
+// "https://" + `environment` + the API host suffix.
+std::u16string FullBaseUrl(const std::u16string& environment);
+// A new client: 20000 ms connect time-out, every status an answer, a TLS 1.2 channel, and `log`
+// (the loading thread's traffic log) when there is one.
+std::unique_ptr<HttpClient> SetupClient(TrafficLog* log);
+// Gives `client` the proxy of `settings`, if one is configured.
+void ApplyProxy(HttpClient& client, const ThreadSettings& settings);
+// A client for one call with the settings' credentials and proxy, and the call's request: the
+// route filled from `parameters` and `optionalParameters`, the body text, the basic credentials
+// of the token request when `needsOauth`. Raises when a host text would change the request's
+// host or add a header line; nothing is sent then.
+PreparedRequest PrepareRequest(const ThreadSettings& settings, const std::u16string& route,
+                               const std::u16string& body, const ParameterList& parameters,
                                const ParameterList& optionalParameters, bool needsOauth);
 
-// Calls an endpoint with its method: the response text whatever its status; after a failure of
-// the exchange, the last status line received, or the empty text. `isTokenRequest` sends the
-// client credentials where the method does.
-std::u16string CallEndpoint(const ConfigItem& endpoint, const std::u16string& body,
-                            const ParameterList& parameters,
-                            const ParameterList& optionalParameters, bool isTokenRequest);
+// Calls an endpoint with its method on the thread of `settings`: releases the thread's previous
+// client, prepares the new one (kept in `settings` until the thread's next call) and runs the
+// exchange. The response text whatever its status; after a failure of the exchange, the last
+// status line received, or the empty text. `needsOauth` sends the client credentials where the
+// method does.
+std::u16string CallEndpoint(ThreadSettings& settings, const ConfigItem& endpoint,
+                            const std::u16string& body, const ParameterList& parameters,
+                            const ParameterList& optionalParameters, bool needsOauth);
 
 }  // namespace tessora

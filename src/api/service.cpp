@@ -89,7 +89,8 @@ std::u16string PerformOperation(const std::u16string& endpointOperation,
   const ParameterList optionalParams(optionalParameters);
   const bool needsOauth = AsciiUpperCase(endpointOperation) == kAuthorizeOperation;
 
-  std::u16string result = CallEndpoint(endpoint, body, params, optionalParams, needsOauth);
+  std::u16string result =
+      CallEndpoint(settings, endpoint, body, params, optionalParams, needsOauth);
   if (needsOauth) {
     try {
       CaptureToken(result, settings);
@@ -103,10 +104,9 @@ std::u16string PerformOperation(const std::u16string& endpointOperation,
 
 }  // namespace
 
-std::u16string CallService(const std::u16string& endpointOperation,
+std::u16string CallService(ThreadSettings& settings, const std::u16string& endpointOperation,
                            const std::u16string& parameters,
                            const std::u16string& optionalParameters, const std::u16string& body) {
-  ThreadSettings& settings = CurrentSettings();
   settings.lastStatus = 0;
   settings.lastReason.clear();
   try {

@@ -6,6 +6,8 @@
 
 namespace tessora {
 
+struct ThreadSettings;
+
 // The operation name of the token request, compared after ASCII upper-casing.
 inline constexpr char16_t kAuthorizeOperation[] = u"AUTHORIZE";
 // A token response that carries no token, compared after ASCII upper-casing.
@@ -13,11 +15,11 @@ inline constexpr char16_t kUnauthorizedResponse[] = u"UNAUTHORIZED";
 // Seconds per day, as a 32-bit floating-point constant.
 inline constexpr float kSecondsInADay = 86400.0f;
 
-// Performs `EndPointOperation` of the endpoint catalogue with the route parameters, the query
-// parameters and (for POST and PUT) the body; returns the response text whatever its status.
-// Raises when the catalogue cannot be built, the operation is unknown ("Problem in endpoint"), or a
-// token response cannot be read.
-std::u16string CallService(const std::u16string& endpointOperation,
+// Performs `endpointOperation` of the endpoint catalogue with the route parameters, the query
+// parameters and (for POST and PUT) the body, for the thread whose settings are `settings`;
+// returns the response text whatever its status. Raises when the catalogue cannot be built, the
+// operation is unknown ("Problem in endpoint"), or a token response cannot be read.
+std::u16string CallService(ThreadSettings& settings, const std::u16string& endpointOperation,
                            const std::u16string& parameters,
                            const std::u16string& optionalParameters, const std::u16string& body);
 

@@ -149,8 +149,8 @@ void ReleaseHeld(ThreadSettings& settings) {
   }
 }
 
-bool TokenExpired() {
-  return platform::NowLocal() > CurrentSettings().tokenExpiration;
+bool TokenExpired(const ThreadSettings& settings) {
+  return platform::NowLocal() > settings.tokenExpiration;
 }
 
 void ReleaseThreadSettings(void* value) {

@@ -54,8 +54,8 @@ ThreadSettings& CurrentSettings();
 // The calling thread's settings if it has any yet, else nullptr.
 ThreadSettings* ExistingSettings();
 
-// Whether the current local date-time is later than the calling thread's TokenExpiration.
-bool TokenExpired();
+// Whether the current local date-time is later than the token expiration of `settings`.
+bool TokenExpired(const ThreadSettings& settings);
 
 // Marks the calling thread as inside a call of the library while it exists; every export holds
 // one for its whole run. An unload leaves the settings of such a thread alone: the call is using

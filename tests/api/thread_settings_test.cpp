@@ -105,7 +105,7 @@ TEST_F(ThreadSettingsTest, ANewThreadStartsFromTheInitialValues) {
     EXPECT_EQ(s.tokenExpiration, 0.0);
     EXPECT_EQ(s.httpClient, nullptr);
     EXPECT_EQ(s.callLog, nullptr);
-    EXPECT_TRUE(TokenExpired());
+    EXPECT_TRUE(TokenExpired(CurrentSettings()));
   });
   EXPECT_EQ(CurrentSettings().clientId, u"loader");
 }
@@ -129,11 +129,11 @@ TEST_F(ThreadSettingsTest, TokenExpiredComparesStrictly) {
   platform::SetTestClock(&FixedClock);
   gNow = *EncodeDateTime({2026, 3, 1, 12, 0, 0, 0});
   CurrentSettings().tokenExpiration = gNow;
-  EXPECT_FALSE(TokenExpired());
+  EXPECT_FALSE(TokenExpired(CurrentSettings()));
   gNow = *EncodeDateTime({2026, 3, 1, 12, 0, 0, 1});
-  EXPECT_TRUE(TokenExpired());
+  EXPECT_TRUE(TokenExpired(CurrentSettings()));
   gNow = *EncodeDateTime({2026, 3, 1, 11, 59, 59, 999});
-  EXPECT_FALSE(TokenExpired());
+  EXPECT_FALSE(TokenExpired(CurrentSettings()));
 }
 
 TEST_F(ThreadSettingsTest, AThreadThatEndsReleasesItsClient) {

@@ -27,7 +27,9 @@
 // the library gave them, on purpose. (And LeakSanitizer of GCC 12 on glibc 2.36 crashes at exit,
 // "Tracer caught signal 11", scanning the dynamic TLS of live threads that used a thread_local
 // of a library loaded with dlopen.)
+// NOLINTNEXTLINE(readability-identifier-naming)
 extern "C" const char* __lsan_default_options();
+// NOLINTNEXTLINE(readability-identifier-naming): the name the sanitizer run-time looks for
 extern "C" const char* __lsan_default_options() {
   return "detect_leaks=0";
 }

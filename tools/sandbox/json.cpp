@@ -6,7 +6,7 @@ namespace tessora::sandbox::json {
 
 const Value* Value::Find(std::string_view name) const {
   for (const auto& member : members) {
-    if (member.first == name) return &member.second;
+    if (member.name == name) return &member.value;
   }
   return nullptr;
 }
@@ -102,7 +102,7 @@ class Reader {
       SkipSpace();
       Value member;
       if (!ReadValue(member, depth)) return false;
-      value.members.emplace_back(std::move(name), std::move(member));
+      value.members.push_back(Member{std::move(name), std::move(member)});
       SkipSpace();
       if (pos_ < in_.size() && in_[pos_] == ',') {
         ++pos_;

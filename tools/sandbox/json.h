@@ -12,16 +12,24 @@ namespace tessora::sandbox::json {
 
 constexpr int kMaxDepth = 32;
 
+struct Member;
+
 struct Value {
   enum class Type { kNull, kBool, kNumber, kString, kArray, kObject };
   Type type = Type::kNull;
   bool boolean = false;
   std::string text;  // a string's UTF-8 text, or a number exactly as written
   std::vector<Value> items;
-  std::vector<std::pair<std::string, Value>> members;
+  // (A member of its own rather than std::pair: a pair needs a complete Value where it is named.)
+  std::vector<Member> members;
 
   // The member called `name`, or nullptr.
   const Value* Find(std::string_view name) const;
+};
+
+struct Member {
+  std::string name;
+  Value value;
 };
 
 // Parses one JSON document (RFC 8259: UTF-8, no duplicate member names). On failure returns

@@ -23,7 +23,7 @@ namespace tessora::openssl {
 
 namespace {
 
-using LockingCallback = void (*)(int mode, int n, const char* file, int line);
+using LockingCallback = void (*)(int mode, int lock, const char* file, int line);
 
 // OpenSSL 3's own opaque types, used by the socket BIO only.
 struct Bio;        // BIO
