@@ -162,8 +162,7 @@ bool ServerConnection::StartTls(const std::string& certificate) {
   ssl_ = api->sslNew(context);
   // The connection holds a reference of its own to the context.
   if (!certificate.empty()) api->ctxFree(context);
-  const bool ready =
-      ssl_ != nullptr && api->setFd(ssl_, static_cast<int>(socket_)) > 0 && api->accept(ssl_) > 0;
+  const bool ready = ssl_ != nullptr && api->setFd(ssl_, socket_) > 0 && api->accept(ssl_) > 0;
   if (ready && api->getServername != nullptr) {
     const char* name = api->getServername(ssl_, kTlsextNametypeHostName);
     if (name != nullptr) serverName_ = name;

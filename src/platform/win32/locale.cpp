@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <climits>
 #include <string>
 
 namespace tessora::platform {
@@ -77,6 +79,9 @@ void SetLocaleFormatsForTesting(std::u16string_view shortDate, std::u16string_vi
 
 bool SameTextIgnoreCase(std::u16string_view a, std::u16string_view b) {
   if (a.empty() || b.empty()) return a.size() == b.size();
+  // CompareStringW counts in int (a negative count means "up to the zero"): longer texts, which a
+  // 64-bit host can pass, are no parameter name the library knows.
+  if (a.size() > INT_MAX || b.size() > INT_MAX) return false;
   return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE,
                         reinterpret_cast<const wchar_t*>(a.data()), static_cast<int>(a.size()),
                         reinterpret_cast<const wchar_t*>(b.data()),
@@ -85,8 +90,11 @@ bool SameTextIgnoreCase(std::u16string_view a, std::u16string_view b) {
 
 std::u16string UpperCaseText(std::u16string_view text) {
   std::u16string out(text);
-  if (!out.empty()) {
-    CharUpperBuffW(reinterpret_cast<wchar_t*>(out.data()), static_cast<DWORD>(out.size()));
+  // CharUpperBuffW counts in DWORD: a longer text (64-bit hosts) goes in slices.
+  constexpr std::size_t kSlice = 1u << 30;
+  for (std::size_t at = 0; at < out.size(); at += kSlice) {
+    const std::size_t n = std::min(kSlice, out.size() - at);
+    CharUpperBuffW(reinterpret_cast<wchar_t*>(out.data() + at), static_cast<DWORD>(n));
   }
   return out;
 }
