@@ -186,6 +186,18 @@ TEST_F(LoaderTest, LibraryWithoutProtocolMethodsGivesNoMethod) {
   EXPECT_EQ(TlsConnectFailure().Message(), u"Error getting SSL method.");
 }
 
+// The 1.0 line's SSL_set_fd takes an int: a 64-bit socket handle beyond it is refused, never cut
+// short to another handle (the stand-in's SSL_set_fd reports success for whatever it gets).
+TEST_F(LoaderTest, OpenSsl10RefusesASocketHandleBeyondAnInt) {
+  if (sizeof(platform::SocketHandle) < 8) GTEST_SKIP() << "socket handles are 32 bits wide here";
+  SearchDllsIn(FakeDlls("fake-full"));
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  ASSERT_NE(api, nullptr);
+  EXPECT_EQ(api->setFd(nullptr, platform::SocketHandle{1} << 40), 0);
+  EXPECT_EQ(api->setFd(nullptr, platform::SocketHandle{1} << 31), 0);
+  EXPECT_EQ(api->setFd(nullptr, 0x1234), 1);
+}
+
 TEST_F(LoaderTest, TwoThreadsNeedingTlsAtOnceLoadItOnce) {
   if (NoOpenSsl10()) GTEST_SKIP() << kNoOpenSsl10;
   SearchDllsIn(Dlls10());
