@@ -36,3 +36,9 @@ install(FILES ${PROJECT_BINARY_DIR}/TessoraNet.pc DESTINATION ${TESSORA_PC_DIR}
 # The license, the changelog and the README go with the library.
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
   ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
+
+# The bindings for hosts in Pascal, C# and Python (bindings/README.md), with the development files.
+# (The VBA module is for 64-bit Office on Windows only: it goes in the Windows zips.)
+install(FILES ${PROJECT_SOURCE_DIR}/bindings/TessoraNet.pas ${PROJECT_SOURCE_DIR}/bindings/TessoraNet.cs
+  ${PROJECT_SOURCE_DIR}/bindings/tessoranet.py
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/tessora/bindings COMPONENT development)

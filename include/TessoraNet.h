@@ -1,12 +1,17 @@
 /*
  * TessoraNet: client library for the Tessora payment API.
  *
- * Windows: TessoraNet.dll, a 32-bit DLL. Linux: libTessoraNet.so. Both export these five
- * functions with plain, undecorated names, and the extensions declared after them.
+ * Windows: TessoraNet.dll, a 32-bit DLL for 32-bit processes and a 64-bit DLL of the same name
+ * for 64-bit processes. Linux: libTessoraNet.so. All export these five functions with plain,
+ * undecorated names, and the extensions declared after them.
  *
- * Calling convention
+ * Calling convention and sizes
  *   cdecl on 32-bit Windows (the caller pushes the arguments right to left and removes them);
- *   the platform's C convention elsewhere. Every argument of the Windows build is 32 bits wide.
+ *   the platform's one C convention elsewhere (64-bit Windows: the x64 convention).
+ *   Pointer-sized: every char* and const char* (arguments and results) and the char** of
+ *   TessoraNetGetInstanceData, TessoraNetTry and TessoraNetLastError: 32 bits in the 32-bit DLL,
+ *   64 bits in the 64-bit DLL and on 64-bit Linux. 32 bits everywhere: int (ProxyPort,
+ *   TessoraNetLastStatus). 8 bits: unsigned char (TessoraNetTokenExpired, TessoraNetTry).
  *
  * Text
  *   Every string passed in or handed back is a zero-terminated byte string in the process ANSI
@@ -36,12 +41,13 @@
  *
  * TLS
  *   TLS 1.2 only; the server's certificate and host name are verified. Linux: the system's
- *   OpenSSL 3, linked. Windows: OpenSSL DLLs (32-bit) loaded at the first connection; the first
- *   complete pair found in this order is used:
- *     1. libssl-3.dll + libcrypto-3.dll in the folder of TessoraNet.dll itself;
- *     2. libeay32.dll + ssleay32.dll (or libssl32.dll), OpenSSL 1.0.2 or older, by the
- *        standard DLL search (the program's folder first);
- *     3. libssl-3.dll + libcrypto-3.dll by the standard DLL search.
+ *   OpenSSL 3, linked. Windows: OpenSSL DLLs of the DLL's own width loaded at the first
+ *   connection; the first complete pair found in this order is used:
+ *     1. libssl-3.dll + libcrypto-3.dll (64-bit: libssl-3-x64.dll + libcrypto-3-x64.dll) in the
+ *        folder of TessoraNet.dll itself;
+ *     2. libeay32.dll + ssleay32.dll (or libssl32.dll), OpenSSL 1.0.2 or older (the same names
+ *        in 64-bit builds), by the standard DLL search (the program's folder first);
+ *     3. the OpenSSL 3 pair of 1. by the standard DLL search.
  *   A DLL that lacks a function the library needs is passed over. Deploy OpenSSL 3 next to
  *   TessoraNet.dll: the 1.0 line no longer receives security fixes.
  *

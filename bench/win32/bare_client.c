@@ -1,9 +1,11 @@
 /*
- * The floor for one HTTPS call on Windows with the OpenSSL 1.0.2 DLLs that TessoraNet.dll uses
- * (libeay32.dll, ssleay32.dll, loaded by name at run time): ONE TLS context for the process, then
- * per request a new TCP connection, a full TLS 1.2 handshake verifying the server's chain, one
- * GET, the answer read to its Content-Length (or to the close), and the connection closed.
- * Prints the first request's time and the median of the others.
+ * The floor for one HTTPS call on Windows with the OpenSSL DLLs that TessoraNet.dll uses, loaded
+ * by name at run time: the OpenSSL 1.0.2 DLLs (libeay32.dll, ssleay32.dll) when they are there,
+ * else the OpenSSL 3 DLLs of the program's width (libcrypto-3.dll and libssl-3.dll; 64-bit:
+ * libcrypto-3-x64.dll and libssl-3-x64.dll). ONE TLS context for the process, then per request a
+ * new TCP connection, a full TLS 1.2 handshake verifying the server's chain, one GET, the answer
+ * read to its Content-Length (or to the close), and the connection closed. Prints the OpenSSL it
+ * uses, the first request's time and the median of the others.
  *
  *   bare_client --port P --ca FILE [--host 127.0.0.1] [--path /api.tessora.net/v1/json]
  *               [--requests N]
@@ -25,11 +27,17 @@ typedef struct ssl_method_st SSL_METHOD;
 #define SSL_VERIFY_PEER 0x01
 #define SSL_CTRL_SET_TLSEXT_HOSTNAME 55
 #define TLSEXT_NAMETYPE_host_name 0
+/* OpenSSL 3: SSL_CTX_set_min_proto_version / SSL_CTX_set_max_proto_version, TLS1_2_VERSION. */
+#define SSL_CTRL_SET_MIN_PROTO_VERSION 123
+#define SSL_CTRL_SET_MAX_PROTO_VERSION 124
+#define TLS1_2_VERSION 0x0303
 
 /* The DLLs' functions (cdecl). */
 typedef int (*SslLibraryInitFn)(void);
 typedef void (*SslLoadErrorStringsFn)(void);
 typedef const SSL_METHOD* (*TlsClientMethodFn)(void);
+typedef int (*OpenSslInitSslFn)(unsigned long long, const void*);
+typedef long (*SslCtxCtrlFn)(SSL_CTX*, int, long, void*);
 typedef SSL_CTX* (*SslCtxNewFn)(const SSL_METHOD*);
 typedef int (*SslCtxLoadVerifyLocationsFn)(SSL_CTX*, const char*, const char*);
 typedef void (*SslCtxSetVerifyFn)(SSL_CTX*, int, int (*)(int, void*));
@@ -46,6 +54,9 @@ typedef unsigned long (*ErrGetErrorFn)(void);
 typedef void (*ErrErrorStringNFn)(unsigned long, char*, size_t);
 
 static struct {
+  int openSsl3;             /* the OpenSSL 3 DLLs, not the 1.0.2 ones */
+  OpenSslInitSslFn initSsl; /* OpenSSL 3 */
+  SslCtxCtrlFn ctxCtrl;     /* OpenSSL 3 */
   SslLibraryInitFn libraryInit;
   SslLoadErrorStringsFn loadErrorStrings;
   TlsClientMethodFn clientMethod;
@@ -78,16 +89,9 @@ static int Lookup(HMODULE dll, const char* name, void* out, size_t size) {
 
 #define LOOKUP(dll, field, name) Lookup(dll, name, &ssl.field, sizeof ssl.field)
 
-static int LoadOpenSsl(void) {
-  HMODULE crypto = LoadLibraryA("libeay32.dll");
-  HMODULE tls = LoadLibraryA("ssleay32.dll");
-  if (crypto == NULL || tls == NULL) {
-    fprintf(stderr, "bare_client: cannot load libeay32.dll and ssleay32.dll\n");
-    return 0;
-  }
-  return LOOKUP(tls, libraryInit, "SSL_library_init") &&
-         LOOKUP(tls, loadErrorStrings, "SSL_load_error_strings") &&
-         LOOKUP(tls, clientMethod, "TLSv1_2_client_method") && LOOKUP(tls, ctxNew, "SSL_CTX_new") &&
+/* The functions both lines have under the same names. */
+static int LookupCommon(HMODULE crypto, HMODULE tls) {
+  return LOOKUP(tls, ctxNew, "SSL_CTX_new") &&
          LOOKUP(tls, ctxLoadVerifyLocations, "SSL_CTX_load_verify_locations") &&
          LOOKUP(tls, ctxSetVerify, "SSL_CTX_set_verify") && LOOKUP(tls, ctxFree, "SSL_CTX_free") &&
          LOOKUP(tls, sslNew, "SSL_new") && LOOKUP(tls, setFd, "SSL_set_fd") &&
@@ -96,6 +100,30 @@ static int LoadOpenSsl(void) {
          LOOKUP(tls, shutdown, "SSL_shutdown") && LOOKUP(tls, free, "SSL_free") &&
          LOOKUP(crypto, errGetError, "ERR_get_error") &&
          LOOKUP(crypto, errErrorStringN, "ERR_error_string_n");
+}
+
+static int LoadOpenSsl(void) {
+  const char* cryptoName = sizeof(void*) == 8 ? "libcrypto-3-x64.dll" : "libcrypto-3.dll";
+  const char* tlsName = sizeof(void*) == 8 ? "libssl-3-x64.dll" : "libssl-3.dll";
+  HMODULE crypto = LoadLibraryA("libeay32.dll");
+  HMODULE tls = crypto != NULL ? LoadLibraryA("ssleay32.dll") : NULL;
+  if (crypto != NULL && tls != NULL) {
+    fprintf(stderr, "bare_client: OpenSSL 1.0 (libeay32.dll, ssleay32.dll)\n");
+    return LookupCommon(crypto, tls) && LOOKUP(tls, libraryInit, "SSL_library_init") &&
+           LOOKUP(tls, loadErrorStrings, "SSL_load_error_strings") &&
+           LOOKUP(tls, clientMethod, "TLSv1_2_client_method");
+  }
+  crypto = LoadLibraryA(cryptoName);
+  tls = crypto != NULL ? LoadLibraryA(tlsName) : NULL;
+  if (crypto == NULL || tls == NULL) {
+    fprintf(stderr, "bare_client: cannot load libeay32.dll and ssleay32.dll, nor %s and %s\n",
+            cryptoName, tlsName);
+    return 0;
+  }
+  fprintf(stderr, "bare_client: OpenSSL 3 (%s, %s)\n", cryptoName, tlsName);
+  ssl.openSsl3 = 1;
+  return LookupCommon(crypto, tls) && LOOKUP(tls, initSsl, "OPENSSL_init_ssl") &&
+         LOOKUP(tls, ctxCtrl, "SSL_CTX_ctrl") && LOOKUP(tls, clientMethod, "TLS_client_method");
 }
 
 static void PrintSslError(const char* what) {
@@ -228,9 +256,20 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0 || !LoadOpenSsl()) return 2;
-  ssl.libraryInit();
-  ssl.loadErrorStrings();
+  if (ssl.openSsl3) {
+    ssl.initSsl(0, NULL);
+  } else {
+    ssl.libraryInit();
+    ssl.loadErrorStrings();
+  }
   context = ssl.ctxNew(ssl.clientMethod());
+  /* OpenSSL 3 has one method for every version: TLS 1.2 as with the 1.0 line's method. */
+  if (context != NULL && ssl.openSsl3 &&
+      (ssl.ctxCtrl(context, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, NULL) != 1 ||
+       ssl.ctxCtrl(context, SSL_CTRL_SET_MAX_PROTO_VERSION, TLS1_2_VERSION, NULL) != 1)) {
+    ssl.ctxFree(context);
+    context = NULL;
+  }
   if (context == NULL || ssl.ctxLoadVerifyLocations(context, caFile, NULL) != 1) {
     PrintSslError("cannot set up the TLS context");
     return 2;

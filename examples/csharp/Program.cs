@@ -37,12 +37,12 @@ static class Program
         TessoraNet.ConfigureProxy("", 0, "", "");  // no proxy
 
         string result;
-        if (!TessoraNet.TryCall("AUTHORIZE", "", "", "", out result))
+        if (!TessoraNet.Try("AUTHORIZE", "", "", "", out result))
         {
             Console.WriteLine("AUTHORIZE: failed: " + result);
             return 1;
         }
-        int status = TessoraNet.TessoraNetLastStatus();
+        int status = TessoraNet.LastStatus();
         if (status == 0)
         {
             Console.WriteLine("AUTHORIZE: no answer: " + TessoraNet.LastError());
@@ -50,25 +50,25 @@ static class Program
         }
         Console.WriteLine("AUTHORIZE: HTTP " + status + ", token received: " +
             (TessoraNet.AccessToken().Length > 0 ? "yes" : "no") + ", expired: " +
-            (TessoraNet.TessoraNetTokenExpired() ? "yes" : "no"));
+            (TessoraNet.TokenExpired() ? "yes" : "no"));
 
         string charge = TessoraNet.Call("CHARGE_CREATE", "", "",
             "{\"amount\": 1250, \"currency\": \"EUR\", \"description\": \"Order 1042\"}");
-        Console.WriteLine("CHARGE_CREATE: HTTP " + TessoraNet.TessoraNetLastStatus());
+        Console.WriteLine("CHARGE_CREATE: HTTP " + TessoraNet.LastStatus());
         Console.WriteLine("  " + Masked(charge));
         Match match = Regex.Match(charge, "\"id\":\"([^\"]*)\"");
         string id = match.Success ? match.Groups[1].Value : "";
 
         string detail = TessoraNet.Call("CHARGE_DETAIL", "id=" + id);
-        Console.WriteLine("CHARGE_DETAIL id=" + id + ": HTTP " + TessoraNet.TessoraNetLastStatus());
+        Console.WriteLine("CHARGE_DETAIL id=" + id + ": HTTP " + TessoraNet.LastStatus());
         Console.WriteLine("  " + Masked(detail));
 
         // An operation the endpoint file does not name: a failure, reported by TessoraNetTry.
-        if (TessoraNet.TryCall("REFUND_CREATE", "id=" + id, "", "", out result))
+        if (TessoraNet.Try("REFUND_CREATE", "id=" + id, "", "", out result))
             Console.WriteLine("REFUND_CREATE: unexpectedly performed");
         else
             Console.WriteLine("REFUND_CREATE: failed: " + result);
-        Console.WriteLine("  last status: " + TessoraNet.TessoraNetLastStatus() +
+        Console.WriteLine("  last status: " + TessoraNet.LastStatus() +
             ", last error: " + TessoraNet.LastError());
         Console.WriteLine("done");
         return 0;

@@ -1,5 +1,6 @@
 { A complete TessoraNet session in Pascal: configure, AUTHORIZE, create a charge and read it
-  back, then an operation the endpoint file does not name, caught with TessoraNetTry.
+  back, then an operation the endpoint file does not name, caught with TessoraNetTry; on Windows
+  the same failure once more, caught as an exception, and a call after it.
 
   Settings come from the environment: TESSORA_ENVIRONMENT (e.g. '127.0.0.1:PORT/' for
   tessora-sandbox), TESSORA_ENDPOINTS (default 'endpoints.json'), TESSORA_CLIENT_ID and
@@ -71,7 +72,7 @@ begin
     WriteLn(ErrOutput, 'set TESSORA_ENVIRONMENT, e.g. 127.0.0.1:PORT/ for tessora-sandbox');
     Halt(2);
   end;
-  WriteLn('TessoraNet ', AnsiString(TessoraNetVersion));
+  WriteLn('TessoraNet ', Version);
 
   ConfigureService(PAnsiChar(Setting('TESSORA_CLIENT_ID', 'sandbox-client')),
     PAnsiChar(Setting('TESSORA_CLIENT_SECRET', 'sandbox-secret')), PAnsiChar(Environment),
@@ -92,7 +93,7 @@ begin
   Write('AUTHORIZE: HTTP ', Status, ', token received: ');
   if AccessToken <> '' then Write('yes') else Write('no');
   Write(', expired: ');
-  if TessoraNetTokenExpired and $FF <> 0 then WriteLn('yes') else WriteLn('no');
+  if TokenExpired then WriteLn('yes') else WriteLn('no');
 
   Charge := Call('CHARGE_CREATE', '', '',
     '{"amount": 1250, "currency": "EUR", "description": "Order 1042"}');
@@ -110,5 +111,21 @@ begin
   else
     WriteLn('REFUND_CREATE: failed: ', Text);
   WriteLn('  last status: ', TessoraNetLastStatus, ', last error: ', LastError);
+{$IFDEF MSWINDOWS}
+  { On Windows the failure leaves TessoraNet() as a structured exception, which FPC and Delphi
+    raise as EExternal (32- and 64-bit alike): caught here, and the program goes on. }
+  try
+    Call('REFUND_CREATE', 'id=' + Id);
+    WriteLn('REFUND_CREATE: unexpectedly performed');
+  except
+    on E: EExternal do
+      if IsTessoraNetFailure(E) then
+        WriteLn('REFUND_CREATE: caught ', E.ClassName, ': ', TessoraNetFailureMessage(E))
+      else
+        raise;
+  end;
+  Text := Call('CHARGE_DETAIL', 'id=' + Id);
+  WriteLn('CHARGE_DETAIL id=', Id, ' after the exception: HTTP ', TessoraNetLastStatus);
+{$ENDIF}
   WriteLn('done');
 end.

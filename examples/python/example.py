@@ -12,7 +12,11 @@ import os
 import re
 import sys
 
-import tessoranet
+try:
+    import tessoranet
+except ImportError:  # run from the source tree: the module lies in bindings/
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bindings"))
+    import tessoranet
 
 
 def masked(response):

@@ -66,11 +66,19 @@ bool Connection::WaitForInput(int timeoutMs) {
 void Connection::Write(std::string_view block) {
   if (!Connected()) Raise(ErrorKind::kClosed, u"Connection Closed Gracefully.");
   if (recorder_ != nullptr) recorder_->Send(block);
-  const int result = channel_->Send(block.data(), static_cast<int>(block.size()));
-  if (result > 0) return;
-  const int code = result < 0 ? channel_->CheckError(result) : 0;
-  if (code != 0) platform::RaiseSocketError(code);
-  Raise(ErrorKind::kClosed, u"Connection Closed Gracefully.");
+  // The channel counts in int: a longer block (a 64-bit host's long URL or headers) goes in slices.
+  constexpr std::size_t kSlice = 1u << 30;
+  std::size_t at = 0;
+  do {
+    const std::size_t n = std::min(kSlice, block.size() - at);
+    const int result = channel_->Send(block.data() + at, static_cast<int>(n));
+    if (result <= 0) {
+      const int code = result < 0 ? channel_->CheckError(result) : 0;
+      if (code != 0) platform::RaiseSocketError(code);
+      Raise(ErrorKind::kClosed, u"Connection Closed Gracefully.");
+    }
+    at += n;
+  } while (at < block.size());
 }
 
 Connection::FillResult Connection::Fill(bool resetEnds) {

@@ -141,7 +141,7 @@ void TlsChannel::Handshake() {
     const int result = api->setExData(connection_, 0, this);
     if (result <= 0) RaiseFailure(u"Error binding data to SSL socket.", Capture(result));
   }
-  const int fdResult = api->setFd(connection_, static_cast<int>(socket_));
+  const int fdResult = api->setFd(connection_, socket_);
   if (fdResult <= 0) RaiseFailure(u"Error setting File Descriptor for SSL", Capture(fdResult));
   const std::u16string& host = serverHost_;
   const int port = serverPort_;

@@ -5,6 +5,14 @@ if(WINDOWS)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "objdump failed")
   endif()
+  # The machine: "file format pei-i386" (PE32) or "file format pei-x86-64" (PE32+).
+  if(FORMAT)
+    string(REGEX MATCH "file format ([-a-z0-9]+)" found "${dump}")
+    if(NOT CMAKE_MATCH_1 STREQUAL FORMAT)
+      message(FATAL_ERROR "the DLL's format is \"${CMAKE_MATCH_1}\", expected ${FORMAT}")
+    endif()
+    message(STATUS "file format ${FORMAT}")
+  endif()
   # Exports: the lines after "[Ordinal/Name Pointer] Table", up to the next empty line, look like
   # "\t[   0] ConfigureProxy".
   string(FIND "${dump}" "[Ordinal/Name Pointer] Table" start)

@@ -55,14 +55,16 @@ static int ShowLibrary(void) {
   return strcmp(version, TESSORA_EXPECTED_VERSION ".0") == 0 ? 0 : 1;
 }
 
-/* 0 when libssl-3.dll and libcrypto-3.dll were loaded from the folder of TessoraNet.dll. */
+/* 0 when libssl-3.dll and libcrypto-3.dll (64-bit: libssl-3-x64.dll, libcrypto-3-x64.dll) were
+ * loaded from the folder of TessoraNet.dll. */
 static int CheckOpenSsl(void) {
   char library[MAX_PATH];
   char ssl[MAX_PATH];
   char crypto[MAX_PATH];
+  const int x64 = sizeof(void*) == 8;
   ModuleFolder("TessoraNet.dll", library, MAX_PATH);
-  ModuleFolder("libssl-3.dll", ssl, MAX_PATH);
-  ModuleFolder("libcrypto-3.dll", crypto, MAX_PATH);
+  ModuleFolder(x64 ? "libssl-3-x64.dll" : "libssl-3.dll", ssl, MAX_PATH);
+  ModuleFolder(x64 ? "libcrypto-3-x64.dll" : "libcrypto-3.dll", crypto, MAX_PATH);
   printf("OpenSSL 3 from %s\n", ssl[0] != '\0' ? ssl : "(not loaded)");
   return library[0] != '\0' && _stricmp(library, ssl) == 0 && _stricmp(library, crypto) == 0 ? 0
                                                                                              : 1;

@@ -3,7 +3,7 @@
 cmake_minimum_required(VERSION 3.20)
 if(EXISTS ${DIR}/libeay32.dll AND EXISTS ${DIR}/ssleay32.dll)
   message(STATUS "The OpenSSL 1.0 DLLs are next to the tests")
-elseif(EXISTS ${DIR}/libcrypto-3.dll AND EXISTS ${DIR}/libssl-3.dll)
+elseif(EXISTS ${DIR}/libcrypto-3${SUFFIX}.dll AND EXISTS ${DIR}/libssl-3${SUFFIX}.dll)
   message(STATUS "The OpenSSL 3 DLLs are next to the tests")
 else()
   message(FATAL_ERROR "No OpenSSL DLLs are next to the tests in ${DIR}, so the tests that use "

@@ -1,8 +1,13 @@
 # Places the OpenSSL DLLs for the Windows tests: both lines in folders of their own
 # (<bin>/openssl-1.0, <bin>/openssl-3) for the loader's tests, and one line, LINE, in <bin> itself
 # for every other test; the DLLs of the other line are removed from <bin>.
-#   cmake -DBIN=dir -DLINE=1.0|3 "-DDLLS_1.0=a.dll;b.dll" "-DDLLS_3=c.dll;d.dll" -P this file
-foreach(line 1.0 3)
+# LINES names the lines the build tests (both, or 3 alone in a 64-bit build without 1.0 DLLs).
+#   cmake -DBIN=dir -DLINE=1.0|3 "-DDLLS_1.0=a.dll;b.dll" "-DDLLS_3=c.dll;d.dll" "-DLINES=1.0;3"
+#     -P this file
+if(NOT DEFINED LINES)
+  set(LINES 1.0 3)
+endif()
+foreach(line IN LISTS LINES)
   set(present "")
   foreach(dll IN LISTS DLLS_${line})
     if(EXISTS "${dll}")

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "net/openssl/binding.h"
+#include "net/openssl/names.h"
 #include "net/tls_channel.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
@@ -65,7 +66,8 @@ struct CompiledInFolders {
 CompiledInFolders FoldersOfLoadedLine() {
   CompiledInFolders folders;
   if (IsOpenSsl3()) {
-    HMODULE crypto = GetModuleHandleW(L"libcrypto-3.dll");
+    HMODULE crypto =
+        GetModuleHandleW(reinterpret_cast<const wchar_t*>(openssl::kOpenSsl3CryptoLibrary));
     auto info = reinterpret_cast<const char* (*)(int)>(
         reinterpret_cast<void*>(GetProcAddress(crypto, "OPENSSL_info")));
     if (info == nullptr) return folders;

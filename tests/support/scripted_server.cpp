@@ -164,7 +164,7 @@ bool ServerConnection::StartTls(const std::string& certificate) {
   // The connection holds a reference of its own to the context.
   if (!certificate.empty()) api->ctxFree(context);
   const std::optional<ServerTls> server = ServerTlsFunctions();
-  const bool ready = ssl_ != nullptr && server && api->setFd(ssl_, static_cast<int>(socket_)) > 0 &&
+  const bool ready = ssl_ != nullptr && server && api->setFd(ssl_, socket_) > 0 &&
                      server->accept(ssl_) > 0;
   if (ready) {
     const char* name = server->serverName(ssl_);

@@ -167,8 +167,9 @@ class Doctor {
     if (!tlsLibrary_ || !inUse) {
       report_.Line(Status::kFail, "openssl",
                    "no usable OpenSSL found (TLS 1.2 needs OpenSSL 1.0.1 or later)",
-                   "put libssl-3.dll and libcrypto-3.dll (OpenSSL 3, 32-bit) next to the "
-                   "TessoraNet library; on Linux install the OpenSSL 3 runtime (libssl3)");
+                   "put " + OpenSsl3Files() +
+                       " (OpenSSL 3) next to the TessoraNet library; on Linux install the "
+                       "OpenSSL 3 runtime (libssl3)");
       return;
     }
     const std::string warning = OpenSslWarning(*inUse);

@@ -11,9 +11,8 @@ std::string OpenSslWarning(const OpenSslInUse& openssl) {
   constexpr unsigned long kRelease110 = 0x10100000UL;
   if (openssl.number == 0 || openssl.number >= kRelease110) return {};
   const std::string name = openssl.version.empty() ? "this OpenSSL" : openssl.version;
-  return "warning: " + name +
-         " no longer receives security fixes; put libssl-3.dll and libcrypto-3.dll (OpenSSL 3) "
-         "next to the TessoraNet library";
+  return "warning: " + name + " no longer receives security fixes; put " + OpenSsl3Files() +
+         " (OpenSSL 3) next to the TessoraNet library";
 }
 
 }  // namespace tessora::cli

@@ -14,6 +14,10 @@ struct OpenSslInUse {
   unsigned long number = 0;  // OpenSSL_version_num / SSLeay: 0xMNN00PPSL
 };
 
+// The OpenSSL 3 DLLs a Windows host puts next to the library, of the tool's own width:
+// "libssl-3.dll and libcrypto-3.dll" (32-bit), "libssl-3-x64.dll and libcrypto-3-x64.dll" (64-bit).
+std::string OpenSsl3Files();
+
 // The OpenSSL loaded into this process, if any.
 std::optional<OpenSslInUse> FindOpenSslInUse();
 

@@ -1,12 +1,15 @@
 // The TLS library as the channel uses it: one table of functions in the shape of the OpenSSL 1.0
 // programming interface, with its macros (SSL_CTX_set_options, SSL_set_tlsext_host_name, ...)
 // turned into functions. Windows fills the table at run time from the OpenSSL 3 DLLs
-// ("libcrypto-3.dll", "libssl-3.dll") or the OpenSSL 1.0 DLLs ("libeay32.dll", "ssleay32.dll");
+// ("libcrypto-3.dll", "libssl-3.dll"; 64-bit "libcrypto-3-x64.dll", "libssl-3-x64.dll") or the
+// OpenSSL 1.0 DLLs ("libeay32.dll", "ssleay32.dll");
 // Linux from the system OpenSSL 3 linked into the library.
 #pragma once
 
 #include <cstddef>
 #include <string>
+
+#include "platform/socket.h"
 
 namespace tessora::openssl {
 
@@ -128,8 +131,9 @@ struct Api {
   long (*ctxSetOptions)(Context*, long) = nullptr;
   long (*ctxSetMode)(Context*, long) = nullptr;
   void (*ctxSetVerify)(Context*, int mode, void* callback) = nullptr;
-  // With OpenSSL 3 the socket reaches the connection through a BIO of the library's own.
-  int (*setFd)(Connection*, int fd) = nullptr;
+  // Binds the connection to the socket (SSL_set_fd). The handle is pointer-wide, as a SOCKET is on
+  // 64-bit Windows; OpenSSL 3 and the linked library keep it whole in the library's socket BIO.
+  int (*setFd)(Connection*, platform::SocketHandle socket) = nullptr;
   long (*setTlsextHostName)(Connection*, const char* name) = nullptr;
   // The stacks of certificates (STACK_OF(X509)): sk_num / sk_value, OPENSSL_sk_* in OpenSSL 3.
   int (*chainCount)(const CertChain*) = nullptr;
@@ -169,7 +173,7 @@ void SetReleaseBeforeUnload(void (*release)());
 // How many times the TLS library has been initialised in this process (for tests).
 int OpenSslInitialisations();
 
-// Windows loader: the folder searched first for "libcrypto-3.dll" and "libssl-3.dll" instead of
+// Windows loader: the folder searched first for the OpenSSL 3 pair (names.h) instead of
 // the folder of the module holding the loader; nullptr restores that. For tests, and for a program
 // that links this code and wants the OpenSSL the library would load (tessora doctor: the folder
 // of TessoraNet.dll).

@@ -97,12 +97,12 @@ BIO_METHOD* SocketBioMethod() {
   return gSocketBio;
 }
 
-int SetFd(Connection* ssl, int fd) {
+int SetFd(Connection* ssl, platform::SocketHandle socket) {
   BIO_METHOD* method = SocketBioMethod();
   if (method == nullptr) return 0;
   BIO* bio = BIO_new(method);
   if (bio == nullptr) return 0;
-  BIO_set_data(bio, reinterpret_cast<void*>(static_cast<std::intptr_t>(fd)));
+  BIO_set_data(bio, reinterpret_cast<void*>(socket));
   SSL_set_bio(S(ssl), bio, bio);
   return 1;
 }

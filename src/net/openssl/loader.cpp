@@ -1,14 +1,16 @@
 // The run-time loader of OpenSSL (Windows). The first complete pair of libraries wins, in this
 // order:
-//   1. "libcrypto-3.dll" + "libssl-3.dll" in the folder of the library itself (deployed with it);
+//   1. "libcrypto-3.dll" + "libssl-3.dll" (64-bit: "libcrypto-3-x64.dll" + "libssl-3-x64.dll") in
+//      the folder of the library itself (deployed with it);
 //   2. the OpenSSL 1.0 libraries by the standard search: "libeay32.dll", then "ssleay32.dll" or
-//      "libssl32.dll";
-//   3. "libcrypto-3.dll" + "libssl-3.dll" by the standard search.
+//      "libssl32.dll" (the same names in 64-bit builds);
+//   3. the OpenSSL 3 pair of 1. by the standard search.
 // Every function is looked up by name and a pair lacking a required one is refused (for the 1.0
 // names those of the 1.1 line and later among them). The winner is initialised once per process
 // under a lock and fills the one function table the channel uses.
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -177,14 +179,22 @@ BioMethod* NewSocketBioMethod() {
   return method;
 }
 
-// OpenSSL 3's SSL_set_fd, with our socket BIO.
-int SetSocketBio(Connection* ssl, int fd) {
+// OpenSSL 3's SSL_set_fd, with our socket BIO, which keeps the whole handle.
+int SetSocketBio(Connection* ssl, platform::SocketHandle socket) {
   const Loader& s = State();
   Bio* bio = s.calls3.bioNew(s.socketBio);
   if (bio == nullptr) return 0;
-  s.calls3.bioSetData(bio, reinterpret_cast<void*>(static_cast<std::intptr_t>(fd)));
+  s.calls3.bioSetData(bio, reinterpret_cast<void*>(socket));
   s.calls3.setBio(ssl, bio, bio);
   return 1;
+}
+
+// SSL_set_fd of the 1.0 line takes an int, and its socket BIO keeps an int. A SOCKET is
+// pointer-wide on 64-bit Windows, but the system keeps handle values within 32 bits (so that 32-
+// and 64-bit processes can share them); a handle beyond an int is refused, never cut short.
+int SetFd10(Connection* ssl, platform::SocketHandle socket) {
+  if (socket < 0 || socket > std::numeric_limits<int>::max()) return 0;
+  return Call<int (*)(Connection*, int)>("SSL_set_fd")(ssl, static_cast<int>(socket));
 }
 
 void LockingCallbackFunction(int mode, int lock, const char*, int) {
@@ -303,7 +313,7 @@ void FillTable() {
     t.hasTls11Methods = HasAll("TLSv1_1_method", "TLSv1_1_server_method", "TLSv1_1_client_method");
     Bind(t.ctxNew, "SSL_CTX_new");
     t.ctxSetOptions = &CtxSetOptions;
-    Bind(t.setFd, "SSL_set_fd");
+    t.setFd = &SetFd10;
     Bind(t.chainCount, "sk_num");
     Bind(t.chainValue, "sk_value");
   }

@@ -1,6 +1,7 @@
 // The libraries the run-time loader tries and the functions it looks up in them: the OpenSSL 1.0
-// line ("libeay32.dll" with "ssleay32.dll" or "libssl32.dll") and the OpenSSL 3 line
-// ("libcrypto-3.dll" with "libssl-3.dll").
+// line ("libeay32.dll" with "ssleay32.dll" or "libssl32.dll", the same names in 32- and 64-bit
+// builds) and the OpenSSL 3 line ("libcrypto-3.dll" with "libssl-3.dll"; in 64-bit builds
+// "libcrypto-3-x64.dll" with "libssl-3-x64.dll").
 #pragma once
 
 namespace tessora::openssl {
@@ -229,9 +230,15 @@ inline constexpr const char* kOptionalCryptoFunctions[] = {"ERR_get_error",
                                                            "i2d_X509"};
 
 // ---- OpenSSL 3
-// Loaded from the folder of the library itself first, and by the standard search last.
-inline constexpr char16_t kOpenSsl3CryptoLibrary[] = u"libcrypto-3.dll";
-inline constexpr char16_t kOpenSsl3SslLibrary[] = u"libssl-3.dll";
+// Loaded from the folder of the library itself first, and by the standard search last. OpenSSL's
+// 64-bit Windows DLLs carry "-x64" in their names, so that they can lie beside the 32-bit ones; a
+// process loads only DLLs of its own width. (The loader runs on Windows only, where a pointer of
+// eight bytes means a 64-bit process.)
+inline constexpr bool kOpenSsl3X64Names = sizeof(void*) == 8;
+inline constexpr const char16_t* kOpenSsl3CryptoLibrary =
+    kOpenSsl3X64Names ? u"libcrypto-3-x64.dll" : u"libcrypto-3.dll";
+inline constexpr const char16_t* kOpenSsl3SslLibrary =
+    kOpenSsl3X64Names ? u"libssl-3-x64.dll" : u"libssl-3.dll";
 
 // Every function the OpenSSL 3 binding calls; a pair of libraries lacking any of them is refused.
 inline constexpr const char* kOpenSsl3SslFunctions[] = {"OPENSSL_init_ssl",

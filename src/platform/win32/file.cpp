@@ -91,9 +91,17 @@ std::string File::ReadAll(std::size_t limit) {
 }
 
 bool File::Write(std::string_view bytes) {
-  DWORD written = 0;
-  return WriteFile(handle_->h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-         written == bytes.size();
+  // WriteFile counts in DWORD: a record longer than that (64-bit hosts) goes in slices.
+  constexpr std::size_t kSlice = 1u << 30;
+  for (std::size_t at = 0; at < bytes.size();) {
+    const auto want = static_cast<DWORD>(std::min(kSlice, bytes.size() - at));
+    DWORD written = 0;
+    if (!WriteFile(handle_->h, bytes.data() + at, want, &written, nullptr) || written != want) {
+      return false;
+    }
+    at += want;
+  }
+  return true;
 }
 
 std::u16string ExpandFileName(const std::u16string& path) {

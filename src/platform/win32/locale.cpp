@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <climits>
 #include <string>
 
 namespace tessora::platform {
@@ -79,16 +81,22 @@ void SetLocaleFormatsForTesting(std::u16string_view shortDate, std::u16string_vi
 
 bool SameTextIgnoreCase(std::u16string_view left, std::u16string_view right) {
   if (left.empty() || right.empty()) return left.size() == right.size();
-  return CompareStringW(
-             LOCALE_USER_DEFAULT, NORM_IGNORECASE, reinterpret_cast<const wchar_t*>(left.data()),
-             static_cast<int>(left.size()), reinterpret_cast<const wchar_t*>(right.data()),
-             static_cast<int>(right.size())) == CSTR_EQUAL;
+  // CompareStringW counts in int (left negative count means "up to the zero"): longer texts, which left
+  // 64-bit host can pass, are no parameter name the library knows.
+  if (left.size() > INT_MAX || right.size() > INT_MAX) return false;
+  return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE,
+                        reinterpret_cast<const wchar_t*>(left.data()), static_cast<int>(left.size()),
+                        reinterpret_cast<const wchar_t*>(right.data()),
+                        static_cast<int>(right.size())) == CSTR_EQUAL;
 }
 
 std::u16string UpperCaseText(std::u16string_view text) {
   std::u16string out(text);
-  if (!out.empty()) {
-    CharUpperBuffW(reinterpret_cast<wchar_t*>(out.data()), static_cast<DWORD>(out.size()));
+  // CharUpperBuffW counts in DWORD: a longer text (64-bit hosts) goes in slices.
+  constexpr std::size_t kSlice = 1u << 30;
+  for (std::size_t at = 0; at < out.size(); at += kSlice) {
+    const std::size_t n = std::min(kSlice, out.size() - at);
+    CharUpperBuffW(reinterpret_cast<wchar_t*>(out.data() + at), static_cast<DWORD>(n));
   }
   return out;
 }

@@ -10,6 +10,8 @@
 // clang-format on
 
 #include <chrono>
+#include <climits>
+#include <mutex>
 
 #include "base/error.h"
 #include "base/fault_injection.h"
@@ -66,6 +68,8 @@ std::wstring AsciiName(const std::u16string& host) {
   if (ascii) return name;
   IdnToAsciiFunction idnToAscii = FindIdnToAscii();
   if (idnToAscii == nullptr) return name;
+  // IdnToAscii counts in int; a name that long (64-bit hosts) is no host name.
+  if (name.size() > INT_MAX) RaiseSocketError(kWsaHostNotFound);
   const int n = idnToAscii(0, name.c_str(), static_cast<int>(name.size()), nullptr, 0);
   std::wstring converted(n > 0 ? static_cast<std::size_t>(n) : 0, L'\0');
   if (n <= 0 ||

@@ -1,7 +1,12 @@
 // Windows: the library is loaded with LoadLibrary, and a failure leaves an export as a
-// non-continuable structured exception. MinGW has no __try, so the catch is built by hand: an
-// i386 exception registration frame on the stack whose handler unwinds the frames above it and
-// jumps back into CatchHostFailure.
+// non-continuable structured exception. MinGW has no __try, so the catch is built by hand:
+//   - 32-bit: an i386 exception registration frame on the stack whose handler unwinds the frames
+//     above it and jumps back into CatchHostFailure;
+//   - 64-bit: exception handling is table-based there, so a vectored handler, called before any
+//     frame's handler, sees the failure while a CatchHostFailure of the thread waits for it. It
+//     lets the system's dispatcher resume in a landing function that jumps back into
+//     CatchHostFailure. The frames skipped are the library's export, which has destroyed its own
+//     objects before it raises, and those of the call itself.
 #include "host_loader.h"
 
 #include <windows.h>
@@ -82,6 +87,8 @@ std::string LibraryNextToProgram() {
   return ProgramDirectory() + "\\TessoraNet.dll";
 }
 
+#if defined(__i386__)
+
 namespace {
 
 // An exception registration record on the stack, as the i386 structured exception chain wants it,
@@ -134,5 +141,62 @@ std::optional<std::string> CatchHostFailure(const std::function<void()>& call) {
   SetChainHead(frame.prev);
   return std::string(frame.message);
 }
+
+#elif defined(__x86_64__)
+
+namespace {
+
+// A CatchHostFailure waiting on this thread (the innermost; each keeps the one it covers).
+struct CatchFrame {
+  CatchFrame* prev;
+  void* jumpBuffer[5];
+  char message[1024];
+};
+
+thread_local CatchFrame* tCatchFrame = nullptr;
+
+[[noreturn]] void LandInCatchFrame() {
+  __builtin_longjmp(tCatchFrame->jumpBuffer, 1);
+}
+
+LONG CALLBACK CatchHandler(EXCEPTION_POINTERS* info) {
+  const EXCEPTION_RECORD* record = info->ExceptionRecord;
+  CatchFrame* frame = tCatchFrame;
+  if (frame == nullptr || record->ExceptionCode != TESSORANET_FAILURE_CODE) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  const char* message = record->NumberParameters >= 1 && record->ExceptionInformation[0] != 0
+                            ? reinterpret_cast<const char*>(record->ExceptionInformation[0])
+                            : "";
+  lstrcpynA(frame->message, message, sizeof frame->message);
+  // Resume in LandInCatchFrame on the stack of the raise, below its frames (16-byte aligned, then
+  // the return address's slot, as at a function's entry): the dispatcher is left as it expects,
+  // and the jump happens outside it.
+  CONTEXT* context = info->ContextRecord;
+  context->Rsp = ((context->Rsp - 256) & ~static_cast<DWORD64>(15)) - 8;
+  context->Rip = reinterpret_cast<DWORD64>(&LandInCatchFrame);
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+}  // namespace
+
+std::optional<std::string> CatchHostFailure(const std::function<void()>& call) {
+  static const PVOID kHandler = AddVectoredExceptionHandler(1, &CatchHandler);
+  (void)kHandler;
+  CatchFrame frame{};
+  frame.prev = tCatchFrame;
+  tCatchFrame = &frame;
+  if (__builtin_setjmp(frame.jumpBuffer) == 0) {
+    call();
+    tCatchFrame = frame.prev;
+    return std::nullopt;
+  }
+  tCatchFrame = frame.prev;
+  return std::string(frame.message);
+}
+
+#else
+#error "CatchHostFailure knows the exception handling of i386 and x86-64 only"
+#endif
 
 }  // namespace tessora::host

@@ -37,6 +37,11 @@ std::string FileName(const std::string& path) {
 
 }  // namespace
 
+// (The Windows names: the advice is for the Windows library; Linux links OpenSSL 3.)
+std::string OpenSsl3Files() {
+  return "libssl-3.dll and libcrypto-3.dll";
+}
+
 std::optional<OpenSslInUse> FindOpenSslInUse() {
   Found found;
   dl_iterate_phdr(&Visit, &found);

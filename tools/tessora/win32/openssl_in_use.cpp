@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "net/openssl/names.h"
 #include "openssl_in_use.h"
 
 namespace tessora::cli {
@@ -18,8 +19,13 @@ struct Pair {
   const char* versionNumber;  // unsigned long f()
 };
 
-constexpr Pair kPairs[] = {
-    {L"libssl-3.dll", L"libcrypto-3.dll", "OpenSSL_version", "OpenSSL_version_num"},
+const wchar_t* Wide(const char16_t* name) {
+  return reinterpret_cast<const wchar_t*>(name);
+}
+
+const Pair kPairs[] = {
+    {Wide(openssl::kOpenSsl3SslLibrary), Wide(openssl::kOpenSsl3CryptoLibrary), "OpenSSL_version",
+     "OpenSSL_version_num"},
     {L"ssleay32.dll", L"libeay32.dll", "SSLeay_version", "SSLeay"},
     {L"libssl32.dll", L"libeay32.dll", "SSLeay_version", "SSLeay"},
 };
@@ -50,6 +56,11 @@ T Export(HMODULE module, const char* name) {
 }
 
 }  // namespace
+
+std::string OpenSsl3Files() {
+  return Narrow(Wide(openssl::kOpenSsl3SslLibrary)) + " and " +
+         Narrow(Wide(openssl::kOpenSsl3CryptoLibrary));
+}
 
 std::optional<OpenSslInUse> FindOpenSslInUse() {
   for (const Pair& pair : kPairs) {

@@ -1,11 +1,18 @@
 """TessoraNet for Python through ctypes.
 
-Loads libTessoraNet.so (Linux) or TessoraNet.dll (Windows, a 32-bit Python), declares the
-argument and result types of every export, passes text in the process code page and copies each
-result into a Python string before releasing the library's buffer with TessoraNetFree.
+Loads libTessoraNet.so (Linux) or TessoraNet.dll (Windows), declares the argument and result
+types of the five functions and every extension of TessoraNet.h, passes text in the process code
+page and copies each result into a Python string before releasing the library's buffer with
+TessoraNetFree. Results are c_void_p, pointer-sized in 32- and 64-bit Pythons alike.
 
-On Linux a failure inside TessoraNet() is a C++ exception that Python cannot catch: the process
-ends. Use try_call() (TessoraNetTry), which hands back the failure's message instead.
+On Windows, Python loads the DLL of its own width: a 32-bit Python the DLL of the win32 zip, a
+64-bit Python (the usual one today) that of the win64 zip; `struct.calcsize("P") * 8` tells
+which Python runs.
+
+A failure inside TessoraNet() (a missing endpoint file, an unknown operation) is a C++ exception
+on Linux and a structured exception on Windows; ctypes turns the Windows one into OSError
+("exception code 0xe054534e"), without the message, and Linux ends the process. Use try_call()
+(TessoraNetTry), which raises TessoraNetError with the failure's message instead.
 """
 
 import ctypes

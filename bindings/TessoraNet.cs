@@ -1,9 +1,17 @@
-// P/Invoke declarations for every export of TessoraNet, and small wrappers that copy each result
-// into a string and release the library's buffer.
+// P/Invoke declarations (CallingConvention.Cdecl) for the five functions and every extension of
+// TessoraNet.h, and small wrappers that copy each result into a string and release the library's
+// buffer with TessoraNetFree.
 //
-// Windows: TessoraNet.dll is a 32-bit DLL, so build the application for x86. Linux (Mono): the
-// name "TessoraNet.dll" is mapped to libTessoraNet.so, found on LD_LIBRARY_PATH (see README.md).
-// Text goes in and comes back in the process ANSI code page (CharSet.Ansi).
+// Windows: the process loads the TessoraNet.dll of its own width. An x86 program (and AnyCPU with
+// "Prefer 32-bit") runs 32-bit and needs the DLL of the win32 zip; an x64 program, and AnyCPU
+// on 64-bit Windows (.NET 5 and later: AnyCPU runs 64-bit), needs the DLL of the win64 zip.
+// Environment.Is64BitProcess tells which. Results are IntPtr, which is pointer-sized in both.
+// Linux (Mono): the name "TessoraNet.dll" is mapped to libTessoraNet.so, found on
+// LD_LIBRARY_PATH. Text goes in and comes back in the process ANSI code page (CharSet.Ansi).
+//
+// A failure inside TessoraNet() (a missing endpoint file, an unknown operation) leaves the
+// library as a structured exception on Windows: .NET Framework raises it as SEHException, .NET 5
+// and later and Mono end the process. Use Try, which hands the failure's message back instead.
 using System;
 using System.Runtime.InteropServices;
 
@@ -62,7 +70,7 @@ public static class TessoraNet
     }
 
     // TessoraNet(): the response text. A failure inside the library cannot be caught by managed
-    // code on Linux (the process ends); use TryCall.
+    // code on Linux or under .NET 5 and later (the process ends); use Try.
     public static string Call(string operation, string parameters = "", string query = "",
                               string body = "")
     {
@@ -70,13 +78,24 @@ public static class TessoraNet
     }
 
     // TessoraNetTry(): true with the response text, or false with the failure's message.
-    public static bool TryCall(string operation, string parameters, string query, string body,
-                               out string result)
+    public static bool Try(string operation, string parameters, string query, string body,
+                           out string result)
     {
         IntPtr buffer;
         bool performed = TessoraNetTry(operation, parameters, query, body, out buffer);
         result = Take(buffer);
         return performed;
+    }
+
+    // TessoraNetLastStatus(): the HTTP status of the thread's last call, 0 when it got no answer.
+    public static int LastStatus()
+    {
+        return TessoraNetLastStatus();
+    }
+
+    public static bool TokenExpired()
+    {
+        return TessoraNetTokenExpired();
     }
 
     public static string AccessToken()
@@ -86,6 +105,8 @@ public static class TessoraNet
         return Take(token);
     }
 
+    // TessoraNetLastError(): why the thread's last call got no answer or failed, "" after an
+    // answer.
     public static string LastError()
     {
         IntPtr reason;
