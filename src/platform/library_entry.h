@@ -1,5 +1,11 @@
 // The library's start-up and shutdown, run by the platform's load and unload entry points on the
 // loading and the unloading thread.
+//
+// The one call that runs upward: the entry points (src/platform/<os>/library_entry.cpp, part of
+// the shared library only) call these two functions, which src/api/lifecycle.cpp defines. The
+// operating system calls the platform layer when the library loads and unloads, and the platform
+// layer hands that on to the library as a whole; it includes nothing from above to do so, and no
+// other platform code calls upward.
 #pragma once
 
 namespace tessora {
