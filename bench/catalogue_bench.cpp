@@ -91,7 +91,7 @@ void BmGetEndPoint(benchmark::State& state) {
     names.push_back(AsciiToText(OperationName(i)));
   std::size_t next = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(config.GetEndPoint(names[next]));
+    benchmark::DoNotOptimize(config.GetEndpoint(names[next]));
     next = next + 1 == names.size() ? 0 : next + 1;
   }
 }
@@ -102,7 +102,7 @@ void BmGetEndPointUnknown(benchmark::State& state) {
   const std::u16string name = u"operation_1";
   for (auto _ : state) {
     try {
-      config.GetEndPoint(name);
+      config.GetEndpoint(name);
     } catch (const std::exception& error) {
       benchmark::DoNotOptimize(&error);
     }

@@ -80,7 +80,7 @@ bool KnownMethod(HttpMethod method) {
 // A look-up either finds an operation or fails with the one message the caller ever learns.
 void LookUp(const Config& config, const std::u16string& name) {
   try {
-    const tessora::ConfigItem item = config.GetEndPoint(name);
+    const tessora::ConfigItem item = config.GetEndpoint(name);
     Check(KnownMethod(item.method));
   } catch (const Error& error) {
     Check(error.Message() == u"Problem in endpoint");
@@ -118,7 +118,7 @@ void CheckAgainstReader(const Config& config, std::u16string_view text) {
   const auto members = endpoints.GetEnumerator();
   Check(config.Count() == members.size());
   for (const JsonObject::Member& member : members) {
-    const tessora::ConfigItem item = config.GetEndPoint(member.Name());
+    const tessora::ConfigItem item = config.GetEndpoint(member.Name());
     const JsonObject operation = member.AsObject();
     Check(item.endpoint ==
           (operation.IsEmpty() ? std::u16string() : operation.GetString(u"route")));

@@ -71,7 +71,7 @@ ConfigItem EndpointOf(const std::u16string& operation, ThreadSettings& settings)
     throw;
   }
   try {
-    return config->GetEndPoint(operation);
+    return config->GetEndpoint(operation);
   } catch (const Error&) {
     settings.lastReason =
         u"Operation " + operation + u" is not in the endpoint file " + config->FileName();

@@ -34,8 +34,8 @@ ConfigLookup::ConfigLookup() {
     lookup_.emplace(row.name, row.method);
 }
 
-HttpMethod ConfigLookup::MethodNamed(std::u16string_view index) const {
-  const auto found = lookup_.find(AsciiUpperCase(index));
+HttpMethod ConfigLookup::MethodNamed(std::u16string_view name) const {
+  const auto found = lookup_.find(AsciiUpperCase(name));
   if (found == lookup_.end()) Raise(ErrorKind::kListError, u"Item not found");
   return found->second;
 }
@@ -71,13 +71,13 @@ void Config::LoadFile() {
     const std::u16string method = again.IsEmpty() ? std::u16string() : again.GetString(u"method");
     item.method = configLookup_.MethodNamed(method);
     // Names the reader holds differ in more than ASCII letter case, so none is stored twice.
-    endPointsConfig_.insert_or_assign(member.Name(), std::move(item));
+    endpoints_.insert_or_assign(member.Name(), std::move(item));
   }
 }
 
-ConfigItem Config::GetEndPoint(const std::u16string& index) const {
+ConfigItem Config::GetEndpoint(const std::u16string& operation) const {
   try {
-    return endPointsConfig_.at(index);
+    return endpoints_.at(operation);
   } catch (...) {
     // Whatever went wrong (an unknown name above all), the caller learns only this.
     Raise(u"Problem in endpoint");

@@ -25,9 +25,9 @@ struct ConfigItem {
 class ConfigLookup {
  public:
   ConfigLookup();
-  // The method named by `Index` in any ASCII letter case. Raises a list error "Item not found" for
+  // The method `name` names, in any ASCII letter case. Raises a list error "Item not found" for
   // any other text (no trimming: " GET" is not a method).
-  HttpMethod MethodNamed(std::u16string_view index) const;
+  HttpMethod MethodNamed(std::u16string_view name) const;
 
  private:
   std::unordered_map<std::u16string, HttpMethod> lookup_;
@@ -45,18 +45,18 @@ class Config {
   Config(const Config&) = delete;
   Config& operator=(const Config&) = delete;
 
-  // A copy of the operation stored under exactly `Index` (letter case matters). Raises a plain
+  // A copy of the operation stored under exactly `operation` (letter case matters). Raises a plain
   // failure "Problem in endpoint" when there is none.
-  ConfigItem GetEndPoint(const std::u16string& index) const;
+  ConfigItem GetEndpoint(const std::u16string& operation) const;
 
   const std::u16string& FileName() const { return fileName_; }
-  std::size_t Count() const { return endPointsConfig_.size(); }
+  std::size_t Count() const { return endpoints_.size(); }
 
  private:
   void LoadFile();
 
   std::u16string fileName_;
-  std::unordered_map<std::u16string, ConfigItem> endPointsConfig_;
+  std::unordered_map<std::u16string, ConfigItem> endpoints_;
   // Declared last so that it is released first.
   ConfigLookup configLookup_;
 };

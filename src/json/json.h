@@ -44,7 +44,7 @@ class JsonObject {
   // "Invalid class typecast" for every other kind.
   std::int64_t GetInteger(std::u16string_view name) const;
   // The member's object, shared with the tree. An absent member is created as an object without
-  // members, stored under V and returned. A null member or one written without a value gives a
+  // members, stored under `name` and returned. A null member or one written without a value gives a
   // new object without members that is not stored (the tree stays unchanged). Raises
   // "Invalid class typecast" for other kinds.
   JsonObject GetObject(std::u16string_view name);
@@ -82,7 +82,7 @@ class JsonObject {
 // How deeply arrays and objects may nest (the root object is level 1).
 inline constexpr int kJsonMaxNesting = 512;
 
-// Parses `JSON` and returns its root object; an empty text gives an object without members, and
+// Parses `json` and returns its root object; an empty text gives an object without members, and
 // whatever follows the root object is ignored. Raises the reader's syntax and conversion failures;
 // a text whose value is not an object fails with "Expected {" and the position after the token
 // found instead, and nesting deeper than kJsonMaxNesting fails where the limit is passed.

@@ -98,25 +98,25 @@ TEST_F(CatalogueTest, OperationsKeepTheirRouteVerbatimAndTheirMethod) {
     "OTHER": [1, 2, 3]
   })");
   EXPECT_EQ(config.Count(), 4u);
-  const ConfigItem authorize = config.GetEndPoint(u"AUTHORIZE");
+  const ConfigItem authorize = config.GetEndpoint(u"AUTHORIZE");
   EXPECT_EQ(authorize.endpoint, u"/api/authorize");
   EXPECT_EQ(authorize.method, HttpMethod::kPost);
-  EXPECT_EQ(config.GetEndPoint(u"ITEM_DETAIL").endpoint, u"/api/items/:id");
-  EXPECT_EQ(config.GetEndPoint(u"ITEM_DETAIL").method, HttpMethod::kGet);
-  EXPECT_EQ(config.GetEndPoint(u"ITEM_UPDATE").endpoint, u" /api/items/:id?x= 1 ");
-  EXPECT_EQ(config.GetEndPoint(u"ITEM_UPDATE").method, HttpMethod::kPut);
-  EXPECT_EQ(config.GetEndPoint(u"ITEM_DELETE").method, HttpMethod::kDelete);
+  EXPECT_EQ(config.GetEndpoint(u"ITEM_DETAIL").endpoint, u"/api/items/:id");
+  EXPECT_EQ(config.GetEndpoint(u"ITEM_DETAIL").method, HttpMethod::kGet);
+  EXPECT_EQ(config.GetEndpoint(u"ITEM_UPDATE").endpoint, u" /api/items/:id?x= 1 ");
+  EXPECT_EQ(config.GetEndpoint(u"ITEM_UPDATE").method, HttpMethod::kPut);
+  EXPECT_EQ(config.GetEndpoint(u"ITEM_DELETE").method, HttpMethod::kDelete);
 }
 
 TEST_F(CatalogueTest, MemberNamesOfTheFileMatchInAnyLetterCase) {
   const Config config = Load(R"({endpoints: {'A': {ROUTE: '/a', Method: 'get',},},})");
-  EXPECT_EQ(config.GetEndPoint(u"A").endpoint, u"/a");
+  EXPECT_EQ(config.GetEndpoint(u"A").endpoint, u"/a");
 }
 
 TEST_F(CatalogueTest, LookupIsExactAndFailsWithProblemInEndpoint) {
   const Config config = Load(R"({"ENDPOINTS":{"AUTHORIZE":{"route":"/a","method":"POST"}}})");
   for (const std::u16string name : {u"authorize", u"Authorize", u"AUTHORIZE ", u"", u"OTHER"}) {
-    ExpectFailure(FailureOf([&] { config.GetEndPoint(name); }), ErrorKind::kPlain,
+    ExpectFailure(FailureOf([&] { config.GetEndpoint(name); }), ErrorKind::kPlain,
                   u"Problem in endpoint");
   }
 }
@@ -126,18 +126,18 @@ TEST_F(CatalogueTest, OfTwoNamesDifferingInCaseOnlyTheLaterExists) {
       "Item": {"route": "/first", "method": "GET"},
       "ITEM": {"route": "/second", "method": "POST"}}})");
   EXPECT_EQ(config.Count(), 1u);
-  EXPECT_EQ(config.GetEndPoint(u"ITEM").endpoint, u"/second");
-  EXPECT_EQ(config.GetEndPoint(u"ITEM").method, HttpMethod::kPost);
-  ExpectFailure(FailureOf([&] { config.GetEndPoint(u"Item"); }), ErrorKind::kPlain,
+  EXPECT_EQ(config.GetEndpoint(u"ITEM").endpoint, u"/second");
+  EXPECT_EQ(config.GetEndpoint(u"ITEM").method, HttpMethod::kPost);
+  ExpectFailure(FailureOf([&] { config.GetEndpoint(u"Item"); }), ErrorKind::kPlain,
                 u"Problem in endpoint");
 }
 
 TEST_F(CatalogueTest, AnAbsentOrNullRouteIsEmpty) {
   const Config config = Load(R"({"ENDPOINTS":{
       "A": {"method": "GET"}, "B": {"route": null, "method": "GET"}, "C": {"route": "", "method": "GET"}}})");
-  EXPECT_EQ(config.GetEndPoint(u"A").endpoint, u"");
-  EXPECT_EQ(config.GetEndPoint(u"B").endpoint, u"");
-  EXPECT_EQ(config.GetEndPoint(u"C").endpoint, u"");
+  EXPECT_EQ(config.GetEndpoint(u"A").endpoint, u"");
+  EXPECT_EQ(config.GetEndpoint(u"B").endpoint, u"");
+  EXPECT_EQ(config.GetEndpoint(u"C").endpoint, u"");
 }
 
 TEST_F(CatalogueTest, AMissingNullOrUnknownMethodIsItemNotFound) {
@@ -201,7 +201,7 @@ TEST_F(CatalogueTest, WithoutEndpointsTheCatalogueIsEmpty) {
     SCOPED_TRACE(json);
     const Config config = Load(json);
     EXPECT_EQ(config.Count(), 0u);
-    ExpectFailure(FailureOf([&] { config.GetEndPoint(u"AUTHORIZE"); }), ErrorKind::kPlain,
+    ExpectFailure(FailureOf([&] { config.GetEndpoint(u"AUTHORIZE"); }), ErrorKind::kPlain,
                   u"Problem in endpoint");
   }
 }
@@ -241,9 +241,9 @@ TEST_F(CatalogueTest, ByteOrderMarksAndUtf16WithoutAMark) {
     beBare += {hi, lo};
   }
   const std::u16string route = u"/caf\u00E9";
-  EXPECT_EQ(Config(Write("\xEF\xBB\xBF" + json)).GetEndPoint(u"A").endpoint, route);
-  EXPECT_EQ(Config(Write(le)).GetEndPoint(u"A").endpoint, route);
-  EXPECT_EQ(Config(Write(be)).GetEndPoint(u"A").endpoint, route);
+  EXPECT_EQ(Config(Write("\xEF\xBB\xBF" + json)).GetEndpoint(u"A").endpoint, route);
+  EXPECT_EQ(Config(Write(le)).GetEndpoint(u"A").endpoint, route);
+  EXPECT_EQ(Config(Write(be)).GetEndpoint(u"A").endpoint, route);
   // Without a mark the bytes are ANSI text, which ends at the first zero byte: "{" alone for
   // little-endian, nothing at all for big-endian.
   const Error error = FailureOf([&] { Config config(Write(leBare)); });
@@ -255,7 +255,7 @@ TEST_F(CatalogueTest, AnsiFilesUseTheAnsiCodePage) {
   if (platform::AnsiCodePage() != 1252)
     GTEST_SKIP() << "ANSI code page " << platform::AnsiCodePage();
   const Config config = Load("{\"ENDPOINTS\":{\"A\":{\"route\":\"/caf\xE9\",\"method\":\"GET\"}}}");
-  EXPECT_EQ(config.GetEndPoint(u"A").endpoint, u"/caf\u00E9");
+  EXPECT_EQ(config.GetEndpoint(u"A").endpoint, u"/caf\u00E9");
 }
 
 TEST_F(CatalogueTest, AMissingFileGivesTheFullPathAndTheSystemMessage) {

@@ -46,7 +46,7 @@ TEST_F(ConfigTest, TheFirstCallLoadsAndLaterCallsIgnoreTheirFileName) {
   EXPECT_EQ(SharedConfig(second).get(), config);
   EXPECT_EQ(SharedConfig(Missing()).get(), config);
   EXPECT_EQ(config->FileName(), first);
-  EXPECT_EQ(config->GetEndPoint(u"OP1").endpoint, u"/first/1");
+  EXPECT_EQ(config->GetEndpoint(u"OP1").endpoint, u"/first/1");
   EXPECT_EQ(LoadFileRunsForTesting(), 1);
 }
 
@@ -54,7 +54,7 @@ TEST_F(ConfigTest, ChangesToTheFileAfterTheLoadHaveNoEffect) {
   const std::u16string file = Write("endpoints.json", EndpointFile("old", 1));
   SharedConfig(file);
   Write("endpoints.json", EndpointFile("new", 1));
-  EXPECT_EQ(SharedConfig(file)->GetEndPoint(u"OP0").endpoint, u"/old/0");
+  EXPECT_EQ(SharedConfig(file)->GetEndpoint(u"OP0").endpoint, u"/old/0");
   EXPECT_EQ(LoadFileRunsForTesting(), 1);
 }
 
@@ -89,7 +89,7 @@ TEST_F(ConfigTest, ConcurrentFirstCallsLoadOnce) {
       threads.emplace_back([&, t] {
         start.arrive_and_wait();
         seen[t] = SharedConfig(files[t]).get();
-        routes[t] = seen[t]->GetEndPoint(u"OP499").endpoint;
+        routes[t] = seen[t]->GetEndpoint(u"OP499").endpoint;
       });
     }
     for (std::thread& thread : threads)
@@ -155,12 +155,12 @@ TEST_F(ConfigTest, AFileWithoutOperationsIsReadAgainByTheNextCall) {
     Write("endpoints.json", without.bytes);
     const auto config = SharedConfig(file);
     EXPECT_EQ(config->Count(), 0u);
-    EXPECT_THROW(config->GetEndPoint(u"OP0"), Error);
+    EXPECT_THROW(config->GetEndpoint(u"OP0"), Error);
     EXPECT_EQ(LoadFileRunsForTesting(), ++runs);
   }
   Write("endpoints.json", EndpointFile("mended", 1));
-  EXPECT_EQ(SharedConfig(file)->GetEndPoint(u"OP0").endpoint, u"/mended/0");
-  EXPECT_EQ(SharedConfig(Missing())->GetEndPoint(u"OP0").endpoint, u"/mended/0");
+  EXPECT_EQ(SharedConfig(file)->GetEndpoint(u"OP0").endpoint, u"/mended/0");
+  EXPECT_EQ(SharedConfig(Missing())->GetEndpoint(u"OP0").endpoint, u"/mended/0");
   EXPECT_EQ(LoadFileRunsForTesting(), runs + 1);
 }
 
@@ -177,7 +177,7 @@ TEST_F(ConfigTest, AFileLargerThan16MiBFailsAndIsNotKept) {
   }
   // One byte less is read.
   Write("large.json", large.substr(0, kMaxEndpointFileBytes));
-  EXPECT_EQ(SharedConfig(file)->GetEndPoint(u"OP0").endpoint, u"/big/0");
+  EXPECT_EQ(SharedConfig(file)->GetEndpoint(u"OP0").endpoint, u"/big/0");
 }
 
 }  // namespace
