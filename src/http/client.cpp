@@ -8,8 +8,32 @@
 #include "http/compose.h"
 #include "http/response_reader.h"
 #include "http/traffic_log.h"
+#include "platform/clock.h"
 
 namespace tessora {
+
+KeptConnection::KeptConnection(std::unique_ptr<Stream> channel, TrafficLog* recorder,
+                               std::u16string target, double idleSince)
+    : channel_(std::move(channel)),
+      recorder_(recorder),
+      target_(std::move(target)),
+      idleSince_(idleSince) {}
+
+KeptConnection::KeptConnection(KeptConnection&& other) noexcept
+    : channel_(std::move(other.channel_)),
+      recorder_(other.recorder_),
+      target_(std::move(other.target_)),
+      idleSince_(other.idleSince_) {}
+
+KeptConnection::~KeptConnection() {
+  if (!channel_) return;
+  try {
+    channel_->Close();
+    if (recorder_ != nullptr) recorder_->Disconnect();
+  } catch (...) {
+    // Closing a kept connection never fails.
+  }
+}
 
 HttpClient::HttpClient() = default;
 
@@ -42,15 +66,38 @@ void HttpClient::Exchange(std::u16string_view method, const std::u16string& url,
   request_.method = method;
   request_.url = url;
   request_.source = std::move(body);
+  usedKept_ = false;
+  mayHaveArrived_ = false;
   try {
     PrepareRequest(url);
     stage_ = Stage::kConnecting;
-    Open();
+    usedKept_ = UseOfferedConnection();
+    if (!usedKept_) Open();
     stage_ = Stage::kExchanging;
-    SendRequest(request_);
-    ReadResponse();
-  } catch (...) {
+    SendAndRead();
+  } catch (const Error&) {
     // After a failure the connection is in no known state, so it is never kept.
+    const bool nothingArrived = connection_.ReceivedSinceRequest() == 0;
+    Disconnect();
+    if (!usedKept_ || stage_ != Stage::kExchanging) throw;
+    // A kept connection the server closed while it was idle fails this way. Only a GET, and only
+    // when no byte of its answer came, goes once more, on a new connection: sending anything else
+    // again could do twice what the first did (a charge, a cancel).
+    if (!nothingArrived || method != u"GET") {
+      mayHaveArrived_ = true;
+      throw;
+    }
+    try {
+      response_ = HttpResponse();
+      stage_ = Stage::kConnecting;
+      Open();
+      stage_ = Stage::kExchanging;
+      SendAndRead();
+    } catch (...) {
+      Disconnect();
+      throw;
+    }
+  } catch (...) {
     Disconnect();
     throw;
   }
@@ -88,6 +135,45 @@ void HttpClient::PrepareRequest(const std::u16string& url) {
   request_.host = url_.HostValue();
   // Before any connection is opened: a value that would add header lines sends nothing at all.
   RefuseLineBreaks(request_);
+}
+
+void HttpClient::SendAndRead() {
+  connection_.MarkRequest();
+  SendRequest(request_);
+  ReadResponse();
+}
+
+std::u16string HttpClient::ConnectionTarget() const {
+  std::u16string target = url_.Destination();
+  if (!proxy_.proxyServer.empty()) {
+    target += u" through " + proxy_.proxyServer + u":" + IntToText(proxy_.Port());
+    if (proxy_.basicAuthentication) target += u" as " + proxy_.proxyUsername;
+  }
+  return target;
+}
+
+bool HttpClient::UseOfferedConnection() {
+  if (!offered_) return false;
+  KeptConnection kept = std::move(*offered_);
+  offered_.reset();
+  const double idleMs = (platform::NowLocal() - kept.IdleSince()) * 86400000.0;
+  const bool sameTarget = kept.Target() == ConnectionTarget();
+  connection_.SetChannel(kept.TakeChannel());
+  if (Stream* channel = Channel()) channel->SetServerName(url_.host, url_.Port());
+  // Readable while idle: the server closed it (or sent what nobody asked for); either way it
+  // cannot carry the request.
+  const bool usable = reuse_ && Connected() && sameTarget && idleMs >= 0 && idleMs <= idleMs_ &&
+                      !Channel()->Readable(0);
+  if (!usable) Disconnect();
+  return usable;
+}
+
+std::optional<KeptConnection> HttpClient::TakeKeptConnection() {
+  if (!reuse_ || !Connected() || !response_.keepAlive) return std::nullopt;
+  TrafficLog* recorder = Log();
+  std::u16string target = ConnectionTarget();
+  return KeptConnection(connection_.ReleaseChannel(), recorder, std::move(target),
+                        platform::NowLocal());
 }
 
 void HttpClient::SendRequest(HttpRequest& request) {

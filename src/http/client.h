@@ -19,6 +19,32 @@ namespace tessora {
 
 class TrafficLog;
 
+// A connection kept open after a call for the thread's next one (warm connections): its carrier,
+// open, with TLS running (through the proxy's tunnel where there is one), where it leads, and since
+// when it has been idle. Dropping it closes the connection and tells the traffic log, as closing a
+// client's connection does.
+class KeptConnection {
+ public:
+  KeptConnection(std::unique_ptr<Stream> channel, TrafficLog* recorder, std::u16string target,
+                 double idleSince);
+  ~KeptConnection();
+  KeptConnection(KeptConnection&&) noexcept;
+  KeptConnection& operator=(KeptConnection&&) = delete;
+  KeptConnection(const KeptConnection&) = delete;
+  KeptConnection& operator=(const KeptConnection&) = delete;
+
+  const std::u16string& Target() const { return target_; }
+  double IdleSince() const { return idleSince_; }
+  // Hands the carrier on; the kept connection is empty afterwards.
+  std::unique_ptr<Stream> TakeChannel() { return std::move(channel_); }
+
+ private:
+  std::unique_ptr<Stream> channel_;
+  TrafficLog* recorder_;
+  std::u16string target_;
+  double idleSince_;  // local date-time (days)
+};
+
 class HttpClient {
  public:
   // A client without a carrier; SetChannel hands it one before the first exchange.
@@ -66,6 +92,27 @@ class HttpClient {
 
   bool Connected() const { return connection_.Connected(); }
 
+  // Warm connections, off by default: with `reuse` the connection stays open after an exchange the
+  // server allows to keep it (TakeKeptConnection hands it to the thread's next client), and an
+  // offered one (OfferKeptConnection) is used when it leads where the request goes, has been idle
+  // for at most `idleMs` and the server has not closed it meanwhile. A GET that fails on it before
+  // any byte of the answer arrived is sent once more on a new connection; no other request is
+  // ever sent twice.
+  void SetConnectionReuse(bool reuse, int idleMs) {
+    reuse_ = reuse;
+    idleMs_ = idleMs;
+  }
+  // After an exchange: the connection, when reuse is on, it is open and the server allowed to keep
+  // it; the client keeps none then, and its end records nothing.
+  std::optional<KeptConnection> TakeKeptConnection();
+  // Before an exchange: the connection the thread's previous call kept.
+  void OfferKeptConnection(KeptConnection kept) { offered_.emplace(std::move(kept)); }
+  // Whether the latest exchange went out on a kept connection.
+  bool UsedKeptConnection() const { return usedKept_; }
+  // Whether the latest exchange failed on a kept connection after its request had gone out (so it
+  // may have reached the server, and was not sent again).
+  bool RequestMayHaveArrived() const { return mayHaveArrived_; }
+
   // How far the latest exchange got, to tell where it failed: connecting (TCP connect to the API
   // host or the proxy, and the TLS handshake of a direct connection), tunnelling (the CONNECT
   // request, its answer and the TLS handshake inside the tunnel), or exchanging the request.
@@ -80,6 +127,13 @@ class HttpClient {
  private:
   void Exchange(std::u16string_view method, const std::u16string& url,
                 std::optional<std::string> body);
+  void SendAndRead();
+  // Where the connection of the current request leads: the API host and port, through the proxy
+  // (and its credentials) when there is one.
+  std::u16string ConnectionTarget() const;
+  // Takes the offered connection as this client's when it may serve the request; otherwise
+  // closes it. Whether it was taken.
+  bool UseOfferedConnection();
   void PrepareRequest(const std::u16string& url);
   void SendRequest(HttpRequest& request);
   void ReadResponse();
@@ -100,6 +154,11 @@ class HttpClient {
   std::unique_ptr<CookieStore> cookies_;
   HttpUrl url_;  // the parts of the URL of the request being sent
   Stage stage_ = Stage::kConnecting;
+  bool reuse_ = false;
+  int idleMs_ = 0;
+  std::optional<KeptConnection> offered_;
+  bool usedKept_ = false;
+  bool mayHaveArrived_ = false;
 };
 
 }  // namespace tessora

@@ -22,7 +22,14 @@ Connection::~Connection() = default;
 void Connection::SetChannel(std::unique_ptr<Stream> channel) {
   if (channel_) channel_->Close();
   channel_ = std::move(channel);
+  released_ = false;
   ClearInput();
+}
+
+std::unique_ptr<Stream> Connection::ReleaseChannel() {
+  ClearInput();
+  released_ = true;
+  return std::move(channel_);
 }
 
 bool Connection::Connected() const {
@@ -33,6 +40,7 @@ void Connection::Open(const std::u16string& host, int port, int connectTimeoutMs
                       bool passThrough) {
   if (!channel_) Raise(u"No connection carrier has been set.");
   endedCleanly_ = true;
+  receivedSinceRequest_ = 0;
   try {
     channel_->SetPassThrough(passThrough);
     channel_->Connect(host, port, connectTimeoutMs);
@@ -44,6 +52,7 @@ void Connection::Open(const std::u16string& host, int port, int connectTimeoutMs
 }
 
 void Connection::CloseCarrier() {
+  if (released_) return;  // the connection lives on elsewhere
   if (channel_) channel_->Close();
   if (recorder_ != nullptr) recorder_->Disconnect();
 }
@@ -85,6 +94,7 @@ Connection::FillResult Connection::Fill(bool resetEnds) {
   if (!Connected()) return FillResult::kClosed;
   const int received = channel_->Receive(block_.get(), kBlockSize);
   if (received > 0) {
+    receivedSinceRequest_ += static_cast<std::uint64_t>(received);
     const std::string_view block(block_.get(), static_cast<std::size_t>(received));
     if (recorder_ != nullptr) recorder_->Receive(block);
     if (pos_ > 0 && pos_ >= input_.size() / 2) {

@@ -29,6 +29,9 @@ class Connection {
 
   Stream* Channel() const { return channel_.get(); }
   void SetChannel(std::unique_ptr<Stream> channel);
+  // Hands the carrier, open or not, to another connection: this one keeps none, and its Close
+  // tells the recorder nothing any more (the connection did not end). Unread input is dropped.
+  std::unique_ptr<Stream> ReleaseChannel();
   TrafficLog* Recorder() const { return recorder_; }
   void SetRecorder(TrafficLog* recorder) { recorder_ = recorder; }
 
@@ -47,6 +50,9 @@ class Connection {
   void ClearInput();
   // Whether bytes are waiting: already read, or readable from the carrier within timeoutMs.
   bool WaitForInput(int timeoutMs);
+  // Bytes received since the last MarkRequest (or since the connection opened).
+  std::uint64_t ReceivedSinceRequest() const { return receivedSinceRequest_; }
+  void MarkRequest() { receivedSinceRequest_ = 0; }
 
   // Hands the block to the recorder, then to the carrier. Fails with the socket error, or with
   // "Connection Closed Gracefully." when the connection is closed.
@@ -79,6 +85,8 @@ class Connection {
   // One receive's bytes, left uninitialised: only what a receive filled is read.
   std::unique_ptr<char[]> block_;
   bool endedCleanly_ = true;
+  std::uint64_t receivedSinceRequest_ = 0;
+  bool released_ = false;  // the carrier went to another connection
 };
 
 // The failure of a body beyond its bound.

@@ -8,7 +8,7 @@
 namespace tessora {
 
 void HttpClient::Open() {
-  // Every exchange has a connection of its own.
+  // A new connection for this exchange (a kept one is taken before, by UseOfferedConnection).
   if (Connected()) Disconnect();
   if (proxy_.proxyServer.empty()) {
     ConnectTo(url_.host, url_.Port(), false);

@@ -106,6 +106,15 @@ std::string ServerConnection::ReadUntilClosed(int timeoutMs) {
   return out;
 }
 
+bool ServerConnection::WaitForData(int timeoutMs) {
+  if (socket_ == platform::kNoSocket) return false;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (platform::WaitReadable(socket_, std::min(kSliceMs, Remaining(deadline)))) return true;
+    if (server_.Stopping() || Remaining(deadline) == 0) return false;
+  }
+}
+
 bool ServerConnection::Write(std::string_view bytes) {
   if (socket_ == platform::kNoSocket) return false;
   std::size_t sent = 0;
@@ -164,8 +173,8 @@ bool ServerConnection::StartTls(const std::string& certificate) {
   // The connection holds a reference of its own to the context.
   if (!certificate.empty()) api->ctxFree(context);
   const std::optional<ServerTls> server = ServerTlsFunctions();
-  const bool ready = ssl_ != nullptr && server && api->setFd(ssl_, socket_) > 0 &&
-                     server->accept(ssl_) > 0;
+  const bool ready =
+      ssl_ != nullptr && server && api->setFd(ssl_, socket_) > 0 && server->accept(ssl_) > 0;
   if (ready) {
     const char* name = server->serverName(ssl_);
     if (name != nullptr) serverName_ = name;

@@ -51,6 +51,8 @@ class ServerConnection {
   std::string ReadHead(int timeoutMs = kServerWaitMs);
   // Everything until the peer closes, or until timeoutMs passes.
   std::string ReadUntilClosed(int timeoutMs = kServerWaitMs);
+  // Waits until bytes from the peer have arrived (without reading them), or timeoutMs passes.
+  bool WaitForData(int timeoutMs = kServerWaitMs);
   // Writes all bytes; false when that failed.
   bool Write(std::string_view bytes);
   // Closes the connection (TLS: with its closing alert).
