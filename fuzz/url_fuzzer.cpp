@@ -154,16 +154,20 @@ std::size_t CountOf(std::u16string_view text, char16_t c) {
 }
 
 // The "?" and "#" the target may hold: those typed in the Environment, the route and the
-// Parameters, and one more "?" for the query string.
+// Parameters, one "?" for each line break typed there (a line break in the target goes out as
+// "?" so that it cannot end the request line), one more "?" for the query string, and the "?"
+// typed in OptionalParameters (the query's encoding keeps "?" as it is).
 void CheckTypedDelimiters(std::string_view wire, std::string_view method,
-                          const std::u16string& typed, bool hasQuery) {
+                          const std::u16string& typed, const std::u16string& typedQuery,
+                          bool hasQuery) {
   const std::string_view line = wire.substr(0, wire.find("\r\n"));
   const std::string_view target =
       line.substr(method.size() + 1, line.size() - method.size() - 1 - 9);
   const auto count = [&target](char c) {
     return static_cast<std::size_t>(std::count(target.begin(), target.end(), c));
   };
-  Check(count('?') <= CountOf(typed, u'?') + (hasQuery ? 1 : 0));
+  Check(count('?') <= CountOf(typed, u'?') + CountOf(typed, u'\r') + CountOf(typed, u'\n') +
+                          CountOf(typedQuery, u'?') + (hasQuery ? 1 : 0));
   Check(count('#') <= CountOf(typed, u'#'));
 }
 
@@ -239,7 +243,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::u16string typed = settings.environment + route;
     for (std::size_t i = 0; i < parameters.Count(); ++i)
       typed += parameters.Line(i);
-    CheckTypedDelimiters(channel.TlsSent(), method, typed, optionalParameters.Count() > 0);
+    std::u16string typedQuery;
+    for (std::size_t i = 0; i < optionalParameters.Count(); ++i)
+      typedQuery += optionalParameters.Line(i);
+    CheckTypedDelimiters(channel.TlsSent(), method, typed, typedQuery,
+                         optionalParameters.Count() > 0);
     Check(channel.TlsSent().find("\r\nHost: " + tessora::TextToAscii(expected.HostValue()) +
                                  "\r\n") != std::string::npos);
   }
