@@ -49,6 +49,9 @@ Public Declare PtrSafe Function TessoraNetTry Lib "TessoraNet.dll" ( _
     ByVal OptionalParameters As String, ByVal Body As String, ByRef Result As LongPtr) As Byte
 Public Declare PtrSafe Function TessoraNetLastStatus Lib "TessoraNet.dll" () As Long
 Public Declare PtrSafe Sub TessoraNetLastError Lib "TessoraNet.dll" (ByRef Reason As LongPtr)
+Public Declare PtrSafe Function TessoraNetLastErrorKind Lib "TessoraNet.dll" () As Long
+Public Declare PtrSafe Function TessoraNetLastHeader Lib "TessoraNet.dll" ( _
+    ByVal Name As String, ByRef Value As LongPtr) As Byte
 ' A constant of the library: copy it with TessoraText(..., False), never release it.
 Public Declare PtrSafe Function TessoraNetVersion Lib "TessoraNet.dll" () As LongPtr
 

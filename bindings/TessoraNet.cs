@@ -57,6 +57,22 @@ public static class TessoraNet
     [DllImport(Dll, CallingConvention = CallingConvention.Cdecl)]
     public static extern void TessoraNetLastError(out IntPtr Reason);
 
+    // The kind of the thread's last failure: one of the ErrorKind numbers.
+    [DllImport(Dll, CallingConvention = CallingConvention.Cdecl)]
+    public static extern int TessoraNetLastErrorKind();
+
+    [DllImport(Dll, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
+    [return: MarshalAs(UnmanagedType.U1)]
+    public static extern bool TessoraNetLastHeader(string Name, out IntPtr Value);
+
+    // The numbers TessoraNetLastErrorKind gives (TessoraNet.h).
+    public enum ErrorKind
+    {
+        None = 0, NameResolution = 1, Connect = 2, Tls = 3, Timeout = 4, Proxy = 5,
+        MalformedAnswer = 6, IncompleteAnswer = 7, EndpointFile = 8, UnknownOperation = 9,
+        Setting = 10, OutOfMemory = 11, RefusedRequest = 12,
+    }
+
     // A constant of the library: read, never released.
     [DllImport(Dll, CallingConvention = CallingConvention.Cdecl, EntryPoint = "TessoraNetVersion")]
     static extern IntPtr TessoraNetVersionRaw();
@@ -112,6 +128,20 @@ public static class TessoraNet
         IntPtr reason;
         TessoraNetLastError(out reason);
         return Take(reason);
+    }
+
+    public static ErrorKind LastErrorKind()
+    {
+        return (ErrorKind)TessoraNetLastErrorKind();
+    }
+
+    // A header of the thread's last answer (any letter case), or null when it is absent.
+    public static string LastHeader(string name)
+    {
+        IntPtr value;
+        bool found = TessoraNetLastHeader(name, out value);
+        string text = Take(value);
+        return found ? text : null;
     }
 
     public static string Version()

@@ -66,8 +66,28 @@ function TessoraNetTry(EndPointOperation, Parameters, OptionalParameters, Body: 
 function TessoraNetLastStatus: Integer; cdecl; external TessoraNetLibrary name 'TessoraNetLastStatus';
 procedure TessoraNetLastError(var Reason: PAnsiChar); cdecl;
   external TessoraNetLibrary name 'TessoraNetLastError';
+function TessoraNetLastErrorKind: Integer; cdecl;
+  external TessoraNetLibrary name 'TessoraNetLastErrorKind';
+function TessoraNetLastHeader(Name: PAnsiChar; var Value: PAnsiChar): Byte; cdecl;
+  external TessoraNetLibrary name 'TessoraNetLastHeader';
 { A constant of the library: read it, never release it. }
 function TessoraNetVersion: PAnsiChar; cdecl; external TessoraNetLibrary name 'TessoraNetVersion';
+
+const
+  { The kinds TessoraNetLastErrorKind gives (TessoraNet.h). }
+  TessoraNetErrorNone = 0;
+  TessoraNetErrorNameResolution = 1;
+  TessoraNetErrorConnect = 2;
+  TessoraNetErrorTls = 3;
+  TessoraNetErrorTimeout = 4;
+  TessoraNetErrorProxy = 5;
+  TessoraNetErrorMalformedAnswer = 6;
+  TessoraNetErrorIncompleteAnswer = 7;
+  TessoraNetErrorEndpointFile = 8;
+  TessoraNetErrorUnknownOperation = 9;
+  TessoraNetErrorSetting = 10;
+  TessoraNetErrorOutOfMemory = 11;
+  TessoraNetErrorRefusedRequest = 12;
 
 type
   { Raised by CallOrRaise with the failure's message. }
@@ -90,6 +110,8 @@ function AccessToken: AnsiString;
 function TokenExpired: Boolean;
 { TessoraNetLastError(): why the thread's last call got no answer or failed, '' after an answer. }
 function LastError: AnsiString;
+{ TessoraNetLastHeader(): True with a header of the thread's last answer (any letter case). }
+function LastHeader(const Name: AnsiString; out Value: AnsiString): Boolean;
 { TessoraNetVersion(), copied. }
 function Version: AnsiString;
 
@@ -156,6 +178,15 @@ begin
   Buffer := nil;
   TessoraNetLastError(Buffer);
   Result := Take(Buffer);
+end;
+
+function LastHeader(const Name: AnsiString; out Value: AnsiString): Boolean;
+var
+  Buffer: PAnsiChar;
+begin
+  Buffer := nil;
+  Result := TessoraNetLastHeader(PAnsiChar(Name), Buffer) <> 0;
+  Value := Take(Buffer);
 end;
 
 function Version: AnsiString;

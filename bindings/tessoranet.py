@@ -54,6 +54,10 @@ def _load(path):
     lib.TessoraNetLastError.restype = None
     lib.TessoraNetVersion.argtypes = []
     lib.TessoraNetVersion.restype = c_str  # a constant of the library: copied, never released
+    lib.TessoraNetLastErrorKind.argtypes = []
+    lib.TessoraNetLastErrorKind.restype = ctypes.c_int
+    lib.TessoraNetLastHeader.argtypes = [c_str, ctypes.POINTER(ctypes.c_void_p)]
+    lib.TessoraNetLastHeader.restype = ctypes.c_ubyte
     return lib
 
 
@@ -137,6 +141,34 @@ def last_error():
     reason = ctypes.c_void_p()
     load().TessoraNetLastError(ctypes.byref(reason))
     return _take(reason.value)
+
+
+# The kinds last_error_kind() gives (the numbers of TessoraNet.h).
+ERROR_NONE = 0
+ERROR_NAME_RESOLUTION = 1
+ERROR_CONNECT = 2
+ERROR_TLS = 3
+ERROR_TIMEOUT = 4
+ERROR_PROXY = 5
+ERROR_MALFORMED_ANSWER = 6
+ERROR_INCOMPLETE_ANSWER = 7
+ERROR_ENDPOINT_FILE = 8
+ERROR_UNKNOWN_OPERATION = 9
+ERROR_SETTING = 10
+ERROR_OUT_OF_MEMORY = 11
+ERROR_REFUSED_REQUEST = 12
+
+
+def last_error_kind():
+    return load().TessoraNetLastErrorKind()
+
+
+def last_header(name):
+    """A header of the thread's last answer (any letter case), or None when it is absent."""
+    value = ctypes.c_void_p()
+    found = load().TessoraNetLastHeader(_encode(name), ctypes.byref(value))
+    text = _take(value.value)
+    return text if found & 0xFF else None
 
 
 def version():

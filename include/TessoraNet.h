@@ -170,6 +170,43 @@ int TESSORANET_CALL TessoraNetLastStatus(void);
 void TESSORANET_CALL TessoraNetLastError(char** Reason);
 
 /*
+ * The kind of the calling thread's last failure, as TessoraNetLastErrorKind gives it. The numbers
+ * are fixed: new kinds only ever get new numbers.
+ */
+#define TESSORANET_ERROR_NONE 0            /* the last call met no failure */
+#define TESSORANET_ERROR_NAME_RESOLUTION 1 /* the host name of the API or proxy did not resolve */
+#define TESSORANET_ERROR_CONNECT 2         /* the connection to the API host was not made */
+#define TESSORANET_ERROR_TLS 3             /* TLS library, handshake or certificate check */
+#define TESSORANET_ERROR_TIMEOUT 4 /* a connect, send, receive or the whole call timed out */
+#define TESSORANET_ERROR_PROXY 5   /* the proxy failed, refused the tunnel or misanswered */
+#define TESSORANET_ERROR_MALFORMED_ANSWER 6  /* an answer (or token answer) that was not accepted \
+                                              */
+#define TESSORANET_ERROR_INCOMPLETE_ANSWER 7 /* the answer ended or was cut before it was whole */
+#define TESSORANET_ERROR_ENDPOINT_FILE 8     /* the endpoint file cannot be opened or read */
+#define TESSORANET_ERROR_UNKNOWN_OPERATION 9 /* the operation is not in the endpoint file */
+#define TESSORANET_ERROR_SETTING 10          /* a setting's name or value was refused */
+#define TESSORANET_ERROR_OUT_OF_MEMORY 11    /* memory ran out */
+#define TESSORANET_ERROR_REFUSED_REQUEST                  \
+  12 /* a host text would have changed the request's host \
+        or added a header line: nothing was sent */
+
+/*
+ * The kind of the calling thread's last failure (TESSORANET_ERROR_*), for a host to branch on:
+ * the same last call TessoraNetLastError describes. TESSORANET_ERROR_NONE when that call met no
+ * failure and its answer arrived whole, or when the thread made no call.
+ */
+int TESSORANET_CALL TessoraNetLastErrorKind(void);
+
+/*
+ * Stores in *Value a new buffer (for TessoraNetFree) holding the header Name (in any letter case)
+ * of the answer to the calling thread's last call, for example a request id for the provider's
+ * support. Repeated headers are joined with ", ". Returns 1 when the header is present, else 0
+ * with "" in *Value (also when the last call got no answer). *Value is NULL only when the buffer
+ * could not be allocated. Value may not be NULL (0 is returned).
+ */
+unsigned char TESSORANET_CALL TessoraNetLastHeader(const char* Name, char** Value);
+
+/*
  * The library's version, for example "3.1.0": a constant text owned by the library, valid while
  * it is loaded. Do not release it.
  */

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -18,6 +19,28 @@
 
 static_assert(tessora::platform::kHostFailureCode == TESSORANET_FAILURE_CODE,
               "the failure code the library raises is the one the public header documents");
+
+// The failure kinds have the numbers the public header fixes.
+namespace {
+constexpr bool SameNumber(tessora::FailureKind kind, int number) {
+  return static_cast<int>(kind) == number;
+}
+}  // namespace
+static_assert(
+    SameNumber(tessora::FailureKind::kNone, TESSORANET_ERROR_NONE) &&
+        SameNumber(tessora::FailureKind::kNameResolution, TESSORANET_ERROR_NAME_RESOLUTION) &&
+        SameNumber(tessora::FailureKind::kConnect, TESSORANET_ERROR_CONNECT) &&
+        SameNumber(tessora::FailureKind::kTls, TESSORANET_ERROR_TLS) &&
+        SameNumber(tessora::FailureKind::kTimeout, TESSORANET_ERROR_TIMEOUT) &&
+        SameNumber(tessora::FailureKind::kProxy, TESSORANET_ERROR_PROXY) &&
+        SameNumber(tessora::FailureKind::kMalformedAnswer, TESSORANET_ERROR_MALFORMED_ANSWER) &&
+        SameNumber(tessora::FailureKind::kIncompleteAnswer, TESSORANET_ERROR_INCOMPLETE_ANSWER) &&
+        SameNumber(tessora::FailureKind::kEndpointFile, TESSORANET_ERROR_ENDPOINT_FILE) &&
+        SameNumber(tessora::FailureKind::kUnknownOperation, TESSORANET_ERROR_UNKNOWN_OPERATION) &&
+        SameNumber(tessora::FailureKind::kSetting, TESSORANET_ERROR_SETTING) &&
+        SameNumber(tessora::FailureKind::kOutOfMemory, TESSORANET_ERROR_OUT_OF_MEMORY) &&
+        SameNumber(tessora::FailureKind::kRefusedRequest, TESSORANET_ERROR_REFUSED_REQUEST),
+    "the failure kinds are numbered as the public header documents");
 
 namespace tessora {
 namespace {
@@ -172,6 +195,28 @@ TESSORA_EXPORT void TESSORANET_CALL TessoraNetLastError(char** Reason) {
     *Reason = tessora::NewResultBuffer(settings != nullptr ? settings->lastReason : u"");
   } catch (...) {
     *Reason = nullptr;
+  }
+}
+
+TESSORA_EXPORT int TESSORANET_CALL TessoraNetLastErrorKind(void) {
+  const CallScope call(CallScope::Settings::kExisting);
+  const tessora::ThreadSettings* settings = tessora::ExistingSettings();
+  return settings != nullptr ? static_cast<int>(settings->lastFailureKind) : TESSORANET_ERROR_NONE;
+}
+
+TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetLastHeader(const char* Name, char** Value) {
+  if (Value == nullptr) return 0;
+  const CallScope call(CallScope::Settings::kExisting);
+  try {
+    std::optional<std::u16string> value;
+    const tessora::ThreadSettings* settings = tessora::ExistingSettings();
+    if (Name != nullptr && settings != nullptr)
+      value = tessora::LastAnswerHeader(*settings, HostText(Name));
+    *Value = tessora::NewResultBuffer(value.value_or(u""));
+    return static_cast<unsigned char>(value ? 1 : 0);
+  } catch (...) {
+    *Value = nullptr;
+    return 0;
   }
 }
 

@@ -87,12 +87,14 @@ std::u16string RunExchange(ThreadSettings& settings, HttpClient& client, Exchang
     if (!incomplete.empty()) {
       settings.lastReason = u"Incomplete answer from " + client.Url().host + u":" +
                             IntToText(client.Url().Port()) + u": " + incomplete + u".";
+      settings.lastFailureKind = FailureKind::kIncompleteAnswer;
     }
     return text;
   } catch (const Error& failure) {
     // Anything else (exhausted memory above all) is a failure of the call itself.
     settings.lastStatus = StatusOf(client);
     settings.lastReason = ExchangeFailureReason(failure, client);
+    settings.lastFailureKind = ExchangeFailureKind(failure, client);
     return client.ResponseText();
   }
 }
@@ -155,6 +157,41 @@ std::u16string ExchangeFailureReason(const Error& failure, const HttpClient& cli
       return u"The connection to " + peer + u" failed: " + message;
     default:
       return message;
+  }
+}
+
+FailureKind ExchangeFailureKind(const Error& failure, const HttpClient& client) {
+  const bool viaProxy = !client.Proxy().proxyServer.empty();
+  const bool fromProxy = viaProxy && client.CurrentStage() != HttpClient::Stage::kExchanging;
+  switch (failure.Kind()) {
+    case ErrorKind::kTimeout:
+      return FailureKind::kTimeout;
+    case ErrorKind::kTls:
+      return failure.Code() == kWsaTimedOut ? FailureKind::kTimeout : FailureKind::kTls;
+    case ErrorKind::kTlsLibrary:
+      return FailureKind::kTls;
+    case ErrorKind::kTunnel:
+      return FailureKind::kProxy;
+    case ErrorKind::kClosed:
+      return fromProxy ? FailureKind::kProxy : FailureKind::kIncompleteAnswer;
+    case ErrorKind::kProtocol:
+      if (fromProxy) return FailureKind::kProxy;
+      return failure.Message() == kBodyTooLarge ? FailureKind::kIncompleteAnswer
+                                                : FailureKind::kMalformedAnswer;
+    case ErrorKind::kSocket:
+      if (failure.Code() >= kWsaHostNotFound && failure.Code() <= kWsaNoData) {
+        return FailureKind::kNameResolution;
+      }
+      if (failure.Code() == kWsaTimedOut) return FailureKind::kTimeout;
+      if (fromProxy) return FailureKind::kProxy;
+      return client.CurrentStage() == HttpClient::Stage::kConnecting
+                 ? FailureKind::kConnect
+                 : FailureKind::kIncompleteAnswer;
+    case ErrorKind::kRequest:
+      return FailureKind::kRefusedRequest;
+    default:
+      return client.CurrentStage() == HttpClient::Stage::kExchanging ? FailureKind::kMalformedAnswer
+                                                                     : FailureKind::kConnect;
   }
 }
 

@@ -18,6 +18,7 @@ class Error;
 class HttpClient;
 class TrafficLog;
 struct ThreadSettings;
+enum class FailureKind : int;
 
 // What PrepareRequest hands to the verb function that asked for it: a client configured for the
 // call, the URL and the body.
@@ -32,6 +33,8 @@ struct PreparedRequest {
 // Why an exchange got no answer, in plain words with what a support person needs: the host and
 // port it tried, the proxy's answer, the certificate check's verdict.
 std::u16string ExchangeFailureReason(const Error& failure, const HttpClient& client);
+// The kind of that failure, as hosts branch on it.
+FailureKind ExchangeFailureKind(const Error& failure, const HttpClient& client);
 
 // "https://" + `environment` + the API host suffix.
 std::u16string FullBaseUrl(const std::u16string& environment);

@@ -7,6 +7,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "catalogue/catalogue.h"
+#include "http/client.h"
 #include "json/json.h"
 #include "platform/clock.h"
 
@@ -35,6 +36,7 @@ bool RefuseToken(std::u16string_view member, std::u16string_view value, ThreadSe
   const std::u16string code = {u'U', u'+', u'0', u'0', kHex[control >> 4], kHex[control & 15]};
   settings.lastReason = u"The token response's " + std::u16string(member) +
                         u" holds a control character (" + code + u"), so no token was kept.";
+  settings.lastFailureKind = FailureKind::kMalformedAnswer;
   return true;
 }
 
@@ -62,6 +64,7 @@ ConfigItem EndpointOf(const std::u16string& operation, ThreadSettings& settings)
   try {
     config = SharedConfig(settings.configFileName);
   } catch (const Error& failure) {
+    settings.lastFailureKind = FailureKind::kEndpointFile;
     if (failure.Kind() == ErrorKind::kFileOpen) {
       settings.lastReason = failure.Message();  // names the file and the system's reason
     } else {
@@ -75,6 +78,7 @@ ConfigItem EndpointOf(const std::u16string& operation, ThreadSettings& settings)
   } catch (const Error&) {
     settings.lastReason =
         u"Operation " + operation + u" is not in the endpoint file " + config->FileName();
+    settings.lastFailureKind = FailureKind::kUnknownOperation;
     throw;
   }
 }
@@ -96,6 +100,7 @@ std::u16string PerformOperation(const std::u16string& endpointOperation,
       CaptureToken(result, settings);
     } catch (const Error& failure) {
       settings.lastReason = u"The token response cannot be read: " + failure.Message();
+      settings.lastFailureKind = FailureKind::kMalformedAnswer;
       throw;
     }
   }
@@ -109,15 +114,28 @@ std::u16string CallService(ThreadSettings& settings, const std::u16string& endpo
                            const std::u16string& optionalParameters, const std::u16string& body) {
   settings.lastStatus = 0;
   settings.lastReason.clear();
+  settings.lastFailureKind = FailureKind::kNone;
   try {
     return PerformOperation(endpointOperation, parameters, optionalParameters, body, settings);
   } catch (const Error& failure) {
     if (settings.lastReason.empty()) settings.lastReason = failure.Message();
+    if (settings.lastFailureKind == FailureKind::kNone) {
+      settings.lastFailureKind = failure.Kind() == ErrorKind::kRequest
+                                     ? FailureKind::kRefusedRequest
+                                     : FailureKind::kMalformedAnswer;
+    }
     throw;
   } catch (const std::bad_alloc&) {
     settings.lastReason.clear();
+    settings.lastFailureKind = FailureKind::kOutOfMemory;
     throw;
   }
+}
+
+std::optional<std::u16string> LastAnswerHeader(const ThreadSettings& settings,
+                                               std::u16string_view name) {
+  if (settings.lastStatus == 0 || !settings.httpClient) return std::nullopt;
+  return settings.httpClient->Response().rawHeaders.JoinedValues(name);
 }
 
 }  // namespace tessora

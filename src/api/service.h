@@ -2,6 +2,7 @@
 // capture of the token that the operation "AUTHORIZE" returns.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace tessora {
@@ -22,5 +23,10 @@ inline constexpr float kSecondsInADay = 86400.0f;
 std::u16string CallService(ThreadSettings& settings, const std::u16string& endpointOperation,
                            const std::u16string& parameters,
                            const std::u16string& optionalParameters, const std::u16string& body);
+
+// The header `name` (any letter case) of the answer to the thread's last call, repeated lines
+// joined with ", "; none when the header is absent or the last call got no answer.
+std::optional<std::u16string> LastAnswerHeader(const ThreadSettings& settings,
+                                               std::u16string_view name);
 
 }  // namespace tessora

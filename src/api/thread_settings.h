@@ -13,6 +13,24 @@ namespace tessora {
 class HttpClient;
 class TrafficLog;
 
+// The kind of a thread's last failure, for hosts to branch on. The numbers are those the public
+// header fixes for TessoraNetLastErrorKind.
+enum class FailureKind : int {
+  kNone = 0,
+  kNameResolution = 1,
+  kConnect = 2,
+  kTls = 3,
+  kTimeout = 4,
+  kProxy = 5,
+  kMalformedAnswer = 6,
+  kIncompleteAnswer = 7,
+  kEndpointFile = 8,
+  kUnknownOperation = 9,
+  kSetting = 10,
+  kOutOfMemory = 11,
+  kRefusedRequest = 12,
+};
+
 struct ThreadSettings {
   ThreadSettings();
   ~ThreadSettings();
@@ -37,9 +55,11 @@ struct ThreadSettings {
   std::unique_ptr<TrafficLog> callLog;
 
   // What the thread's latest operation met, for the extension exports: the status code of the
-  // answer (0 without one) and, when it got no answer or failed, why.
+  // answer (0 without one) and, when it got no answer or failed, why and what kind of failure.
+  // While lastStatus is not 0, httpClient holds that answer's head.
   int lastStatus = 0;
   std::u16string lastReason;
+  FailureKind lastFailureKind = FailureKind::kNone;
 
   // Bookkeeping of the list of every thread's settings (thread_settings.cpp), under its lock: the
   // calls of the library the thread is inside of, and the neighbours in the list.

@@ -64,12 +64,33 @@ std::ptrdiff_t HeaderList::IndexOfName(std::u16string_view name) const {
 std::u16string HeaderList::Value(std::u16string_view name) const {
   const std::ptrdiff_t index = IndexOfName(name);
   if (index < 0) return {};
-  const std::u16string& line = lines_[static_cast<std::size_t>(index)];
+  return ValueAt(static_cast<std::size_t>(index));
+}
+
+std::optional<std::u16string> HeaderList::JoinedValues(std::u16string_view name) const {
+  std::optional<std::u16string> joined;
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    const std::u16string& line = lines_[i];
+    // A continuation line belongs to the line before it, whatever it holds.
+    if (line.empty() || line[0] == u' ' || line[0] == u'\t') continue;
+    if (!SameTextAscii(TrimText(NameOf(line)), name)) continue;
+    if (joined) {
+      *joined += u", ";
+      *joined += ValueAt(i);
+    } else {
+      joined = ValueAt(i);
+    }
+  }
+  return joined;
+}
+
+std::u16string HeaderList::ValueAt(std::size_t index) const {
+  const std::u16string& line = lines_[index];
   const std::size_t colon = line.find(u':');
   if (colon == std::u16string::npos) return {};
   std::u16string value(TrimText(std::u16string_view(line).substr(colon + 1)));
   // Continuation lines (folded values) begin with a blank or a tab.
-  for (std::size_t i = static_cast<std::size_t>(index) + 1; i < lines_.size(); ++i) {
+  for (std::size_t i = index + 1; i < lines_.size(); ++i) {
     const std::u16string& next = lines_[i];
     if (next.empty() || (next[0] != u' ' && next[0] != u'\t')) break;
     const std::u16string_view part = TrimText(next);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,11 +31,17 @@ class HeaderList {
   // trailing blanks, with the lines that follow it and begin with a blank or a tab joined on with
   // one blank. Empty when there is no such line.
   std::u16string Value(std::u16string_view name) const;
+  // The values of every line named `name`, each read as Value reads one, joined with ", "; none
+  // when there is no such line.
+  std::optional<std::u16string> JoinedValues(std::u16string_view name) const;
 
   // The name of a line: the text before its first colon (the whole line without one).
   static std::u16string_view NameOf(std::u16string_view line);
 
  private:
+  // The value of the line at `index` with its continuation lines.
+  std::u16string ValueAt(std::size_t index) const;
+
   std::vector<std::u16string> lines_;
 };
 

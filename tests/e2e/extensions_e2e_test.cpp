@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "TessoraNet.h"
 #include "support/host_library.h"
 #include "support/scripted_api.h"
 #include "support/scripted_server.h"
@@ -132,6 +133,7 @@ TEST_F(Extensions, TryHandsBackTheFailureInsteadOfRaisingIt) {
   EXPECT_EQ(ok, 0);
   EXPECT_EQ(text.rfind("Cannot open file \"", 0), 0u) << text;
   EXPECT_EQ(library_.LastError(), text);
+  EXPECT_EQ(library_.tessoraNetLastErrorKind(), TESSORANET_ERROR_ENDPOINT_FILE);
   EXPECT_EQ(library_.tessoraNetLastStatus(), 0);
 
   WriteFileBytes(dir_ / "broken.json", "{\"ENDPOINTS\": {\"A\": {\"route\" \"/x\"}}}");
@@ -141,6 +143,7 @@ TEST_F(Extensions, TryHandsBackTheFailureInsteadOfRaisingIt) {
   EXPECT_EQ(text, "Expected :. (Line: 1 Col: 33)");
   EXPECT_EQ(library_.LastError(),
             "The endpoint file broken.json cannot be read: Expected :. (Line: 1 Col: 33)");
+  EXPECT_EQ(library_.tessoraNetLastErrorKind(), TESSORANET_ERROR_ENDPOINT_FILE);
 
   Configure(api.Environment());
   std::tie(ok, text) = Try("REFUND_CREATE");
@@ -148,10 +151,12 @@ TEST_F(Extensions, TryHandsBackTheFailureInsteadOfRaisingIt) {
   EXPECT_EQ(text, "Problem in endpoint");
   EXPECT_EQ(library_.LastError(),
             "Operation REFUND_CREATE is not in the endpoint file endpoints.json");
+  EXPECT_EQ(library_.tessoraNetLastErrorKind(), TESSORANET_ERROR_UNKNOWN_OPERATION);
 
   EXPECT_EQ(Try("CHARGE_DETAIL", "id=1"), std::make_pair(1, std::string("{}")));
   EXPECT_EQ(library_.LastError(), "");
   EXPECT_EQ(library_.tessoraNetLastStatus(), 200);
+  EXPECT_EQ(library_.tessoraNetLastErrorKind(), TESSORANET_ERROR_NONE);
 }
 
 TEST_F(Extensions, TryWithoutAResultPointerStillPerforms) {
@@ -193,6 +198,7 @@ TEST_F(Extensions, ATransportFailureHasNoStatusAndSaysWhere) {
   EXPECT_EQ(library_.tessoraNetLastStatus(), 0);
   EXPECT_EQ(library_.LastError(), "Connecting to 127.0.0.1:" + std::to_string(port) +
                                       " failed: Socket Error # 10061 Connection refused.");
+  EXPECT_EQ(library_.tessoraNetLastErrorKind(), TESSORANET_ERROR_CONNECT);
 }
 
 TEST_F(Extensions, AnUnresolvableHostIsNamed) {
@@ -201,6 +207,7 @@ TEST_F(Extensions, AnUnresolvableHostIsNamed) {
   EXPECT_EQ(Call("CHARGE_DETAIL", "id=1"), "");
   EXPECT_EQ(library_.LastError(), std::string("Connecting to no-such-host..") + TESSORA_API_HOST +
                                       ":443 failed: Socket Error # 11001 Host not found.");
+  EXPECT_EQ(library_.tessoraNetLastErrorKind(), TESSORANET_ERROR_NAME_RESOLUTION);
 }
 
 TEST_F(Extensions, ARefusedProxyConnectionNamesTheProxy) {
@@ -212,6 +219,7 @@ TEST_F(Extensions, ARefusedProxyConnectionNamesTheProxy) {
   EXPECT_EQ(Call("CHARGE_DETAIL", "id=1"), "");
   EXPECT_EQ(library_.LastError(), "Connecting to the proxy 127.0.0.1:" + std::to_string(proxyPort) +
                                       " failed: Socket Error # 10061 Connection refused.");
+  EXPECT_EQ(library_.tessoraNetLastErrorKind(), TESSORANET_ERROR_PROXY);
 }
 
 TEST_F(Extensions, AProxyThatRefusesTheTunnelIsQuoted) {
@@ -225,6 +233,7 @@ TEST_F(Extensions, AProxyThatRefusesTheTunnelIsQuoted) {
   EXPECT_EQ(Call("CHARGE_DETAIL", "id=1"), "");
   EXPECT_EQ(library_.tessoraNetLastStatus(), 0);
   EXPECT_EQ(library_.LastError(), "The proxy refused the tunnel: HTTP/1.1 502 Bad Gateway");
+  EXPECT_EQ(library_.tessoraNetLastErrorKind(), TESSORANET_ERROR_PROXY);
 }
 
 TEST_F(Extensions, AnUntrustedServerGivesTheCertificateVerdict) {
@@ -236,6 +245,7 @@ TEST_F(Extensions, AnUntrustedServerGivesTheCertificateVerdict) {
   const std::string prefix =
       "TLS handshake with 127.0.0.1:" + std::to_string(server.Port()) + " failed: ";
   EXPECT_EQ(reason.rfind(prefix + "certificate verify failed (self", 0), 0u) << reason;
+  EXPECT_EQ(library_.tessoraNetLastErrorKind(), TESSORANET_ERROR_TLS);
 }
 
 TEST_F(Extensions, StatusAndReasonBelongToTheCallingThread) {
@@ -277,6 +287,52 @@ TEST_F(Extensions, AFailureBeforeSendingClearsTheStatus) {
   ASSERT_EQ(library_.tessoraNetLastStatus(), 200);
   EXPECT_EQ(Try("NO_SUCH_OPERATION").first, 0);
   EXPECT_EQ(library_.tessoraNetLastStatus(), 0);
+}
+
+TEST_F(Extensions, LastHeaderGivesAHeaderOfTheLastAnswerInAnyLetterCase) {
+  ScriptedApi api({JsonReply("402 Payment Required", "{}",
+                             "Request-Id: req_7\r\nVary: Origin\r\nvary: Accept\r\n"),
+                   JsonReply("200 OK", "{}")});
+  Configure(api.Environment());
+  EXPECT_EQ(library_.LastHeader("Request-Id"), "<absent>");  // no call yet
+  Call("CHARGE_DETAIL", "id=1");
+  EXPECT_EQ(library_.LastHeader("request-id"), "req_7");
+  EXPECT_EQ(library_.LastHeader("REQUEST-ID"), "req_7");
+  EXPECT_EQ(library_.LastHeader("Vary"), "Origin, Accept");
+  EXPECT_EQ(library_.LastHeader("X-Missing"), "<absent>");
+  EXPECT_EQ(library_.LastHeader(""), "<absent>");
+  EXPECT_EQ(library_.LastHeader(nullptr), "<absent>");
+  EXPECT_EQ(library_.tessoraNetLastHeader("Request-Id", nullptr), 0);
+
+  // Each call replaces what the last answer was; a call without an answer leaves none.
+  Call("CHARGE_DETAIL", "id=1");
+  EXPECT_EQ(library_.LastHeader("Request-Id"), "<absent>");
+  EXPECT_EQ(library_.LastHeader("Content-Type"), "application/json; charset=utf-8");
+  EXPECT_EQ(Try("NO_SUCH_OPERATION").first, 0);
+  EXPECT_EQ(library_.LastHeader("Content-Type"), "<absent>");
+}
+
+TEST_F(Extensions, LastErrorKindTellsAnIncompleteFromAMalformedAnswer) {
+  ScriptedServer cut(ScriptedServer::kTls, [](ServerConnection& connection) {
+    connection.ReadHead();
+    connection.Write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"partial\"");
+    connection.Close();
+  });
+  Configure("127.0.0.1:" + std::to_string(cut.Port()) + "/");
+  Call("CHARGE_DETAIL", "id=1");
+  EXPECT_EQ(library_.tessoraNetLastStatus(), 200);
+  EXPECT_EQ(library_.tessoraNetLastErrorKind(), TESSORANET_ERROR_INCOMPLETE_ANSWER);
+
+  ScriptedApi token({JsonReply("200 OK", R"({"access_token":"a\nb","token_type":"Bearer",)"
+                                         R"("expires_in":60})")});
+  Configure(token.Environment());
+  EXPECT_EQ(Try("AUTHORIZE").first, 1);
+  EXPECT_EQ(library_.tessoraNetLastErrorKind(), TESSORANET_ERROR_MALFORMED_ANSWER);
+
+  ScriptedApi api({JsonReply("200 OK", "{}")});
+  Configure("other.example.com@" + api.Environment());
+  EXPECT_EQ(Try("CHARGE_DETAIL", "id=1").first, 0);
+  EXPECT_EQ(library_.tessoraNetLastErrorKind(), TESSORANET_ERROR_REFUSED_REQUEST);
 }
 
 }  // namespace

@@ -33,6 +33,8 @@ HostLibrary::HostLibrary() : library_(LibraryPath()) {
   Resolve(*this, tessoraNetLastStatus, "TessoraNetLastStatus");
   Resolve(*this, tessoraNetLastError, "TessoraNetLastError");
   Resolve(*this, tessoraNetVersion, "TessoraNetVersion");
+  Resolve(*this, tessoraNetLastErrorKind, "TessoraNetLastErrorKind");
+  Resolve(*this, tessoraNetLastHeader, "TessoraNetLastHeader");
 }
 
 std::string HostLibrary::LastError() const {
@@ -40,6 +42,15 @@ std::string HostLibrary::LastError() const {
   tessoraNetLastError(&reason);
   std::string text = reason != nullptr ? reason : "<null>";
   tessoraNetFree(reason);
+  return text;
+}
+
+std::string HostLibrary::LastHeader(const char* name) const {
+  char* value = nullptr;
+  const int found = tessoraNetLastHeader(name, &value);
+  std::string text = value != nullptr ? value : "<null>";
+  tessoraNetFree(value);
+  if (found == 0) return text.empty() ? "<absent>" : "<absent but " + text + ">";
   return text;
 }
 

@@ -34,9 +34,13 @@ class HostLibrary {
   decltype(&::TessoraNetLastStatus) tessoraNetLastStatus = nullptr;
   decltype(&::TessoraNetLastError) tessoraNetLastError = nullptr;
   decltype(&::TessoraNetVersion) tessoraNetVersion = nullptr;
+  decltype(&::TessoraNetLastErrorKind) tessoraNetLastErrorKind = nullptr;
+  decltype(&::TessoraNetLastHeader) tessoraNetLastHeader = nullptr;
 
   // The calling thread's last reason (TessoraNetLastError), its buffer released.
   std::string LastError() const;
+  // A header of the calling thread's last answer (TessoraNetLastHeader), "<absent>" without one.
+  std::string LastHeader(const char* name) const;
 
  private:
   host::Library library_;
