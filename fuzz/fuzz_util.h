@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -9,9 +10,12 @@
 
 namespace tessora::fuzz {
 
-// A broken promise is a finding: the fuzzer stops and keeps the input.
-inline void Check(bool condition) {
-  if (!condition) std::abort();
+// A broken promise is a finding: the fuzzer names the promise's line, stops and keeps the input.
+inline void Check(bool condition, const char* file = __builtin_FILE(),
+                  int line = __builtin_LINE()) {
+  if (condition) return;
+  std::fprintf(stderr, "broken promise at %s:%d\n", file, line);
+  std::abort();
 }
 
 // Whether the known findings (behaviour of the library that a target reports but tolerates until it
