@@ -133,8 +133,8 @@ unsigned char TESSORANET_CALL TessoraNetTokenExpired(void);
  */
 
 /*
- * Releases a buffer handed out by TessoraNet, TessoraNetGetInstanceData, TessoraNetTry or
- * TessoraNetLastError. NULL is ignored. Release each buffer at most once and do not use it
+ * Releases a buffer handed out by TessoraNet, TessoraNetGetInstanceData, TessoraNetTry,
+ * TessoraNetLastError or TessoraNetLastHeader. NULL is ignored. Release each buffer at most once and do not use it
  * afterwards. Hosts that never call it keep every result buffer until the process ends.
  */
 void TESSORANET_CALL TessoraNetFree(char* Buffer);
