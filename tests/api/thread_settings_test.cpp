@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,10 +15,13 @@
 #include "platform/library_entry.h"
 #include "platform/locale.h"
 #include "platform/thread_storage.h"
+#include "support/latch.h"
 #include "support/temp_dir.h"
 
 namespace tessora {
 namespace {
+
+using test::Latch;
 
 double gNow = 0;
 DateTime FixedClock() {
@@ -37,25 +38,6 @@ class ThreadSettingsTest : public ::testing::Test {
   }
   test::TempDir dir_;
   test::ScopedCurrentDir cwd_{dir_.Path()};
-};
-
-// Counts down to zero; waiters wake when it gets there.
-class Latch {
- public:
-  explicit Latch(int count) : count_(count) {}
-  void CountDown() {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (--count_ == 0) zero_.notify_all();
-  }
-  void Wait() {
-    std::unique_lock<std::mutex> guard(lock_);
-    zero_.wait(guard, [this] { return count_ <= 0; });
-  }
-
- private:
-  std::mutex lock_;
-  std::condition_variable zero_;
-  int count_;
 };
 
 // A log of its own in the test's directory, and a client that records into it (releasing the

@@ -5,18 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "host_loader.h"
 #include "support/host_library.h"
+#include "support/latch.h"
 #include "support/peers.h"
 #include "support/temp_dir.h"
 
@@ -135,25 +134,6 @@ int RunProgramNextToThis(const std::string& name) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
 }
-
-// Counts down to zero; waiters wake when it gets there.
-class Latch {
- public:
-  explicit Latch(int count) : count_(count) {}
-  void CountDown() {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (--count_ == 0) zero_.notify_all();
-  }
-  void Wait() {
-    std::unique_lock<std::mutex> guard(lock_);
-    zero_.wait(guard, [this] { return count_ <= 0; });
-  }
-
- private:
-  std::mutex lock_;
-  std::condition_variable zero_;
-  int count_;
-};
 
 class UnloadTest : public ::testing::Test {
  protected:
