@@ -166,6 +166,20 @@ struct Times {
   }
 };
 
+// Why the calling thread's last call into the library failed, when the library can say.
+std::string LastError(const tessora::host::Library& library) {
+  const auto lastError =
+      reinterpret_cast<decltype(&TessoraNetLastError)>(library.Symbol("TessoraNetLastError"));
+  const auto tessoraNetFree =
+      reinterpret_cast<decltype(&TessoraNetFree)>(library.Symbol("TessoraNetFree"));
+  if (lastError == nullptr || tessoraNetFree == nullptr) return "(no reason given)";
+  char* reason = nullptr;
+  lastError(&reason);
+  std::string text = reason != nullptr ? reason : "";
+  if (reason != nullptr) tessoraNetFree(reason);
+  return text;
+}
+
 // The library on a thread of its own, as a host's worker thread: it configures itself, sets the
 // configuration's options, then performs the operation 1 + `count` times. Empty when an option
 // was refused.
@@ -184,7 +198,8 @@ std::optional<Times> LibraryRequests(const tessora::host::Library& library, cons
     configureService("bench-client", "bench-secret", environment.c_str(), "endpoints.json", "");
     for (const auto& [name, value] : config.libraryOptions) {
       if (setOption(name, value) == 0) {
-        std::printf("%s refused %s=%s\n", kSetOptionExport, name, value);
+        std::printf("%s refused %s=%s: %s\n", kSetOptionExport, name, value,
+                    LastError(library).c_str());
         refused = true;
         return;
       }
