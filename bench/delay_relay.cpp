@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <deque>
 #include <string>
 
@@ -74,15 +75,18 @@ void Pump(int from, int to, std::chrono::milliseconds delay, Clock::time_point n
   bool ended = false;
   std::string buffer(kChunk, '\0');
   while (!stopping.load()) {
-    int timeoutMs = kPollMs;
+    // Waits to the next chunk's moment to the nanosecond (poll's milliseconds would deliver up
+    // to one late), and no longer than kPollMs.
+    std::chrono::nanoseconds wait = std::chrono::milliseconds(kPollMs);
     if (!queue.empty()) {
-      const auto wait =
-          std::chrono::ceil<std::chrono::milliseconds>(queue.front().due - Clock::now());
-      timeoutMs = static_cast<int>(std::clamp<long long>(wait.count(), 0, kPollMs));
+      wait = std::clamp<std::chrono::nanoseconds>(queue.front().due - Clock::now(),
+                                                  std::chrono::nanoseconds(0), wait);
     }
-    // A negative descriptor is left out by poll, which then only waits.
+    const timespec timeout{static_cast<time_t>(wait.count() / 1000000000),
+                           static_cast<long>(wait.count() % 1000000000)};
+    // A negative descriptor is left out by ppoll, which then only waits.
     pollfd readable{!ended && queued < kMaxQueued ? from : -1, POLLIN, 0};
-    if (poll(&readable, 1, timeoutMs) < 0 && errno != EINTR) return;
+    if (ppoll(&readable, 1, &timeout, nullptr) < 0 && errno != EINTR) return;
     if ((readable.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
       const ssize_t n = recv(from, buffer.data(), buffer.size(), 0);
       const Clock::time_point due = std::max(Clock::now(), notBefore) + delay;
