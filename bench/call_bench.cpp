@@ -33,27 +33,21 @@
 #include <iterator>
 #include <map>
 #include <optional>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "TessoraNet.h"
+#include "bench_support.h"
 #include "host_loader.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using namespace tessora::bench;
 
 constexpr char kSystemBundle[] = "/etc/ssl/certs/ca-certificates.crt";
-// The operation the bench calls and the route nginx answers it on (tests/support/peers.py).
-constexpr char kOperation[] = "JSON";
-constexpr char kEndpoints[] = R"({"ENDPOINTS": {"JSON": {"route": "/v1/json", "method": "GET"}}})";
-constexpr char kRoute[] = "/api.tessora.net/v1/json";
-// The answer starts so in every code page the library may hand it back in.
-constexpr char kExpectedStart[] = R"({"name":"Jos)";
 
 struct TrustConfig {
   const char* name;
@@ -82,52 +76,10 @@ struct Options {
   std::string dir;
 };
 
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const std::size_t mid = values.size() / 2;
-  return values.size() % 2 != 0 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
-
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
-}
-
-// Runs a shell command; true when it exits with 0.
-bool Run(const std::string& command) {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  return std::system(command.c_str()) == 0;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-  return static_cast<bool>(out.flush());
-}
-
 std::optional<Options> ParseOptions(int argc, char** argv) {
   Options options;
   options.library = tessora::host::LibraryNextToProgram();
-  using Setter = std::function<void(const std::string&)>;
-  const std::map<std::string, Setter> valued = {
+  const std::map<std::string, FlagSetter> valued = {
       {"--requests", [&](const std::string& v) { options.requests = std::stoi(v); }},
       {"--rounds", [&](const std::string& v) { options.rounds = std::stoi(v); }},
       {"--library", [&](const std::string& v) { options.library = v; }},
@@ -140,28 +92,9 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       {"--trust-file", [&](const std::string& v) { options.trustFile = v; }},
       {"--dir", [&](const std::string& v) { options.dir = v; }},
   };
-  for (int i = 1; i < argc; ++i) {
-    const std::string flag = argv[i];
-    if (flag == "--check-targets") {
-      options.checkTargets = true;
-      continue;
-    }
-    const auto setter = valued.find(flag);
-    if (setter == valued.end()) {
-      std::fprintf(stderr, "call_bench: unknown option %s\n", flag.c_str());
-      return std::nullopt;
-    }
-    if (i + 1 >= argc) {
-      std::fprintf(stderr, "call_bench: %s needs a value\n", flag.c_str());
-      return std::nullopt;
-    }
-    const std::string value = argv[++i];
-    try {
-      setter->second(value);
-    } catch (const std::exception&) {
-      std::fprintf(stderr, "call_bench: %s: not a number: %s\n", flag.c_str(), value.c_str());
-      return std::nullopt;
-    }
+  if (!ParseFlags(argc, argv, "call_bench", valued,
+                  {{"--check-targets", [&] { options.checkTargets = true; }}})) {
+    return std::nullopt;
   }
   if (options.requests < 1 || options.rounds < 1) {
     std::fprintf(stderr, "call_bench: --requests and --rounds must be at least 1\n");
@@ -217,20 +150,6 @@ struct Exports {
   decltype(&TessoraNetFree) tessoraNetFree = nullptr;
 };
 
-// Requests of one client that did not bring the expected answer; the first one is shown.
-struct Failures {
-  int count = 0;
-  std::string first;
-
-  void Note(const std::string& what) {
-    if (count++ == 0) first = what;
-  }
-};
-
-bool ExpectedAnswer(const std::string& text) {
-  return text.rfind(kExpectedStart, 0) == 0;
-}
-
 // A round of the library: a new thread configures itself and performs the operation `count`
 // times, as a host's worker thread does.
 std::vector<double> LibraryRound(const Exports& api, const std::string& environment, int count,
@@ -258,11 +177,6 @@ std::vector<double> LibraryRound(const Exports& api, const std::string& environm
   return times;
 }
 
-std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* body) {
-  static_cast<std::string*>(body)->append(data, size * count);
-  return size * count;
-}
-
 // A round of libcurl, also on a thread of its own: a new easy handle per request, its connection
 // closed after the answer, TLS 1.2 only, the same trust file.
 std::vector<double> CurlRound(const std::string& url, const std::string& trustFile, int count,
@@ -272,27 +186,12 @@ std::vector<double> CurlRound(const std::string& url, const std::string& trustFi
   std::thread worker([&] {
     for (int i = 0; i < count; ++i) {
       std::string body;
-      long status = 0;
       const Clock::time_point start = Clock::now();
       CURL* easy = curl_easy_init();
-      curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-      curl_easy_setopt(easy, CURLOPT_CAINFO, trustFile.c_str());
-      curl_easy_setopt(easy, CURLOPT_SSLVERSION,
-                       static_cast<long>(CURL_SSLVERSION_TLSv1_2) |
-                           static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
-      curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
-      curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-      curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, AppendBody);
-      curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
-      const CURLcode code = curl_easy_perform(easy);
-      curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+      SetUpCurlGet(easy, url, trustFile, CurlTls::kOnly12, true, body);
+      PerformCurlGet(easy, body, failures);
       curl_easy_cleanup(easy);
       times.push_back(Ms(Clock::now() - start));
-      if (code != CURLE_OK) {
-        failures.Note(curl_easy_strerror(code));
-      } else if (status != 200 || !ExpectedAnswer(body)) {
-        failures.Note("HTTP " + std::to_string(status) + " \"" + body + "\"");
-      }
     }
   });
   worker.join();
@@ -405,63 +304,6 @@ int RunChild(const Options& options) {
 // ---------------------------------------------------------------------------------------------
 // The parent: PKI, server, trust files, one child per configuration, the summary.
 
-// The loopback nginx of the tests (tests/support/peers.py), stopped when this goes out of scope.
-class Nginx {
- public:
-  explicit Nginx(fs::path dir) : dir_(std::move(dir)) {}
-  ~Nginx() {
-    if (started_) Run(Peers() + " stop " + ShellQuote(dir_.string()));
-  }
-  Nginx(const Nginx&) = delete;
-  Nginx& operator=(const Nginx&) = delete;
-
-  // Starts nginx with the certificates of `pki`; the port, 0 when it did not start.
-  int Start(const fs::path& pki) {
-    started_ = true;
-    if (!Run(Peers() + " start nginx " + ShellQuote(dir_.string()) + " " +
-             ShellQuote(pki.string()))) {
-      return 0;
-    }
-    return std::atoi(ReadFile(dir_ / "port").c_str());
-  }
-
- private:
-  static std::string Peers() {
-    return ShellQuote(TESSORA_PYTHON) + " " + ShellQuote(TESSORA_PEERS_SCRIPT);
-  }
-
-  fs::path dir_;
-  bool started_ = false;
-};
-
-// A directory of its own for the run, removed at the end unless the user named it.
-class WorkDir {
- public:
-  explicit WorkDir(const std::string& named) : keep_(!named.empty()) {
-    if (keep_) {
-      path_ = fs::absolute(named);
-    } else {
-      std::random_device random;
-      std::ostringstream name;
-      name << "tessora-call-bench-" << std::hex << random() << random();
-      path_ = fs::temp_directory_path() / name.str();
-    }
-    fs::create_directories(path_);
-  }
-  ~WorkDir() {
-    std::error_code ignored;
-    if (!keep_) fs::remove_all(path_, ignored);
-  }
-  WorkDir(const WorkDir&) = delete;
-  WorkDir& operator=(const WorkDir&) = delete;
-
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-  bool keep_;
-};
-
 struct Outcome {
   const TrustConfig* config;
   double libraryMs;
@@ -469,19 +311,13 @@ struct Outcome {
   double pairedRatio;  // the median of the rounds' ratios
 };
 
-std::string Fixed(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", value);
-  return text;
-}
-
 int RunParent(const Options& options) {
-  WorkDir work(options.work);
+  WorkDir work(options.work, "tessora-call-bench");
   fs::path pki = options.pki;
   if (pki.empty()) {
     pki = work.Path() / "pki";
     std::printf("== making the test PKI\n");
-    if (!Run("bash " + ShellQuote(TESSORA_PKI_SCRIPT) + " " + ShellQuote(pki.string()))) {
+    if (!MakeTestPki(pki)) {
       std::fprintf(stderr, "call_bench: making the test PKI failed\n");
       return 2;
     }
@@ -568,15 +404,11 @@ int RunParent(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows through a pipe too
-  std::optional<Options> options = ParseOptions(argc, argv);
-  if (!options) return 2;
-  // The child works in a directory of its own: it gets the library's path absolute.
-  options->library = fs::absolute(options->library).string();
-  try {
+  return RunGuarded("call_bench", [&] {
+    std::optional<Options> options = ParseOptions(argc, argv);
+    if (!options) return 2;
+    // The child works in a directory of its own: it gets the library's path absolute.
+    options->library = fs::absolute(options->library).string();
     return options->child.empty() ? RunParent(*options) : RunChild(*options);
-  } catch (const std::exception& failure) {
-    std::fprintf(stderr, "call_bench: %s\n", failure.what());
-    return 2;
-  }
+  });
 }

@@ -3,13 +3,16 @@
 tinyproxy, each on loopback at a port the system picks. The peer's directory receives its
 configuration, logs, "port" and "pid"; tests read the port from there.
 
-    peers.py start nginx DIR PKI_DIR
+    peers.py start nginx DIR PKI_DIR [--tls13]
     peers.py start tinyproxy DIR [USER:PASSWORD]
     peers.py stop DIR
 
 nginx gets its listening socket already bound (the NGINX variable hands it inherited sockets), so
 no other program can take the port in between. tinyproxy cannot inherit one: it is given a port
 that was free a moment before and started again on another one if it cannot bind it.
+
+nginx speaks TLS 1.2 only; with --tls13 it accepts TLS 1.2 and TLS 1.3 (for the benchmarks that
+compare the two).
 """
 import os
 import shutil
@@ -75,7 +78,7 @@ http {{
     listen 127.0.0.1:{port} ssl;
     ssl_certificate {pki}/server.pem;
     ssl_certificate_key {pki}/server.key;
-    ssl_protocols TLSv1.2;
+    ssl_protocols {protocols};
     # Answers with a length, in UTF-8 and labelled so.
     location = /api.tessora.net/v1/json {{
       default_type "application/json; charset=utf-8";
@@ -116,7 +119,7 @@ http {{
 """
 
 
-def start_nginx(directory, pki):
+def start_nginx(directory, pki, allow_tls13=False):
     for sub in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
         os.makedirs(os.path.join(directory, "tmp", sub), exist_ok=True)
     listener = socket.socket()
@@ -126,7 +129,8 @@ def start_nginx(directory, pki):
     port = listener.getsockname()[1]
     conf = os.path.join(directory, "nginx.conf")
     with open(conf, "w", encoding="utf-8") as f:
-        f.write(NGINX_CONF.format(dir=directory, port=port, pki=pki))
+        f.write(NGINX_CONF.format(dir=directory, port=port, pki=pki,
+                                  protocols="TLSv1.2 TLSv1.3" if allow_tls13 else "TLSv1.2"))
     os.set_inheritable(listener.fileno(), True)
     env = dict(os.environ, NGINX="%d;" % listener.fileno())
     with open(os.path.join(directory, "stderr.log"), "w") as err:
@@ -207,7 +211,10 @@ def main():
     os.makedirs(directory, exist_ok=True)
     stop(directory)  # one left over from an interrupted run
     if peer == "nginx":
-        start_nginx(directory, os.path.abspath(sys.argv[4]))
+        options = sys.argv[5:]
+        if len(sys.argv) < 5 or any(option != "--tls13" for option in options):
+            sys.exit(__doc__)
+        start_nginx(directory, os.path.abspath(sys.argv[4]), "--tls13" in options)
     elif peer == "tinyproxy":
         start_tinyproxy(directory, sys.argv[4] if len(sys.argv) > 4 else "")
     else:

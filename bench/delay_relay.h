@@ -1,0 +1,47 @@
+// A relay on loopback that stands for a network path with a fixed delay each way: for each client
+// connection it accepts it connects to the target port and forwards the bytes both ways, each
+// chunk delivered `delay` after it arrived, in order. A relay's connect is instant, so it also
+// holds the client's first bytes until one round trip (2 x delay) after the accept: that is what
+// the TCP handshake costs a client on a real path before it can send anything.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace tessora::bench {
+
+class DelayRelay {
+ public:
+  // Listens on 127.0.0.1 at a port the system picks; forwards to 127.0.0.1:`targetPort`.
+  DelayRelay(int targetPort, std::chrono::milliseconds delay);
+  ~DelayRelay();  // closes every connection and joins its threads
+  DelayRelay(const DelayRelay&) = delete;
+  DelayRelay& operator=(const DelayRelay&) = delete;
+
+  // The port clients connect to, 0 when the relay could not listen.
+  int Port() const { return port_; }
+  // How many client connections it has accepted so far.
+  long Accepted() const { return accepted_.load(); }
+
+ private:
+  struct Connection;
+
+  void AcceptLoop();
+  void Reap(bool all);
+
+  int targetPort_;
+  std::chrono::milliseconds delay_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::atomic<long> accepted_{0};
+  std::mutex mutex_;
+  std::list<std::unique_ptr<Connection>> connections_;
+  std::thread acceptor_;
+};
+
+}  // namespace tessora::bench
