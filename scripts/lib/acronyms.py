@@ -19,7 +19,8 @@ ALLOWED = {
     "WSAStartup", "WSACleanup", "WSAGetLastError", "WSASetLastError", "WSADATA", "HMODULE",
     "HANDLE", "DWORD", "BOOL", "LPVOID", "HINSTANCE", "UINT", "LPCWSTR", "BOOLEAN", "VS_FIXEDFILEINFO",
     "SOCKET", "FILETIME", "SYSTEMTIME", "LCID", "HCERTSTORE", "PCCERT_CONTEXT", "FARPROC",
-    "dwFileVersionMS", "dwFileVersionLS", "th32OwnerProcessID", "IsDBCSLeadByte", "CURLcode",
+    "dwFileVersionMS", "dwFileVersionLS", "th32OwnerProcessID", "th32ThreadID", "IsDBCSLeadByte",
+    "CURLcode",
 }
 # libFuzzer's entry points.
 ALLOWED_PREFIXES = ("LLVMFuzzer",)
