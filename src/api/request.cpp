@@ -85,8 +85,8 @@ std::u16string RunExchange(ThreadSettings& settings, HttpClient& client, Exchang
     // The answer stands as it arrived; the reason tells a host that it may not be whole.
     const std::u16string& incomplete = client.Response().incomplete;
     if (!incomplete.empty()) {
-      settings.lastReason = u"Incomplete answer from " + client.Url().host + u":" +
-                            IntToText(client.Url().Port()) + u": " + incomplete + u".";
+      settings.lastReason =
+          u"Incomplete answer from " + client.Url().Destination() + u": " + incomplete + u".";
       settings.lastFailureKind = FailureKind::kIncompleteAnswer;
     }
     return text;
@@ -104,7 +104,8 @@ std::u16string RunExchange(ThreadSettings& settings, HttpClient& client, Exchang
 std::u16string ExchangeFailureReason(const Error& failure, const HttpClient& client) {
   const HttpUrl& url = client.Url();
   const ProxySettings& proxy = client.Proxy();
-  const std::u16string apiHost = url.host + u":" + IntToText(url.Port());
+  // ("[::1]:8443" for an IPv6 address.)
+  const std::u16string apiHost = url.Destination();
   const bool viaProxy = !proxy.proxyServer.empty();
   const std::u16string proxyName =
       u"the proxy " + proxy.proxyServer + u":" + IntToText(proxy.Port());

@@ -1,13 +1,15 @@
-// TCP sockets for the connection: IPv4 name resolution, a connect within a time-out, blocking send
-// and receive with time-outs, and the socket errors as Windows Sockets numbers with the library's
-// texts on every platform.
+// TCP sockets for the connection: IPv4 name resolution (and IPv6 for the fallback), a connect
+// within a time-out, blocking send and receive with time-outs, and the socket errors as Windows
+// Sockets numbers with the library's texts on every platform.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/socket_errors.h"
 
@@ -32,15 +34,30 @@ inline constexpr int kConnectTimedOut = -2;
 // error of the resolution (for example 11001 "Host not found.").
 std::uint32_t ResolveIpv4(const std::u16string& host);
 
+// An IPv6 address, 16 bytes in network order.
+using Ipv6Address = std::array<std::uint8_t, 16>;
+// The most IPv6 addresses of one name that are tried: a resolver's answer is not an unbounded list
+// of connect attempts.
+inline constexpr std::size_t kMostAddresses = 8;
+// The IPv6 addresses of `host` for stream sockets, in the resolver's order: an IPv6 literal
+// (without brackets) as it is, any other name resolved for IPv6 only. Raises the socket error of
+// the resolution (11001 "Host not found." when the name has no IPv6 address).
+std::vector<Ipv6Address> ResolveIpv6(const std::u16string& host);
+
 // A new TCP socket, with Nagle's algorithm off (TCP_NODELAY): every write is a whole message or
 // TLS flight, and the request that follows the client's last flight of a resumed handshake must not
 // wait for the peer's delayed acknowledgement. Raises the socket error when none can be created.
 SocketHandle OpenTcpSocket();
+// The same for IPv6.
+SocketHandle OpenTcpSocket6();
 // Connects the socket within timeoutMs (no limit when timeoutMs <= 0) on the calling thread: the
 // connect starts in non-blocking mode and is waited for in steps of at most kConnectPollStepMs;
 // the socket blocks again afterwards. Returns 0, the socket error (LastSocketError() too), or
 // kConnectTimedOut; the caller closes the socket after a failure.
 int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port, int timeoutMs);
+// The same for a socket of OpenTcpSocket6 and an IPv6 address.
+int ConnectSocket(SocketHandle socket, const Ipv6Address& address, std::uint16_t port,
+                  int timeoutMs);
 // Closes the socket; a send or receive blocked on it in another thread returns.
 void CloseSocket(SocketHandle socket);
 

@@ -335,5 +335,39 @@ TEST_F(Extensions, LastErrorKindTellsAnIncompleteFromAMalformedAnswer) {
   EXPECT_EQ(library_.tessoraNetLastErrorKind(), TESSORANET_ERROR_REFUSED_REQUEST);
 }
 
+TEST_F(Extensions, AnIpv6LiteralEnvironmentReachesAServerOnTheIpv6Loopback) {
+  std::string head;
+  ScriptedServer server(
+      ScriptedServer::kTls,
+      [&head](ServerConnection& connection) {
+        head = connection.ReadHead();
+        connection.Write(JsonReply("200 OK", R"({"id":"ch_6"})"));
+      },
+      "server", ScriptedServer::Family::kIpv6);
+  if (!server.Listening()) GTEST_SKIP() << "no IPv6 loopback here";
+  const std::string hostValue = "[::1]:" + std::to_string(server.Port());
+  Configure(hostValue + "/");
+  EXPECT_EQ(Call("CHARGE_DETAIL", "id=1"), R"({"id":"ch_6"})") << library_.LastError();
+  EXPECT_EQ(library_.tessoraNetLastStatus(), 200);
+  // The certificate was checked against the address ::1, and the Host line names it.
+  EXPECT_NE(head.find("\r\nHost: " + hostValue + "\r\n"), std::string::npos) << head;
+  EXPECT_EQ(head.rfind("GET /api.tessora.net/v1/charges/1 HTTP/1.1\r\n", 0), 0u) << head;
+}
+
+TEST_F(Extensions, AnIpv6LiteralWithNothingListeningSaysWhere) {
+  int port = 0;
+  {
+    ScriptedServer gone(
+        ScriptedServer::kPlain, [](ServerConnection&) {}, "server", ScriptedServer::Family::kIpv6);
+    if (!gone.Listening()) GTEST_SKIP() << "no IPv6 loopback here";
+    port = gone.Port();
+  }
+  Configure("[::1]:" + std::to_string(port) + "/");
+  EXPECT_EQ(Call("CHARGE_DETAIL", "id=1"), "");
+  EXPECT_EQ(library_.LastError(), "Connecting to [::1]:" + std::to_string(port) +
+                                      " failed: Socket Error # 10061 Connection refused.");
+  EXPECT_EQ(library_.tessoraNetLastErrorKind(), TESSORANET_ERROR_CONNECT);
+}
+
 }  // namespace
 }  // namespace tessora::test

@@ -24,7 +24,7 @@ leaf() {
     "$2" > "$1.ext"
 }
 
-leaf server "IP:127.0.0.1,DNS:localhost,DNS:api.tessora.net"
+leaf server "IP:127.0.0.1,IP:::1,DNS:localhost,DNS:api.tessora.net"
 openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -sha256 -days 36500 \
   -extfile server.ext -out server.pem 2>/dev/null
 

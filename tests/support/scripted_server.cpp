@@ -191,12 +191,13 @@ void ServerConnection::Hang(int ms) {
   server_.changed_.wait_until(guard, deadline, [&] { return server_.Stopping(); });
 }
 
-ScriptedServer::ScriptedServer(Mode mode, Handler handler, const std::string& certificate)
+ScriptedServer::ScriptedServer(Mode mode, Handler handler, const std::string& certificate,
+                               Family family)
     : mode_(mode), handler_(std::move(handler)), certificate_(certificate) {
   // A TLS server makes its context at once; a plain one only when a connection starts TLS, so that
   // plain servers never load the TLS library.
   if (mode_ == kTls && TlsContext() == nullptr) return;
-  listener_ = ListenOnLoopback(port_);
+  listener_ = ListenOnLoopback(port_, 16, family == Family::kIpv6);
   if (listener_ != platform::kNoSocket) acceptor_ = std::thread([this] { AcceptLoop(); });
 }
 

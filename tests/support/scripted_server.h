@@ -91,10 +91,14 @@ class ServerConnection {
 class ScriptedServer {
  public:
   enum Mode { kPlain, kTls };
+  enum class Family { kIpv4, kIpv6 };
   using Handler = std::function<void(ServerConnection&)>;
 
   // Starts listening at once. `certificate` names a pair of TestPkiDir() (without extension).
-  ScriptedServer(Mode mode, Handler handler, const std::string& certificate = "server");
+  // With Family::kIpv6 it listens on ::1 instead of 127.0.0.1 (Listening() is false where the
+  // system has no IPv6 loopback).
+  ScriptedServer(Mode mode, Handler handler, const std::string& certificate = "server",
+                 Family family = Family::kIpv4);
   // Stops accepting, wakes hanging handlers and waits for every connection thread.
   ~ScriptedServer();
   ScriptedServer(const ScriptedServer&) = delete;

@@ -14,30 +14,34 @@
 
 namespace tessora::test {
 
-platform::SocketHandle ListenOnLoopback(int& port, int backlog) {
+platform::SocketHandle ListenOnLoopback(int& port, int backlog, bool ipv6) {
+  const int family = ipv6 ? AF_INET6 : AF_INET;
 #if defined(_WIN32)
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);
-  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  const SOCKET s = socket(family, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return platform::kNoSocket;
   const auto handle = static_cast<platform::SocketHandle>(s);
 #else
-  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  const int s = socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (s < 0) return platform::kNoSocket;
   const auto handle = static_cast<platform::SocketHandle>(s);
 #endif
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(s, backlog) != 0 ||
-      getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+  sockaddr_in6 address6{};
+  address6.sin6_family = AF_INET6;
+  address6.sin6_addr.s6_addr[15] = 1;  // ::1
+  sockaddr* bound =
+      ipv6 ? reinterpret_cast<sockaddr*>(&address6) : reinterpret_cast<sockaddr*>(&address);
+  socklen_t length = ipv6 ? sizeof address6 : sizeof address;
+  if (bind(s, bound, length) != 0 || listen(s, backlog) != 0 ||
+      getsockname(s, bound, &length) != 0) {
     platform::CloseSocket(handle);
     return platform::kNoSocket;
   }
-  port = ntohs(address.sin_port);
+  port = ntohs(ipv6 ? address6.sin6_port : address.sin_port);
   return handle;
 }
 

@@ -1,13 +1,13 @@
-// Listening sockets on 127.0.0.1 for test servers (the library itself only connects).
+// Listening sockets on 127.0.0.1 (or ::1) for test servers (the library itself only connects).
 #pragma once
 
 #include "platform/socket.h"
 
 namespace tessora::test {
 
-// A socket listening on 127.0.0.1 at a port the system picks; `port` receives it. kNoSocket on
-// failure.
-platform::SocketHandle ListenOnLoopback(int& port, int backlog = 16);
+// A socket listening on 127.0.0.1 (::1 with `ipv6`) at a port the system picks; `port` receives it.
+// kNoSocket on failure (also where the system has no IPv6 loopback).
+platform::SocketHandle ListenOnLoopback(int& port, int backlog = 16, bool ipv6 = false);
 // Accepts one connection, waiting at most timeoutMs; kNoSocket when none came.
 platform::SocketHandle AcceptConnection(platform::SocketHandle listener, int timeoutMs);
 

@@ -164,10 +164,13 @@ int SocketErrorFromErrno(int error) {
   }
 }
 
-std::uint32_t ResolveIpv4(const std::u16string& host) {
-  if (std::optional<std::uint32_t> literal = ParseIpv4(host)) return *literal;
+namespace {
+
+// The addresses of `host` for one family (AF_INET or AF_INET6), the resolver's list as it is; the
+// caller frees it. Raises the socket error of the resolution.
+addrinfo* LookUp(const std::u16string& host, int family) {
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = family;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
   addrinfo* found = nullptr;
@@ -184,6 +187,14 @@ std::uint32_t ResolveIpv4(const std::u16string& host) {
     result = getaddrinfo(name.c_str(), nullptr, &hints, &found);
   }
   if (result != 0) RaiseSocketError(AddrInfoError(result));
+  return found;
+}
+
+}  // namespace
+
+std::uint32_t ResolveIpv4(const std::u16string& host) {
+  if (std::optional<std::uint32_t> literal = ParseIpv4(host)) return *literal;
+  addrinfo* found = LookUp(host, AF_INET);
   std::uint32_t address = 0;
   bool any = false;
   for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
@@ -198,12 +209,39 @@ std::uint32_t ResolveIpv4(const std::u16string& host) {
   return address;
 }
 
-SocketHandle OpenTcpSocket() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+std::vector<Ipv6Address> ResolveIpv6(const std::u16string& host) {
+  addrinfo* found = LookUp(host, AF_INET6);
+  std::vector<Ipv6Address> addresses;
+  for (addrinfo* a = found; a != nullptr && addresses.size() < kMostAddresses; a = a->ai_next) {
+    if (a->ai_family != AF_INET6 || a->ai_addr == nullptr) continue;
+    Ipv6Address address{};
+    std::memcpy(address.data(), &reinterpret_cast<sockaddr_in6*>(a->ai_addr)->sin6_addr,
+                address.size());
+    addresses.push_back(address);
+  }
+  freeaddrinfo(found);
+  if (addresses.empty()) RaiseSocketError(kWsaHostNotFound);
+  return addresses;
+}
+
+namespace {
+
+SocketHandle OpenStreamSocket(int family) {
+  const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) RaiseSocketError(SaveErrno());
   const int noDelay = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
   return fd;
+}
+
+}  // namespace
+
+SocketHandle OpenTcpSocket() {
+  return OpenStreamSocket(AF_INET);
+}
+
+SocketHandle OpenTcpSocket6() {
+  return OpenStreamSocket(AF_INET6);
 }
 
 namespace {
@@ -229,21 +267,20 @@ int WaitConnected(int fd, int timeoutMs) {
 
 }  // namespace
 
-int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port, int timeoutMs) {
+namespace {
+
+// Connects to `target` as ConnectSocket describes.
+int ConnectTo(SocketHandle socket, const sockaddr* target, socklen_t targetSize, int timeoutMs) {
   if (const int fault = TakeFault(Fault::kConnect)) {
     if (fault != kHangingConnect) return tLastError = fault;
     const int result = detail::HangingConnect(timeoutMs);
     if (result != kConnectTimedOut) tLastError = result;
     return result;
   }
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_port = htons(port);
-  target.sin_addr.s_addr = address;
   const int flags = fcntl(Fd(socket), F_GETFL);
   if (flags < 0 || fcntl(Fd(socket), F_SETFL, flags | O_NONBLOCK) < 0) return SaveErrno();
   int result = 0;
-  if (connect(Fd(socket), reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
+  if (connect(Fd(socket), target, targetSize) != 0) {
     // An interrupted connect goes on in the background like one in progress.
     result =
         errno == EINPROGRESS || errno == EINTR ? WaitConnected(Fd(socket), timeoutMs) : SaveErrno();
@@ -251,6 +288,25 @@ int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port
   // Blocking again, for the receive and send time-outs.
   if (fcntl(Fd(socket), F_SETFL, flags) < 0 && result == 0) result = SaveErrno();
   return result;
+}
+
+}  // namespace
+
+int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port, int timeoutMs) {
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_port = htons(port);
+  target.sin_addr.s_addr = address;
+  return ConnectTo(socket, reinterpret_cast<const sockaddr*>(&target), sizeof target, timeoutMs);
+}
+
+int ConnectSocket(SocketHandle socket, const Ipv6Address& address, std::uint16_t port,
+                  int timeoutMs) {
+  sockaddr_in6 target{};
+  target.sin6_family = AF_INET6;
+  target.sin6_port = htons(port);
+  std::memcpy(&target.sin6_addr, address.data(), address.size());
+  return ConnectTo(socket, reinterpret_cast<const sockaddr*>(&target), sizeof target, timeoutMs);
 }
 
 void CloseSocket(SocketHandle socket) {

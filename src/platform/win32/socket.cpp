@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <mutex>
 
 #include "base/error.h"
@@ -85,11 +86,14 @@ int SocketErrorFromErrno(int errnoValue) {
   return errnoValue == 0 ? 0 : 10000 + errnoValue;
 }
 
-std::uint32_t ResolveIpv4(const std::u16string& host) {
-  if (std::optional<std::uint32_t> literal = ParseIpv4(host)) return *literal;
+namespace {
+
+// The addresses of `host` for one family (AF_INET or AF_INET6), the resolver's list as it is; the
+// caller frees it. Raises the socket error of the resolution.
+ADDRINFOW* LookUp(const std::u16string& host, int family) {
   StartWinsock();
   ADDRINFOW hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = family;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
   ADDRINFOW* found = nullptr;
@@ -97,6 +101,14 @@ std::uint32_t ResolveIpv4(const std::u16string& host) {
   if (const int result = GetAddrInfoW(name.c_str(), nullptr, &hints, &found)) {
     RaiseSocketError(result);
   }
+  return found;
+}
+
+}  // namespace
+
+std::uint32_t ResolveIpv4(const std::u16string& host) {
+  if (std::optional<std::uint32_t> literal = ParseIpv4(host)) return *literal;
+  ADDRINFOW* found = LookUp(host, AF_INET);
   std::uint32_t address = 0;
   bool any = false;
   for (ADDRINFOW* a = found; a != nullptr; a = a->ai_next) {
@@ -111,14 +123,41 @@ std::uint32_t ResolveIpv4(const std::u16string& host) {
   return address;
 }
 
-SocketHandle OpenTcpSocket() {
+std::vector<Ipv6Address> ResolveIpv6(const std::u16string& host) {
+  ADDRINFOW* found = LookUp(host, AF_INET6);
+  std::vector<Ipv6Address> addresses;
+  for (ADDRINFOW* a = found; a != nullptr && addresses.size() < kMostAddresses; a = a->ai_next) {
+    if (a->ai_family != AF_INET6 || a->ai_addr == nullptr) continue;
+    Ipv6Address address{};
+    std::memcpy(address.data(), &reinterpret_cast<sockaddr_in6*>(a->ai_addr)->sin6_addr,
+                address.size());
+    addresses.push_back(address);
+  }
+  FreeAddrInfoW(found);
+  if (addresses.empty()) RaiseSocketError(kWsaHostNotFound);
+  return addresses;
+}
+
+namespace {
+
+SocketHandle OpenStreamSocket(int family) {
   StartWinsock();
-  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  const SOCKET s = socket(family, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) RaiseSocketError(WSAGetLastError());
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
   const BOOL noDelay = TRUE;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
   return static_cast<SocketHandle>(s);
+}
+
+}  // namespace
+
+SocketHandle OpenTcpSocket() {
+  return OpenStreamSocket(AF_INET);
+}
+
+SocketHandle OpenTcpSocket6() {
+  return OpenStreamSocket(AF_INET6);
 }
 
 namespace {
@@ -154,20 +193,19 @@ int WaitConnected(SOCKET pending, int timeoutMs) {
 
 }  // namespace
 
-int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port, int timeoutMs) {
+namespace {
+
+// Connects to `target` as ConnectSocket describes.
+int ConnectTo(SocketHandle socket, const sockaddr* target, int targetSize, int timeoutMs) {
   if (const int fault = TakeFault(Fault::kConnect)) {
     const int result = fault != kHangingConnect ? fault : detail::HangingConnect(timeoutMs);
     if (result != kConnectTimedOut) WSASetLastError(result);
     return result;
   }
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_port = htons(port);
-  target.sin_addr.s_addr = address;
   u_long nonBlocking = 1;
   if (ioctlsocket(Sock(socket), FIONBIO, &nonBlocking) != 0) return WSAGetLastError();
   int result = 0;
-  if (connect(Sock(socket), reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
+  if (connect(Sock(socket), target, targetSize) != 0) {
     result = WSAGetLastError();
     if (result == WSAEWOULDBLOCK) result = WaitConnected(Sock(socket), timeoutMs);
   }
@@ -178,6 +216,25 @@ int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port
   }
   if (result != kConnectTimedOut) WSASetLastError(result);
   return result;
+}
+
+}  // namespace
+
+int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port, int timeoutMs) {
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_port = htons(port);
+  target.sin_addr.s_addr = address;
+  return ConnectTo(socket, reinterpret_cast<const sockaddr*>(&target), sizeof target, timeoutMs);
+}
+
+int ConnectSocket(SocketHandle socket, const Ipv6Address& address, std::uint16_t port,
+                  int timeoutMs) {
+  sockaddr_in6 target{};
+  target.sin6_family = AF_INET6;
+  target.sin6_port = htons(port);
+  std::memcpy(&target.sin6_addr, address.data(), address.size());
+  return ConnectTo(socket, reinterpret_cast<const sockaddr*>(&target), sizeof target, timeoutMs);
 }
 
 void CloseSocket(SocketHandle socket) {
