@@ -1,6 +1,7 @@
 // Start-up and shutdown, run by the platform's load and unload entry points.
 #include "api/lifecycle.h"
 
+#include "api/settings.h"
 #include "api/thread_settings.h"
 #include "base/error.h"
 #include "http/client.h"
@@ -32,6 +33,7 @@ bool LibraryStartup() {
     platform::InitLocaleFormats();
     platform::InitThreadStorage(&ReleaseThreadSettings);
     OpenThreadSettings();
+    LoadEnvironmentSettings();
     CurrentSettings().callLog = OpenCallLog();
     return true;
   } catch (...) {

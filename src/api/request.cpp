@@ -1,5 +1,6 @@
 #include "api/request.h"
 
+#include "api/settings.h"
 #include "api/thread_settings.h"
 #include "base/error.h"
 #include "base/text.h"
@@ -147,6 +148,9 @@ std::u16string ExchangeFailureReason(const Error& failure, const HttpClient& cli
       }
       return u"The answer from " + peer + u" was not accepted: " + ServerText(message);
     case ErrorKind::kTimeout:
+      if (failure.Code() == kCallDeadlineCode)
+        return u"No answer from " + peer + u": " + message + u".";
+      [[fallthrough]];
     case ErrorKind::kSocket:
       if (client.CurrentStage() == HttpClient::Stage::kConnecting) {
         return u"Connecting to " + peer + u" failed: " + message;
@@ -162,11 +166,13 @@ std::u16string FullBaseUrl(const std::u16string& environment) {
   return u"https://" + environment + AsciiToText(TESSORA_API_HOST);
 }
 
-std::unique_ptr<HttpClient> SetupClient(TrafficLog* log) {
+std::unique_ptr<HttpClient> SetupClient(TrafficLog* log, const CallOptions& options) {
   auto client = std::make_unique<HttpClient>();
-  client->SetConnectTimeout(kConnectTimeoutMs);
+  client->SetConnectTimeout(options.connectTimeoutMs);
+  client->SetCallTimeout(options.callTimeoutMs, options.ioTimeoutMs);
   // No read time-out of the client's own: the channel bounds every single receive.
   auto channel = std::make_unique<TlsChannel>();
+  channel->SetSocketTimeout(options.ioTimeoutMs);
   client->SetChannel(std::move(channel));
   client->SetLog(log);
   return client;
@@ -188,7 +194,7 @@ PreparedRequest PrepareRequest(const ThreadSettings& settings, const std::u16str
                                const std::u16string& body, const ParameterList& parameters,
                                const ParameterList& optionalParameters, bool needsOauth) {
   PreparedRequest prepared;
-  prepared.client = SetupClient(settings.callLog.get());
+  prepared.client = SetupClient(settings.callLog.get(), CurrentCallOptions(settings));
   ApplyProxy(*prepared.client, settings);
 
   CheckEnvironment(settings.environment);

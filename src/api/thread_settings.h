@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,9 @@ struct ThreadSettings {
   std::u16string proxyPassword;
   std::int32_t proxyPort = 0;
   DateTime tokenExpiration = 0.0;
+  // The host's values of thread-scoped settings (TessoraNetSetOption), by key name
+  // (api/settings.h).
+  std::map<std::u16string, std::u16string> options;
   // The client of the thread's latest call; replaced by the next request preparation.
   std::unique_ptr<HttpClient> httpClient;
   // The traffic log; set on the loading thread only.

@@ -56,6 +56,9 @@ void HttpClient::Disconnect() {
 std::u16string HttpClient::Perform(std::u16string_view method, HttpVersion version,
                                    const std::u16string& url, std::optional<std::string> body) {
   protocolVersion_ = version;
+  std::optional<DateTime> deadline;
+  if (callTimeout_ > 0) deadline = platform::NowLocal() + callTimeout_ / 86400000.0;
+  connection_.SetDeadline(deadline, callTimeout_, ioTimeout_);
   Exchange(method, url, std::move(body));
   return BodyToText(response_.content, response_.charSet);
 }

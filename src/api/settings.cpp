@@ -1,0 +1,245 @@
+#include "api/settings.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+
+#include "api/thread_settings.h"
+#include "base/text.h"
+#include "platform/codepage.h"
+
+namespace tessora {
+
+namespace {
+
+// No value of any key is longer; longer text from anywhere is refused.
+constexpr std::size_t kLongestValue = 4096;
+
+bool HasControl(std::u16string_view value) {
+  for (const char16_t c : value) {
+    if (c < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
+// A decimal integer from `lowest` to `highest`, digits only: no sign, blank or leading "0x".
+std::optional<std::int64_t> StrictInteger(std::u16string_view value, std::int64_t lowest,
+                                          std::int64_t highest) {
+  if (value.empty() || value.size() > 12) return std::nullopt;
+  std::int64_t number = 0;
+  for (const char16_t c : value) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    number = number * 10 + (c - u'0');
+  }
+  if (number < lowest || number > highest) return std::nullopt;
+  return number;
+}
+
+std::u16string Lower(std::u16string_view value) {
+  std::u16string text(value);
+  for (char16_t& c : text) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return text;
+}
+
+constexpr std::int64_t kLongestMs = 86400000;
+
+std::optional<std::u16string> Milliseconds(std::u16string_view value) {
+  const auto number = StrictInteger(value, 1, kLongestMs);
+  if (!number) return std::nullopt;
+  return IntToText(*number);
+}
+
+std::optional<std::u16string> MillisecondsOrNone(std::u16string_view value) {
+  if (Lower(value) == u"none") return std::u16string(u"none");
+  return Milliseconds(value);
+}
+
+struct Row {
+  const char* name;
+  SettingScope scope;
+  const char16_t* defaultValue;
+  bool fromFile;
+  std::optional<std::u16string> (*normalise)(std::u16string_view);
+  const char16_t* allowed;
+};
+
+constexpr std::array kRows = {
+    Row{"timeout.connect-ms", SettingScope::kThread, u"20000", true, &Milliseconds,
+        u"a whole number of milliseconds from 1 to 86400000"},
+    Row{"timeout.io-ms", SettingScope::kThread, u"30000", true, &Milliseconds,
+        u"a whole number of milliseconds from 1 to 86400000"},
+    Row{"timeout.call-ms", SettingScope::kThread, u"none", true, &MillisecondsOrNone,
+        u"\"none\" or a whole number of milliseconds from 1 to 86400000"},
+};
+
+std::vector<SettingKey> BuildKeys() {
+  std::vector<SettingKey> keys;
+  for (const Row& row : kRows) {
+    keys.push_back(SettingKey{row.name, row.scope, row.defaultValue, row.fromFile, row.normalise,
+                              row.allowed});
+  }
+  return keys;
+}
+
+// The process's values by source; a key without a value from a source has none there.
+struct ProcessValues {
+  std::vector<std::optional<std::u16string>> host;
+  std::vector<std::optional<std::u16string>> environment;
+  std::vector<std::optional<std::u16string>> file;
+};
+
+std::mutex gValuesMutex;
+
+ProcessValues& Values() {
+  static ProcessValues values = [] {
+    ProcessValues made;
+    made.host.resize(kRows.size());
+    made.environment.resize(kRows.size());
+    made.file.resize(kRows.size());
+    return made;
+  }();
+  return values;
+}
+
+std::size_t IndexOf(const SettingKey& key) {
+  return static_cast<std::size_t>(&key - SettingKeys().data());
+}
+
+std::optional<std::u16string> Accepted(const SettingKey& key, std::u16string_view value) {
+  if (value.size() > kLongestValue || HasControl(value)) return std::nullopt;
+  return key.normalise(value);
+}
+
+}  // namespace
+
+const std::vector<SettingKey>& SettingKeys() {
+  static const std::vector<SettingKey> kKeys = BuildKeys();
+  return kKeys;
+}
+
+const SettingKey* FindSettingKey(std::u16string_view name) {
+  for (const SettingKey& key : SettingKeys()) {
+    if (AsciiToText(key.name) == name) return &key;
+  }
+  return nullptr;
+}
+
+std::string SettingVariable(std::string_view name) {
+  std::string variable(kSettingVariablePrefix);
+  for (const char c : name) {
+    if (c == '.' || c == '-') {
+      variable += '_';
+    } else if (c >= 'a' && c <= 'z') {
+      variable += static_cast<char>(c - 'a' + 'A');
+    } else {
+      variable += c;
+    }
+  }
+  return variable;
+}
+
+void LoadEnvironmentSettings() {
+  const std::lock_guard<std::mutex> lock(gValuesMutex);
+  ProcessValues& values = Values();
+  for (const SettingKey& key : SettingKeys()) {
+    // Read once, at load, on the loading thread; nothing else of the library reads the environment.
+    const char* text =
+        std::getenv(SettingVariable(key.name).c_str());  // NOLINT(concurrency-mt-unsafe)
+    std::optional<std::u16string> value;
+    if (text != nullptr) {
+      const std::string_view bytes(text);
+      if (bytes.size() <= kLongestValue) value = Accepted(key, platform::AnsiToText(bytes));
+    }
+    values.environment[IndexOf(key)] = std::move(value);
+  }
+}
+
+void ApplyFileSettings(const std::vector<std::pair<std::u16string, std::u16string>>& entries) {
+  std::vector<std::optional<std::u16string>> file(SettingKeys().size());
+  for (const auto& [name, value] : entries) {
+    const SettingKey* key = FindSettingKey(name);
+    if (key == nullptr || !key->fromFile) continue;
+    if (auto accepted = Accepted(*key, value)) file[IndexOf(*key)] = std::move(accepted);
+  }
+  const std::lock_guard<std::mutex> lock(gValuesMutex);
+  Values().file = std::move(file);
+}
+
+std::u16string SetOption(ThreadSettings& settings, std::u16string_view name,
+                         std::u16string_view value) {
+  const SettingKey* key = FindSettingKey(name);
+  if (key == nullptr) {
+    std::u16string shown(name.substr(0, 80));
+    for (char16_t& c : shown) {
+      if (c < 0x20 || c == 0x7F) c = u' ';
+    }
+    return u"There is no setting \"" + shown + u"\".";
+  }
+  const std::optional<std::u16string> accepted = Accepted(*key, value);
+  if (!accepted) {
+    const std::u16string keyName = AsciiToText(key->name);
+    std::u16string shown(value.substr(0, 80));
+    for (char16_t& c : shown) {
+      if (c < 0x20 || c == 0x7F) c = u' ';
+    }
+    if (value.size() > 80) shown += u"...";
+    return u"The setting \"" + keyName + u"\" cannot be \"" + shown + u"\": it takes " +
+           std::u16string(key->allowed) + u".";
+  }
+  if (key->scope == SettingScope::kThread) {
+    settings.options.insert_or_assign(std::u16string(AsciiToText(key->name)), *accepted);
+  } else {
+    const std::lock_guard<std::mutex> lock(gValuesMutex);
+    Values().host[IndexOf(*key)] = *accepted;
+  }
+  return {};
+}
+
+SettingValue OptionInForce(const ThreadSettings* settings, const SettingKey& key) {
+  if (settings != nullptr && key.scope == SettingScope::kThread) {
+    const auto found = settings->options.find(AsciiToText(key.name));
+    if (found != settings->options.end()) return {found->second, SettingSource::kHost};
+  }
+  const std::size_t index = IndexOf(key);
+  const std::lock_guard<std::mutex> lock(gValuesMutex);
+  const ProcessValues& values = Values();
+  if (values.host[index]) return {*values.host[index], SettingSource::kHost};
+  if (values.environment[index]) return {*values.environment[index], SettingSource::kEnvironment};
+  if (values.file[index]) return {*values.file[index], SettingSource::kEndpointFile};
+  return {std::u16string(key.defaultValue), SettingSource::kDefault};
+}
+
+namespace {
+
+std::u16string ValueOf(const ThreadSettings& settings, std::string_view name) {
+  return OptionInForce(&settings, *FindSettingKey(AsciiToText(name))).value;
+}
+
+// A value the table accepted: "none" gives 0.
+int MillisecondsOf(const std::u16string& value) {
+  return static_cast<int>(StrictInteger(value, 1, kLongestMs).value_or(0));
+}
+
+}  // namespace
+
+CallOptions CurrentCallOptions(const ThreadSettings& settings) {
+  CallOptions options;
+  options.connectTimeoutMs = MillisecondsOf(ValueOf(settings, "timeout.connect-ms"));
+  options.ioTimeoutMs = MillisecondsOf(ValueOf(settings, "timeout.io-ms"));
+  options.callTimeoutMs = MillisecondsOf(ValueOf(settings, "timeout.call-ms"));
+  return options;
+}
+
+void ResetSettingsForTesting() {
+  const std::lock_guard<std::mutex> lock(gValuesMutex);
+  ProcessValues& values = Values();
+  for (auto* source : {&values.host, &values.environment, &values.file}) {
+    for (auto& value : *source)
+      value.reset();
+  }
+}
+
+}  // namespace tessora
