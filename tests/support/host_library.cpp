@@ -33,6 +33,8 @@ HostLibrary::HostLibrary() : library_(LibraryPath()) {
   Resolve(*this, tessoraNetLastStatus, "TessoraNetLastStatus");
   Resolve(*this, tessoraNetLastError, "TessoraNetLastError");
   Resolve(*this, tessoraNetVersion, "TessoraNetVersion");
+  Resolve(*this, tessoraNetSetOption, "TessoraNetSetOption");
+  Resolve(*this, tessoraNetGetOption, "TessoraNetGetOption");
 }
 
 std::string HostLibrary::LastError() const {

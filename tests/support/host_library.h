@@ -34,6 +34,8 @@ class HostLibrary {
   decltype(&::TessoraNetLastStatus) tessoraNetLastStatus = nullptr;
   decltype(&::TessoraNetLastError) tessoraNetLastError = nullptr;
   decltype(&::TessoraNetVersion) tessoraNetVersion = nullptr;
+  decltype(&::TessoraNetSetOption) tessoraNetSetOption = nullptr;
+  decltype(&::TessoraNetGetOption) tessoraNetGetOption = nullptr;
 
   // The calling thread's last reason (TessoraNetLastError), its buffer released.
   std::string LastError() const;
