@@ -194,7 +194,10 @@ PreparedRequest PrepareRequest(const ThreadSettings& settings, const std::u16str
                                const std::u16string& body, const ParameterList& parameters,
                                const ParameterList& optionalParameters, bool needsOauth) {
   PreparedRequest prepared;
-  prepared.client = SetupClient(settings.callLog.get(), CurrentCallOptions(settings));
+  const CallOptions options = CurrentCallOptions(settings);
+  // The log is the loading thread's: only its calls write to it, so they set how it writes.
+  if (TrafficLog* log = settings.callLog.get()) log->SetMaskSecrets(options.maskSecrets);
+  prepared.client = SetupClient(settings.callLog.get(), options);
   ApplyProxy(*prepared.client, settings);
 
   CheckEnvironment(settings.environment);

@@ -57,6 +57,12 @@ std::optional<std::u16string> MillisecondsOrNone(std::u16string_view value) {
   return Milliseconds(value);
 }
 
+std::optional<std::u16string> SecretsShown(std::u16string_view value) {
+  const std::u16string lower = Lower(value);
+  if (lower == u"clear" || lower == u"masked") return lower;
+  return std::nullopt;
+}
+
 struct Row {
   const char* name;
   SettingScope scope;
@@ -73,6 +79,8 @@ constexpr std::array kRows = {
         u"a whole number of milliseconds from 1 to 86400000"},
     Row{"timeout.call-ms", SettingScope::kThread, u"none", true, &MillisecondsOrNone,
         u"\"none\" or a whole number of milliseconds from 1 to 86400000"},
+    Row{"log.secrets", SettingScope::kProcess, u"clear", true, &SecretsShown,
+        u"\"clear\" or \"masked\""},
 };
 
 std::vector<SettingKey> BuildKeys() {
@@ -230,6 +238,7 @@ CallOptions CurrentCallOptions(const ThreadSettings& settings) {
   options.connectTimeoutMs = MillisecondsOf(ValueOf(settings, "timeout.connect-ms"));
   options.ioTimeoutMs = MillisecondsOf(ValueOf(settings, "timeout.io-ms"));
   options.callTimeoutMs = MillisecondsOf(ValueOf(settings, "timeout.call-ms"));
+  options.maskSecrets = ValueOf(settings, "log.secrets") == u"masked";
   return options;
 }
 

@@ -66,6 +66,7 @@ struct CallOptions {
   int connectTimeoutMs = 20000;
   int ioTimeoutMs = 30000;
   int callTimeoutMs = 0;  // 0: no deadline for the whole call
+  bool maskSecrets = false;
 };
 CallOptions CurrentCallOptions(const ThreadSettings& settings);
 

@@ -4,6 +4,7 @@
 
 #include "base/error.h"
 #include "base/text.h"
+#include "http/secret_mask.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/locale.h"
@@ -85,9 +86,10 @@ void TrafficLog::WriteDataRecord(std::string_view prefix, std::string_view bytes
   record += TextToBytes(CurrentTimeStamp());
   record += ": ";
   if (replaceCrlf_) {
-    record += RenderLineBreaks(bytes);
+    record +=
+        maskSecrets_ ? tessora::MaskSecrets(RenderLineBreaks(bytes)) : RenderLineBreaks(bytes);
   } else {
-    record += bytes;
+    record += maskSecrets_ ? tessora::MaskSecrets(bytes) : std::string(bytes);
   }
   record += "\r\n";
   // A failed or short write (disk full) loses or cuts the record; the exchange goes on.

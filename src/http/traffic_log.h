@@ -35,6 +35,11 @@ class TrafficLog {
   void SetLogTime(bool logTime) { logTime_ = logTime; }
   bool ReplaceCrlf() const { return replaceCrlf_; }
   void SetReplaceCrlf(bool replaceCrlf) { replaceCrlf_ = replaceCrlf; }
+  // Whether sent and received records show secrets masked (http/secret_mask.h) instead of as
+  // they went; off by default. A secret that a receive splits across two records is masked in
+  // neither.
+  bool MaskSecrets() const { return maskSecrets_; }
+  void SetMaskSecrets(bool mask) { maskSecrets_ = mask; }
 
   // Hooks called by the HTTP client on the thread that performs the exchange.
   void Connect();
@@ -61,6 +66,7 @@ class TrafficLog {
   std::unique_ptr<platform::File> file_;
   bool logTime_ = true;
   bool replaceCrlf_ = true;
+  bool maskSecrets_ = false;
 };
 
 }  // namespace tessora

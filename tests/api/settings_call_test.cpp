@@ -23,6 +23,7 @@ namespace tessora {
 namespace {
 
 constexpr char kEndpoints[] = R"({"ENDPOINTS": {
+  "AUTHORIZE": {"route": "/v1/oauth/token", "method": "POST"},
   "CHARGE_DETAIL": {"route": "/v1/charges/:id", "method": "GET"}
 }})";
 
@@ -137,6 +138,56 @@ TEST_F(SettingsCallTest, SettingsThatAreNotAnObjectLeaveTheOperationsWorking) {
   EXPECT_EQ(Call(), u"");
   EXPECT_EQ(CurrentSettings().lastStatus, 200);
 }
+
+// Whether `text` holds any run of five or more characters of `secret`.
+bool HoldsPartOf(const std::string& text, const std::string& secret) {
+  for (std::size_t at = 0; at + 5 <= secret.size(); ++at) {
+    if (text.find(secret.substr(at, 5)) != std::string::npos) return true;
+  }
+  return false;
+}
+
+struct SecretsCase {
+  const char* shown;
+  bool masked;
+};
+
+class LogSecrets : public SettingsCallTest, public ::testing::WithParamInterface<SecretsCase> {};
+
+TEST_P(LogSecrets, MaskedKeepsNoPartOfASecret) {
+  constexpr char kAccessToken[] = "tok3nValueThatIsSecret9";
+  test::ScriptedApi api(
+      {test::JsonReply("200 OK", std::string(R"({"access_token":")") + kAccessToken +
+                                     R"(","token_type":"Bearer","expires_in":3600})"),
+       test::JsonReply("200 OK", R"({"id":1})")});
+  Configure(api.Port());
+  ThreadSettings& settings = CurrentSettings();
+  settings.clientId = u"clientIdentity";
+  settings.clientSecret = u"clientSecretValue";
+  settings.partnerToken = u"pTok3nWord42x";
+  ASSERT_EQ(SetOption(settings, u"log.secrets", AsciiToText(GetParam().shown)), u"");
+  CallService(settings, u"AUTHORIZE", u"", u"", u"");
+  CallService(settings, u"CHARGE_DETAIL", u"id=1", u"", u"");
+  ASSERT_EQ(settings.lastStatus, 200);
+  const std::string log = test::ReadFileBytes(dir_ / "Call Logs.txt");
+  // "clientIdentity:clientSecretValue" in Base64, as the token request's Authorization carries it.
+  const std::string basic = "Y2xpZW50SWRlbnRpdHk6Y2xpZW50U2VjcmV0VmFsdWU=";
+  for (const std::string& secret :
+       {basic, std::string("pTok3nWord42x"), std::string(kAccessToken)}) {
+    SCOPED_TRACE(secret);
+    EXPECT_EQ(HoldsPartOf(log, secret), !GetParam().masked);
+  }
+  if (GetParam().masked) {
+    EXPECT_NE(log.find("Authorization: Basic ****dWU="), std::string::npos);
+    EXPECT_NE(log.find("Authorization: Bearer ****ret9"), std::string::npos);
+    EXPECT_NE(log.find("partner-token: ****d42x"), std::string::npos);
+    EXPECT_NE(log.find(R"("access_token":"****ret9")"), std::string::npos);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ClearOrMasked, LogSecrets,
+                         ::testing::Values(SecretsCase{"clear", false},
+                                           SecretsCase{"MASKED", true}));
 
 }  // namespace
 }  // namespace tessora
