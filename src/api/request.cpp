@@ -196,7 +196,10 @@ PreparedRequest PrepareRequest(const ThreadSettings& settings, const std::u16str
   PreparedRequest prepared;
   const CallOptions options = CurrentCallOptions(settings);
   // The log is the loading thread's: only its calls write to it, so they set how it writes.
-  if (TrafficLog* log = settings.callLog.get()) log->SetMaskSecrets(options.maskSecrets);
+  if (TrafficLog* log = settings.callLog.get()) {
+    log->SetMaskSecrets(options.maskSecrets);
+    log->SetMaxBytes(options.logMaxBytes);
+  }
   prepared.client = SetupClient(settings.callLog.get(), options);
   ApplyProxy(*prepared.client, settings);
 

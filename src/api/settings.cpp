@@ -26,7 +26,7 @@ bool HasControl(std::u16string_view value) {
 // A decimal integer from `lowest` to `highest`, digits only: no sign, blank or leading "0x".
 std::optional<std::int64_t> StrictInteger(std::u16string_view value, std::int64_t lowest,
                                           std::int64_t highest) {
-  if (value.empty() || value.size() > 12) return std::nullopt;
+  if (value.empty() || value.size() > 15) return std::nullopt;
   std::int64_t number = 0;
   for (const char16_t c : value) {
     if (c < u'0' || c > u'9') return std::nullopt;
@@ -63,6 +63,15 @@ std::optional<std::u16string> SecretsShown(std::u16string_view value) {
   return std::nullopt;
 }
 
+constexpr std::int64_t kLargestLog = std::int64_t{1} << 40;
+
+std::optional<std::u16string> LogSize(std::u16string_view value) {
+  if (Lower(value) == u"unlimited") return std::u16string(u"unlimited");
+  const auto number = StrictInteger(value, 1, kLargestLog);
+  if (!number) return std::nullopt;
+  return IntToText(*number);
+}
+
 struct Row {
   const char* name;
   SettingScope scope;
@@ -81,6 +90,8 @@ constexpr std::array kRows = {
         u"\"none\" or a whole number of milliseconds from 1 to 86400000"},
     Row{"log.secrets", SettingScope::kProcess, u"clear", true, &SecretsShown,
         u"\"clear\" or \"masked\""},
+    Row{"log.max-bytes", SettingScope::kProcess, u"unlimited", true, &LogSize,
+        u"\"unlimited\" or a whole number of bytes from 1 to 1099511627776"},
 };
 
 std::vector<SettingKey> BuildKeys() {
@@ -239,6 +250,8 @@ CallOptions CurrentCallOptions(const ThreadSettings& settings) {
   options.ioTimeoutMs = MillisecondsOf(ValueOf(settings, "timeout.io-ms"));
   options.callTimeoutMs = MillisecondsOf(ValueOf(settings, "timeout.call-ms"));
   options.maskSecrets = ValueOf(settings, "log.secrets") == u"masked";
+  options.logMaxBytes = static_cast<std::uint64_t>(
+      StrictInteger(ValueOf(settings, "log.max-bytes"), 1, kLargestLog).value_or(0));
   return options;
 }
 

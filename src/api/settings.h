@@ -4,6 +4,7 @@
 // the host, the environment, the endpoint file, the default.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -67,6 +68,7 @@ struct CallOptions {
   int ioTimeoutMs = 30000;
   int callTimeoutMs = 0;  // 0: no deadline for the whole call
   bool maskSecrets = false;
+  std::uint64_t logMaxBytes = 0;  // 0: unlimited
 };
 CallOptions CurrentCallOptions(const ThreadSettings& settings);
 

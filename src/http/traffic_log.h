@@ -2,6 +2,7 @@
 // line, appended to "Call Logs.txt".
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -40,6 +41,12 @@ class TrafficLog {
   // neither.
   bool MaskSecrets() const { return maskSecrets_; }
   void SetMaskSecrets(bool mask) { maskSecrets_ = mask; }
+  // The size the file may reach; 0 (the default): no limit. A record that would make it larger
+  // starts a new file: the current one is renamed to the name with ".1" (replacing an older one)
+  // and the record goes whole into the new one. When the rename fails, the records go on into the
+  // current file.
+  std::uint64_t MaxBytes() const { return maxBytes_; }
+  void SetMaxBytes(std::uint64_t maxBytes) { maxBytes_ = maxBytes; }
 
   // Hooks called by the HTTP client on the thread that performs the exchange.
   void Connect();
@@ -60,6 +67,8 @@ class TrafficLog {
 
  private:
   void WriteDataRecord(std::string_view prefix, std::string_view bytes);
+  // Writes one whole record, starting a new file first when MaxBytes calls for it.
+  void WriteRecord(std::string_view record);
   std::u16string CurrentTimeStamp() const;
 
   std::u16string filename_;
@@ -67,6 +76,7 @@ class TrafficLog {
   bool logTime_ = true;
   bool replaceCrlf_ = true;
   bool maskSecrets_ = false;
+  std::uint64_t maxBytes_ = 0;
 };
 
 }  // namespace tessora

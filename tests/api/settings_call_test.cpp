@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <string>
 
 #include "api/service.h"
@@ -188,6 +189,16 @@ TEST_P(LogSecrets, MaskedKeepsNoPartOfASecret) {
 INSTANTIATE_TEST_SUITE_P(ClearOrMasked, LogSecrets,
                          ::testing::Values(SecretsCase{"clear", false},
                                            SecretsCase{"MASKED", true}));
+
+TEST_F(SettingsCallTest, TheLogLimitReachesTheLoadingThreadsLog) {
+  test::ScriptedApi api({test::JsonReply("200 OK", R"({"id":1})")});
+  Configure(api.Port());
+  Set(u"log.max-bytes", u"400");
+  for (int i = 0; i < 3; ++i)
+    CallService(CurrentSettings(), u"CHARGE_DETAIL", u"id=1", u"", u"");
+  EXPECT_LE(test::ReadFileBytes(dir_ / "Call Logs.txt").size(), 400u);
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "Call Logs.txt.1"));
+}
 
 }  // namespace
 }  // namespace tessora
