@@ -14,9 +14,10 @@
 
 namespace tessora {
 
-std::unique_ptr<TrafficLog> OpenCallLog() {
+std::unique_ptr<TrafficLog> OpenCallLog(const std::u16string& fileName) {
+  if (fileName == kNoLog) return nullptr;
   auto log = std::make_unique<TrafficLog>();
-  log->SetFilename(kCallLogFileName);
+  log->SetFilename(fileName);
   try {
     log->SetActive(true);
   } catch (const Error&) {
@@ -34,7 +35,12 @@ bool LibraryStartup() {
     platform::InitThreadStorage(&ReleaseThreadSettings);
     OpenThreadSettings();
     LoadEnvironmentSettings();
-    CurrentSettings().callLog = OpenCallLog();
+    // The log is created before any endpoint file is read: its name comes from the environment
+    // (or the default), never from the file.
+    ThreadSettings& settings = CurrentSettings();
+    settings.ownsLog = true;
+    settings.logFileName = OptionInForce(&settings, *FindSettingKey(u"log.file")).value;
+    settings.callLog = OpenCallLog(settings.logFileName);
     return true;
   } catch (...) {
     return false;

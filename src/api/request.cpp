@@ -1,5 +1,6 @@
 #include "api/request.h"
 
+#include "api/lifecycle.h"
 #include "api/settings.h"
 #include "api/thread_settings.h"
 #include "base/error.h"
@@ -240,6 +241,16 @@ std::u16string CallEndpoint(ThreadSettings& settings, const ConfigItem& endpoint
   const MethodRow& row = RowOf(endpoint.method);
   // The previous call's client goes first: releasing it closes its connection.
   settings.httpClient.reset();
+  // A log.file set since the log was opened takes effect here, on the loading thread, the only
+  // one that writes to the log, and when no client refers to it any more.
+  if (settings.ownsLog) {
+    const std::u16string wanted = CurrentCallOptions(settings).logFile;
+    if (wanted != settings.logFileName) {
+      settings.callLog.reset();
+      settings.logFileName = wanted;
+      settings.callLog = OpenCallLog(wanted);
+    }
+  }
   PreparedRequest prepared =
       PrepareRequest(settings, endpoint.endpoint, row.sendsBody ? body : std::u16string(),
                      parameters, optionalParameters, needsOauth && row.sendsClientCredentials);

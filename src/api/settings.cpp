@@ -72,6 +72,12 @@ std::optional<std::u16string> LogSize(std::u16string_view value) {
   return IntToText(*number);
 }
 
+// A path as it is given; "" and "off" (any letter case) are no log.
+std::optional<std::u16string> LogFile(std::u16string_view value) {
+  if (value.empty() || Lower(value) == kNoLog) return std::u16string(kNoLog);
+  return std::u16string(value);
+}
+
 struct Row {
   const char* name;
   SettingScope scope;
@@ -92,6 +98,8 @@ constexpr std::array kRows = {
         u"\"clear\" or \"masked\""},
     Row{"log.max-bytes", SettingScope::kProcess, u"unlimited", true, &LogSize,
         u"\"unlimited\" or a whole number of bytes from 1 to 1099511627776"},
+    Row{"log.file", SettingScope::kProcess, u"Call Logs.txt", false, &LogFile,
+        u"a file path without control characters, or \"\" or \"off\" for no log"},
 };
 
 std::vector<SettingKey> BuildKeys() {
@@ -252,6 +260,7 @@ CallOptions CurrentCallOptions(const ThreadSettings& settings) {
   options.maskSecrets = ValueOf(settings, "log.secrets") == u"masked";
   options.logMaxBytes = static_cast<std::uint64_t>(
       StrictInteger(ValueOf(settings, "log.max-bytes"), 1, kLargestLog).value_or(0));
+  options.logFile = ValueOf(settings, "log.file");
   return options;
 }
 

@@ -69,7 +69,11 @@ struct CallOptions {
   int callTimeoutMs = 0;  // 0: no deadline for the whole call
   bool maskSecrets = false;
   std::uint64_t logMaxBytes = 0;  // 0: unlimited
+  std::u16string logFile;         // kNoLog: none
 };
+
+// The log.file value of no log.
+inline constexpr char16_t kNoLog[] = u"off";
 CallOptions CurrentCallOptions(const ThreadSettings& settings);
 
 // For tests only: forgets the environment's, the file's and the host's process values.

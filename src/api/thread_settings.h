@@ -39,6 +39,10 @@ struct ThreadSettings {
   std::unique_ptr<HttpClient> httpClient;
   // The traffic log; set on the loading thread only.
   std::unique_ptr<TrafficLog> callLog;
+  // Whether this is the loading thread, the one that writes the traffic log, and the name the log
+  // was last opened with ("off": none), which a later log.file setting replaces.
+  bool ownsLog = false;
+  std::u16string logFileName;
 
   // What the thread's latest operation met, for the extension exports: the status code of the
   // answer (0 without one) and, when it got no answer or failed, why.

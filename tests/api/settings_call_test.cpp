@@ -200,5 +200,31 @@ TEST_F(SettingsCallTest, TheLogLimitReachesTheLoadingThreadsLog) {
   EXPECT_TRUE(std::filesystem::exists(dir_ / "Call Logs.txt.1"));
 }
 
+TEST_F(SettingsCallTest, ANewLogFileTakesEffectAtTheLoadingThreadsNextCall) {
+  test::ScriptedApi api({test::JsonReply("200 OK", R"({"id":1})")});
+  Configure(api.Port());
+  Set(u"log.file", u"second.log");
+  CallService(CurrentSettings(), u"CHARGE_DETAIL", u"id=1", u"", u"");
+  EXPECT_NE(test::ReadFileBytes(dir_ / "second.log").find("GET /api.tessora.net/v1/charges/1"),
+            std::string::npos);
+  EXPECT_EQ(test::ReadFileBytes(dir_ / "Call Logs.txt"), "");
+  Set(u"log.file", u"off");
+  CallService(CurrentSettings(), u"CHARGE_DETAIL", u"id=1", u"", u"");
+  EXPECT_EQ(CurrentSettings().callLog, nullptr);
+}
+
+// The log is open before the endpoint file is read: the file's log.secrets applies to the records
+// written from the call that read it on; its log.file is not taken.
+TEST_F(SettingsCallTest, TheEndpointFilesLogSettingsApplyToTheOpenLog) {
+  test::ScriptedApi api({test::JsonReply("200 OK", R"({"id":1})")});
+  Configure(api.Port(), R"({"SETTINGS": {"log.secrets": "masked", "log.file": "elsewhere.txt"},
+    "ENDPOINTS": {"CHARGE_DETAIL": {"route": "/v1/charges/:id", "method": "GET"}}})");
+  CurrentSettings().partnerToken = u"pTok3nWord42x";
+  CallService(CurrentSettings(), u"CHARGE_DETAIL", u"id=1", u"", u"");
+  const std::string log = test::ReadFileBytes(dir_ / "Call Logs.txt");
+  EXPECT_NE(log.find("partner-token: ****d42x"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "elsewhere.txt"));
+}
+
 }  // namespace
 }  // namespace tessora

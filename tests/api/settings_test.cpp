@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>  // setenv / _putenv_s
 
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "api/thread_settings.h"
 #include "base/text.h"
+#include "http/traffic_log.h"
 #include "platform/library_entry.h"
 #include "support/temp_dir.h"
 
@@ -188,6 +190,49 @@ TEST_F(SettingsTest, NoneClearsTheCallDeadline) {
   EXPECT_EQ(SetOption(CurrentSettings(), u"timeout.call-ms", u"NONE"), u"");
   EXPECT_EQ(InForce("timeout.call-ms"), u"none");
   EXPECT_EQ(CurrentCallOptions(CurrentSettings()).callTimeoutMs, 0);
+}
+
+TEST_F(SettingsTest, TheEndpointFileCannotSetTheLogFile) {
+  ApplyFileSettings({{u"log.file", u"elsewhere.txt"}, {u"log.secrets", u"masked"}});
+  EXPECT_EQ(InForce("log.file"), u"Call Logs.txt");
+  EXPECT_EQ(InForce("log.secrets"), u"masked");
+}
+
+TEST_F(SettingsTest, NoLogIsOffWhetherEmptyOrOff) {
+  EXPECT_EQ(SetOption(CurrentSettings(), u"log.file", u""), u"");
+  EXPECT_EQ(InForce("log.file"), u"off");
+  EXPECT_EQ(SetOption(CurrentSettings(), u"log.file", u"OFF"), u"");
+  EXPECT_EQ(InForce("log.file"), u"off");
+  EXPECT_EQ(SetOption(CurrentSettings(), u"log.file", u"a\tb"),
+            u"The setting \"log.file\" cannot be \"a b\": it takes a file path without control "
+            u"characters, or \"\" or \"off\" for no log.");
+}
+
+// Start-up with variables set beforehand, as a host process's environment is at load.
+class LoadWithEnvironment : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    ClearVariable("TESSORANET_LOG_FILE");
+    LibraryShutdown();
+  }
+  test::TempDir dir_;
+  test::ScopedCurrentDir cwd_{dir_.Path()};
+};
+
+TEST_F(LoadWithEnvironment, TheLogTakesTheNameOfItsVariable) {
+  SetVariable("TESSORANET_LOG_FILE", "traffic.log");
+  ASSERT_TRUE(LibraryStartup());
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "traffic.log"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "Call Logs.txt"));
+  EXPECT_EQ(OptionInForce(&CurrentSettings(), *FindSettingKey(u"log.file")).source,
+            SettingSource::kEnvironment);
+}
+
+TEST_F(LoadWithEnvironment, OffMeansNoLog) {
+  SetVariable("TESSORANET_LOG_FILE", "off");
+  ASSERT_TRUE(LibraryStartup());
+  EXPECT_EQ(CurrentSettings().callLog, nullptr);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "Call Logs.txt"));
 }
 
 }  // namespace
