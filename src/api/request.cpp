@@ -203,6 +203,7 @@ PreparedRequest PrepareRequest(const ThreadSettings& settings, const std::u16str
   }
   prepared.client = SetupClient(settings.callLog.get(), options);
   ApplyProxy(*prepared.client, settings);
+  prepared.client->ProxyParams().credentialsInTunnel = options.proxyCredentialsInTunnel;
 
   CheckEnvironment(settings.environment);
   // Trailing line breaks of a value read from a file go as they always did; one inside it fails

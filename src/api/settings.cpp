@@ -78,6 +78,12 @@ std::optional<std::u16string> LogFile(std::u16string_view value) {
   return std::u16string(value);
 }
 
+std::optional<std::u16string> OnOrOff(std::u16string_view value) {
+  const std::u16string lower = Lower(value);
+  if (lower == u"on" || lower == u"off") return lower;
+  return std::nullopt;
+}
+
 struct Row {
   const char* name;
   SettingScope scope;
@@ -100,6 +106,8 @@ constexpr std::array kRows = {
         u"\"unlimited\" or a whole number of bytes from 1 to 1099511627776"},
     Row{"log.file", SettingScope::kProcess, u"Call Logs.txt", false, &LogFile,
         u"a file path without control characters, or \"\" or \"off\" for no log"},
+    Row{"proxy.credentials-in-tunnel", SettingScope::kThread, u"on", true, &OnOrOff,
+        u"\"on\" or \"off\""},
 };
 
 std::vector<SettingKey> BuildKeys() {
@@ -261,6 +269,7 @@ CallOptions CurrentCallOptions(const ThreadSettings& settings) {
   options.logMaxBytes = static_cast<std::uint64_t>(
       StrictInteger(ValueOf(settings, "log.max-bytes"), 1, kLargestLog).value_or(0));
   options.logFile = ValueOf(settings, "log.file");
+  options.proxyCredentialsInTunnel = ValueOf(settings, "proxy.credentials-in-tunnel") == u"on";
   return options;
 }
 

@@ -70,6 +70,7 @@ struct CallOptions {
   bool maskSecrets = false;
   std::uint64_t logMaxBytes = 0;  // 0: unlimited
   std::u16string logFile;         // kNoLog: none
+  bool proxyCredentialsInTunnel = true;
 };
 
 // The log.file value of no log.

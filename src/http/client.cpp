@@ -179,9 +179,10 @@ std::optional<KeptConnection> HttpClient::TakeKeptConnection() {
                         platform::NowLocal());
 }
 
-void HttpClient::SendRequest(HttpRequest& request) {
+void HttpClient::SendRequest(HttpRequest& request, bool toProxy) {
   const std::u16string cookie = cookies_ ? cookies_->CookieHeader(url_) : std::u16string();
-  request.rawHeaders = ComposeHeaders(request, proxy_, cookie);
+  request.rawHeaders =
+      ComposeHeaders(request, proxy_, cookie, toProxy || proxy_.credentialsInTunnel);
   connection_.Write(RequestHead(request.method, request.url, protocolVersion_, request.rawHeaders));
   if (!request.source) return;
   const std::string_view source = *request.source;

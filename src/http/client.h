@@ -142,7 +142,9 @@ class HttpClient {
   // closes it. Whether it was taken.
   bool UseOfferedConnection();
   void PrepareRequest(const std::u16string& url);
-  void SendRequest(HttpRequest& request);
+  // `toProxy`: the CONNECT request, which always carries the proxy's credentials; the request
+  // inside the tunnel carries them when the proxy settings say so.
+  void SendRequest(HttpRequest& request, bool toProxy = false);
   void ReadResponse();
   void StoreCookies(const HeaderList& headers);
   bool ResponseAllowsKeepAlive(const HttpResponse& response) const;

@@ -85,6 +85,9 @@ class ProxySettings {
   // The "Proxy-Authorization" value, built the first time a request of the client is composed
   // (ProxyAuthorization, compose.h) and reused for every later one.
   std::optional<std::u16string> credentials;
+  // Whether the request inside the tunnel carries "Proxy-Authorization" too (the CONNECT request
+  // always does when there are credentials).
+  bool credentialsInTunnel = true;
 
   // The port number: the low 16 bits of the configured port (65536 is port 0, which no connect
   // accepts).

@@ -54,7 +54,7 @@ void HttpClient::Tunnel() {
         tunnelRequest.userAgent = request_.userAgent;
         tunnelRequest.pragma = u"no-cache";
         tunnelRequest.proxyConnection = u"keep-alive";
-        SendRequest(tunnelRequest);
+        SendRequest(tunnelRequest, true);
         state = State::kAwaitingAnswer;
         break;
       case State::kAwaitingAnswer: {
