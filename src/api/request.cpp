@@ -233,6 +233,7 @@ PreparedRequest PrepareRequest(const ThreadSettings& settings, const std::u16str
   if (!settings.partnerToken.empty()) {
     request.customHeaders.Add(u"partner-token", settings.partnerToken);
   }
+  request.extraLines = options.extraHeaderLines;
   return prepared;
 }
 

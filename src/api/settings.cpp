@@ -84,6 +84,59 @@ std::optional<std::u16string> OnOrOff(std::u16string_view value) {
   return std::nullopt;
 }
 
+// Header lines the library writes itself, and those that frame the message or the connection: a
+// host's line of such a name would contradict or duplicate the library's.
+constexpr std::array<std::u16string_view, 18> kReservedHeaders = {
+    u"host",          u"content-length",
+    u"authorization", u"proxy-authorization",
+    u"content-type",  u"user-agent",
+    u"accept",        u"connection",
+    u"pragma",        u"partner-token",
+    u"api-sdk",       u"proxy-connection",
+    u"cookie",        u"transfer-encoding",
+    u"keep-alive",    u"te",
+    u"upgrade",       u"expect"};
+
+// A header name: the token characters of HTTP.
+bool IsHeaderName(std::u16string_view name) {
+  if (name.empty()) return false;
+  for (const char16_t c : name) {
+    const bool token = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                       (c >= u'0' && c <= u'9') ||
+                       std::u16string_view(u"!#$%&'*+-.^_`|~").find(c) != std::u16string_view::npos;
+    if (!token) return false;
+  }
+  return true;
+}
+
+// "Name: value" lines, one per line; empty lines are left out, "" is none. Stored with CR LF
+// between them.
+std::optional<std::u16string> HeaderLines(std::u16string_view value) {
+  std::u16string out;
+  std::size_t count = 0;
+  std::size_t start = 0;
+  while (start <= value.size()) {
+    std::size_t end = value.find_first_of(u"\r\n", start);
+    if (end == std::u16string_view::npos) end = value.size();
+    const std::u16string_view line = value.substr(start, end - start);
+    start = end + 1;
+    if (end < value.size() && value[end] == u'\r' && start < value.size() && value[start] == u'\n')
+      ++start;
+    if (line.empty()) continue;
+    if (HasControl(line) || ++count > 32) return std::nullopt;
+    const std::size_t colon = line.find(u':');
+    if (colon == std::u16string_view::npos) return std::nullopt;
+    const std::u16string_view name = line.substr(0, colon);
+    if (!IsHeaderName(name)) return std::nullopt;
+    for (const std::u16string_view reserved : kReservedHeaders) {
+      if (Lower(name) == reserved) return std::nullopt;
+    }
+    if (!out.empty()) out += u"\r\n";
+    out += line;
+  }
+  return out;
+}
+
 struct Row {
   const char* name;
   SettingScope scope;
@@ -91,6 +144,7 @@ struct Row {
   bool fromFile;
   std::optional<std::u16string> (*normalise)(std::u16string_view);
   const char16_t* allowed;
+  bool lines = false;
 };
 
 constexpr std::array kRows = {
@@ -108,13 +162,17 @@ constexpr std::array kRows = {
         u"a file path without control characters, or \"\" or \"off\" for no log"},
     Row{"proxy.credentials-in-tunnel", SettingScope::kThread, u"on", true, &OnOrOff,
         u"\"on\" or \"off\""},
+    Row{"request.headers", SettingScope::kThread, u"", true, &HeaderLines,
+        u"\"Name: value\" lines (at most 32) without control characters, none of a header the "
+        u"library sets itself",
+        true},
 };
 
 std::vector<SettingKey> BuildKeys() {
   std::vector<SettingKey> keys;
   for (const Row& row : kRows) {
     keys.push_back(SettingKey{row.name, row.scope, row.defaultValue, row.fromFile, row.normalise,
-                              row.allowed});
+                              row.allowed, row.lines});
   }
   return keys;
 }
@@ -144,7 +202,7 @@ std::size_t IndexOf(const SettingKey& key) {
 }
 
 std::optional<std::u16string> Accepted(const SettingKey& key, std::u16string_view value) {
-  if (value.size() > kLongestValue || HasControl(value)) return std::nullopt;
+  if (value.size() > kLongestValue || (!key.lines && HasControl(value))) return std::nullopt;
   return key.normalise(value);
 }
 
@@ -270,6 +328,13 @@ CallOptions CurrentCallOptions(const ThreadSettings& settings) {
       StrictInteger(ValueOf(settings, "log.max-bytes"), 1, kLargestLog).value_or(0));
   options.logFile = ValueOf(settings, "log.file");
   options.proxyCredentialsInTunnel = ValueOf(settings, "proxy.credentials-in-tunnel") == u"on";
+  const std::u16string lines = ValueOf(settings, "request.headers");
+  for (std::size_t start = 0; start < lines.size();) {
+    std::size_t end = lines.find(u"\r\n", start);
+    if (end == std::u16string::npos) end = lines.size();
+    options.extraHeaderLines.emplace_back(lines, start, end - start);
+    start = end + 2;
+  }
   return options;
 }
 

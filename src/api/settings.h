@@ -33,6 +33,9 @@ struct SettingKey {
   std::optional<std::u16string> (*normalise)(std::u16string_view value);
   // What the key takes, for the reason of a refusal.
   std::u16string_view allowed;
+  // Whether a value is lines (CR LF, CR or LF between them); otherwise a control character
+  // refuses it.
+  bool lines = false;
 };
 
 // Every key, in the order the documents list them.
@@ -71,6 +74,7 @@ struct CallOptions {
   std::uint64_t logMaxBytes = 0;  // 0: unlimited
   std::u16string logFile;         // kNoLog: none
   bool proxyCredentialsInTunnel = true;
+  std::vector<std::u16string> extraHeaderLines;
 };
 
 // The log.file value of no log.

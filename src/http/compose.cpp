@@ -116,6 +116,8 @@ HeaderList ComposeHeaders(const HttpRequest& request, ProxySettings& proxy,
     lines.Set(u"Proxy-Authorization", ProxyAuthorization(proxy));
   }
   SetIfSet(lines, u"Cookie", cookie);
+  for (const std::u16string& line : request.extraLines)
+    lines.AddLine(line);
   return Normalize(lines);
 }
 

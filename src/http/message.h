@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "http/headers.h"
 
@@ -39,6 +40,9 @@ class HttpRequest {
 
   // Header lines of the caller's own, sent in the order they were added.
   HeaderList customHeaders;
+  // Lines a host adds (the request.headers setting), sent after every other header line, as they
+  // are; the request layer checked them. The CONNECT request of a tunnel has none.
+  std::vector<std::u16string> extraLines;
   // The header lines composed for sending.
   HeaderList rawHeaders;
 };

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "api/service.h"
 #include "api/settings.h"
@@ -267,6 +268,23 @@ TEST_P(CredentialsInTunnel, TheConnectRequestAlwaysCarriesThem) {
 
 INSTANTIATE_TEST_SUITE_P(OnOrOff, CredentialsInTunnel,
                          ::testing::Values(TunnelCase{u"on", true}, TunnelCase{u"OFF", false}));
+
+TEST_F(SettingsCallTest, ExtraHeaderLinesGoAfterTheLibrarysOwn) {
+  test::ScriptedApi api({test::JsonReply("200 OK", R"({"id":1})")});
+  Configure(api.Port());
+  CallService(CurrentSettings(), u"CHARGE_DETAIL", u"id=1", u"", u"");
+  Set(u"request.headers", u"X-Trace: abc 1\nX-Other: 2");
+  CallService(CurrentSettings(), u"CHARGE_DETAIL", u"id=1", u"", u"");
+  Set(u"request.headers", u"");
+  CallService(CurrentSettings(), u"CHARGE_DETAIL", u"id=1", u"", u"");
+  const std::vector<test::RecordedRequest> requests = api.Requests(3);
+  ASSERT_EQ(requests.size(), 3u);
+  std::vector<std::string> expected = requests[0].HeaderLines();
+  EXPECT_EQ(requests[2].HeaderLines(), expected);
+  expected.push_back("X-Trace: abc 1");
+  expected.push_back("X-Other: 2");
+  EXPECT_EQ(requests[1].HeaderLines(), expected);
+}
 
 }  // namespace
 }  // namespace tessora

@@ -127,7 +127,37 @@ INSTANTIATE_TEST_SUITE_P(
                     u"whole number of milliseconds from 1 to 86400000."},
         RefusedCase{"timeout.call-ms", u"never",
                     u"The setting \"timeout.call-ms\" cannot be \"never\": it takes \"none\" or a "
-                    u"whole number of milliseconds from 1 to 86400000."}));
+                    u"whole number of milliseconds from 1 to 86400000."},
+        RefusedCase{"log.secrets", u"hidden",
+                    u"The setting \"log.secrets\" cannot be \"hidden\": it takes \"clear\" or "
+                    u"\"masked\"."}));
+
+class RefusedHeaders : public SettingsTest,
+                       public ::testing::WithParamInterface<const char16_t*> {};
+
+TEST_P(RefusedHeaders, AreNotStored) {
+  const std::u16string reason = SetOption(CurrentSettings(), u"request.headers", GetParam());
+  EXPECT_TRUE(reason.starts_with(u"The setting \"request.headers\" cannot be "))
+      << TextToUtf8(reason);
+  EXPECT_EQ(InForce("request.headers"), u"");
+}
+
+INSTANTIATE_TEST_SUITE_P(NamesAndValues, RefusedHeaders,
+                         ::testing::Values(u"Host: elsewhere", u"X-Ok: 1\nhost: elsewhere",
+                                           u"Content-Length: 5", u"PARTNER-TOKEN: x",
+                                           u"Authorization: Basic eA==", u"Connection: close",
+                                           u"User-Agent: me", u"X-Bad: a\x01b", u"X-Tab: a\tb",
+                                           u"No colon", u"Bad Name: x", u": empty name",
+                                           u"X-\u00e9: x"));
+
+TEST_F(SettingsTest, HeaderLinesAreKeptOnePerLine) {
+  EXPECT_EQ(SetOption(CurrentSettings(), u"request.headers", u"X-One: 1\n\nX-Two: 2\r\n"), u"");
+  EXPECT_EQ(InForce("request.headers"), u"X-One: 1\r\nX-Two: 2");
+  const std::vector<std::u16string> lines = {u"X-One: 1", u"X-Two: 2"};
+  EXPECT_EQ(CurrentCallOptions(CurrentSettings()).extraHeaderLines, lines);
+  EXPECT_EQ(SetOption(CurrentSettings(), u"request.headers", u""), u"");
+  EXPECT_TRUE(CurrentCallOptions(CurrentSettings()).extraHeaderLines.empty());
+}
 
 struct PrecedenceCase {
   const char* what;
