@@ -95,6 +95,10 @@ std::u16string RunExchange(ThreadSettings& settings, HttpClient& client, Exchang
     // Anything else (exhausted memory above all) is a failure of the call itself.
     settings.lastStatus = StatusOf(client);
     settings.lastReason = ExchangeFailureReason(failure, client);
+    if (client.RequestMayHaveArrived()) {
+      settings.lastReason +=
+          u" The request went out on a kept connection and may have reached the server.";
+    }
     return client.ResponseText();
   }
 }
@@ -241,13 +245,20 @@ std::u16string CallEndpoint(ThreadSettings& settings, const ConfigItem& endpoint
                             const std::u16string& body, const ParameterList& parameters,
                             const ParameterList& optionalParameters, bool needsOauth) {
   const MethodRow& row = RowOf(endpoint.method);
-  // The previous call's client goes first: releasing it closes its connection.
+  const CallOptions options = CurrentCallOptions(settings);
+  // The connection the previous call kept, if any; then the previous client goes: releasing it
+  // closes any other connection of its.
+  std::optional<KeptConnection> kept = settings.httpClient
+                                           ? settings.httpClient->TakeKeptConnection()
+                                           : std::optional<KeptConnection>();
   settings.httpClient.reset();
+  if (!options.connectionReuse) kept.reset();
   // A log.file set since the log was opened takes effect here, on the loading thread, the only
-  // one that writes to the log, and when no client refers to it any more.
+  // one that writes to the log, and when no client or connection refers to it any more.
   if (settings.ownsLog) {
-    const std::u16string wanted = CurrentCallOptions(settings).logFile;
+    const std::u16string& wanted = options.logFile;
     if (wanted != settings.logFileName) {
+      kept.reset();
       settings.callLog.reset();
       settings.logFileName = wanted;
       settings.callLog = OpenCallLog(wanted);
@@ -258,8 +269,12 @@ std::u16string CallEndpoint(ThreadSettings& settings, const ConfigItem& endpoint
                      parameters, optionalParameters, needsOauth && row.sendsClientCredentials);
   // The thread keeps the client until its next call.
   settings.httpClient = std::move(prepared.client);
+  settings.httpClient->SetConnectionReuse(options.connectionReuse, options.connectionIdleMs);
+  if (kept) settings.httpClient->OfferKeptConnection(std::move(*kept));
   return RunExchange(settings, *settings.httpClient, [&](HttpClient& client) {
-    const HttpVersion version = row.http10 ? HttpVersion::kHttp10 : HttpVersion::kHttp11;
+    // A kept connection needs HTTP/1.1 for every method; without reuse each method keeps its own.
+    const HttpVersion version =
+        row.http10 && !options.connectionReuse ? HttpVersion::kHttp10 : HttpVersion::kHttp11;
     return client.Perform(row.name, version, prepared.url, std::move(prepared.body));
   });
 }

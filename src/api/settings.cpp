@@ -166,6 +166,9 @@ constexpr std::array kRows = {
         u"\"Name: value\" lines (at most 32) without control characters, none of a header the "
         u"library sets itself",
         true},
+    Row{"connection.reuse", SettingScope::kThread, u"off", true, &OnOrOff, u"\"on\" or \"off\""},
+    Row{"connection.idle-ms", SettingScope::kThread, u"30000", true, &Milliseconds,
+        u"a whole number of milliseconds from 1 to 86400000"},
 };
 
 std::vector<SettingKey> BuildKeys() {
@@ -328,6 +331,8 @@ CallOptions CurrentCallOptions(const ThreadSettings& settings) {
       StrictInteger(ValueOf(settings, "log.max-bytes"), 1, kLargestLog).value_or(0));
   options.logFile = ValueOf(settings, "log.file");
   options.proxyCredentialsInTunnel = ValueOf(settings, "proxy.credentials-in-tunnel") == u"on";
+  options.connectionReuse = ValueOf(settings, "connection.reuse") == u"on";
+  options.connectionIdleMs = MillisecondsOf(ValueOf(settings, "connection.idle-ms"));
   const std::u16string lines = ValueOf(settings, "request.headers");
   for (std::size_t start = 0; start < lines.size();) {
     std::size_t end = lines.find(u"\r\n", start);

@@ -75,6 +75,8 @@ struct CallOptions {
   std::u16string logFile;         // kNoLog: none
   bool proxyCredentialsInTunnel = true;
   std::vector<std::u16string> extraHeaderLines;
+  bool connectionReuse = false;
+  int connectionIdleMs = 30000;
 };
 
 // The log.file value of no log.

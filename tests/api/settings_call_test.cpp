@@ -286,5 +286,56 @@ TEST_F(SettingsCallTest, ExtraHeaderLinesGoAfterTheLibrarysOwn) {
   EXPECT_EQ(requests[1].HeaderLines(), expected);
 }
 
+struct ReuseCase {
+  const char16_t* value;
+  int connections;
+  const char* postLine;  // the request line of the POST
+};
+
+class ConnectionReuse : public SettingsCallTest, public ::testing::WithParamInterface<ReuseCase> {};
+
+TEST_P(ConnectionReuse, TwoCallsOfAThreadShareOneConnectionWhenOn) {
+  test::ScriptedApi api({test::JsonReply("200 OK", R"({"id":1})")});
+  Configure(api.Port());
+  Set(u"connection.reuse", GetParam().value);
+  CallService(CurrentSettings(), u"AUTHORIZE", u"", u"", u"");
+  CallService(CurrentSettings(), u"CHARGE_DETAIL", u"id=1", u"", u"");
+  EXPECT_EQ(CurrentSettings().lastStatus, 200);
+  const std::vector<test::RecordedRequest> requests = api.Requests(2);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].RequestLine(), GetParam().postLine);
+  EXPECT_EQ(requests[1].RequestLine(), "GET /api.tessora.net/v1/charges/1 HTTP/1.1");
+  EXPECT_EQ(api.Connections(), GetParam().connections);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OnOrOff, ConnectionReuse,
+    ::testing::Values(ReuseCase{u"on", 1, "POST /api.tessora.net/v1/oauth/token HTTP/1.1"},
+                      ReuseCase{u"off", 2, "POST /api.tessora.net/v1/oauth/token HTTP/1.0"}));
+
+TEST_F(SettingsCallTest, AFailureOnAKeptConnectionSaysTheRequestMayHaveArrived) {
+  std::atomic<int> requests{0};
+  test::ScriptedServer server(test::ScriptedServer::kTls, [&](test::ServerConnection& connection) {
+    for (int i = 0; i < 2; ++i) {
+      if (connection.ReadHead().empty()) return;
+      if (++requests == 1) {
+        connection.Write(test::JsonReply("200 OK", "{}"));
+      } else {
+        connection.Close();  // the second request got no answer
+      }
+    }
+  });
+  Configure(server.Port());
+  Set(u"connection.reuse", u"on");
+  CallService(CurrentSettings(), u"AUTHORIZE", u"", u"", u"");
+  ASSERT_EQ(CurrentSettings().lastStatus, 200);
+  CallService(CurrentSettings(), u"AUTHORIZE", u"", u"", u"");
+  const std::u16string reason = CurrentSettings().lastReason;
+  EXPECT_TRUE(reason.ends_with(
+      u" The request went out on a kept connection and may have reached the server."))
+      << TextToUtf8(reason);
+  EXPECT_EQ(server.Connections(), 1);
+}
+
 }  // namespace
 }  // namespace tessora
