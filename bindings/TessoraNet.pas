@@ -66,6 +66,10 @@ function TessoraNetTry(EndPointOperation, Parameters, OptionalParameters, Body: 
 function TessoraNetLastStatus: Integer; cdecl; external TessoraNetLibrary name 'TessoraNetLastStatus';
 procedure TessoraNetLastError(var Reason: PAnsiChar); cdecl;
   external TessoraNetLibrary name 'TessoraNetLastError';
+function TessoraNetSetOption(Name, Value: PAnsiChar): Byte; cdecl;
+  external TessoraNetLibrary name 'TessoraNetSetOption';
+function TessoraNetGetOption(Name: PAnsiChar; var Value: PAnsiChar): Byte; cdecl;
+  external TessoraNetLibrary name 'TessoraNetGetOption';
 { A constant of the library: read it, never release it. }
 function TessoraNetVersion: PAnsiChar; cdecl; external TessoraNetLibrary name 'TessoraNetVersion';
 
@@ -90,6 +94,10 @@ function AccessToken: AnsiString;
 function TokenExpired: Boolean;
 { TessoraNetLastError(): why the thread's last call got no answer or failed, '' after an answer. }
 function LastError: AnsiString;
+{ TessoraNetSetOption(): False when the name or value is refused; LastError says why. }
+function SetOption(const Name, Value: AnsiString): Boolean;
+{ TessoraNetGetOption(): the value in force for the thread, '' for an unknown name. }
+function GetOption(const Name: AnsiString): AnsiString;
 { TessoraNetVersion(), copied. }
 function Version: AnsiString;
 
@@ -156,6 +164,22 @@ begin
   Buffer := nil;
   TessoraNetLastError(Buffer);
   Result := Take(Buffer);
+end;
+
+function SetOption(const Name, Value: AnsiString): Boolean;
+begin
+  Result := TessoraNetSetOption(PAnsiChar(Name), PAnsiChar(Value)) and $FF <> 0;
+end;
+
+function GetOption(const Name: AnsiString): AnsiString;
+var
+  Buffer: PAnsiChar;
+begin
+  Buffer := nil;
+  if TessoraNetGetOption(PAnsiChar(Name), Buffer) and $FF <> 0 then
+    Result := Take(Buffer)
+  else
+    Result := '';
 end;
 
 function Version: AnsiString;
