@@ -49,6 +49,10 @@ Public Declare PtrSafe Function TessoraNetTry Lib "TessoraNet.dll" ( _
     ByVal OptionalParameters As String, ByVal Body As String, ByRef Result As LongPtr) As Byte
 Public Declare PtrSafe Function TessoraNetLastStatus Lib "TessoraNet.dll" () As Long
 Public Declare PtrSafe Sub TessoraNetLastError Lib "TessoraNet.dll" (ByRef Reason As LongPtr)
+Public Declare PtrSafe Function TessoraNetSetOption Lib "TessoraNet.dll" ( _
+    ByVal Name As String, ByVal Value As String) As Byte
+Public Declare PtrSafe Function TessoraNetGetOption Lib "TessoraNet.dll" ( _
+    ByVal Name As String, ByRef Value As LongPtr) As Byte
 Public Declare PtrSafe Function TessoraNetLastErrorKind Lib "TessoraNet.dll" () As Long
 Public Declare PtrSafe Function TessoraNetLastHeader Lib "TessoraNet.dll" ( _
     ByVal Name As String, ByRef Value As LongPtr) As Byte
@@ -124,6 +128,19 @@ Public Function TessoraLastError() As String
     Dim Buffer As LongPtr
     TessoraNetLastError Buffer
     TessoraLastError = TessoraText(Buffer)
+End Function
+
+' Sets a setting (docs/settings.md); False when refused: TessoraLastError says why.
+Public Function TessoraSetOption(ByVal Name As String, ByVal Value As String) As Boolean
+    LoadFromFolder
+    TessoraSetOption = TessoraNetSetOption(Name, Value) <> 0
+End Function
+
+' The value of a setting in force for the thread, "" for an unknown name.
+Public Function TessoraGetOption(ByVal Name As String) As String
+    LoadFromFolder
+    Dim Buffer As LongPtr
+    If TessoraNetGetOption(Name, Buffer) <> 0 Then TessoraGetOption = TessoraText(Buffer)
 End Function
 
 ' The thread's access token, "" for none; whether it has expired.

@@ -57,6 +57,14 @@ public static class TessoraNet
     [DllImport(Dll, CallingConvention = CallingConvention.Cdecl)]
     public static extern void TessoraNetLastError(out IntPtr Reason);
 
+    [DllImport(Dll, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
+    [return: MarshalAs(UnmanagedType.U1)]
+    public static extern bool TessoraNetSetOption(string Name, string Value);
+
+    [DllImport(Dll, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
+    [return: MarshalAs(UnmanagedType.U1)]
+    public static extern bool TessoraNetGetOption(string Name, out IntPtr Value);
+
     // The kind of the thread's last failure: one of the ErrorKind numbers.
     [DllImport(Dll, CallingConvention = CallingConvention.Cdecl)]
     public static extern int TessoraNetLastErrorKind();
@@ -128,6 +136,20 @@ public static class TessoraNet
         IntPtr reason;
         TessoraNetLastError(out reason);
         return Take(reason);
+    }
+
+    // TessoraNetSetOption(): false when the name or value is refused; LastError() says why.
+    public static bool SetOption(string name, string value)
+    {
+        return TessoraNetSetOption(name, value);
+    }
+
+    // TessoraNetGetOption(): the value in force for the thread, null for an unknown name.
+    public static string GetOption(string name)
+    {
+        IntPtr value;
+        if (!TessoraNetGetOption(name, out value)) return null;
+        return Take(value);
     }
 
     public static ErrorKind LastErrorKind()

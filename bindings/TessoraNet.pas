@@ -66,6 +66,10 @@ function TessoraNetTry(EndPointOperation, Parameters, OptionalParameters, Body: 
 function TessoraNetLastStatus: Integer; cdecl; external TessoraNetLibrary name 'TessoraNetLastStatus';
 procedure TessoraNetLastError(var Reason: PAnsiChar); cdecl;
   external TessoraNetLibrary name 'TessoraNetLastError';
+function TessoraNetSetOption(Name, Value: PAnsiChar): Byte; cdecl;
+  external TessoraNetLibrary name 'TessoraNetSetOption';
+function TessoraNetGetOption(Name: PAnsiChar; var Value: PAnsiChar): Byte; cdecl;
+  external TessoraNetLibrary name 'TessoraNetGetOption';
 function TessoraNetLastErrorKind: Integer; cdecl;
   external TessoraNetLibrary name 'TessoraNetLastErrorKind';
 function TessoraNetLastHeader(Name: PAnsiChar; var Value: PAnsiChar): Byte; cdecl;
@@ -110,6 +114,10 @@ function AccessToken: AnsiString;
 function TokenExpired: Boolean;
 { TessoraNetLastError(): why the thread's last call got no answer or failed, '' after an answer. }
 function LastError: AnsiString;
+{ TessoraNetSetOption(): False when the name or value is refused; LastError says why. }
+function SetOption(const Name, Value: AnsiString): Boolean;
+{ TessoraNetGetOption(): the value in force for the thread, '' for an unknown name. }
+function GetOption(const Name: AnsiString): AnsiString;
 { TessoraNetLastHeader(): True with a header of the thread's last answer (any letter case). }
 function LastHeader(const Name: AnsiString; out Value: AnsiString): Boolean;
 { TessoraNetVersion(), copied. }
@@ -178,6 +186,22 @@ begin
   Buffer := nil;
   TessoraNetLastError(Buffer);
   Result := Take(Buffer);
+end;
+
+function SetOption(const Name, Value: AnsiString): Boolean;
+begin
+  Result := TessoraNetSetOption(PAnsiChar(Name), PAnsiChar(Value)) and $FF <> 0;
+end;
+
+function GetOption(const Name: AnsiString): AnsiString;
+var
+  Buffer: PAnsiChar;
+begin
+  Buffer := nil;
+  if TessoraNetGetOption(PAnsiChar(Name), Buffer) and $FF <> 0 then
+    Result := Take(Buffer)
+  else
+    Result := '';
 end;
 
 function LastHeader(const Name: AnsiString; out Value: AnsiString): Boolean;

@@ -52,6 +52,10 @@ def _load(path):
     lib.TessoraNetLastStatus.restype = ctypes.c_int
     lib.TessoraNetLastError.argtypes = [ctypes.POINTER(ctypes.c_void_p)]
     lib.TessoraNetLastError.restype = None
+    lib.TessoraNetSetOption.argtypes = [c_str, c_str]
+    lib.TessoraNetSetOption.restype = ctypes.c_ubyte
+    lib.TessoraNetGetOption.argtypes = [c_str, ctypes.POINTER(ctypes.c_void_p)]
+    lib.TessoraNetGetOption.restype = ctypes.c_ubyte
     lib.TessoraNetVersion.argtypes = []
     lib.TessoraNetVersion.restype = c_str  # a constant of the library: copied, never released
     lib.TessoraNetLastErrorKind.argtypes = []
@@ -173,3 +177,16 @@ def last_header(name):
 
 def version():
     return load().TessoraNetVersion().decode("ascii", "replace")
+
+
+def set_option(name, value):
+    """TessoraNetSetOption(): True, or False when refused (last_error() says why)."""
+    return bool(load().TessoraNetSetOption(_encode(name), _encode(value)))
+
+
+def get_option(name):
+    """TessoraNetGetOption(): the value in force for the thread, None for an unknown name."""
+    value = ctypes.c_void_p()
+    if not load().TessoraNetGetOption(_encode(name), ctypes.byref(value)):
+        return None
+    return _take(value.value)

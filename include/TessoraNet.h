@@ -134,8 +134,9 @@ unsigned char TESSORANET_CALL TessoraNetTokenExpired(void);
 
 /*
  * Releases a buffer handed out by TessoraNet, TessoraNetGetInstanceData, TessoraNetTry,
- * TessoraNetLastError or TessoraNetLastHeader. NULL is ignored. Release each buffer at most once and do not use it
- * afterwards. Hosts that never call it keep every result buffer until the process ends.
+ * TessoraNetLastError, TessoraNetLastHeader or TessoraNetGetOption. NULL is ignored. Release each
+ * buffer at most once and do not use it afterwards. Hosts that never call it keep every result
+ * buffer until the process ends.
  */
 void TESSORANET_CALL TessoraNetFree(char* Buffer);
 
@@ -211,6 +212,23 @@ unsigned char TESSORANET_CALL TessoraNetLastHeader(const char* Name, char** Valu
  * it is loaded. Do not release it.
  */
 const char* TESSORANET_CALL TessoraNetVersion(void);
+
+/*
+ * Sets the setting Name (for example "timeout.io-ms") to Value, both in the ANSI code page.
+ * Returns 1 when the value is accepted, else 0 (an unknown name or a value the setting does not
+ * take): nothing changes then, and TessoraNetLastError gives the reason. A thread-scoped setting
+ * holds for the calling thread's later calls; a process-scoped one for every thread's. A host's
+ * value comes before the environment's (TESSORANET_<NAME>) and the endpoint file's "SETTINGS".
+ * docs/settings.md lists the settings.
+ */
+unsigned char TESSORANET_CALL TessoraNetSetOption(const char* Name, const char* Value);
+
+/*
+ * Stores in *Value a new buffer (for TessoraNetFree) holding the value of the setting Name in force
+ * for the calling thread, wherever it comes from. Returns 1, or 0 for an unknown name (*Value is
+ * then NULL and TessoraNetLastError gives the reason) or when Value is NULL.
+ */
+unsigned char TESSORANET_CALL TessoraNetGetOption(const char* Name, char** Value);
 
 #ifdef __cplusplus
 }

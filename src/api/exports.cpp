@@ -11,6 +11,7 @@
 
 #include "api/host_text.h"
 #include "api/service.h"
+#include "api/settings.h"
 #include "api/thread_settings.h"
 #include "base/error.h"
 #include "base/text.h"
@@ -214,6 +215,48 @@ TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetLastHeader(const char* Na
       value = tessora::LastAnswerHeader(*settings, HostText(Name));
     *Value = tessora::NewResultBuffer(value.value_or(u""));
     return static_cast<unsigned char>(value ? 1 : 0);
+  } catch (...) {
+    *Value = nullptr;
+    return 0;
+  }
+}
+
+TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetSetOption(const char* Name,
+                                                                 const char* Value) {
+  const CallScope call;
+  try {
+    tessora::ThreadSettings& settings = CurrentSettings();
+    std::u16string refused = tessora::SetOption(settings, HostText(Name), HostText(Value));
+    if (refused.empty()) return 1;
+    // A refused setting is the thread's last call of the library: its reason is the one kept.
+    settings.lastStatus = 0;
+    settings.lastReason = std::move(refused);
+    settings.lastFailureKind = tessora::FailureKind::kSetting;
+    return 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetGetOption(const char* Name, char** Value) {
+  if (Value == nullptr) return 0;
+  const CallScope call;
+  try {
+    tessora::ThreadSettings& settings = CurrentSettings();
+    const std::u16string name = HostText(Name);
+    const tessora::SettingKey* key = tessora::FindSettingKey(name);
+    if (key == nullptr) {
+      settings.lastStatus = 0;
+      settings.lastFailureKind = tessora::FailureKind::kSetting;
+      settings.lastReason = u"There is no setting \"" + name.substr(0, 80) + u"\".";
+      for (char16_t& c : settings.lastReason) {
+        if (c < 0x20 || c == 0x7F) c = u' ';
+      }
+      *Value = nullptr;
+      return 0;
+    }
+    *Value = tessora::NewResultBuffer(tessora::OptionInForce(&settings, *key).value);
+    return 1;
   } catch (...) {
     *Value = nullptr;
     return 0;

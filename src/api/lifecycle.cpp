@@ -1,6 +1,7 @@
 // Start-up and shutdown, run by the platform's load and unload entry points.
 #include "api/lifecycle.h"
 
+#include "api/settings.h"
 #include "api/thread_settings.h"
 #include "base/error.h"
 #include "http/client.h"
@@ -13,9 +14,10 @@
 
 namespace tessora {
 
-std::unique_ptr<TrafficLog> OpenCallLog() {
+std::unique_ptr<TrafficLog> OpenCallLog(const std::u16string& fileName) {
+  if (fileName == kNoLog) return nullptr;
   auto log = std::make_unique<TrafficLog>();
-  log->SetFilename(kCallLogFileName);
+  log->SetFilename(fileName);
   try {
     log->SetActive(true);
   } catch (const Error&) {
@@ -32,7 +34,13 @@ bool LibraryStartup() {
     platform::InitLocaleFormats();
     platform::InitThreadStorage(&ReleaseThreadSettings);
     OpenThreadSettings();
-    CurrentSettings().callLog = OpenCallLog();
+    LoadEnvironmentSettings();
+    // The log is created before any endpoint file is read: its name comes from the environment
+    // (or the default), never from the file.
+    ThreadSettings& settings = CurrentSettings();
+    settings.ownsLog = true;
+    settings.logFileName = OptionInForce(&settings, *FindSettingKey(u"log.file")).value;
+    settings.callLog = OpenCallLog(settings.logFileName);
     return true;
   } catch (...) {
     return false;

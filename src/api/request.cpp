@@ -1,5 +1,7 @@
 #include "api/request.h"
 
+#include "api/lifecycle.h"
+#include "api/settings.h"
 #include "api/thread_settings.h"
 #include "base/error.h"
 #include "base/text.h"
@@ -95,6 +97,10 @@ std::u16string RunExchange(ThreadSettings& settings, HttpClient& client, Exchang
     settings.lastStatus = StatusOf(client);
     settings.lastReason = ExchangeFailureReason(failure, client);
     settings.lastFailureKind = ExchangeFailureKind(failure, client);
+    if (client.RequestMayHaveArrived()) {
+      settings.lastReason +=
+          u" The request went out on a kept connection and may have reached the server.";
+    }
     return client.ResponseText();
   }
 }
@@ -150,6 +156,9 @@ std::u16string ExchangeFailureReason(const Error& failure, const HttpClient& cli
       }
       return u"The answer from " + peer + u" was not accepted: " + ServerText(message);
     case ErrorKind::kTimeout:
+      if (failure.Code() == kCallDeadlineCode)
+        return u"No answer from " + peer + u": " + message + u".";
+      [[fallthrough]];
     case ErrorKind::kSocket:
       if (client.CurrentStage() == HttpClient::Stage::kConnecting) {
         return u"Connecting to " + peer + u" failed: " + message;
@@ -200,11 +209,13 @@ std::u16string FullBaseUrl(const std::u16string& environment) {
   return u"https://" + environment + AsciiToText(TESSORA_API_HOST);
 }
 
-std::unique_ptr<HttpClient> SetupClient(TrafficLog* log) {
+std::unique_ptr<HttpClient> SetupClient(TrafficLog* log, const CallOptions& options) {
   auto client = std::make_unique<HttpClient>();
-  client->SetConnectTimeout(kConnectTimeoutMs);
+  client->SetConnectTimeout(options.connectTimeoutMs);
+  client->SetCallTimeout(options.callTimeoutMs, options.ioTimeoutMs);
   // No read time-out of the client's own: the channel bounds every single receive.
   auto channel = std::make_unique<TlsChannel>();
+  channel->SetSocketTimeout(options.ioTimeoutMs);
   client->SetChannel(std::move(channel));
   client->SetLog(log);
   return client;
@@ -226,8 +237,15 @@ PreparedRequest PrepareRequest(const ThreadSettings& settings, const std::u16str
                                const std::u16string& body, const ParameterList& parameters,
                                const ParameterList& optionalParameters, bool needsOauth) {
   PreparedRequest prepared;
-  prepared.client = SetupClient(settings.callLog.get());
+  const CallOptions options = CurrentCallOptions(settings);
+  // The log is the loading thread's: only its calls write to it, so they set how it writes.
+  if (TrafficLog* log = settings.callLog.get()) {
+    log->SetMaskSecrets(options.maskSecrets);
+    log->SetMaxBytes(options.logMaxBytes);
+  }
+  prepared.client = SetupClient(settings.callLog.get(), options);
   ApplyProxy(*prepared.client, settings);
+  prepared.client->ProxyParams().credentialsInTunnel = options.proxyCredentialsInTunnel;
 
   CheckEnvironment(settings.environment);
   // Trailing line breaks of a value read from a file go as they always did; one inside it fails
@@ -257,6 +275,7 @@ PreparedRequest PrepareRequest(const ThreadSettings& settings, const std::u16str
   if (!settings.partnerToken.empty()) {
     request.customHeaders.Add(u"partner-token", settings.partnerToken);
   }
+  request.extraLines = options.extraHeaderLines;
   return prepared;
 }
 
@@ -264,15 +283,36 @@ std::u16string CallEndpoint(ThreadSettings& settings, const ConfigItem& endpoint
                             const std::u16string& body, const ParameterList& parameters,
                             const ParameterList& optionalParameters, bool needsOauth) {
   const MethodRow& row = RowOf(endpoint.method);
-  // The previous call's client goes first: releasing it closes its connection.
+  const CallOptions options = CurrentCallOptions(settings);
+  // The connection the previous call kept, if any; then the previous client goes: releasing it
+  // closes any other connection of its.
+  std::optional<KeptConnection> kept = settings.httpClient
+                                           ? settings.httpClient->TakeKeptConnection()
+                                           : std::optional<KeptConnection>();
   settings.httpClient.reset();
+  if (!options.connectionReuse) kept.reset();
+  // A log.file set since the log was opened takes effect here, on the loading thread, the only
+  // one that writes to the log, and when no client or connection refers to it any more.
+  if (settings.ownsLog) {
+    const std::u16string& wanted = options.logFile;
+    if (wanted != settings.logFileName) {
+      kept.reset();
+      settings.callLog.reset();
+      settings.logFileName = wanted;
+      settings.callLog = OpenCallLog(wanted);
+    }
+  }
   PreparedRequest prepared =
       PrepareRequest(settings, endpoint.endpoint, row.sendsBody ? body : std::u16string(),
                      parameters, optionalParameters, needsOauth && row.sendsClientCredentials);
   // The thread keeps the client until its next call.
   settings.httpClient = std::move(prepared.client);
+  settings.httpClient->SetConnectionReuse(options.connectionReuse, options.connectionIdleMs);
+  if (kept) settings.httpClient->OfferKeptConnection(std::move(*kept));
   return RunExchange(settings, *settings.httpClient, [&](HttpClient& client) {
-    const HttpVersion version = row.http10 ? HttpVersion::kHttp10 : HttpVersion::kHttp11;
+    // A kept connection needs HTTP/1.1 for every method; without reuse each method keeps its own.
+    const HttpVersion version =
+        row.http10 && !options.connectionReuse ? HttpVersion::kHttp10 : HttpVersion::kHttp11;
     return client.Perform(row.name, version, prepared.url, std::move(prepared.body));
   });
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "api/settings.h"
 #include "catalogue/catalogue.h"
 #include "http/message.h"
 #include "http/request_profile.h"
@@ -38,9 +39,10 @@ FailureKind ExchangeFailureKind(const Error& failure, const HttpClient& client);
 
 // "https://" + `environment` + the API host suffix.
 std::u16string FullBaseUrl(const std::u16string& environment);
-// A new client: 20000 ms connect time-out, every status an answer, a TLS 1.2 channel, and `log`
-// (the loading thread's traffic log) when there is one.
-std::unique_ptr<HttpClient> SetupClient(TrafficLog* log);
+// A new client: the connect, single receive and whole-call time-outs of `options` (by default
+// 20000 ms, 30000 ms, none), every status an answer, a TLS 1.2 channel, and `log` (the loading
+// thread's traffic log) when there is one.
+std::unique_ptr<HttpClient> SetupClient(TrafficLog* log, const CallOptions& options);
 // Gives `client` the proxy of `settings`, if one is configured.
 void ApplyProxy(HttpClient& client, const ThreadSettings& settings);
 // A client for one call with the settings' credentials and proxy, and the call's request: the

@@ -1,8 +1,10 @@
 #include "api/service.h"
 
+#include <atomic>
 #include <new>
 
 #include "api/request.h"
+#include "api/settings.h"
 #include "api/thread_settings.h"
 #include "base/error.h"
 #include "base/text.h"
@@ -58,6 +60,14 @@ void CaptureToken(const std::u16string& response, ThreadSettings& settings) {
   settings.tokenExpiration = static_cast<DateTime>(platform::NowLocal() + days);
 }
 
+// The endpoint file's "SETTINGS", handed to the settings once per catalogue read.
+void ApplyConfigSettings(const Config& config) {
+  // A file without operations is read again by every call; only its first read counts for it.
+  static std::atomic<std::uint64_t> applied{0};
+  if (applied.exchange(config.ReadNumber()) == config.ReadNumber()) return;
+  ApplyFileSettings(config.Settings());
+}
+
 // The catalogue and the operation's endpoint; a failure keeps its reason for the thread.
 ConfigItem EndpointOf(const std::u16string& operation, ThreadSettings& settings) {
   std::shared_ptr<const Config> config;
@@ -73,6 +83,8 @@ ConfigItem EndpointOf(const std::u16string& operation, ThreadSettings& settings)
     }
     throw;
   }
+  // The file's settings take effect from the first call that reads it on.
+  ApplyConfigSettings(*config);
   try {
     return config->GetEndpoint(operation);
   } catch (const Error&) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,10 +50,17 @@ struct ThreadSettings {
   std::u16string proxyPassword;
   std::int32_t proxyPort = 0;
   DateTime tokenExpiration = 0.0;
+  // The host's values of thread-scoped settings (TessoraNetSetOption), by key name
+  // (api/settings.h).
+  std::map<std::u16string, std::u16string> options;
   // The client of the thread's latest call; replaced by the next request preparation.
   std::unique_ptr<HttpClient> httpClient;
   // The traffic log; set on the loading thread only.
   std::unique_ptr<TrafficLog> callLog;
+  // Whether this is the loading thread, the one that writes the traffic log, and the name the log
+  // was last opened with ("off": none), which a later log.file setting replaces.
+  bool ownsLog = false;
+  std::u16string logFileName;
 
   // What the thread's latest operation met, for the extension exports: the status code of the
   // answer (0 without one) and, when it got no answer or failed, why and what kind of failure.

@@ -26,6 +26,7 @@ namespace tessora {
 namespace {
 
 std::atomic<int> gLoadFileRuns{0};
+std::atomic<std::uint64_t> gReads{0};
 
 }  // namespace
 
@@ -46,6 +47,7 @@ Config::Config(std::u16string fileName) : fileName_(std::move(fileName)) {
 
 void Config::LoadFile() {
   gLoadFileRuns.fetch_add(1, std::memory_order_relaxed);
+  readNumber_ = gReads.fetch_add(1, std::memory_order_relaxed) + 1;
   std::u16string text;
   {
     // Others may read the file meanwhile; a writer is refused (and refuses us).
@@ -58,6 +60,7 @@ void Config::LoadFile() {
     text = EndpointFileText(bytes);
   }
   JsonObject root = ParseJsonObject(text);
+  ReadSettings(root);
   // An absent "ENDPOINTS" reads as an object without members: an empty catalogue.
   const JsonObject endpoints = root.GetObject(u"ENDPOINTS");
   if (endpoints.IsEmpty()) return;
@@ -72,6 +75,28 @@ void Config::LoadFile() {
     item.method = configLookup_.MethodNamed(method);
     // Names the reader holds differ in more than ASCII letter case, so none is stored twice.
     endpoints_.insert_or_assign(member.Name(), std::move(item));
+  }
+}
+
+void Config::ReadSettings(JsonObject& root) {
+  JsonObject settings;
+  try {
+    settings = root.GetObject(u"SETTINGS");
+  } catch (const Error&) {
+    return;  // not an object: no settings, and the operations still count
+  }
+  if (settings.IsEmpty()) return;
+  for (const JsonObject::Member& member : settings.GetEnumerator()) {
+    if (settings_.size() >= kMaxFileSettings) break;
+    std::u16string value;
+    if (member.Kind() == DataType::kString) {
+      value = settings.GetString(member.Name());
+    } else if (member.Kind() == DataType::kInteger) {
+      value = IntToText(settings.GetInteger(member.Name()));
+    } else {
+      continue;
+    }
+    settings_.emplace_back(member.Name(), std::move(value));
   }
 }
 

@@ -9,9 +9,11 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "catalogue/http_method.h"
+#include "json/json.h"
 
 namespace tessora {
 
@@ -51,15 +53,29 @@ class Config {
 
   const std::u16string& FileName() const { return fileName_; }
   std::size_t Count() const { return endpoints_.size(); }
+  // The members of the file's optional "SETTINGS" object as name and value text, in file order,
+  // unchecked: the library's settings decide what they mean. A member that is not text or a
+  // whole number, and a "SETTINGS" that is not an object, give nothing. At most kMaxFileSettings.
+  const std::vector<std::pair<std::u16string, std::u16string>>& Settings() const {
+    return settings_;
+  }
+  // Which read of an endpoint file in the process this catalogue comes from (1 for the first).
+  std::uint64_t ReadNumber() const { return readNumber_; }
 
  private:
   void LoadFile();
+  void ReadSettings(JsonObject& root);
 
   std::u16string fileName_;
+  std::uint64_t readNumber_ = 0;
+  std::vector<std::pair<std::u16string, std::u16string>> settings_;
   std::unordered_map<std::u16string, ConfigItem> endpoints_;
   // Declared last so that it is released first.
   ConfigLookup configLookup_;
 };
+
+// The most "SETTINGS" members kept; the rest are left out.
+inline constexpr std::size_t kMaxFileSettings = 256;
 
 // The largest endpoint file read; a larger one fails the load.
 inline constexpr std::size_t kMaxEndpointFileBytes = std::size_t{16} * 1024 * 1024;

@@ -56,6 +56,9 @@ void HttpClient::Disconnect() {
 std::u16string HttpClient::Perform(std::u16string_view method, HttpVersion version,
                                    const std::u16string& url, std::optional<std::string> body) {
   protocolVersion_ = version;
+  std::optional<DateTime> deadline;
+  if (callTimeout_ > 0) deadline = platform::NowLocal() + callTimeout_ / 86400000.0;
+  connection_.SetDeadline(deadline, callTimeout_, ioTimeout_);
   Exchange(method, url, std::move(body));
   return BodyToText(response_.content, response_.charSet);
 }
@@ -176,9 +179,10 @@ std::optional<KeptConnection> HttpClient::TakeKeptConnection() {
                         platform::NowLocal());
 }
 
-void HttpClient::SendRequest(HttpRequest& request) {
+void HttpClient::SendRequest(HttpRequest& request, bool toProxy) {
   const std::u16string cookie = cookies_ ? cookies_->CookieHeader(url_) : std::u16string();
-  request.rawHeaders = ComposeHeaders(request, proxy_, cookie);
+  request.rawHeaders =
+      ComposeHeaders(request, proxy_, cookie, toProxy || proxy_.credentialsInTunnel);
   connection_.Write(RequestHead(request.method, request.url, protocolVersion_, request.rawHeaders));
   if (!request.source) return;
   const std::string_view source = *request.source;

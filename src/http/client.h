@@ -65,6 +65,13 @@ class HttpClient {
 
   // The limit of the TCP connect in milliseconds; 0 or less: none.
   void SetConnectTimeout(int milliseconds) { connectTimeout_ = milliseconds; }
+  // The limit of a whole exchange (connect, tunnel, request and whole answer) in milliseconds, from
+  // the start of Perform; 0 or less: none. `ioTimeoutMs` is the carrier's bound on one receive.
+  // When it passes, the exchange fails with kCallDeadlineCode (http/connection.h).
+  void SetCallTimeout(int milliseconds, int ioTimeoutMs) {
+    callTimeout_ = milliseconds;
+    ioTimeout_ = ioTimeoutMs;
+  }
 
   HttpRequest& Request() { return request_; }
   const HttpResponse& Response() const { return response_; }
@@ -135,7 +142,9 @@ class HttpClient {
   // closes it. Whether it was taken.
   bool UseOfferedConnection();
   void PrepareRequest(const std::u16string& url);
-  void SendRequest(HttpRequest& request);
+  // `toProxy`: the CONNECT request, which always carries the proxy's credentials; the request
+  // inside the tunnel carries them when the proxy settings say so.
+  void SendRequest(HttpRequest& request, bool toProxy = false);
   void ReadResponse();
   void StoreCookies(const HeaderList& headers);
   bool ResponseAllowsKeepAlive(const HttpResponse& response) const;
@@ -148,6 +157,8 @@ class HttpClient {
   Connection connection_;
   HttpVersion protocolVersion_ = HttpVersion::kHttp11;  // of the exchange under way
   int connectTimeout_ = 0;
+  int callTimeout_ = 0;
+  int ioTimeout_ = 0;
   HttpRequest request_;
   HttpResponse response_;
   ProxySettings proxy_;

@@ -95,7 +95,7 @@ const std::u16string& ProxyAuthorization(ProxySettings& proxy) {
 }
 
 HeaderList ComposeHeaders(const HttpRequest& request, ProxySettings& proxy,
-                          std::u16string_view cookie) {
+                          std::u16string_view cookie, bool proxyCredentials) {
   HeaderList lines;
   AddIfSet(lines, u"Content-Type", request.contentType);
   if (request.contentLength >= 0) lines.Add(u"Content-Length", IntToText(request.contentLength));
@@ -112,8 +112,12 @@ HeaderList ComposeHeaders(const HttpRequest& request, ProxySettings& proxy,
     lines.Set(u"Authorization", BasicCredentials(request.username, request.password));
   }
 
-  if (proxy.basicAuthentication) lines.Set(u"Proxy-Authorization", ProxyAuthorization(proxy));
+  if (proxy.basicAuthentication && proxyCredentials) {
+    lines.Set(u"Proxy-Authorization", ProxyAuthorization(proxy));
+  }
   SetIfSet(lines, u"Cookie", cookie);
+  for (const std::u16string& line : request.extraLines)
+    lines.AddLine(line);
   return Normalize(lines);
 }
 

@@ -31,9 +31,10 @@ const std::u16string& ProxyAuthorization(ProxySettings& proxy);
 // The header lines of a request: the entity lines, the custom lines, the request lines,
 // "Proxy-Authorization" and "Cookie" (the last three groups replacing a line of the same name in
 // place). Each line loses trailing blanks and control characters; a line that still holds a line
-// break is refused (RefuseLineBreak); empty lines are left out.
+// break is refused (RefuseLineBreak); empty lines are left out. "Proxy-Authorization" only with
+// `proxyCredentials` and when the proxy has credentials.
 HeaderList ComposeHeaders(const HttpRequest& request, ProxySettings& proxy,
-                          std::u16string_view cookie);
+                          std::u16string_view cookie, bool proxyCredentials = true);
 
 // The request line, the header lines and the closing empty line, each ending in CR LF, as ASCII
 // ("?" for every character above U+007F).

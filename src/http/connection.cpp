@@ -5,9 +5,14 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "http/traffic_log.h"
+#include "platform/clock.h"
 #include "platform/socket.h"
 
 namespace tessora {
+
+namespace {
+constexpr double kMillisecondsInADay = 86400000.0;
+}  // namespace
 
 void AppendBounded(std::string& into, std::string_view bytes, std::size_t limit) {
   if (bytes.size() > limit - std::min(limit, into.size()))
@@ -30,6 +35,24 @@ std::unique_ptr<Stream> Connection::ReleaseChannel() {
   ClearInput();
   released_ = true;
   return std::move(channel_);
+}
+
+void Connection::SetDeadline(std::optional<DateTime> deadline, int callMs, int ioTimeoutMs) {
+  deadline_ = deadline;
+  callMs_ = callMs;
+  ioTimeoutMs_ = ioTimeoutMs;
+}
+
+int Connection::RemainingMs() const {
+  if (!deadline_) return -1;
+  const double left = (*deadline_ - platform::NowLocal()) * kMillisecondsInADay;
+  if (left <= 0) return 0;
+  return left >= callMs_ ? callMs_ : static_cast<int>(left + 0.5);
+}
+
+void Connection::RaiseDeadline() const {
+  Raise(ErrorKind::kTimeout, u"the call exceeded its " + IntToText(callMs_) + u" ms",
+        kCallDeadlineCode);
 }
 
 bool Connection::Connected() const {
@@ -74,6 +97,7 @@ bool Connection::WaitForInput(int timeoutMs) {
 
 void Connection::Write(std::string_view block) {
   if (!Connected()) Raise(ErrorKind::kClosed, u"Connection Closed Gracefully.");
+  if (RemainingMs() == 0) RaiseDeadline();
   if (recorder_ != nullptr) recorder_->Send(block);
   // The channel counts in int: a longer block (a 64-bit host's long URL or headers) goes in slices.
   constexpr std::size_t kSlice = 1u << 30;
@@ -92,6 +116,12 @@ void Connection::Write(std::string_view block) {
 
 Connection::FillResult Connection::Fill(bool resetEnds) {
   if (!Connected()) return FillResult::kClosed;
+  if (deadline_) {
+    const int remaining = RemainingMs();
+    if (remaining == 0) RaiseDeadline();
+    // A wait the carrier's own bound would not end first ends at the deadline.
+    if (remaining < ioTimeoutMs_ && !channel_->Readable(remaining)) RaiseDeadline();
+  }
   const int received = channel_->Receive(block_.get(), kBlockSize);
   if (received > 0) {
     receivedSinceRequest_ += static_cast<std::uint64_t>(received);
@@ -102,6 +132,8 @@ Connection::FillResult Connection::Fill(bool resetEnds) {
       pos_ = 0;
     }
     input_.append(block);
+    // A server that trickles its answer keeps every receive short; the call still ends in time.
+    if (RemainingMs() == 0) RaiseDeadline();
     return FillResult::kData;
   }
   if (received < 0) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/datetime.h"
 #include "net/stream.h"
 
 namespace tessora {
@@ -34,6 +35,16 @@ class Connection {
   std::unique_ptr<Stream> ReleaseChannel();
   TrafficLog* Recorder() const { return recorder_; }
   void SetRecorder(TrafficLog* recorder) { recorder_ = recorder; }
+
+  // The deadline of the whole call (local date-time, platform::NowLocal's clock, which tests may
+  // set): from then on no send or receive begins, a receive waits no longer than what is left, and
+  // the call fails with kCallDeadlineCode and "the call exceeded its <callMs> ms". `ioTimeoutMs` is
+  // the carrier's own bound on a single receive. Without one (the default) nothing is checked.
+  void SetDeadline(std::optional<DateTime> deadline, int callMs, int ioTimeoutMs);
+  // Milliseconds left before the deadline (at least 0); -1 without a deadline.
+  int RemainingMs() const;
+  // Raises the deadline's failure.
+  [[noreturn]] void RaiseDeadline() const;
 
   bool Connected() const;
   // Whether the latest end of the connection was the peer's orderly one (over TLS: with its
@@ -87,7 +98,13 @@ class Connection {
   bool endedCleanly_ = true;
   std::uint64_t receivedSinceRequest_ = 0;
   bool released_ = false;  // the carrier went to another connection
+  std::optional<DateTime> deadline_;
+  int callMs_ = 0;
+  int ioTimeoutMs_ = 0;
 };
+
+// The code of the failure (ErrorKind::kTimeout) of a call that passed its deadline.
+inline constexpr int kCallDeadlineCode = -2;
 
 // The failure of a body beyond its bound.
 inline constexpr char16_t kBodyTooLarge[] = u"Max body size exceeded.";

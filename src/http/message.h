@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "http/headers.h"
 
@@ -39,6 +40,9 @@ class HttpRequest {
 
   // Header lines of the caller's own, sent in the order they were added.
   HeaderList customHeaders;
+  // Lines a host adds (the request.headers setting), sent after every other header line, as they
+  // are; the request layer checked them. The CONNECT request of a tunnel has none.
+  std::vector<std::u16string> extraLines;
   // The header lines composed for sending.
   HeaderList rawHeaders;
 };
@@ -85,6 +89,9 @@ class ProxySettings {
   // The "Proxy-Authorization" value, built the first time a request of the client is composed
   // (ProxyAuthorization, compose.h) and reused for every later one.
   std::optional<std::u16string> credentials;
+  // Whether the request inside the tunnel carries "Proxy-Authorization" too (the CONNECT request
+  // always does when there are credentials).
+  bool credentialsInTunnel = true;
 
   // The port number: the low 16 bits of the configured port (65536 is port 0, which no connect
   // accepts).

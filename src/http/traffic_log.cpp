@@ -4,6 +4,7 @@
 
 #include "base/error.h"
 #include "base/text.h"
+#include "http/secret_mask.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/locale.h"
@@ -85,11 +86,30 @@ void TrafficLog::WriteDataRecord(std::string_view prefix, std::string_view bytes
   record += TextToBytes(CurrentTimeStamp());
   record += ": ";
   if (replaceCrlf_) {
-    record += RenderLineBreaks(bytes);
+    record +=
+        maskSecrets_ ? tessora::MaskSecrets(RenderLineBreaks(bytes)) : RenderLineBreaks(bytes);
   } else {
-    record += bytes;
+    record += maskSecrets_ ? tessora::MaskSecrets(bytes) : std::string(bytes);
   }
   record += "\r\n";
+  WriteRecord(record);
+}
+
+void TrafficLog::WriteRecord(std::string_view record) {
+  if (maxBytes_ > 0) {
+    const std::uint64_t size = file_->Size();
+    if (size > 0 && size + record.size() > maxBytes_) {
+      file_.reset();
+      // Whether or not the rename worked, the file is opened again: the new one, or the old one
+      // to go on with.
+      (void)platform::RenameReplacing(filename_, filename_ + u".1");
+      try {
+        file_ = platform::File::OpenAppend(filename_);
+      } catch (const Error&) {
+        return;  // no log from here on; the library works without one
+      }
+    }
+  }
   // A failed or short write (disk full) loses or cuts the record; the exchange goes on.
   (void)file_->Write(record);
 }
@@ -104,8 +124,7 @@ void TrafficLog::LogWriteString(std::u16string_view text) {
   if (!file_) return;
   std::string bytes = TextToBytes(text);
   bytes += "\r\n";
-  // A failed or short write (disk full) loses or cuts the record; the exchange goes on.
-  (void)file_->Write(bytes);
+  WriteRecord(bytes);
 }
 
 std::u16string TrafficLog::TimeStamp(DateTime moment) {

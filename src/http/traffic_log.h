@@ -2,6 +2,7 @@
 // line, appended to "Call Logs.txt".
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,6 +36,17 @@ class TrafficLog {
   void SetLogTime(bool logTime) { logTime_ = logTime; }
   bool ReplaceCrlf() const { return replaceCrlf_; }
   void SetReplaceCrlf(bool replaceCrlf) { replaceCrlf_ = replaceCrlf; }
+  // Whether sent and received records show secrets masked (http/secret_mask.h) instead of as
+  // they went; off by default. A secret that a receive splits across two records is masked in
+  // neither.
+  bool MaskSecrets() const { return maskSecrets_; }
+  void SetMaskSecrets(bool mask) { maskSecrets_ = mask; }
+  // The size the file may reach; 0 (the default): no limit. A record that would make it larger
+  // starts a new file: the current one is renamed to the name with ".1" (replacing an older one)
+  // and the record goes whole into the new one. When the rename fails, the records go on into the
+  // current file.
+  std::uint64_t MaxBytes() const { return maxBytes_; }
+  void SetMaxBytes(std::uint64_t maxBytes) { maxBytes_ = maxBytes; }
 
   // Hooks called by the HTTP client on the thread that performs the exchange.
   void Connect();
@@ -55,12 +67,16 @@ class TrafficLog {
 
  private:
   void WriteDataRecord(std::string_view prefix, std::string_view bytes);
+  // Writes one whole record, starting a new file first when MaxBytes calls for it.
+  void WriteRecord(std::string_view record);
   std::u16string CurrentTimeStamp() const;
 
   std::u16string filename_;
   std::unique_ptr<platform::File> file_;
   bool logTime_ = true;
   bool replaceCrlf_ = true;
+  bool maskSecrets_ = false;
+  std::uint64_t maxBytes_ = 0;
 };
 
 }  // namespace tessora

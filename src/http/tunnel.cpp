@@ -20,7 +20,16 @@ void HttpClient::Open() {
 
 void HttpClient::ConnectTo(const std::u16string& host, int port, bool passThrough) {
   connection_.ClearInput();
-  connection_.Open(host, port, connectTimeout_, passThrough);
+  const int remaining = connection_.RemainingMs();
+  if (remaining == 0) connection_.RaiseDeadline();
+  // The connect ends at the call's deadline when that comes first.
+  const bool deadlineFirst = remaining > 0 && (connectTimeout_ <= 0 || remaining < connectTimeout_);
+  try {
+    connection_.Open(host, port, deadlineFirst ? remaining : connectTimeout_, passThrough);
+  } catch (const Error& failure) {
+    if (deadlineFirst && failure.Kind() == ErrorKind::kTimeout) connection_.RaiseDeadline();
+    throw;
+  }
 }
 
 // The tunnel moves through named states; each failure leaves it at once, and the exchange then
@@ -45,7 +54,7 @@ void HttpClient::Tunnel() {
         tunnelRequest.userAgent = request_.userAgent;
         tunnelRequest.pragma = u"no-cache";
         tunnelRequest.proxyConnection = u"keep-alive";
-        SendRequest(tunnelRequest);
+        SendRequest(tunnelRequest, true);
         state = State::kAwaitingAnswer;
         break;
       case State::kAwaitingAnswer: {

@@ -68,7 +68,8 @@ void TlsChannel::SetSocketTimeoutForTesting(int milliseconds) {
 
 int TlsChannel::SocketTimeout() const {
   const int forTesting = gSocketTimeoutForTesting;
-  return forTesting > 0 ? forTesting : kSocketTimeoutMs;
+  if (forTesting > 0) return forTesting;
+  return socketTimeoutMs_ > 0 ? socketTimeoutMs_ : kSocketTimeoutMs;
 }
 
 void TlsChannel::ApplySocketTimeouts() {

@@ -71,6 +71,9 @@ class TlsChannel : public Stream {
   // failed before it, resumed a session, or keeping was off). It outlives the connection.
   const std::string& PeerCertificate() const { return peerCertificate_; }
 
+  // The receive and send time-out for connections made afterwards; 0 or less: kSocketTimeoutMs.
+  void SetSocketTimeout(int milliseconds) { socketTimeoutMs_ = milliseconds; }
+
   // Tests only: replaces kSocketTimeoutMs for channels that connect afterwards (0 restores it).
   static void SetSocketTimeoutForTesting(int milliseconds);
 
@@ -104,6 +107,7 @@ class TlsChannel : public Stream {
   std::u16string serverHost_;
   int serverPort_ = 0;
   platform::SocketHandle socket_ = platform::kNoSocket;
+  int socketTimeoutMs_ = 0;              // SetSocketTimeout's value
   int appliedTimeoutMs_ = 0;             // the socket's time-outs, 0 before they are set
   openssl::Context* context_ = nullptr;  // the process's (SharedClientContext), not owned
   openssl::Connection* connection_ = nullptr;

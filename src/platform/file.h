@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -31,6 +32,8 @@ class File {
   std::string ReadAll(std::size_t limit);
   // Writes all bytes with one write call; false when the write failed or was short.
   bool Write(std::string_view bytes);
+  // The file's size in bytes now; 0 when the system cannot tell.
+  std::uint64_t Size() const;
 
   struct Handle;
 
@@ -38,6 +41,10 @@ class File {
   explicit File(std::unique_ptr<Handle> handle);
   std::unique_ptr<Handle> handle_;
 };
+
+// Renames the file `from` to `to`, replacing a file (or link, which is not followed) of that name.
+// False when that failed: `from` is then unchanged.
+bool RenameReplacing(const std::u16string& from, const std::u16string& to);
 
 // A path expanded to a full path against the current directory.
 std::u16string ExpandFileName(const std::u16string& path);

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <thread>
 
 #include "support/file_hold.h"
@@ -112,6 +113,50 @@ TEST_F(ExportsTest, TheLibraryCanBeLoadedAgainAfterUnloading) {
     ASSERT_TRUE(library.Loaded());
     EXPECT_EQ(library.tessoraNetTokenExpired(), 1);
   }
+}
+
+TEST_F(ExportsTest, SetOptionStoresAValueGetOptionHandsItBack) {
+  HostLibrary library;
+  ASSERT_TRUE(library.Loaded());
+  char* value = nullptr;
+  ASSERT_EQ(library.tessoraNetGetOption("timeout.io-ms", &value), 1);
+  EXPECT_STREQ(value, "30000");
+  library.tessoraNetFree(value);
+  EXPECT_EQ(library.tessoraNetSetOption("timeout.io-ms", "1500"), 1);
+  ASSERT_EQ(library.tessoraNetGetOption("timeout.io-ms", &value), 1);
+  EXPECT_STREQ(value, "1500");
+  library.tessoraNetFree(value);
+  EXPECT_EQ(library.LastError(), "");
+}
+
+TEST_F(ExportsTest, ARefusedSettingIsTheThreadsLastError) {
+  HostLibrary library;
+  ASSERT_TRUE(library.Loaded());
+  EXPECT_EQ(library.tessoraNetSetOption("timeout.io-ms", "soon"), 0);
+  EXPECT_EQ(library.LastError(),
+            "The setting \"timeout.io-ms\" cannot be \"soon\": it takes a whole number of "
+            "milliseconds from 1 to 86400000.");
+  EXPECT_EQ(library.tessoraNetSetOption(nullptr, nullptr), 0);
+  EXPECT_EQ(library.LastError(), "There is no setting \"\".");
+  char* value = reinterpret_cast<char*>(1);
+  EXPECT_EQ(library.tessoraNetGetOption("no.such-key", &value), 0);
+  EXPECT_EQ(value, nullptr);
+  EXPECT_EQ(library.LastError(), "There is no setting \"no.such-key\".");
+  EXPECT_EQ(library.tessoraNetGetOption("timeout.io-ms", nullptr), 0);
+}
+
+TEST_F(ExportsTest, AThreadSettingHoldsForItsThreadOnly) {
+  HostLibrary library;
+  ASSERT_TRUE(library.Loaded());
+  EXPECT_EQ(library.tessoraNetSetOption("timeout.connect-ms", "700"), 1);
+  std::string seen;
+  std::thread other([&] {
+    char* value = nullptr;
+    if (library.tessoraNetGetOption("timeout.connect-ms", &value) == 1) seen = value;
+    library.tessoraNetFree(value);
+  });
+  other.join();
+  EXPECT_EQ(seen, "20000");
 }
 
 TEST_F(ExportsTest, ExportsTheFiveFunctionsAndNothingElse) {

@@ -12,5 +12,8 @@ int tessora_header_c_check(void) {
   void(TESSORANET_CALL * proxy)(const char*, int, const char*, const char*) = &ConfigureProxy;
   void(TESSORANET_CALL * token)(char**) = &TessoraNetGetInstanceData;
   unsigned char(TESSORANET_CALL * expired)(void) = &TessoraNetTokenExpired;
-  return configure != 0 && call != 0 && proxy != 0 && token != 0 && expired != 0;
+  unsigned char(TESSORANET_CALL * setOption)(const char*, const char*) = &TessoraNetSetOption;
+  unsigned char(TESSORANET_CALL * getOption)(const char*, char**) = &TessoraNetGetOption;
+  return configure != 0 && call != 0 && proxy != 0 && token != 0 && expired != 0 &&
+         setOption != 0 && getOption != 0;
 }

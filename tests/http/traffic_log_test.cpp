@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
 
 #include "support/time_stamp_formats.h"
 
@@ -150,6 +151,58 @@ TEST_F(TrafficLogTest, SecondLogOnTheSameFileIsRefused) {
     EXPECT_EQ(error.Kind(), ErrorKind::kFileOpen);
   }
   EXPECT_FALSE(second.Active());
+}
+
+// Every line of a log file is a whole record: it starts as records do and ends with CR LF.
+void ExpectWholeRecords(const std::string& contents) {
+  ASSERT_FALSE(contents.empty());
+  ASSERT_EQ(contents.substr(contents.size() - 2), "\r\n");
+  std::size_t at = 0;
+  while (at < contents.size()) {
+    const std::size_t end = contents.find("\r\n", at);
+    ASSERT_NE(end, std::string::npos);
+    const std::string prefix = contents.substr(at, 5);
+    EXPECT_TRUE(prefix == "Sent " || prefix == "Recv " || prefix == "Stat ") << prefix;
+    at = end + 2;
+  }
+}
+
+TEST_F(TrafficLogTest, AFullLogStartsANewFileAndKeepsOneOlder) {
+  log_.SetMaxBytes(300);
+  for (int i = 0; i < 40; ++i) {
+    log_.Send("GET /api/" + std::to_string(i) + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    log_.LogStatus(u"Disconnected.");
+  }
+  int files = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_.Path()))
+    ++files;
+  EXPECT_EQ(files, 2);
+  const std::string current = Contents();
+  const std::string older = ReadFileBytes(dir_ / "Call Logs.txt.1");
+  EXPECT_LE(current.size(), 300u);
+  EXPECT_LE(older.size(), 300u);
+  ExpectWholeRecords(current);
+  ExpectWholeRecords(older);
+  // The last record is in the current file, the one before the current file's first in the older.
+  EXPECT_NE(current.find("GET /api/39 "), std::string::npos);
+  EXPECT_EQ(older.find("GET /api/39 "), std::string::npos);
+}
+
+TEST_F(TrafficLogTest, ARecordLargerThanTheLimitGoesWholeIntoAFileOfItsOwn) {
+  log_.SetMaxBytes(50);
+  log_.LogStatus(u"Connected.");
+  log_.Send(std::string(200, 'a'));
+  log_.LogStatus(u"Disconnected.");
+  EXPECT_EQ(Contents(), "Stat Disconnected.\r\n");
+  const std::string older = ReadFileBytes(dir_ / "Call Logs.txt.1");
+  EXPECT_EQ(older, "Sent 08/12/2025 10:35:12: " + std::string(200, 'a') + "\r\n");
+}
+
+TEST_F(TrafficLogTest, WithoutALimitTheLogGrows) {
+  for (int i = 0; i < 40; ++i)
+    log_.LogStatus(u"Connected.");
+  EXPECT_EQ(Contents().size(), 40u * 17u);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "Call Logs.txt.1"));
 }
 
 }  // namespace

@@ -35,6 +35,8 @@ HostLibrary::HostLibrary() : library_(LibraryPath()) {
   Resolve(*this, tessoraNetVersion, "TessoraNetVersion");
   Resolve(*this, tessoraNetLastErrorKind, "TessoraNetLastErrorKind");
   Resolve(*this, tessoraNetLastHeader, "TessoraNetLastHeader");
+  Resolve(*this, tessoraNetSetOption, "TessoraNetSetOption");
+  Resolve(*this, tessoraNetGetOption, "TessoraNetGetOption");
 }
 
 std::string HostLibrary::LastError() const {

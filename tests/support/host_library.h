@@ -36,6 +36,8 @@ class HostLibrary {
   decltype(&::TessoraNetVersion) tessoraNetVersion = nullptr;
   decltype(&::TessoraNetLastErrorKind) tessoraNetLastErrorKind = nullptr;
   decltype(&::TessoraNetLastHeader) tessoraNetLastHeader = nullptr;
+  decltype(&::TessoraNetSetOption) tessoraNetSetOption = nullptr;
+  decltype(&::TessoraNetGetOption) tessoraNetGetOption = nullptr;
 
   // The calling thread's last reason (TessoraNetLastError), its buffer released.
   std::string LastError() const;

@@ -16,6 +16,9 @@
 #if TESSORA_TEST_LAYER_RANK == 3 || TESSORA_TEST_LAYER_RANK == 5
 #include "catalogue/catalogue.h"
 #endif
+#if TESSORA_TEST_LAYER_RANK == 5
+#include "api/settings.h"
+#endif
 
 namespace {
 
@@ -31,6 +34,9 @@ class ResetBetweenTests : public ::testing::EmptyTestEventListener {
 #endif
 #if TESSORA_TEST_LAYER_RANK == 3 || TESSORA_TEST_LAYER_RANK == 5
     tessora::ResetConfigForTesting();
+#endif
+#if TESSORA_TEST_LAYER_RANK == 5
+    tessora::ResetSettingsForTesting();
 #endif
   }
 };

@@ -38,6 +38,8 @@ class ScriptedApi {
   std::vector<RecordedRequest> Requests(std::size_t count = 0) const;
   // Connections that the client closed (or that ended) after their last answer.
   int ClosedConnections() const;
+  // Connections accepted so far.
+  int Connections() const { return server_->Connections(); }
 
  private:
   void Serve(ServerConnection& connection);

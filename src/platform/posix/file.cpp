@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -108,6 +109,17 @@ std::string File::ReadAll(std::size_t limit) {
 bool File::Write(std::string_view bytes) {
   const ssize_t n = write(handle_->fd, bytes.data(), bytes.size());
   return n >= 0 && static_cast<std::size_t>(n) == bytes.size();
+}
+
+std::uint64_t File::Size() const {
+  struct stat st {};
+  if (fstat(handle_->fd, &st) != 0 || st.st_size < 0) return 0;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool RenameReplacing(const std::u16string& from, const std::u16string& to) {
+  // rename replaces a link of the new name itself, never what it points to.
+  return rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
 }
 
 std::u16string ExpandFileName(const std::u16string& path) {

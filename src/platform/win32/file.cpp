@@ -104,6 +104,17 @@ bool File::Write(std::string_view bytes) {
   return true;
 }
 
+std::uint64_t File::Size() const {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(handle_->h, &size) || size.QuadPart < 0) return 0;
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+bool RenameReplacing(const std::u16string& from, const std::u16string& to) {
+  // A reparse point of the new name is replaced itself, not followed.
+  return MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 std::u16string ExpandFileName(const std::u16string& path) {
   const DWORD n = GetFullPathNameW(Wide(path), 0, nullptr, nullptr);
   if (n == 0) return path;

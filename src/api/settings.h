@@ -1,0 +1,89 @@
+// Settings: named values that change how calls are made, without code (environment variables, the
+// endpoint file's "SETTINGS" object) or from the host (TessoraNetSetOption). One table lists every
+// key with its scope, default and the values it takes; the value in force comes from, in order,
+// the host, the environment, the endpoint file, the default.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tessora {
+
+struct ThreadSettings;
+
+enum class SettingScope {
+  kThread,   // a host's value holds for the thread that set it
+  kProcess,  // one value for every thread
+};
+
+enum class SettingSource { kDefault, kEndpointFile, kEnvironment, kHost };
+
+struct SettingKey {
+  std::string_view name;
+  SettingScope scope;
+  std::u16string_view defaultValue;
+  // Whether the key may stand in the endpoint file's "SETTINGS" (not those that would let whoever
+  // writes the file redirect or read the traffic).
+  bool fromFile;
+  // The stored form of an accepted value, nothing for a refused one.
+  std::optional<std::u16string> (*normalise)(std::u16string_view value);
+  // What the key takes, for the reason of a refusal.
+  std::u16string_view allowed;
+  // Whether a value is lines (CR LF, CR or LF between them); otherwise a control character
+  // refuses it.
+  bool lines = false;
+};
+
+// Every key, in the order the documents list them.
+const std::vector<SettingKey>& SettingKeys();
+// The key named `name` exactly, or nullptr.
+const SettingKey* FindSettingKey(std::u16string_view name);
+// The environment variable of a key: "TESSORANET_" and the name in upper case, "." and "-" as "_".
+std::string SettingVariable(std::string_view name);
+// The prefix of every setting's variable.
+inline constexpr std::string_view kSettingVariablePrefix = "TESSORANET_";
+
+// Reads every key's environment variable (at load). A value the key refuses is left out.
+void LoadEnvironmentSettings();
+// The endpoint file's entries, name and value, replacing those of a file read before. Unknown
+// names, keys the file may not set and refused values are left out.
+void ApplyFileSettings(const std::vector<std::pair<std::u16string, std::u16string>>& entries);
+
+// The host's value: stored for the thread of `settings` (thread keys) or for the process. Empty on
+// success, else why it was refused.
+std::u16string SetOption(ThreadSettings& settings, std::u16string_view name,
+                         std::u16string_view value);
+
+struct SettingValue {
+  std::u16string value;
+  SettingSource source = SettingSource::kDefault;
+};
+// The value in force for `key` on the thread of `settings` (nullptr: a thread that set nothing).
+SettingValue OptionInForce(const ThreadSettings* settings, const SettingKey& key);
+
+// The values a call uses, taken once when the call begins and passed down.
+struct CallOptions {
+  int connectTimeoutMs = 20000;
+  int ioTimeoutMs = 30000;
+  int callTimeoutMs = 0;  // 0: no deadline for the whole call
+  bool maskSecrets = false;
+  std::uint64_t logMaxBytes = 0;  // 0: unlimited
+  std::u16string logFile;         // kNoLog: none
+  bool proxyCredentialsInTunnel = true;
+  std::vector<std::u16string> extraHeaderLines;
+  bool connectionReuse = false;
+  int connectionIdleMs = 30000;
+};
+
+// The log.file value of no log.
+inline constexpr char16_t kNoLog[] = u"off";
+CallOptions CurrentCallOptions(const ThreadSettings& settings);
+
+// For tests only: forgets the environment's, the file's and the host's process values.
+void ResetSettingsForTesting();
+
+}  // namespace tessora
