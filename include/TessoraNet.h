@@ -21,6 +21,9 @@
  *   The library reads a host string only during the call and keeps no pointer to it.
  *   Bytes invalid in the code page become a replacement character; characters the code page
  *   cannot hold come back as a best-fit character or "?".
+ *   A thread whose setting "text.encoding" is "utf-8" passes and gets UTF-8 instead, in every
+ *   export that takes or returns text (invalid sequences and lone surrogates become U+FFFD);
+ *   see docs/settings-text.md.
  *
  * Result buffers
  *   TessoraNet and TessoraNetGetInstanceData hand back a new buffer for every result. The
@@ -177,7 +180,8 @@ void TESSORANET_CALL TessoraNetLastError(char** Reason);
 const char* TESSORANET_CALL TessoraNetVersion(void);
 
 /*
- * Sets the setting Name (for example "timeout.io-ms") to Value, both in the ANSI code page.
+ * Sets the setting Name (for example "timeout.io-ms") to Value, both in the thread's text encoding
+ * (the ANSI code page, or UTF-8 under "text.encoding" "utf-8", as it was before this call).
  * Returns 1 when the value is accepted, else 0 (an unknown name or a value the setting does not
  * take): nothing changes then, and TessoraNetLastError gives the reason. A thread-scoped setting
  * holds for the calling thread's later calls; a process-scoped one for every thread's. A host's

@@ -56,6 +56,8 @@ std::u16string FailureText(const std::exception_ptr& failure) {
 
 using tessora::CallScope;
 using tessora::CurrentSettings;
+using tessora::HostEncoding;
+using tessora::HostEncodingOf;
 using tessora::HostText;
 using tessora::RunExport;
 
@@ -73,11 +75,12 @@ TESSORA_EXPORT void TESSORANET_CALL ConfigureService(const char* ClientID, const
     const CallScope call;
     // Each field is stored as soon as it is converted: a failure keeps what was stored before it.
     tessora::ThreadSettings& settings = CurrentSettings();
-    settings.clientId = HostText(ClientID);
-    settings.clientSecret = HostText(ClientSecret);
-    settings.environment = HostText(Environment);
-    settings.configFileName = HostText(ConfigFileName);
-    settings.partnerToken = HostText(PartnerToken);
+    const HostEncoding encoding = HostEncodingOf(&settings);
+    settings.clientId = HostText(ClientID, encoding);
+    settings.clientSecret = HostText(ClientSecret, encoding);
+    settings.environment = HostText(Environment, encoding);
+    settings.configFileName = HostText(ConfigFileName, encoding);
+    settings.partnerToken = HostText(PartnerToken, encoding);
   });
 }
 
@@ -87,10 +90,11 @@ TESSORA_EXPORT void TESSORANET_CALL ConfigureProxy(const char* ProxyServer, int 
   RunExport([&] {
     const CallScope call;
     tessora::ThreadSettings& settings = CurrentSettings();
-    settings.proxyServer = HostText(ProxyServer);
+    const HostEncoding encoding = HostEncodingOf(&settings);
+    settings.proxyServer = HostText(ProxyServer, encoding);
     settings.proxyPort = ProxyPort;
-    settings.proxyUserName = HostText(ProxyUserName);
-    settings.proxyPassword = HostText(ProxyPassword);
+    settings.proxyUserName = HostText(ProxyUserName, encoding);
+    settings.proxyPassword = HostText(ProxyPassword, encoding);
   });
 }
 
@@ -99,9 +103,13 @@ TESSORA_EXPORT char* TESSORANET_CALL TessoraNet(const char* EndPointOperation,
                                                 const char* OptionalParameters, const char* Body) {
   return RunExport([&] {
     const CallScope call;
+    tessora::ThreadSettings& settings = CurrentSettings();
+    const HostEncoding encoding = HostEncodingOf(&settings);
     return tessora::NewResultBuffer(
-        tessora::CallService(CurrentSettings(), HostText(EndPointOperation), HostText(Parameters),
-                             HostText(OptionalParameters), HostText(Body)));
+        tessora::CallService(settings, HostText(EndPointOperation, encoding),
+                             HostText(Parameters, encoding), HostText(OptionalParameters, encoding),
+                             HostText(Body, encoding)),
+        encoding);
   });
 }
 
@@ -110,7 +118,8 @@ TESSORA_EXPORT void TESSORANET_CALL TessoraNetGetInstanceData(char** AccessToken
   if (AccessToken == nullptr) return;
   RunExport([&] {
     const CallScope call;
-    *AccessToken = tessora::NewResultBuffer(CurrentSettings().accessToken);
+    const tessora::ThreadSettings& settings = CurrentSettings();
+    *AccessToken = tessora::NewResultBuffer(settings.accessToken, HostEncodingOf(&settings));
   });
 }
 
@@ -134,9 +143,13 @@ TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetTry(const char* EndPointO
   const CallScope call;
   std::exception_ptr failure;
   try {
+    tessora::ThreadSettings& settings = CurrentSettings();
+    const HostEncoding encoding = HostEncodingOf(&settings);
     char* text = tessora::NewResultBuffer(
-        tessora::CallService(CurrentSettings(), HostText(EndPointOperation), HostText(Parameters),
-                             HostText(OptionalParameters), HostText(Body)));
+        tessora::CallService(settings, HostText(EndPointOperation, encoding),
+                             HostText(Parameters, encoding), HostText(OptionalParameters, encoding),
+                             HostText(Body, encoding)),
+        encoding);
     if (Result != nullptr) {
       *Result = text;
     } else {
@@ -151,7 +164,9 @@ TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetTry(const char* EndPointO
     if (tessora::ThreadSettings* settings = tessora::ExistingSettings()) {
       if (settings->lastReason.empty()) settings->lastReason = message;
     }
-    if (Result != nullptr) *Result = tessora::NewResultBuffer(message);
+    if (Result != nullptr) {
+      *Result = tessora::NewResultBuffer(message, HostEncodingOf(tessora::ExistingSettings()));
+    }
   } catch (...) {
     // Not even the message could be made: no text to hand back.
     if (Result != nullptr) *Result = nullptr;
@@ -170,7 +185,8 @@ TESSORA_EXPORT void TESSORANET_CALL TessoraNetLastError(char** Reason) {
   const CallScope call(CallScope::Settings::kExisting);
   try {
     const tessora::ThreadSettings* settings = tessora::ExistingSettings();
-    *Reason = tessora::NewResultBuffer(settings != nullptr ? settings->lastReason : u"");
+    *Reason = tessora::NewResultBuffer(settings != nullptr ? settings->lastReason : u"",
+                                       HostEncodingOf(settings));
   } catch (...) {
     *Reason = nullptr;
   }
@@ -181,7 +197,10 @@ TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetSetOption(const char* Nam
   const CallScope call;
   try {
     tessora::ThreadSettings& settings = CurrentSettings();
-    std::u16string refused = tessora::SetOption(settings, HostText(Name), HostText(Value));
+    // In the encoding in force before the setting: a host that sets text.encoding passes ASCII.
+    const HostEncoding encoding = HostEncodingOf(&settings);
+    std::u16string refused =
+        tessora::SetOption(settings, HostText(Name, encoding), HostText(Value, encoding));
     if (refused.empty()) return 1;
     // A refused setting is the thread's last call of the library: its reason is the one kept.
     settings.lastStatus = 0;
@@ -197,7 +216,8 @@ TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetGetOption(const char* Nam
   const CallScope call;
   try {
     tessora::ThreadSettings& settings = CurrentSettings();
-    const std::u16string name = HostText(Name);
+    const HostEncoding encoding = HostEncodingOf(&settings);
+    const std::u16string name = HostText(Name, encoding);
     const tessora::SettingKey* key = tessora::FindSettingKey(name);
     if (key == nullptr) {
       settings.lastStatus = 0;
@@ -208,7 +228,7 @@ TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetGetOption(const char* Nam
       *Value = nullptr;
       return 0;
     }
-    *Value = tessora::NewResultBuffer(tessora::OptionInForce(&settings, *key).value);
+    *Value = tessora::NewResultBuffer(tessora::OptionInForce(&settings, *key).value, encoding);
     return 1;
   } catch (...) {
     *Value = nullptr;

@@ -78,6 +78,14 @@ std::optional<std::u16string> LogFile(std::u16string_view value) {
   return std::u16string(value);
 }
 
+// "ansi" or "utf-8" ("utf8" too), any letter case.
+std::optional<std::u16string> TextEncoding(std::u16string_view value) {
+  const std::u16string lower = Lower(value);
+  if (lower == kAnsiEncoding) return lower;
+  if (lower == kUtf8Encoding || lower == u"utf8") return std::u16string(kUtf8Encoding);
+  return std::nullopt;
+}
+
 struct Row {
   const char* name;
   SettingScope scope;
@@ -100,6 +108,9 @@ constexpr std::array kRows = {
         u"\"unlimited\" or a whole number of bytes from 1 to 1099511627776"},
     Row{"log.file", SettingScope::kProcess, u"Call Logs.txt", false, &LogFile,
         u"a file path without control characters, or \"\" or \"off\" for no log"},
+    // How the host's own code encodes its strings: never from the endpoint file.
+    Row{"text.encoding", SettingScope::kThread, kAnsiEncoding, false, &TextEncoding,
+        u"\"ansi\" or \"utf-8\""},
 };
 
 std::vector<SettingKey> BuildKeys() {
