@@ -36,9 +36,11 @@
  * Threads
  *   There are no handles: everything configured, and the token the library captures, belongs to
  *   the calling thread. Configure each thread that calls the library; a new thread starts with
- *   empty settings and no token. Threads may call the library at the same time. The endpoint
- *   file is read once per process, by the first TessoraNet call of any thread, from that thread's
- *   ConfigFileName; later values of ConfigFileName are ignored.
+ *   empty settings and no token (unless the setting "config.shared" is "on": a thread that never
+ *   called ConfigureService then uses the last configuration, proxy and token any thread set or
+ *   captured; see docs/settings-text.md). Threads may call the library at the same time. The
+ *   endpoint file is read once per process, by the first TessoraNet call of any thread, from that
+ *   thread's ConfigFileName; later values of ConfigFileName are ignored.
  *   Only the traffic of the thread that loaded the library is recorded, in "Call Logs.txt" in
  *   the current directory at load time. The log holds request headers, credentials included.
  *

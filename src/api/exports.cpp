@@ -11,6 +11,7 @@
 #include "api/host_text.h"
 #include "api/service.h"
 #include "api/settings.h"
+#include "api/shared_config.h"
 #include "api/thread_settings.h"
 #include "base/error.h"
 #include "base/text.h"
@@ -76,11 +77,13 @@ TESSORA_EXPORT void TESSORANET_CALL ConfigureService(const char* ClientID, const
     // Each field is stored as soon as it is converted: a failure keeps what was stored before it.
     tessora::ThreadSettings& settings = CurrentSettings();
     const HostEncoding encoding = HostEncodingOf(&settings);
+    tessora::OwnService(settings);
     settings.clientId = HostText(ClientID, encoding);
     settings.clientSecret = HostText(ClientSecret, encoding);
     settings.environment = HostText(Environment, encoding);
     settings.configFileName = HostText(ConfigFileName, encoding);
     settings.partnerToken = HostText(PartnerToken, encoding);
+    tessora::PublishService(settings);
   });
 }
 
@@ -91,10 +94,12 @@ TESSORA_EXPORT void TESSORANET_CALL ConfigureProxy(const char* ProxyServer, int 
     const CallScope call;
     tessora::ThreadSettings& settings = CurrentSettings();
     const HostEncoding encoding = HostEncodingOf(&settings);
+    tessora::OwnProxy(settings);
     settings.proxyServer = HostText(ProxyServer, encoding);
     settings.proxyPort = ProxyPort;
     settings.proxyUserName = HostText(ProxyUserName, encoding);
     settings.proxyPassword = HostText(ProxyPassword, encoding);
+    tessora::PublishProxy(settings);
   });
 }
 
@@ -104,6 +109,7 @@ TESSORA_EXPORT char* TESSORANET_CALL TessoraNet(const char* EndPointOperation,
   return RunExport([&] {
     const CallScope call;
     tessora::ThreadSettings& settings = CurrentSettings();
+    tessora::TakeSharedConfiguration(settings);
     const HostEncoding encoding = HostEncodingOf(&settings);
     return tessora::NewResultBuffer(
         tessora::CallService(settings, HostText(EndPointOperation, encoding),
@@ -118,7 +124,8 @@ TESSORA_EXPORT void TESSORANET_CALL TessoraNetGetInstanceData(char** AccessToken
   if (AccessToken == nullptr) return;
   RunExport([&] {
     const CallScope call;
-    const tessora::ThreadSettings& settings = CurrentSettings();
+    tessora::ThreadSettings& settings = CurrentSettings();
+    tessora::TakeSharedConfiguration(settings);
     *AccessToken = tessora::NewResultBuffer(settings.accessToken, HostEncodingOf(&settings));
   });
 }
@@ -126,7 +133,9 @@ TESSORA_EXPORT void TESSORANET_CALL TessoraNetGetInstanceData(char** AccessToken
 TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetTokenExpired(void) {
   return RunExport([] {
     const CallScope call;
-    return static_cast<unsigned char>(tessora::TokenExpired(CurrentSettings()) ? 1 : 0);
+    tessora::ThreadSettings& settings = CurrentSettings();
+    tessora::TakeSharedConfiguration(settings);
+    return static_cast<unsigned char>(tessora::TokenExpired(settings) ? 1 : 0);
   });
 }
 
@@ -144,6 +153,7 @@ TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetTry(const char* EndPointO
   std::exception_ptr failure;
   try {
     tessora::ThreadSettings& settings = CurrentSettings();
+    tessora::TakeSharedConfiguration(settings);
     const HostEncoding encoding = HostEncodingOf(&settings);
     char* text = tessora::NewResultBuffer(
         tessora::CallService(settings, HostText(EndPointOperation, encoding),

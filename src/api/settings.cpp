@@ -86,6 +86,13 @@ std::optional<std::u16string> TextEncoding(std::u16string_view value) {
   return std::nullopt;
 }
 
+// "on" or "off", any letter case.
+std::optional<std::u16string> OnOrOff(std::u16string_view value) {
+  const std::u16string lower = Lower(value);
+  if (lower == u"on" || lower == u"off") return lower;
+  return std::nullopt;
+}
+
 struct Row {
   const char* name;
   SettingScope scope;
@@ -111,6 +118,8 @@ constexpr std::array kRows = {
     // How the host's own code encodes its strings: never from the endpoint file.
     Row{"text.encoding", SettingScope::kThread, kAnsiEncoding, false, &TextEncoding,
         u"\"ansi\" or \"utf-8\""},
+    // Whose credentials and token a thread uses: never from the endpoint file either.
+    Row{"config.shared", SettingScope::kProcess, u"off", false, &OnOrOff, u"\"on\" or \"off\""},
 };
 
 std::vector<SettingKey> BuildKeys() {
