@@ -34,7 +34,14 @@ auto RunExport(Body&& body) -> decltype(body()) {
   } catch (...) {
     failure = std::current_exception();
   }
-  platform::LeaveExport(std::move(failure));
+  // The message in the thread's text encoding.
+  bool utf8 = false;
+  try {
+    utf8 = HostEncodingOf(ExistingSettings()) == HostEncoding::kUtf8;
+  } catch (...) {
+    // Not even the setting could be read: the ANSI code page.
+  }
+  platform::LeaveExport(std::move(failure), utf8);
 }
 
 // The text of a failure, as the host gets it from TessoraNet's failure.

@@ -3,6 +3,7 @@
 // configured anything calls with the configuration and token another thread set and captured.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -97,6 +98,16 @@ TEST_F(HostTextEncoding, Utf8ReachesTheTokenTheReasonAndTheOptions) {
   char* value = nullptr;
   ASSERT_EQ(library_.tessoraNetGetOption("text.encoding", &value), 1);
   EXPECT_EQ(Take(value), "utf-8");
+}
+
+TEST_F(HostTextEncoding, AFailuresMessageIsUtf8Too) {
+  ASSERT_TRUE(Set("text.encoding", "utf-8"));
+  const std::string file = std::string(kGreekName) + ".json";
+  library_.configureService("client", "secret", "127.0.0.1:9/", file.c_str(), "");
+  const std::optional<std::string> message =
+      CatchHostFailure([&] { library_.tessoraNet("CHARGE_DETAIL", "id=1", "", ""); });
+  ASSERT_TRUE(message.has_value());
+  EXPECT_NE(message->find(file), std::string::npos) << *message;
 }
 
 TEST_F(HostTextEncoding, UnderASingleByteCodePageAnsiTurnsOtherScriptsIntoQuestionMarks) {
