@@ -63,8 +63,8 @@
  *   Other failures (a missing or malformed endpoint file, an unknown operation, exhausted
  *   memory) leave the function without a result:
  *   - Windows: as a non-continuable structured exception with code TESSORANET_FAILURE_CODE,
- *     whose ExceptionInformation[0] points to the message (zero-terminated, ANSI code page; valid
- *     until the thread's next failure). Hosts that need to survive it catch it with __try /
+ *     whose ExceptionInformation[0] points to the message (zero-terminated, ANSI code page, or
+ *     UTF-8 on a thread whose "text.encoding" is "utf-8"; valid until the thread's next failure). Hosts that need to survive it catch it with __try /
  *     __except or a vectored exception handler.
  *   - Linux: as a C++ exception derived from std::exception whose what() is the message in
  *     UTF-8. A C++ host can catch it; a C host sees the process end, as with an unhandled
