@@ -21,6 +21,9 @@
  *   The library reads a host string only during the call and keeps no pointer to it.
  *   Bytes invalid in the code page become a replacement character; characters the code page
  *   cannot hold come back as a best-fit character or "?".
+ *   A thread whose setting "text.encoding" is "utf-8" passes and gets UTF-8 instead, in every
+ *   export that takes or returns text (invalid sequences and lone surrogates become U+FFFD);
+ *   see docs/settings-text.md.
  *
  * Result buffers
  *   TessoraNet and TessoraNetGetInstanceData hand back a new buffer for every result. The
@@ -33,9 +36,11 @@
  * Threads
  *   There are no handles: everything configured, and the token the library captures, belongs to
  *   the calling thread. Configure each thread that calls the library; a new thread starts with
- *   empty settings and no token. Threads may call the library at the same time. The endpoint
- *   file is read once per process, by the first TessoraNet call of any thread, from that thread's
- *   ConfigFileName; later values of ConfigFileName are ignored.
+ *   empty settings and no token (unless the setting "config.shared" is "on": a thread that never
+ *   called ConfigureService then uses the last configuration, proxy and token any thread set or
+ *   captured; see docs/settings-text.md). Threads may call the library at the same time. The
+ *   endpoint file is read once per process, by the first TessoraNet call of any thread, from that
+ *   thread's ConfigFileName; later values of ConfigFileName are ignored.
  *   Only the traffic of the thread that loaded the library is recorded, in "Call Logs.txt" in
  *   the current directory at load time. The log holds request headers, credentials included.
  *
@@ -58,8 +63,8 @@
  *   Other failures (a missing or malformed endpoint file, an unknown operation, exhausted
  *   memory) leave the function without a result:
  *   - Windows: as a non-continuable structured exception with code TESSORANET_FAILURE_CODE,
- *     whose ExceptionInformation[0] points to the message (zero-terminated, ANSI code page; valid
- *     until the thread's next failure). Hosts that need to survive it catch it with __try /
+ *     whose ExceptionInformation[0] points to the message (zero-terminated, ANSI code page, or
+ *     UTF-8 on a thread whose "text.encoding" is "utf-8"; valid until the thread's next failure). Hosts that need to survive it catch it with __try /
  *     __except or a vectored exception handler.
  *   - Linux: as a C++ exception derived from std::exception whose what() is the message in
  *     UTF-8. A C++ host can catch it; a C host sees the process end, as with an unhandled
@@ -214,7 +219,8 @@ unsigned char TESSORANET_CALL TessoraNetLastHeader(const char* Name, char** Valu
 const char* TESSORANET_CALL TessoraNetVersion(void);
 
 /*
- * Sets the setting Name (for example "timeout.io-ms") to Value, both in the ANSI code page.
+ * Sets the setting Name (for example "timeout.io-ms") to Value, both in the thread's text encoding
+ * (the ANSI code page, or UTF-8 under "text.encoding" "utf-8", as it was before this call).
  * Returns 1 when the value is accepted, else 0 (an unknown name or a value the setting does not
  * take): nothing changes then, and TessoraNetLastError gives the reason. A thread-scoped setting
  * holds for the calling thread's later calls; a process-scoped one for every thread's. A host's

@@ -12,6 +12,7 @@
 #include "api/host_text.h"
 #include "api/service.h"
 #include "api/settings.h"
+#include "api/shared_config.h"
 #include "api/thread_settings.h"
 #include "base/error.h"
 #include "base/text.h"
@@ -56,7 +57,14 @@ auto RunExport(Body&& body) -> decltype(body()) {
   } catch (...) {
     failure = std::current_exception();
   }
-  platform::LeaveExport(std::move(failure));
+  // The message in the thread's text encoding.
+  bool utf8 = false;
+  try {
+    utf8 = HostEncodingOf(ExistingSettings()) == HostEncoding::kUtf8;
+  } catch (...) {
+    // Not even the setting could be read: the ANSI code page.
+  }
+  platform::LeaveExport(std::move(failure), utf8);
 }
 
 // The text of a failure, as the host gets it from TessoraNet's failure.
@@ -79,6 +87,8 @@ std::u16string FailureText(const std::exception_ptr& failure) {
 
 using tessora::CallScope;
 using tessora::CurrentSettings;
+using tessora::HostEncoding;
+using tessora::HostEncodingOf;
 using tessora::HostText;
 using tessora::RunExport;
 
@@ -96,11 +106,14 @@ TESSORA_EXPORT void TESSORANET_CALL ConfigureService(const char* ClientID, const
     const CallScope call;
     // Each field is stored as soon as it is converted: a failure keeps what was stored before it.
     tessora::ThreadSettings& settings = CurrentSettings();
-    settings.clientId = HostText(ClientID);
-    settings.clientSecret = HostText(ClientSecret);
-    settings.environment = HostText(Environment);
-    settings.configFileName = HostText(ConfigFileName);
-    settings.partnerToken = HostText(PartnerToken);
+    const HostEncoding encoding = HostEncodingOf(&settings);
+    tessora::OwnService(settings);
+    settings.clientId = HostText(ClientID, encoding);
+    settings.clientSecret = HostText(ClientSecret, encoding);
+    settings.environment = HostText(Environment, encoding);
+    settings.configFileName = HostText(ConfigFileName, encoding);
+    settings.partnerToken = HostText(PartnerToken, encoding);
+    tessora::PublishService(settings);
   });
 }
 
@@ -110,10 +123,13 @@ TESSORA_EXPORT void TESSORANET_CALL ConfigureProxy(const char* ProxyServer, int 
   RunExport([&] {
     const CallScope call;
     tessora::ThreadSettings& settings = CurrentSettings();
-    settings.proxyServer = HostText(ProxyServer);
+    const HostEncoding encoding = HostEncodingOf(&settings);
+    tessora::OwnProxy(settings);
+    settings.proxyServer = HostText(ProxyServer, encoding);
     settings.proxyPort = ProxyPort;
-    settings.proxyUserName = HostText(ProxyUserName);
-    settings.proxyPassword = HostText(ProxyPassword);
+    settings.proxyUserName = HostText(ProxyUserName, encoding);
+    settings.proxyPassword = HostText(ProxyPassword, encoding);
+    tessora::PublishProxy(settings);
   });
 }
 
@@ -122,9 +138,14 @@ TESSORA_EXPORT char* TESSORANET_CALL TessoraNet(const char* EndPointOperation,
                                                 const char* OptionalParameters, const char* Body) {
   return RunExport([&] {
     const CallScope call;
+    tessora::ThreadSettings& settings = CurrentSettings();
+    tessora::TakeSharedConfiguration(settings);
+    const HostEncoding encoding = HostEncodingOf(&settings);
     return tessora::NewResultBuffer(
-        tessora::CallService(CurrentSettings(), HostText(EndPointOperation), HostText(Parameters),
-                             HostText(OptionalParameters), HostText(Body)));
+        tessora::CallService(settings, HostText(EndPointOperation, encoding),
+                             HostText(Parameters, encoding), HostText(OptionalParameters, encoding),
+                             HostText(Body, encoding)),
+        encoding);
   });
 }
 
@@ -133,14 +154,18 @@ TESSORA_EXPORT void TESSORANET_CALL TessoraNetGetInstanceData(char** AccessToken
   if (AccessToken == nullptr) return;
   RunExport([&] {
     const CallScope call;
-    *AccessToken = tessora::NewResultBuffer(CurrentSettings().accessToken);
+    tessora::ThreadSettings& settings = CurrentSettings();
+    tessora::TakeSharedConfiguration(settings);
+    *AccessToken = tessora::NewResultBuffer(settings.accessToken, HostEncodingOf(&settings));
   });
 }
 
 TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetTokenExpired(void) {
   return RunExport([] {
     const CallScope call;
-    return static_cast<unsigned char>(tessora::TokenExpired(CurrentSettings()) ? 1 : 0);
+    tessora::ThreadSettings& settings = CurrentSettings();
+    tessora::TakeSharedConfiguration(settings);
+    return static_cast<unsigned char>(tessora::TokenExpired(settings) ? 1 : 0);
   });
 }
 
@@ -157,9 +182,14 @@ TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetTry(const char* EndPointO
   const CallScope call;
   std::exception_ptr failure;
   try {
+    tessora::ThreadSettings& settings = CurrentSettings();
+    tessora::TakeSharedConfiguration(settings);
+    const HostEncoding encoding = HostEncodingOf(&settings);
     char* text = tessora::NewResultBuffer(
-        tessora::CallService(CurrentSettings(), HostText(EndPointOperation), HostText(Parameters),
-                             HostText(OptionalParameters), HostText(Body)));
+        tessora::CallService(settings, HostText(EndPointOperation, encoding),
+                             HostText(Parameters, encoding), HostText(OptionalParameters, encoding),
+                             HostText(Body, encoding)),
+        encoding);
     if (Result != nullptr) {
       *Result = text;
     } else {
@@ -174,7 +204,9 @@ TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetTry(const char* EndPointO
     if (tessora::ThreadSettings* settings = tessora::ExistingSettings()) {
       if (settings->lastReason.empty()) settings->lastReason = message;
     }
-    if (Result != nullptr) *Result = tessora::NewResultBuffer(message);
+    if (Result != nullptr) {
+      *Result = tessora::NewResultBuffer(message, HostEncodingOf(tessora::ExistingSettings()));
+    }
   } catch (...) {
     // Not even the message could be made: no text to hand back.
     if (Result != nullptr) *Result = nullptr;
@@ -193,7 +225,8 @@ TESSORA_EXPORT void TESSORANET_CALL TessoraNetLastError(char** Reason) {
   const CallScope call(CallScope::Settings::kExisting);
   try {
     const tessora::ThreadSettings* settings = tessora::ExistingSettings();
-    *Reason = tessora::NewResultBuffer(settings != nullptr ? settings->lastReason : u"");
+    *Reason = tessora::NewResultBuffer(settings != nullptr ? settings->lastReason : u"",
+                                       HostEncodingOf(settings));
   } catch (...) {
     *Reason = nullptr;
   }
@@ -226,7 +259,10 @@ TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetSetOption(const char* Nam
   const CallScope call;
   try {
     tessora::ThreadSettings& settings = CurrentSettings();
-    std::u16string refused = tessora::SetOption(settings, HostText(Name), HostText(Value));
+    // In the encoding in force before the setting: a host that sets text.encoding passes ASCII.
+    const HostEncoding encoding = HostEncodingOf(&settings);
+    std::u16string refused =
+        tessora::SetOption(settings, HostText(Name, encoding), HostText(Value, encoding));
     if (refused.empty()) return 1;
     // A refused setting is the thread's last call of the library: its reason is the one kept.
     settings.lastStatus = 0;
@@ -243,7 +279,8 @@ TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetGetOption(const char* Nam
   const CallScope call;
   try {
     tessora::ThreadSettings& settings = CurrentSettings();
-    const std::u16string name = HostText(Name);
+    const HostEncoding encoding = HostEncodingOf(&settings);
+    const std::u16string name = HostText(Name, encoding);
     const tessora::SettingKey* key = tessora::FindSettingKey(name);
     if (key == nullptr) {
       settings.lastStatus = 0;
@@ -255,7 +292,7 @@ TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetGetOption(const char* Nam
       *Value = nullptr;
       return 0;
     }
-    *Value = tessora::NewResultBuffer(tessora::OptionInForce(&settings, *key).value);
+    *Value = tessora::NewResultBuffer(tessora::OptionInForce(&settings, *key).value, encoding);
     return 1;
   } catch (...) {
     *Value = nullptr;

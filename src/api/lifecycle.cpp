@@ -2,6 +2,7 @@
 #include "api/lifecycle.h"
 
 #include "api/settings.h"
+#include "api/shared_config.h"
 #include "api/thread_settings.h"
 #include "base/error.h"
 #include "http/client.h"
@@ -69,6 +70,8 @@ void LibraryShutdown(ShutdownCause cause) {
   } catch (...) {
     // Out of memory for the list of settings: they stay behind, unreleased.
   }
+  // config.shared's copy of the last configuration, proxy and token.
+  ForgetSharedConfiguration();
   // The TLS library, and what every connection shares (the client context, the sessions).
   ReleaseTlsLibrary();
 }

@@ -5,6 +5,7 @@
 
 #include "api/request.h"
 #include "api/settings.h"
+#include "api/shared_config.h"
 #include "api/thread_settings.h"
 #include "base/error.h"
 #include "base/text.h"
@@ -39,6 +40,7 @@ bool RefuseToken(std::u16string_view member, std::u16string_view value, ThreadSe
   settings.lastReason = u"The token response's " + std::u16string(member) +
                         u" holds a control character (" + code + u"), so no token was kept.";
   settings.lastFailureKind = FailureKind::kMalformedAnswer;
+  PublishToken(settings);
   return true;
 }
 
@@ -58,6 +60,8 @@ void CaptureToken(const std::u16string& response, ThreadSettings& settings) {
   const long double days =
       static_cast<long double>(expiresIn) / static_cast<long double>(kSecondsInADay);
   settings.tokenExpiration = static_cast<DateTime>(platform::NowLocal() + days);
+  // The process's token too (config.shared).
+  PublishToken(settings);
 }
 
 // The endpoint file's "SETTINGS", handed to the settings once per catalogue read.

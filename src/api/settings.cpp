@@ -78,6 +78,15 @@ std::optional<std::u16string> LogFile(std::u16string_view value) {
   return std::u16string(value);
 }
 
+// "ansi" or "utf-8" ("utf8" too), any letter case.
+std::optional<std::u16string> TextEncoding(std::u16string_view value) {
+  const std::u16string lower = Lower(value);
+  if (lower == kAnsiEncoding) return lower;
+  if (lower == kUtf8Encoding || lower == u"utf8") return std::u16string(kUtf8Encoding);
+  return std::nullopt;
+}
+
+// "on" or "off", any letter case.
 std::optional<std::u16string> OnOrOff(std::u16string_view value) {
   const std::u16string lower = Lower(value);
   if (lower == u"on" || lower == u"off") return lower;
@@ -169,6 +178,11 @@ constexpr std::array kRows = {
     Row{"connection.reuse", SettingScope::kThread, u"off", true, &OnOrOff, u"\"on\" or \"off\""},
     Row{"connection.idle-ms", SettingScope::kThread, u"30000", true, &Milliseconds,
         u"a whole number of milliseconds from 1 to 86400000"},
+    // How the host's own code encodes its strings: never from the endpoint file.
+    Row{"text.encoding", SettingScope::kThread, kAnsiEncoding, false, &TextEncoding,
+        u"\"ansi\" or \"utf-8\""},
+    // Whose credentials and token a thread uses: never from the endpoint file either.
+    Row{"config.shared", SettingScope::kProcess, u"off", false, &OnOrOff, u"\"on\" or \"off\""},
 };
 
 std::vector<SettingKey> BuildKeys() {

@@ -79,6 +79,10 @@ struct CallOptions {
   int connectionIdleMs = 30000;
 };
 
+// The values of text.encoding.
+inline constexpr char16_t kAnsiEncoding[] = u"ansi";
+inline constexpr char16_t kUtf8Encoding[] = u"utf-8";
+
 // The log.file value of no log.
 inline constexpr char16_t kNoLog[] = u"off";
 CallOptions CurrentCallOptions(const ThreadSettings& settings);

@@ -74,6 +74,14 @@ struct ThreadSettings {
   int callsRunning = 0;
   ThreadSettings* previous = nullptr;
   ThreadSettings* next = nullptr;
+
+  // config.shared (api/shared_config.h): whether the thread called ConfigureService and
+  // ConfigureProxy itself, and whether its configuration and token, and its proxy, are copies of
+  // the process's.
+  bool ownService = false;
+  bool ownProxy = false;
+  bool sharedService = false;
+  bool sharedProxy = false;
 };
 
 // The calling thread's settings, created with the initial values on the thread's first use. Fails

@@ -9,7 +9,8 @@ namespace tessora::platform {
 constexpr unsigned long kHostFailureCode = 0xE054534EUL;
 
 // Hands a failure to the host: on Windows a non-continuable structured exception whose first
-// parameter is the message in the ANSI code page; on POSIX the C++ exception itself.
-[[noreturn]] void LeaveExport(std::exception_ptr failure);
+// parameter is the message in the ANSI code page, or in UTF-8 when `utf8Message` (a thread whose
+// host text is UTF-8); on POSIX the C++ exception itself, whose message is UTF-8 either way.
+[[noreturn]] void LeaveExport(std::exception_ptr failure, bool utf8Message = false);
 
 }  // namespace tessora::platform

@@ -4,7 +4,7 @@
 
 namespace tessora::platform {
 
-void LeaveExport(std::exception_ptr failure) {
+void LeaveExport(std::exception_ptr failure, bool /*utf8Message*/) {
   std::rethrow_exception(failure);
 }
 

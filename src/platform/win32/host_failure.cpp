@@ -1,6 +1,6 @@
 // On Windows a failure leaves an export as a non-continuable structured exception. Its single
-// parameter points to the message in the ANSI code page, held in a per-thread buffer that stays
-// valid until the thread's next failure.
+// parameter points to the message in the ANSI code page (or UTF-8), held in a per-thread buffer
+// that stays valid until the thread's next failure.
 #include "platform/host_failure.h"
 
 #include <windows.h>
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/error.h"
+#include "base/text.h"
 #include "platform/codepage.h"
 
 namespace tessora::platform {
@@ -19,18 +20,23 @@ namespace {
 thread_local char tMessage[1024];
 }  // namespace
 
-void LeaveExport(std::exception_ptr failure) {
+void LeaveExport(std::exception_ptr failure, bool utf8Message) {
   std::string message;
   try {
     std::rethrow_exception(failure);
   } catch (const Error& error) {
-    message = TextToAnsi(error.Message());
+    message = utf8Message ? TextToUtf8(error.Message()) : TextToAnsi(error.Message());
   } catch (const std::exception& error) {
     message = error.what();
   } catch (...) {
     message = "Unknown failure";
   }
-  const std::size_t n = message.size() < sizeof tMessage ? message.size() : sizeof tMessage - 1;
+  std::size_t n = message.size() < sizeof tMessage ? message.size() : sizeof tMessage - 1;
+  // A UTF-8 message cut short ends before a whole character, not inside one.
+  if (utf8Message && n < message.size()) {
+    while (n > 0 && (static_cast<unsigned char>(message[n]) & 0xC0) == 0x80)
+      --n;
+  }
   std::memcpy(tMessage, message.data(), n);
   tMessage[n] = '\0';
   // Every C++ object of the failed call has been destroyed by now; only the raise remains.

@@ -1,0 +1,149 @@
+#include "api/shared_config.h"
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "api/settings.h"
+#include "api/thread_settings.h"
+#include "base/datetime.h"
+
+namespace tessora {
+
+namespace {
+
+// The process's copy. Threads only ever copy into it and out of it under the lock; nothing of a
+// thread's own settings is shared.
+struct SharedConfiguration {
+  std::mutex lock;
+  std::u16string clientId;
+  std::u16string clientSecret;
+  std::u16string environment;
+  std::u16string configFileName;
+  std::u16string partnerToken;
+  std::u16string proxyServer;
+  std::int32_t proxyPort = 0;
+  std::u16string proxyUserName;
+  std::u16string proxyPassword;
+  std::u16string accessToken;
+  std::u16string tokenType;
+  DateTime tokenExpiration = 0.0;
+};
+
+SharedConfiguration& Shared() {
+  // Never destroyed: at the end of a POSIX process the static destructors run while other threads
+  // may still be inside a call.
+  static auto* shared = new SharedConfiguration;
+  return *shared;
+}
+
+bool SharingOn(const ThreadSettings& settings) {
+  static const SettingKey* const kKey = FindSettingKey(u"config.shared");
+  return kKey != nullptr && OptionInForce(&settings, *kKey).value == u"on";
+}
+
+void ClearService(ThreadSettings& settings) {
+  settings.clientId.clear();
+  settings.clientSecret.clear();
+  settings.environment.clear();
+  settings.configFileName.clear();
+  settings.partnerToken.clear();
+  settings.accessToken.clear();
+  settings.tokenType.clear();
+  settings.tokenExpiration = 0.0;
+}
+
+void ClearProxy(ThreadSettings& settings) {
+  settings.proxyServer.clear();
+  settings.proxyPort = 0;
+  settings.proxyUserName.clear();
+  settings.proxyPassword.clear();
+}
+
+}  // namespace
+
+void PublishService(const ThreadSettings& settings) {
+  SharedConfiguration& shared = Shared();
+  const std::lock_guard<std::mutex> guard(shared.lock);
+  shared.clientId = settings.clientId;
+  shared.clientSecret = settings.clientSecret;
+  shared.environment = settings.environment;
+  shared.configFileName = settings.configFileName;
+  shared.partnerToken = settings.partnerToken;
+}
+
+void PublishProxy(const ThreadSettings& settings) {
+  SharedConfiguration& shared = Shared();
+  const std::lock_guard<std::mutex> guard(shared.lock);
+  shared.proxyServer = settings.proxyServer;
+  shared.proxyPort = settings.proxyPort;
+  shared.proxyUserName = settings.proxyUserName;
+  shared.proxyPassword = settings.proxyPassword;
+}
+
+void PublishToken(const ThreadSettings& settings) {
+  SharedConfiguration& shared = Shared();
+  const std::lock_guard<std::mutex> guard(shared.lock);
+  shared.accessToken = settings.accessToken;
+  shared.tokenType = settings.tokenType;
+  shared.tokenExpiration = settings.tokenExpiration;
+}
+
+void OwnService(ThreadSettings& settings) {
+  if (settings.sharedService) ClearService(settings);
+  settings.sharedService = false;
+  settings.ownService = true;
+}
+
+void OwnProxy(ThreadSettings& settings) {
+  settings.sharedProxy = false;
+  settings.ownProxy = true;
+}
+
+void TakeSharedConfiguration(ThreadSettings& settings) {
+  if (settings.ownService) return;
+  if (!SharingOn(settings)) {
+    if (settings.sharedService) ClearService(settings);
+    if (settings.sharedProxy) ClearProxy(settings);
+    settings.sharedService = false;
+    settings.sharedProxy = false;
+    return;
+  }
+  SharedConfiguration& shared = Shared();
+  const std::lock_guard<std::mutex> guard(shared.lock);
+  settings.clientId = shared.clientId;
+  settings.clientSecret = shared.clientSecret;
+  settings.environment = shared.environment;
+  settings.configFileName = shared.configFileName;
+  settings.partnerToken = shared.partnerToken;
+  settings.accessToken = shared.accessToken;
+  settings.tokenType = shared.tokenType;
+  settings.tokenExpiration = shared.tokenExpiration;
+  settings.sharedService = true;
+  if (!settings.ownProxy) {
+    settings.proxyServer = shared.proxyServer;
+    settings.proxyPort = shared.proxyPort;
+    settings.proxyUserName = shared.proxyUserName;
+    settings.proxyPassword = shared.proxyPassword;
+    settings.sharedProxy = true;
+  }
+}
+
+void ForgetSharedConfiguration() {
+  SharedConfiguration& shared = Shared();
+  const std::lock_guard<std::mutex> guard(shared.lock);
+  shared.clientId.clear();
+  shared.clientSecret.clear();
+  shared.environment.clear();
+  shared.configFileName.clear();
+  shared.partnerToken.clear();
+  shared.proxyServer.clear();
+  shared.proxyPort = 0;
+  shared.proxyUserName.clear();
+  shared.proxyPassword.clear();
+  shared.accessToken.clear();
+  shared.tokenType.clear();
+  shared.tokenExpiration = 0.0;
+}
+
+}  // namespace tessora

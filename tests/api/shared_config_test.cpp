@@ -1,0 +1,227 @@
+// config.shared: what a thread that never called ConfigureService takes from the process, and what
+// it gives back when the setting is off again.
+#include "api/shared_config.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "api/settings.h"
+#include "api/thread_settings.h"
+#include "base/text.h"
+#include "platform/library_entry.h"
+#include "support/temp_dir.h"
+
+namespace tessora {
+namespace {
+
+class SharedConfigTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(LibraryStartup()); }
+  void TearDown() override { LibraryShutdown(); }
+
+  // What ConfigureService, ConfigureProxy and a token response leave on the calling thread (A).
+  static void ConfigureThisThread() {
+    ThreadSettings& settings = CurrentSettings();
+    OwnService(settings);
+    settings.clientId = u"client-a";
+    settings.clientSecret = u"secret-a";
+    settings.environment = u"127.0.0.1:9/";
+    settings.configFileName = u"endpoints.json";
+    settings.partnerToken = u"partner-a";
+    PublishService(settings);
+    OwnProxy(settings);
+    settings.proxyServer = u"proxy-a";
+    settings.proxyPort = 3128;
+    PublishProxy(settings);
+    settings.accessToken = u"tok-a";
+    settings.tokenType = u"Bearer";
+    settings.tokenExpiration = 50000.0;
+    PublishToken(settings);
+  }
+  static void Share(const char16_t* value) {
+    ASSERT_EQ(SetOption(CurrentSettings(), u"config.shared", value), u"");
+  }
+
+  test::TempDir dir_;
+  test::ScopedCurrentDir cwd_{dir_.Path()};
+};
+
+// Runs `body` with the settings of a new thread.
+template <class Body>
+void OnAnotherThread(Body&& body) {
+  std::thread([&] { body(CurrentSettings()); }).join();
+}
+
+TEST_F(SharedConfigTest, OffLeavesAnUnconfiguredThreadEmpty) {
+  ConfigureThisThread();
+  OnAnotherThread([](ThreadSettings& b) {
+    TakeSharedConfiguration(b);
+    EXPECT_EQ(b.clientId, u"");
+    EXPECT_EQ(b.environment, u"");
+    EXPECT_EQ(b.accessToken, u"");
+    EXPECT_EQ(b.proxyServer, u"");
+    EXPECT_TRUE(TokenExpired(b));
+  });
+}
+
+TEST_F(SharedConfigTest, OnGivesAnUnconfiguredThreadTheProcesssConfigurationProxyAndToken) {
+  ConfigureThisThread();
+  Share(u"ON");
+  OnAnotherThread([](ThreadSettings& b) {
+    TakeSharedConfiguration(b);
+    EXPECT_EQ(b.clientId, u"client-a");
+    EXPECT_EQ(b.clientSecret, u"secret-a");
+    EXPECT_EQ(b.environment, u"127.0.0.1:9/");
+    EXPECT_EQ(b.configFileName, u"endpoints.json");
+    EXPECT_EQ(b.partnerToken, u"partner-a");
+    EXPECT_EQ(b.proxyServer, u"proxy-a");
+    EXPECT_EQ(b.proxyPort, 3128);
+    EXPECT_EQ(b.accessToken, u"tok-a");
+    EXPECT_EQ(b.tokenType, u"Bearer");
+    EXPECT_EQ(b.tokenExpiration, 50000.0);
+  });
+}
+
+TEST_F(SharedConfigTest, AThreadsOwnProxyWins) {
+  ConfigureThisThread();
+  Share(u"on");
+  OnAnotherThread([](ThreadSettings& b) {
+    OwnProxy(b);
+    b.proxyServer = u"proxy-b";
+    b.proxyPort = 8080;
+    TakeSharedConfiguration(b);
+    EXPECT_EQ(b.clientId, u"client-a");
+    EXPECT_EQ(b.proxyServer, u"proxy-b");
+    EXPECT_EQ(b.proxyPort, 8080);
+  });
+}
+
+TEST_F(SharedConfigTest, AThreadThatConfiguredKeepsItsOwn) {
+  ConfigureThisThread();
+  Share(u"on");
+  OnAnotherThread([](ThreadSettings& b) {
+    OwnService(b);
+    b.clientId = u"client-b";
+    TakeSharedConfiguration(b);
+    EXPECT_EQ(b.clientId, u"client-b");
+    EXPECT_EQ(b.accessToken, u"");
+    EXPECT_EQ(b.proxyServer, u"");
+  });
+}
+
+TEST_F(SharedConfigTest, TurnedOffAgainTheThreadIsEmptyAgain) {
+  ConfigureThisThread();
+  Share(u"on");
+  OnAnotherThread([](ThreadSettings& b) {
+    TakeSharedConfiguration(b);
+    ASSERT_EQ(b.accessToken, u"tok-a");
+    ASSERT_EQ(SetOption(b, u"config.shared", u"off"), u"");
+    TakeSharedConfiguration(b);
+    EXPECT_EQ(b.clientId, u"");
+    EXPECT_EQ(b.accessToken, u"");
+    EXPECT_EQ(b.proxyServer, u"");
+  });
+}
+
+TEST_F(SharedConfigTest, ConfiguringDropsTheTokenTakenFromTheProcess) {
+  ConfigureThisThread();
+  Share(u"on");
+  OnAnotherThread([](ThreadSettings& b) {
+    TakeSharedConfiguration(b);
+    ASSERT_EQ(b.accessToken, u"tok-a");
+    OwnService(b);
+    EXPECT_EQ(b.accessToken, u"");
+    EXPECT_EQ(b.tokenExpiration, 0.0);
+  });
+}
+
+TEST_F(SharedConfigTest, ATokenCapturedOnAnyThreadIsTheProcesss) {
+  ConfigureThisThread();
+  Share(u"on");
+  OnAnotherThread([](ThreadSettings& b) {
+    TakeSharedConfiguration(b);
+    b.accessToken = u"tok-b";
+    PublishToken(b);
+  });
+  OnAnotherThread([](ThreadSettings& c) {
+    TakeSharedConfiguration(c);
+    EXPECT_EQ(c.accessToken, u"tok-b");
+  });
+  // A thread with its own configuration keeps its own token.
+  TakeSharedConfiguration(CurrentSettings());
+  EXPECT_EQ(CurrentSettings().accessToken, u"tok-a");
+}
+
+TEST_F(SharedConfigTest, AnUnloadForgetsTheProcesssConfiguration) {
+  ConfigureThisThread();
+  LibraryShutdown();
+  ASSERT_TRUE(LibraryStartup());
+  Share(u"on");
+  OnAnotherThread([](ThreadSettings& b) {
+    TakeSharedConfiguration(b);
+    EXPECT_EQ(b.clientId, u"");
+    EXPECT_EQ(b.accessToken, u"");
+  });
+}
+
+TEST_F(SharedConfigTest, ThreadsPublishAndTakeAtOnce) {
+  Share(u"on");
+  std::thread publisher([] {
+    ThreadSettings& a = CurrentSettings();
+    OwnService(a);
+    for (int i = 0; i < 500; ++i) {
+      a.clientId = u"client-" + IntToText(i);
+      a.accessToken = u"tok-" + IntToText(i);
+      PublishService(a);
+      PublishToken(a);
+    }
+  });
+  std::thread taker([] {
+    ThreadSettings& b = CurrentSettings();
+    for (int i = 0; i < 500; ++i) {
+      TakeSharedConfiguration(b);
+      // Each copy is whole: a client and a token of the same round, or of rounds in order.
+      EXPECT_TRUE(b.clientId.empty() || b.clientId.rfind(u"client-", 0) == 0);
+    }
+  });
+  publisher.join();
+  taker.join();
+}
+
+struct SharedCase {
+  const char16_t* given;
+  const char16_t* stored;  // nullptr: refused
+};
+
+class SharedValues : public SharedConfigTest, public ::testing::WithParamInterface<SharedCase> {};
+
+TEST_P(SharedValues, AreNormalisedOrRefused) {
+  const std::u16string refused = SetOption(CurrentSettings(), u"config.shared", GetParam().given);
+  const SettingValue inForce = OptionInForce(nullptr, *FindSettingKey(u"config.shared"));
+  if (GetParam().stored == nullptr) {
+    EXPECT_EQ(refused, u"The setting \"config.shared\" cannot be \"" +
+                           std::u16string(GetParam().given) + u"\": it takes \"on\" or \"off\".");
+    EXPECT_EQ(inForce.value, u"off");
+  } else {
+    EXPECT_EQ(refused, u"");
+    EXPECT_EQ(inForce.value, GetParam().stored);
+    EXPECT_EQ(inForce.source, SettingSource::kHost);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SharedValues,
+                         ::testing::Values(SharedCase{u"on", u"on"}, SharedCase{u"On", u"on"},
+                                           SharedCase{u"OFF", u"off"}, SharedCase{u"", nullptr},
+                                           SharedCase{u"1", nullptr}, SharedCase{u"true", nullptr},
+                                           SharedCase{u"yes", nullptr},
+                                           SharedCase{u"on ", nullptr}));
+
+TEST_F(SharedConfigTest, TheEndpointFileCannotTurnItOn) {
+  ApplyFileSettings({{u"config.shared", u"on"}});
+  EXPECT_EQ(OptionInForce(nullptr, *FindSettingKey(u"config.shared")).value, u"off");
+}
+
+}  // namespace
+}  // namespace tessora
