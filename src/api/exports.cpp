@@ -244,9 +244,10 @@ TESSORA_EXPORT unsigned char TESSORANET_CALL TessoraNetLastHeader(const char* Na
   try {
     std::optional<std::u16string> value;
     const tessora::ThreadSettings* settings = tessora::ExistingSettings();
+    const HostEncoding encoding = HostEncodingOf(settings);
     if (Name != nullptr && settings != nullptr)
-      value = tessora::LastAnswerHeader(*settings, HostText(Name));
-    *Value = tessora::NewResultBuffer(value.value_or(u""));
+      value = tessora::LastAnswerHeader(*settings, HostText(Name, encoding));
+    *Value = tessora::NewResultBuffer(value.value_or(u""), encoding);
     return static_cast<unsigned char>(value ? 1 : 0);
   } catch (...) {
     *Value = nullptr;

@@ -343,7 +343,7 @@ TEST_F(Extensions, AnIpv6LiteralEnvironmentReachesAServerOnTheIpv6Loopback) {
         head = connection.ReadHead();
         connection.Write(JsonReply("200 OK", R"({"id":"ch_6"})"));
       },
-      "server", ScriptedServer::Family::kIpv6);
+      "server-ipv6", ScriptedServer::Family::kIpv6);
   if (!server.Listening()) GTEST_SKIP() << "no IPv6 loopback here";
   const std::string hostValue = "[::1]:" + std::to_string(server.Port());
   Configure(hostValue + "/");

@@ -24,9 +24,14 @@ leaf() {
     "$2" > "$1.ext"
 }
 
-leaf server "IP:127.0.0.1,IP:::1,DNS:localhost,DNS:api.tessora.net"
+leaf server "IP:127.0.0.1,DNS:localhost,DNS:api.tessora.net"
 openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -sha256 -days 36500 \
   -extfile server.ext -out server.pem 2>/dev/null
+
+# The server on the IPv6 loopback.
+leaf server-ipv6 "IP:::1,DNS:localhost"
+openssl x509 -req -in server-ipv6.csr -CA ca.pem -CAkey ca.key -CAcreateserial -sha256 -days 36500 \
+  -extfile server-ipv6.ext -out server-ipv6.pem 2>/dev/null
 
 leaf other "DNS:other.example.com,IP:192.0.2.1"
 openssl x509 -req -in other.csr -CA ca.pem -CAkey ca.key -CAcreateserial -sha256 -days 36500 \
