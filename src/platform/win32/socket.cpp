@@ -85,8 +85,15 @@ int SocketErrorFromErrno(int errnoValue) {
   return errnoValue == 0 ? 0 : 10000 + errnoValue;
 }
 
-std::uint32_t ResolveIpv4(const std::u16string& host) {
+std::uint32_t ResolveIpv4(const std::u16string& host, int timeoutMs) {
   if (std::optional<std::uint32_t> literal = ParseIpv4(host)) return *literal;
+  if (timeoutMs > 0) {
+    if (const int fault = TakeFault(Fault::kResolve)) {
+      if (fault != kHangingConnect) RaiseSocketError(fault);
+      detail::HangingConnect(timeoutMs);
+      Raise(ErrorKind::kTimeout, u"Host name lookup timed out.");
+    }
+  }
   StartWinsock();
   ADDRINFOW hints{};
   hints.ai_family = AF_INET;
