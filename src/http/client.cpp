@@ -57,7 +57,7 @@ std::u16string HttpClient::Perform(std::u16string_view method, HttpVersion versi
                                    const std::u16string& url, std::optional<std::string> body) {
   protocolVersion_ = version;
   std::optional<DateTime> deadline;
-  if (callTimeout_ > 0) deadline = platform::NowLocal() + callTimeout_ / 86400000.0;
+  if (callTimeout_ > 0) deadline = platform::NowSteady() + callTimeout_ / 86400000.0;
   connection_.SetDeadline(deadline, callTimeout_, ioTimeout_);
   Exchange(method, url, std::move(body));
   return BodyToText(response_.content, response_.charSet);

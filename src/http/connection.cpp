@@ -45,7 +45,7 @@ void Connection::SetDeadline(std::optional<DateTime> deadline, int callMs, int i
 
 int Connection::RemainingMs() const {
   if (!deadline_) return -1;
-  const double left = (*deadline_ - platform::NowLocal()) * kMillisecondsInADay;
+  const double left = (*deadline_ - platform::NowSteady()) * kMillisecondsInADay;
   if (left <= 0) return 0;
   return left >= callMs_ ? callMs_ : static_cast<int>(left + 0.5);
 }

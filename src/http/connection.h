@@ -36,10 +36,10 @@ class Connection {
   TrafficLog* Recorder() const { return recorder_; }
   void SetRecorder(TrafficLog* recorder) { recorder_ = recorder; }
 
-  // The deadline of the whole call (local date-time, platform::NowLocal's clock, which tests may
-  // set): from then on no send or receive begins, a receive waits no longer than what is left, and
-  // the call fails with kCallDeadlineCode and "the call exceeded its <callMs> ms". `ioTimeoutMs` is
-  // the carrier's own bound on a single receive. Without one (the default) nothing is checked.
+  // The deadline of the whole call (on platform::NowSteady's clock, which tests may set): from then
+  // on no send or receive begins, a receive waits no longer than what is left, and the call fails
+  // with kCallDeadlineCode and "the call exceeded its <callMs> ms". `ioTimeoutMs` is the carrier's
+  // own bound on a single receive. Without one (the default) nothing is checked.
   void SetDeadline(std::optional<DateTime> deadline, int callMs, int ioTimeoutMs);
   // Milliseconds left before the deadline (at least 0); -1 without a deadline.
   int RemainingMs() const;

@@ -1,5 +1,7 @@
 #include "net/tcp_connect.h"
 
+#include <algorithm>
+#include <chrono>
 #include <exception>
 #include <optional>
 #include <vector>
@@ -33,6 +35,17 @@ int TryConnect(platform::SocketHandle (*open)(), const Address& address, std::ui
   return error;
 }
 
+// What is left of a time-out of timeoutMs begun at `start`: at least 1 ms, or timeoutMs itself
+// when there is none (<= 0); nothing once it has passed.
+std::optional<int> Remaining(std::chrono::steady_clock::time_point start, int timeoutMs) {
+  if (timeoutMs <= 0) return timeoutMs;
+  const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - start)
+                         .count();
+  if (spent >= timeoutMs) return std::nullopt;
+  return static_cast<int>(std::max<long long>(1, timeoutMs - spent));
+}
+
 }  // namespace
 
 platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int timeoutMs) {
@@ -41,6 +54,8 @@ platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int time
   if (port <= 0 || port > 0xFFFF) Raise(u"A Port is required");
   const auto portNumber = static_cast<std::uint16_t>(port);
   platform::SocketHandle connected = platform::kNoSocket;
+  // The lookups and the connects share the time-out.
+  const auto start = std::chrono::steady_clock::now();
 
   // IPv4 first, exactly as a client that knows no other; its failure is the one reported.
   std::exception_ptr ipv4Failure;
@@ -49,40 +64,46 @@ platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int time
   if (!ipv6Literal) {
     std::optional<std::uint32_t> address;
     try {
-      address = platform::ResolveIpv4(host);
+      address = platform::ResolveIpv4(host, timeoutMs);
     } catch (const Error& failure) {
-      if (failure.Kind() != ErrorKind::kSocket) throw;
+      if (failure.Kind() != ErrorKind::kSocket) throw;  // a lookup that timed out ends here
       ipv4Failure = std::current_exception();
     }
     if (address) {
-      const int error =
-          TryConnect(&platform::OpenTcpSocket, *address, portNumber, timeoutMs, connected);
+      const int error = TryConnect(&platform::OpenTcpSocket, *address, portNumber,
+                                   Remaining(start, timeoutMs).value_or(1), connected);
       if (error == 0) return connected;
       ipv4Error = error;
     }
   }
 
-  // IPv6 only when IPv4 had no address or could not connect: a network whose IPv6 is broken costs
-  // nothing where IPv4 works. An IPv4 literal has no other address.
-  if (platform::ParseIpv4(host)) RaiseConnectFailure(*ipv4Error);
+  // IPv6 only when IPv4 had no address or could not connect, within what is left of the time-out:
+  // a network whose IPv6 is broken costs nothing where IPv4 works. An IPv4 literal has no other
+  // address.
   std::optional<int> ipv6Error;
   std::exception_ptr ipv6Failure;
-  try {
-    for (const platform::Ipv6Address& address : platform::ResolveIpv6(host)) {
-      const int error =
-          TryConnect(&platform::OpenTcpSocket6, address, portNumber, timeoutMs, connected);
-      if (error == 0) return connected;
-      if (!ipv6Error) ipv6Error = error;
+  if (!platform::ParseIpv4(host)) {
+    try {
+      std::optional<int> left = Remaining(start, timeoutMs);
+      for (const platform::Ipv6Address& address :
+           left ? platform::ResolveIpv6(host, *left) : std::vector<platform::Ipv6Address>{}) {
+        left = Remaining(start, timeoutMs);
+        if (!left) break;
+        const int error =
+            TryConnect(&platform::OpenTcpSocket6, address, portNumber, *left, connected);
+        if (error == 0) return connected;
+        if (!ipv6Error) ipv6Error = error;
+      }
+    } catch (const Error&) {
+      if (!ipv4Error && !ipv4Failure) throw;  // an IPv6 literal's own failure
+      // Otherwise the IPv4 failure is the one to report.
     }
-  } catch (const Error& failure) {
-    if (failure.Kind() != ErrorKind::kSocket) throw;
-    ipv6Failure = std::current_exception();
   }
 
   if (ipv4Error) RaiseConnectFailure(*ipv4Error);
   if (ipv4Failure) std::rethrow_exception(ipv4Failure);
   if (ipv6Error) RaiseConnectFailure(*ipv6Error);
-  std::rethrow_exception(ipv6Failure);
+  RaiseConnectFailure(platform::kConnectTimedOut);
 }
 
 }  // namespace tessora

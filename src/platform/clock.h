@@ -8,6 +8,10 @@ namespace tessora::platform {
 // The current local wall-clock time, to the millisecond; a test clock when one is set.
 DateTime NowLocal();
 
+// A moment for measuring time spans, in days: a clock that never jumps (no time-zone or wall-clock
+// changes), from an arbitrary start; the test clock when one is set.
+DateTime NowSteady();
+
 using TestClock = DateTime (*)();
 // Replaces the system clock for tests; nullptr restores it.
 void SetTestClock(TestClock clock);

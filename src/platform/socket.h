@@ -31,8 +31,11 @@ inline constexpr int kConnectTimedOut = -2;
 // The IPv4 address of `host` in network byte order. A host written as a dotted IPv4 address is used
 // unchanged; any other name is resolved for IPv4 stream sockets (internationalised names in their
 // ASCII form where the platform can convert them) and the first address is taken. Raises the socket
-// error of the resolution (for example 11001 "Host not found.").
-std::uint32_t ResolveIpv4(const std::u16string& host);
+// error of the resolution (for example 11001 "Host not found."). With timeoutMs > 0 a resolver
+// that has not answered by then fails the resolution with kTimeout "Host name lookup timed out."
+// (POSIX, ASCII names: glibc's asynchronous lookup, whose request is left to the resolver when it
+// cannot be cancelled; Windows and internationalised names: not bounded yet).
+std::uint32_t ResolveIpv4(const std::u16string& host, int timeoutMs = 0);
 
 // An IPv6 address, 16 bytes in network order.
 using Ipv6Address = std::array<std::uint8_t, 16>;
@@ -42,7 +45,7 @@ inline constexpr std::size_t kMostAddresses = 8;
 // The IPv6 addresses of `host` for stream sockets, in the resolver's order: an IPv6 literal
 // (without brackets) as it is, any other name resolved for IPv6 only. Raises the socket error of
 // the resolution (11001 "Host not found." when the name has no IPv6 address).
-std::vector<Ipv6Address> ResolveIpv6(const std::u16string& host);
+std::vector<Ipv6Address> ResolveIpv6(const std::u16string& host, int timeoutMs = 0);
 
 // A new TCP socket, with Nagle's algorithm off (TCP_NODELAY): every write is a whole message or
 // TLS flight, and the request that follows the client's last flight of a resumed handshake must not

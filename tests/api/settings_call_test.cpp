@@ -110,6 +110,15 @@ TEST_F(SettingsCallTest, TheConnectTimeOutIsTheThreads) {
   EXPECT_EQ(Call(), u"Connecting to 127.0.0.1:9 failed: Connect timed out.");
 }
 
+TEST_F(SettingsCallTest, TheConnectTimeOutBoundsTheNameLookup) {
+  Configure(9);
+  CurrentSettings().environment = u"sandbox.";
+  Set(u"timeout.connect-ms", u"50");
+  platform::InjectFault(platform::Fault::kResolve, platform::kHangingConnect);
+  EXPECT_EQ(Call(),
+            u"Connecting to sandbox.api.tessora.net:443 failed: Host name lookup timed out.");
+}
+
 TEST_F(SettingsCallTest, TheReceiveTimeOutIsTheThreads) {
   test::ScriptedServer server(test::ScriptedServer::kTls, [](test::ServerConnection& connection) {
     connection.ReadHead();

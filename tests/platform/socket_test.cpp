@@ -115,6 +115,30 @@ TEST(Resolution, LocalhostResolvesToLoopback) {
   EXPECT_EQ(ResolveIpv4(u"localhost"), *ParseIpv4(u"127.0.0.1"));
 }
 
+TEST(Resolution, ABoundedLookupGivesTheSameAddress) {
+  EXPECT_EQ(ResolveIpv4(u"localhost", 10000), *ParseIpv4(u"127.0.0.1"));
+}
+
+TEST(Resolution, ABoundedLookupFailsAsTheResolverDoes) {
+  try {
+    ResolveIpv4(u"no-such-host..invalid", 10000);
+    ADD_FAILURE() << "resolved";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Code(), 11001);
+  }
+}
+
+TEST(Resolution, AResolverThatNeverAnswersEndsAtTheBound) {
+  InjectFault(Fault::kResolve, kHangingConnect);
+  try {
+    ResolveIpv4(u"api.example", 20);
+    ADD_FAILURE() << "resolved";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Kind(), ErrorKind::kTimeout);
+    EXPECT_EQ(e.Message(), u"Host name lookup timed out.");
+  }
+}
+
 TEST(ResolutionTiming, UnknownNameFailsAtOnceWithHostNotFound) {
   const Clock::time_point start = Clock::now();
   // Names with an empty label fail inside the resolver: no query leaves the machine.

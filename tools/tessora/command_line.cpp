@@ -31,6 +31,7 @@ constexpr OptionSpec kOptions[] = {
     {"--proxy", 0, Kind::kValue, Scope::kGlobal},
     {"--proxy-user", 0, Kind::kValue, Scope::kGlobal},
     {"--proxy-password", 0, Kind::kValue, Scope::kGlobal},
+    {"--set", 0, Kind::kValue, Scope::kGlobal},
     {"--operation", 0, Kind::kValue, Scope::kOperation},
     {"--param", 'p', Kind::kValue, Scope::kOperation},
     {"--query", 'q', Kind::kValue, Scope::kOperation},
@@ -215,6 +216,13 @@ class Parser {
       SetOnce(config.proxyUser, seenProxyUser_, option, value);
     } else if (option == "--proxy-password") {
       SetOnce(config.proxyPassword, seenProxyPassword_, option, value);
+    } else if (option == "--set") {
+      const std::size_t equals = value.find('=');
+      if (equals == std::string::npos || equals == 0) {
+        throw UsageError("--set takes KEY=VALUE, as in --set timeout.io-ms=10000; got \"" + value +
+                         "\"");
+      }
+      result_.settings.emplace_back(value.substr(0, equals), value.substr(equals + 1));
     }
   }
 

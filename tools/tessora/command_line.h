@@ -11,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tessora::cli {
@@ -46,6 +47,8 @@ struct Invocation {
   bool traceFull = false;  // --trace=full: the records with their secrets unmasked
   std::string library;     // empty: the library next to the program
   Configuration config;
+  // --set KEY=VALUE, in order: each goes to TessoraNetSetOption before the operations.
+  std::vector<std::pair<std::string, std::string>> settings;
   std::vector<Operation> operations;
 };
 

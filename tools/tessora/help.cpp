@@ -29,6 +29,8 @@ Configuration options (before the first operation):
   --proxy HOST:PORT       send the requests through this HTTP proxy (CONNECT tunnel)
   --proxy-user USER       proxy user name (basic authentication)
   --proxy-password PASS   proxy password
+  --set KEY=VALUE         a setting of the library (TessoraNetSetOption), e.g.
+                          --set timeout.call-ms=60000; repeat for several
   --raw                   print each response exactly as returned and nothing else on
                           standard output (the token state goes to standard error)
   --trace                 after each operation, print the records it added to

@@ -35,6 +35,7 @@ struct Exports {
   decltype(&::TessoraNetLastStatus) lastStatus = nullptr;
   decltype(&::TessoraNetLastError) lastError = nullptr;
   decltype(&::TessoraNetVersion) version = nullptr;
+  decltype(&::TessoraNetSetOption) setOption = nullptr;
 };
 
 template <class T>
@@ -334,6 +335,32 @@ int RunVersion(const Invocation& invocation) {
   return kExitOk;
 }
 
+namespace {
+
+// --set KEY=VALUE through TessoraNetSetOption, in order; false after the first one refused.
+bool ApplySettings(const Invocation& invocation, const Exports& exports, const Printer& printer) {
+  if (invocation.settings.empty()) return true;
+  if (exports.setOption == nullptr) {
+    printer.Error("this library has no TessoraNetSetOption: --set needs a newer one");
+    return false;
+  }
+  for (const auto& [key, value] : invocation.settings) {
+    if (exports.setOption(key.c_str(), value.c_str()) != 0) continue;
+    std::string reason;
+    if (exports.lastError != nullptr) {
+      char* text = nullptr;
+      exports.lastError(&text);
+      if (text != nullptr) reason = text;
+      Release(exports, text);
+    }
+    printer.Error("--set " + key + "=" + value + " was refused: " + reason);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int RunSession(const Invocation& invocation) {
   const Printer printer(invocation.raw);
   std::vector<std::string> bodies;
@@ -356,6 +383,7 @@ int RunSession(const Invocation& invocation) {
   Resolve(library, exports.lastStatus, "TessoraNetLastStatus");
   Resolve(library, exports.lastError, "TessoraNetLastError");
   Resolve(library, exports.version, "TessoraNetVersion");
+  Resolve(library, exports.setOption, "TessoraNetSetOption");
   if (exports.configureService == nullptr || exports.configureProxy == nullptr ||
       exports.getInstanceData == nullptr || exports.tokenExpired == nullptr) {
     printer.Error(Quoted(path) +
@@ -382,6 +410,7 @@ int RunSession(const Invocation& invocation) {
     printer.Error("the configuration failed: " + *failure);
     return kExitLibraryFailure;
   }
+  if (!ApplySettings(invocation, exports, printer)) return kExitUsage;
   PrintConfiguration(invocation, path, printer);
   OpenSslReport openssl;
   openssl.Summary(printer);

@@ -166,9 +166,62 @@ int SocketErrorFromErrno(int error) {
 
 namespace {
 
+// One lookup on glibc's resolver thread. Freed once the resolver is done with it; a lookup that
+// timed out and could not be cancelled is left to the resolver, which may still write into it.
+struct AsyncLookup {
+  std::string name;
+  addrinfo hints{};
+  gaicb request{};
+};
+
+// getaddrinfo's answer within timeoutMs; EAI_AGAIN with `timedOut` set when the resolver had not
+// answered by then.
+int LookUpWithin(const std::string& name, const addrinfo& hints, int timeoutMs, addrinfo** found,
+                 bool& timedOut) {
+  timedOut = false;
+  auto* lookup = new AsyncLookup{name, hints, {}};
+  lookup->request.ar_name = lookup->name.c_str();
+  lookup->request.ar_request = &lookup->hints;
+  gaicb* requests[1] = {&lookup->request};
+  int result = getaddrinfo_a(GAI_NOWAIT, requests, 1, nullptr);
+  if (result != 0) {
+    delete lookup;
+    return result;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  // Bounded: every pass waits for the rest of the time-out, which shrinks to nothing.
+  while ((result = gai_error(&lookup->request)) == EAI_INPROGRESS) {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count();
+    const long long remaining = timeoutMs - elapsed;
+    if (remaining <= 0) break;
+    const timespec wait{static_cast<time_t>(remaining / 1000),
+                        static_cast<long>(remaining % 1000) * 1000000L};
+    const gaicb* waiting[1] = {&lookup->request};
+    gai_suspend(waiting, 1, &wait);
+  }
+  if (result == EAI_INPROGRESS) {
+    timedOut = true;
+    if (gai_cancel(&lookup->request) == EAI_CANCELED) delete lookup;
+    return EAI_AGAIN;
+  }
+  *found = lookup->request.ar_result;
+  delete lookup;
+  return result;
+}
+
 // The addresses of `host` for one family (AF_INET or AF_INET6), the resolver's list as it is; the
-// caller frees it. Raises the socket error of the resolution.
-addrinfo* LookUp(const std::u16string& host, int family) {
+// caller frees it. Raises the socket error of the resolution; with timeoutMs > 0 a resolver that
+// has not answered by then fails it with "Host name lookup timed out." (ASCII names).
+addrinfo* LookUp(const std::u16string& host, int family, int timeoutMs) {
+  if (timeoutMs > 0) {
+    if (const int fault = TakeFault(Fault::kResolve)) {
+      if (fault != kHangingConnect) RaiseSocketError(fault);
+      detail::HangingConnect(timeoutMs);
+      Raise(ErrorKind::kTimeout, u"Host name lookup timed out.");
+    }
+  }
   addrinfo hints{};
   hints.ai_family = family;
   hints.ai_socktype = SOCK_STREAM;
@@ -179,7 +232,11 @@ addrinfo* LookUp(const std::u16string& host, int family) {
   for (char16_t c : host)
     ascii = ascii && c < 0x80;
   int result;
-  if (ascii) {
+  if (ascii && timeoutMs > 0) {
+    bool timedOut = false;
+    result = LookUpWithin(name, hints, timeoutMs, &found, timedOut);
+    if (timedOut) Raise(ErrorKind::kTimeout, u"Host name lookup timed out.");
+  } else if (ascii) {
     result = getaddrinfo(name.c_str(), nullptr, &hints, &found);
   } else {
     hints.ai_flags = AI_IDN;
@@ -192,9 +249,9 @@ addrinfo* LookUp(const std::u16string& host, int family) {
 
 }  // namespace
 
-std::uint32_t ResolveIpv4(const std::u16string& host) {
+std::uint32_t ResolveIpv4(const std::u16string& host, int timeoutMs) {
   if (std::optional<std::uint32_t> literal = ParseIpv4(host)) return *literal;
-  addrinfo* found = LookUp(host, AF_INET);
+  addrinfo* found = LookUp(host, AF_INET, timeoutMs);
   std::uint32_t address = 0;
   bool any = false;
   for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
@@ -209,8 +266,8 @@ std::uint32_t ResolveIpv4(const std::u16string& host) {
   return address;
 }
 
-std::vector<Ipv6Address> ResolveIpv6(const std::u16string& host) {
-  addrinfo* found = LookUp(host, AF_INET6);
+std::vector<Ipv6Address> ResolveIpv6(const std::u16string& host, int timeoutMs) {
+  addrinfo* found = LookUp(host, AF_INET6, timeoutMs);
   std::vector<Ipv6Address> addresses;
   for (addrinfo* a = found; a != nullptr && addresses.size() < kMostAddresses; a = a->ai_next) {
     if (a->ai_family != AF_INET6 || a->ai_addr == nullptr) continue;

@@ -89,8 +89,16 @@ int SocketErrorFromErrno(int errnoValue) {
 namespace {
 
 // The addresses of `host` for one family (AF_INET or AF_INET6), the resolver's list as it is; the
-// caller frees it. Raises the socket error of the resolution.
-ADDRINFOW* LookUp(const std::u16string& host, int family) {
+// caller frees it. Raises the socket error of the resolution. (timeoutMs bounds only a resolver
+// fault injected by tests here: GetAddrInfoW is not bounded yet.)
+ADDRINFOW* LookUp(const std::u16string& host, int family, int timeoutMs) {
+  if (timeoutMs > 0) {
+    if (const int fault = TakeFault(Fault::kResolve)) {
+      if (fault != kHangingConnect) RaiseSocketError(fault);
+      detail::HangingConnect(timeoutMs);
+      Raise(ErrorKind::kTimeout, u"Host name lookup timed out.");
+    }
+  }
   StartWinsock();
   ADDRINFOW hints{};
   hints.ai_family = family;
@@ -106,9 +114,9 @@ ADDRINFOW* LookUp(const std::u16string& host, int family) {
 
 }  // namespace
 
-std::uint32_t ResolveIpv4(const std::u16string& host) {
+std::uint32_t ResolveIpv4(const std::u16string& host, int timeoutMs) {
   if (std::optional<std::uint32_t> literal = ParseIpv4(host)) return *literal;
-  ADDRINFOW* found = LookUp(host, AF_INET);
+  ADDRINFOW* found = LookUp(host, AF_INET, timeoutMs);
   std::uint32_t address = 0;
   bool any = false;
   for (ADDRINFOW* a = found; a != nullptr; a = a->ai_next) {
@@ -123,8 +131,8 @@ std::uint32_t ResolveIpv4(const std::u16string& host) {
   return address;
 }
 
-std::vector<Ipv6Address> ResolveIpv6(const std::u16string& host) {
-  ADDRINFOW* found = LookUp(host, AF_INET6);
+std::vector<Ipv6Address> ResolveIpv6(const std::u16string& host, int timeoutMs) {
+  ADDRINFOW* found = LookUp(host, AF_INET6, timeoutMs);
   std::vector<Ipv6Address> addresses;
   for (ADDRINFOW* a = found; a != nullptr && addresses.size() < kMostAddresses; a = a->ai_next) {
     if (a->ai_family != AF_INET6 || a->ai_addr == nullptr) continue;
