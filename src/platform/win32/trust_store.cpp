@@ -42,14 +42,40 @@ std::string Variable(const wchar_t* name) {
 
 }  // namespace
 
-TrustSources ReadTrustSources() {
+TrustSources ReadTrustSources(SystemRoots roots) {
   TrustSources sources;
-  sources.systemRoots = RootStoreCertificates();
+  if (roots == SystemRoots::kAll) sources.systemRoots = RootStoreCertificates();
+  sources.systemLookup = true;
   sources.systemStoreName = "Windows ROOT store";
   sources.tlsLibraryDefaults = false;
   sources.certFile = Variable(L"SSL_CERT_FILE");
   sources.certDir = Variable(L"SSL_CERT_DIR");
   return sources;
+}
+
+std::vector<std::string> SystemRootsWithSubject(std::string_view subject) {
+  std::vector<std::string> certificates;
+  // A name is short: anything longer than a certificate could be is no subject.
+  constexpr std::size_t kMaxSubject = 64 * 1024;
+  if (subject.empty() || subject.size() > kMaxSubject) return certificates;
+  HCERTSTORE store = CertOpenSystemStoreW(0, L"ROOT");
+  if (store == nullptr) return certificates;
+  CERT_NAME_BLOB name;
+  name.cbData = static_cast<DWORD>(subject.size());
+  name.pbData = reinterpret_cast<BYTE*>(const_cast<char*>(subject.data()));
+  PCCERT_CONTEXT certificate = nullptr;
+  // The store compares the encoded names byte for byte, as the TLS library's own lookup by
+  // subject does (on their canonical forms, which for the names of real roots are the same).
+  while (certificates.size() < kMaxRootsPerSubject &&
+         (certificate = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0,
+                                                   CERT_FIND_SUBJECT_NAME, &name, certificate)) !=
+             nullptr) {
+    certificates.emplace_back(reinterpret_cast<const char*>(certificate->pbCertEncoded),
+                              certificate->cbCertEncoded);
+  }
+  if (certificate != nullptr) CertFreeCertificateContext(certificate);
+  CertCloseStore(store, 0);
+  return certificates;
 }
 
 }  // namespace tessora::platform
