@@ -42,8 +42,8 @@ TrustSources ReadTrustSources(SystemRoots roots = SystemRoots::kAll);
 inline constexpr std::size_t kMaxRootsPerSubject = 8;
 
 // The DER encodings of the system store's trusted roots whose subject is `subject` (a DER-encoded
-// name), as the store holds them now: at most kMaxRootsPerSubject; none on POSIX, where the TLS
-// library reads the system's roots itself. Thread-safe.
+// name), at most kMaxRootsPerSubject; none on POSIX, where the TLS library reads the system's
+// roots itself. The store is opened by the first search and kept for the process. Thread-safe.
 std::vector<std::string> SystemRootsWithSubject(std::string_view subject);
 
 }  // namespace tessora::platform
