@@ -17,6 +17,145 @@ namespace tessora {
 
 namespace {
 
+// The source of roots set for tests (SetRootSourceForTesting); nullptr for the system store.
+std::atomic<RootSource> gTestRootSource{nullptr};
+
+// The shared trust store's lookup of the system store's roots by subject: OpenSSL asks it for an
+// issuer the trust store lacks; it asks the platform for the roots with that subject, adds them to
+// the trust store and hands one back. So only the roots a server's chain needs are ever read,
+// instead of the whole system store when the context is made. One per context, made with it and
+// freed after it (SharedTls::Release).
+class RootLookup {
+ public:
+  RootLookup(const openssl::Api& api, RootSource source) : api_(api), source_(source) {}
+  RootLookup(const RootLookup&) = delete;
+  RootLookup& operator=(const RootLookup&) = delete;
+
+  // Whether the library has what a lookup method needs (OpenSSL 1.1 and later).
+  static bool Possible(const openssl::Api& api);
+  // Adds the lookup to the context's trust store; false when OpenSSL refused it (nothing added).
+  bool Install(openssl::Context* context);
+  // Frees the method and the certificates handed out; only after the context is freed.
+  void Free();
+
+ private:
+  static int GetBySubject(openssl::Lookup* lookup, int type, const openssl::Name* name,
+                          openssl::StoreObject* result);
+  int Find(const openssl::Name* name, openssl::StoreObject* result);
+  bool KnownMissing(const std::string& subject) const;
+
+  const openssl::Api& api_;
+  const RootSource source_;
+  openssl::LookupMethod* method_ = nullptr;
+  openssl::CertStore* store_ = nullptr;
+  std::mutex lock_;
+  // The certificates handed to OpenSSL: the result of a lookup only borrows its certificate (the
+  // caller takes a reference of its own), so each one is held here as long as the store lives.
+  std::vector<openssl::Certificate*> held_;
+  // Subjects the source had no root for, the most recent last: a server's chain asks again on
+  // every full handshake for its intermediates, which are never roots.
+  std::vector<std::string> missing_;
+};
+
+// Bounds of what a lookup keeps: subjects longer than this are looked up but not remembered as
+// missing; at most this many missing ones are remembered; at most this many certificates are
+// held (the roots a process needs are a handful; past the bound nothing more is looked up).
+constexpr std::size_t kMaxRememberedSubject = 1024;
+constexpr std::size_t kMaxMissingSubjects = 64;
+constexpr std::size_t kMaxHeldRoots = 256;
+// A DER name longer than this is not asked for.
+constexpr int kMaxSubject = 64 * 1024;
+
+// The lookup of the context made last; OpenSSL's callback has no other way to reach it.
+std::atomic<RootLookup*> gRootLookup{nullptr};
+
+bool RootLookup::Possible(const openssl::Api& api) {
+  return api.lookupMethodNew != nullptr && api.lookupMethodSetGetBySubject != nullptr &&
+         api.lookupMethodFree != nullptr && api.storeAddLookup != nullptr &&
+         api.i2dName != nullptr && api.objectSet1Certificate != nullptr &&
+         api.checkPurpose != nullptr && api.ctxGetCertStore != nullptr;
+}
+
+bool RootLookup::Install(openssl::Context* context) {
+  store_ = api_.ctxGetCertStore(context);
+  if (store_ == nullptr) return false;
+  method_ = api_.lookupMethodNew("system roots by subject");
+  if (method_ == nullptr) return false;
+  if (api_.lookupMethodSetGetBySubject(method_, &GetBySubject) <= 0) return false;
+  gRootLookup.store(this, std::memory_order_release);
+  // The store keeps the lookup (and calls it) until the store is freed.
+  if (api_.storeAddLookup(store_, method_) == nullptr) {
+    gRootLookup.store(nullptr, std::memory_order_release);
+    return false;
+  }
+  return true;
+}
+
+void RootLookup::Free() {
+  RootLookup* expected = this;
+  gRootLookup.compare_exchange_strong(expected, nullptr);
+  std::lock_guard<std::mutex> guard(lock_);
+  for (openssl::Certificate* certificate : held_)
+    api_.x509Free(certificate);
+  held_.clear();
+  if (method_ != nullptr) api_.lookupMethodFree(method_);
+  method_ = nullptr;
+}
+
+int RootLookup::GetBySubject(openssl::Lookup*, int type, const openssl::Name* name,
+                             openssl::StoreObject* result) {
+  RootLookup* lookup = gRootLookup.load(std::memory_order_acquire);
+  if (lookup == nullptr || type != openssl::kLookupCertificate || name == nullptr ||
+      result == nullptr) {
+    return 0;
+  }
+  return lookup->Find(name, result);
+}
+
+bool RootLookup::KnownMissing(const std::string& subject) const {
+  return std::find(missing_.begin(), missing_.end(), subject) != missing_.end();
+}
+
+int RootLookup::Find(const openssl::Name* name, openssl::StoreObject* result) {
+  const int length = api_.i2dName(name, nullptr);
+  if (length <= 0 || length > kMaxSubject) return 0;
+  std::string subject(static_cast<std::size_t>(length), '\0');
+  auto* out = reinterpret_cast<unsigned char*>(subject.data());
+  if (api_.i2dName(name, &out) != length) return 0;
+
+  std::lock_guard<std::mutex> guard(lock_);
+  if (held_.size() >= kMaxHeldRoots || KnownMissing(subject)) return 0;
+  const std::vector<std::string> roots =
+      source_ != nullptr ? source_(subject) : platform::SystemRootsWithSubject(subject);
+  openssl::Certificate* found = nullptr;
+  for (const std::string& der : roots) {
+    if (held_.size() >= kMaxHeldRoots) break;
+    const auto* data = reinterpret_cast<const unsigned char*>(der.data());
+    openssl::Certificate* certificate = api_.d2iX509(nullptr, &data, static_cast<long>(der.size()));
+    if (certificate == nullptr) continue;
+    // Decoded while only this thread sees it (see DecodeTrustedExtensions), then shared.
+    constexpr int kAnyPurpose = -1;
+    api_.checkPurpose(certificate, kAnyPurpose, 0);
+    // The store takes a reference of its own; a root it has already is refused, harmlessly.
+    api_.x509StoreAddCert(store_, certificate);
+    held_.push_back(certificate);
+    if (found == nullptr) found = certificate;
+  }
+  api_.errClearError();
+  if (found == nullptr) {
+    if (subject.size() <= kMaxRememberedSubject) {
+      if (missing_.size() >= kMaxMissingSubjects) missing_.erase(missing_.begin());
+      missing_.push_back(std::move(subject));
+    }
+    return 0;
+  }
+  // The result borrows the certificate, as OpenSSL's own lookups fill it: set1 takes a
+  // reference, which goes again at once; the one held here keeps the certificate alive.
+  if (api_.objectSet1Certificate(result, found) <= 0) return 0;
+  api_.x509Free(found);
+  return 1;
+}
+
 class SharedTls {
  public:
   SharedTls() { (void)openssl::LoadOpenSsl(); }
@@ -38,9 +177,10 @@ class SharedTls {
 
  private:
   openssl::Context* Make(const openssl::Api& api);
+  // Frees the lookup of the context (after the context).
+  void FreeRootLookup();
   // Fills the context's trust store from the sources; what it took, for reports.
-  static TrustInUse LoadTrust(const openssl::Api& api, openssl::Context* context,
-                              const platform::TrustSources& sources);
+  TrustInUse LoadTrust(const openssl::Api& api, openssl::Context* context);
   // Adds DER certificates to the context's trust store; how many it took.
   static int AddCertificates(const openssl::Api& api, openssl::Context* context,
                              const std::vector<std::string>& certificates);
@@ -55,6 +195,8 @@ class SharedTls {
   // The table the context and the sessions were made with.
   const openssl::Api* api_ = nullptr;
   openssl::Context* context_ = nullptr;
+  // The context's lookup of the system store's roots; nullptr when they were added at once.
+  RootLookup* rootLookup_ = nullptr;
   // The kept sessions, at most kMaxKeptSessions; when one more comes, the one offered or kept
   // least recently goes. Made on first use, freed by Release alone (see the destructor).
   struct KeptSession {
@@ -122,10 +264,11 @@ openssl::Context* SharedTls::Make(const openssl::Api& api) {
   // The server's certificate is checked against the trust sources the platform names; the host
   // name is set per connection.
   api.ctxSetVerify(context, openssl::kVerifyPeer, nullptr);
-  TrustInUse trust = LoadTrust(api, context, platform::ReadTrustSources());
+  TrustInUse trust = LoadTrust(api, context);
   DecodeTrustedExtensions(api, context);
   if (api.ctxSetCipherList(context, kClientCipherList) <= 0) {
     api.ctxFree(context);
+    FreeRootLookup();
     api.errClearError();
     Raise(ErrorKind::kTlsLibrary, u"SetCipher failed.");
   }
@@ -134,9 +277,29 @@ openssl::Context* SharedTls::Make(const openssl::Api& api) {
   return context;
 }
 
-TrustInUse SharedTls::LoadTrust(const openssl::Api& api, openssl::Context* context,
-                                const platform::TrustSources& sources) {
+TrustInUse SharedTls::LoadTrust(const openssl::Api& api, openssl::Context* context) {
+  // With a lookup method the system store's roots are read when a chain needs one (opening the
+  // store and decoding every root took most of a process's first call under Wine); without one
+  // (OpenSSL 1.0) all of them are added now.
+  const RootSource testSource = gTestRootSource.load();
+  const bool lookupPossible = RootLookup::Possible(api);
+  platform::TrustSources sources = platform::ReadTrustSources(
+      lookupPossible ? platform::SystemRoots::kOnDemand : platform::SystemRoots::kAll);
   TrustInUse trust;
+  if (lookupPossible && (sources.systemLookup || testSource != nullptr)) {
+    auto* lookup = new RootLookup(api, testSource);
+    if (lookup->Install(context)) {
+      rootLookup_ = lookup;
+      trust.systemLookup = true;
+    } else {
+      lookup->Free();
+      delete lookup;
+      api.errClearError();
+      if (sources.systemLookup) {
+        sources.systemRoots = platform::ReadTrustSources(platform::SystemRoots::kAll).systemRoots;
+      }
+    }
+  }
   trust.systemStore = sources.systemStoreName;
   trust.systemCertificates = AddCertificates(api, context, sources.systemRoots);
   trust.certFile = sources.certFile;
@@ -267,7 +430,15 @@ void SharedTls::Release() {
   sessions_ = nullptr;
   if (context_ != nullptr) api_->ctxFree(context_);
   context_ = nullptr;
+  FreeRootLookup();
   api_ = nullptr;
+}
+
+void SharedTls::FreeRootLookup() {
+  if (rootLookup_ == nullptr) return;
+  rootLookup_->Free();
+  delete rootLookup_;
+  rootLookup_ = nullptr;
 }
 
 void SharedTls::ForgetSessions() {
@@ -332,7 +503,9 @@ std::optional<TrustInUse> SharedTrustInUse() {
 
 std::string DescribeTrust(const TrustInUse& trust) {
   std::vector<std::string> parts;
-  if (!trust.systemStore.empty()) {
+  if (!trust.systemStore.empty() && trust.systemLookup) {
+    parts.push_back(trust.systemStore + " (looked up by issuer)");
+  } else if (!trust.systemStore.empty()) {
     parts.push_back(trust.systemStore + " (" + std::to_string(trust.systemCertificates) +
                     (trust.systemCertificates == 1 ? " certificate)" : " certificates)"));
   }
@@ -361,6 +534,10 @@ std::string DescribeTrust(const TrustInUse& trust) {
   for (const std::string& part : parts)
     text += (text.empty() ? "" : " + ") + part;
   return text;
+}
+
+void SetRootSourceForTesting(RootSource source) {
+  gTestRootSource.store(source);
 }
 
 void ForgetKeptSessionsForTesting() {

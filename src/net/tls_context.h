@@ -20,6 +20,8 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "net/openssl/binding.h"
 
@@ -58,6 +60,7 @@ std::u16string TlsErrorText(const openssl::Api* api, unsigned long error);
 struct TrustInUse {
   std::string systemStore;       // the system store whose roots were added ("" for none)
   int systemCertificates = 0;    // how many of them the trust store took
+  bool systemLookup = false;     // its roots are looked up by subject when needed, not added
   bool libraryDefaults = false;  // OpenSSL's default verify paths are in use
   std::string defaultFile;       // those paths, as the TLS library tells them
   std::string defaultDir;
@@ -70,9 +73,19 @@ struct TrustInUse {
 // The trust of the process's client context; nothing before the context is made.
 std::optional<TrustInUse> SharedTrustInUse();
 
-// One line for people, e.g. "Windows ROOT store (149 certificates) + SSL_CERT_FILE=C:\ca.pem" or
+// One line for people, e.g. "Windows ROOT store (149 certificates) + SSL_CERT_FILE=C:\ca.pem",
+// "Windows ROOT store (looked up by issuer)" or
 // "OpenSSL default paths (/usr/lib/ssl/certs) + SSL_CERT_FILE=/etc/ca.pem".
 std::string DescribeTrust(const TrustInUse& trust);
+
+// Where the context's lookup by subject finds roots: the subject's DER encoding in, the DER
+// encodings of the roots with that subject out.
+using RootSource = std::vector<std::string> (*)(std::string_view subject);
+
+// For tests: the contexts made from now on look roots up in `source` (besides the other trust
+// sources, on every platform) instead of the system store; nullptr restores the system store.
+// Takes effect with the next context (ReleaseSharedTls first).
+void SetRootSourceForTesting(RootSource source);
 
 // For tests: forgets every kept session (the context stays), so that no test resumes a session
 // an earlier one left.

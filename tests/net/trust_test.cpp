@@ -29,6 +29,11 @@ TEST(TrustInUse, IsWhatTheContextTook) {
 #if defined(_WIN32)
   // The ROOT store and the file the process names; never OpenSSL's compiled-in folders.
   EXPECT_EQ(trust->systemStore, "Windows ROOT store");
+  // OpenSSL 3 looks its roots up by issuer, adding none at first; OpenSSL 1.0, without lookup
+  // methods, takes them all.
+  if (trust->systemLookup) {
+    EXPECT_EQ(trust->systemCertificates, 0);
+  }
   EXPECT_FALSE(trust->libraryDefaults);
   EXPECT_EQ(trust->defaultFile, "");
   EXPECT_EQ(trust->defaultDir, "");
@@ -58,6 +63,12 @@ TEST(TrustInUse, ReadsAsOneLine) {
   windowsMissingFile.certDirLoaded = true;
   TrustInUse oneRoot = windows;
   oneRoot.systemCertificates = 1;
+  TrustInUse lookedUp;
+  lookedUp.systemStore = "Windows ROOT store";
+  lookedUp.systemLookup = true;
+  TrustInUse lookedUpWithFile = lookedUp;
+  lookedUpWithFile.certFile = "C:\\ca.pem";
+  lookedUpWithFile.certFileLoaded = true;
   TrustInUse linux;
   linux.libraryDefaults = true;
   linux.defaultFile = "/usr/lib/ssl/cert.pem";
@@ -71,6 +82,8 @@ TEST(TrustInUse, ReadsAsOneLine) {
   const DescriptionCase cases[] = {
       {windows, "Windows ROOT store (149 certificates)"},
       {oneRoot, "Windows ROOT store (1 certificate)"},
+      {lookedUp, "Windows ROOT store (looked up by issuer)"},
+      {lookedUpWithFile, "Windows ROOT store (looked up by issuer) + SSL_CERT_FILE=C:\\ca.pem"},
       {windowsWithFile, "Windows ROOT store (149 certificates) + SSL_CERT_FILE=C:\\ca.pem"},
       {windowsMissingFile,
        "Windows ROOT store (149 certificates) + SSL_CERT_FILE=C:\\ca.pem (not readable) + "

@@ -25,6 +25,9 @@ struct CertChain;     // STACK_OF(X509)
 struct StoreContext;  // X509_STORE_CTX
 struct StoreObjects;  // STACK_OF(X509_OBJECT)
 struct StoreObject;   // X509_OBJECT
+struct Name;          // X509_NAME
+struct LookupMethod;  // X509_LOOKUP_METHOD
+struct Lookup;        // X509_LOOKUP
 
 // Constants with their OpenSSL 1.0 values.
 inline constexpr long kOpNoSslV2 = 0x01000000L;
@@ -38,7 +41,8 @@ inline constexpr int kCtrlSetTlsextHostname = 55;   // SSL_CTRL_SET_TLSEXT_HOSTN
 inline constexpr long kTlsextNametypeHostName = 0;  // TLSEXT_NAMETYPE_host_name
 inline constexpr int kVerifyPeer = 0x01;            // SSL_VERIFY_PEER
 inline constexpr unsigned kCheckFlagNoPartialWildcards = 0x4;
-inline constexpr int kCryptoLock = 1;  // CRYPTO_LOCK
+inline constexpr int kCryptoLock = 1;         // CRYPTO_LOCK
+inline constexpr int kLookupCertificate = 1;  // X509_LU_X509
 
 // SSL_get_error results.
 inline constexpr int kErrorNone = 0;
@@ -152,6 +156,17 @@ struct Api {
   StoreObject* (*objectsValue)(const StoreObjects*, int index) = nullptr;
   Certificate* (*objectCertificate)(const StoreObject*) = nullptr;
   int (*checkPurpose)(Certificate*, int purpose, int ca) = nullptr;
+  // A lookup method of the trust store: OpenSSL calls getBySubject for an issuer the store lacks
+  // (X509_LOOKUP_meth_new, X509_LOOKUP_meth_set_get_by_subject, X509_LOOKUP_meth_free,
+  // X509_STORE_add_lookup), with the name to DER-encode (i2d_X509_NAME) and the object to fill
+  // (X509_OBJECT_set1_X509). Missing from OpenSSL 1.0.
+  using GetBySubject = int (*)(Lookup*, int type, const Name* name, StoreObject* result);
+  LookupMethod* (*lookupMethodNew)(const char* name) = nullptr;
+  int (*lookupMethodSetGetBySubject)(LookupMethod*, GetBySubject) = nullptr;
+  void (*lookupMethodFree)(LookupMethod*) = nullptr;
+  Lookup* (*storeAddLookup)(CertStore*, LookupMethod*) = nullptr;
+  int (*i2dName)(const Name*, unsigned char** out) = nullptr;
+  int (*objectSet1Certificate)(StoreObject*, Certificate*) = nullptr;
 };
 
 // The TLS library, loaded and initialised the first time any thread asks (once per process, under

@@ -128,6 +128,13 @@ Certificate* ObjectCertificate(const StoreObject* object) {
 int CheckPurpose(Certificate* certificate, int purpose, int ca) {
   return X509_check_purpose(reinterpret_cast<X509*>(certificate), purpose, ca);
 }
+// The table's lookup function has OpenSSL's shape, with the table's opaque types and an int for
+// X509_LOOKUP_TYPE.
+int LookupMethodSetGetBySubject(LookupMethod* method, Api::GetBySubject function) {
+  return X509_LOOKUP_meth_set_get_by_subject(
+      reinterpret_cast<X509_LOOKUP_METHOD*>(method),
+      reinterpret_cast<X509_LOOKUP_get_by_subject_fn>(reinterpret_cast<void (*)()>(function)));
+}
 int ChainCount(const CertChain* chain) {
   return sk_X509_num(reinterpret_cast<const STACK_OF(X509)*>(chain));
 }
@@ -179,6 +186,12 @@ Api MakeTable() {
   t.objectsValue = &ObjectsValue;
   t.objectCertificate = &ObjectCertificate;
   t.checkPurpose = &CheckPurpose;
+  t.lookupMethodNew = As<decltype(t.lookupMethodNew)>(&X509_LOOKUP_meth_new);
+  t.lookupMethodSetGetBySubject = &LookupMethodSetGetBySubject;
+  t.lookupMethodFree = As<decltype(t.lookupMethodFree)>(&X509_LOOKUP_meth_free);
+  t.storeAddLookup = As<decltype(t.storeAddLookup)>(&X509_STORE_add_lookup);
+  t.i2dName = As<decltype(t.i2dName)>(&i2d_X509_NAME);
+  t.objectSet1Certificate = As<decltype(t.objectSet1Certificate)>(&X509_OBJECT_set1_X509);
   return t;
 }
 

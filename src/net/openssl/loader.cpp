@@ -305,6 +305,12 @@ void FillTable() {
     Bind(t.objectsValue, "OPENSSL_sk_value");
     Bind(t.objectCertificate, "X509_OBJECT_get0_X509");
     Bind(t.checkPurpose, "X509_check_purpose");
+    Bind(t.lookupMethodNew, "X509_LOOKUP_meth_new");
+    Bind(t.lookupMethodSetGetBySubject, "X509_LOOKUP_meth_set_get_by_subject");
+    Bind(t.lookupMethodFree, "X509_LOOKUP_meth_free");
+    Bind(t.storeAddLookup, "X509_STORE_add_lookup");
+    Bind(t.i2dName, "i2d_X509_NAME");
+    Bind(t.objectSet1Certificate, "X509_OBJECT_set1_X509");
   } else {
     Bind(t.tls12ClientMethod, "TLSv1_2_client_method");
     Bind(t.tls1ClientMethod, "TLSv1_client_method");

@@ -299,8 +299,10 @@ inline constexpr const char* kOpenSsl3CryptoFunctions[] = {"OpenSSL_version_num"
                                                            "BIO_clear_flags"};
 
 // Looked up in the OpenSSL 3 pair too, but not required: the server certificate of a handshake,
-// for diagnosis (a pair without them works, and shows no certificate), and the trust store's
-// certificates, whose extensions the shared context has decoded before threads share it.
+// for diagnosis (a pair without them works, and shows no certificate), the trust store's
+// certificates, whose extensions the shared context has decoded before threads share it, and the
+// trust store's lookup method, which finds the ROOT store's roots by subject when asked (without
+// it every root is read at once).
 inline constexpr const char* kOpenSsl3OptionalSslFunctions[] = {"SSL_get_peer_cert_chain",
                                                                 "SSL_set_verify"};
 inline constexpr const char* kOpenSsl3OptionalCryptoFunctions[] = {
@@ -311,6 +313,12 @@ inline constexpr const char* kOpenSsl3OptionalCryptoFunctions[] = {
     "i2d_X509",
     "X509_STORE_get0_objects",
     "X509_OBJECT_get0_X509",
-    "X509_check_purpose"};
+    "X509_check_purpose",
+    "X509_LOOKUP_meth_new",
+    "X509_LOOKUP_meth_set_get_by_subject",
+    "X509_LOOKUP_meth_free",
+    "X509_STORE_add_lookup",
+    "i2d_X509_NAME",
+    "X509_OBJECT_set1_X509"};
 
 }  // namespace tessora::openssl

@@ -15,12 +15,16 @@ std::string Variable(const char* name) {
 
 }  // namespace
 
-TrustSources ReadTrustSources() {
+TrustSources ReadTrustSources(SystemRoots) {
   TrustSources sources;
   sources.tlsLibraryDefaults = true;
   sources.certFile = Variable("SSL_CERT_FILE");
   sources.certDir = Variable("SSL_CERT_DIR");
   return sources;
+}
+
+std::vector<std::string> SystemRootsWithSubject(std::string_view) {
+  return {};
 }
 
 }  // namespace tessora::platform

@@ -8,6 +8,8 @@
 #include <wincrypt.h>
 // clang-format on
 
+#include <mutex>
+
 #include "base/text.h"
 
 namespace tessora::platform {
@@ -42,14 +44,47 @@ std::string Variable(const wchar_t* name) {
 
 }  // namespace
 
-TrustSources ReadTrustSources() {
+TrustSources ReadTrustSources(SystemRoots roots) {
   TrustSources sources;
-  sources.systemRoots = RootStoreCertificates();
+  if (roots == SystemRoots::kAll) sources.systemRoots = RootStoreCertificates();
+  sources.systemLookup = true;
   sources.systemStoreName = "Windows ROOT store";
   sources.tlsLibraryDefaults = false;
   sources.certFile = Variable(L"SSL_CERT_FILE");
   sources.certDir = Variable(L"SSL_CERT_DIR");
   return sources;
+}
+
+std::vector<std::string> SystemRootsWithSubject(std::string_view subject) {
+  std::vector<std::string> certificates;
+  // A name is short: anything longer than a certificate could be is no subject.
+  constexpr std::size_t kMaxSubject = 64 * 1024;
+  if (subject.empty() || subject.size() > kMaxSubject) return certificates;
+  // The store is opened once and kept for the process: opening it is the costly part (under Wine
+  // the first opening in a process takes about 140 ms, each later one about 35 ms), and a
+  // server's chain asks for several subjects. A failed opening is tried again next time.
+  // (Never destroyed: at the end of the process another thread may still be inside a call.)
+  static std::mutex& lock = *new std::mutex;
+  static HCERTSTORE store = nullptr;
+  std::lock_guard<std::mutex> guard(lock);
+  if (store == nullptr) store = CertOpenSystemStoreW(0, L"ROOT");
+  if (store == nullptr) return certificates;
+  CERT_NAME_BLOB name;
+  name.cbData = static_cast<DWORD>(subject.size());
+  name.pbData = reinterpret_cast<BYTE*>(const_cast<char*>(subject.data()));
+  PCCERT_CONTEXT certificate = nullptr;
+  // The store compares the encoded names byte for byte, where the TLS library compares their
+  // canonical forms: a root whose subject is encoded otherwise than the issuer name of the
+  // certificate it signed is not found.
+  while (certificates.size() < kMaxRootsPerSubject &&
+         (certificate = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0,
+                                                   CERT_FIND_SUBJECT_NAME, &name, certificate)) !=
+             nullptr) {
+    certificates.emplace_back(reinterpret_cast<const char*>(certificate->pbCertEncoded),
+                              certificate->cbCertEncoded);
+  }
+  if (certificate != nullptr) CertFreeCertificateContext(certificate);
+  return certificates;
 }
 
 }  // namespace tessora::platform
