@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the test PKI with the openssl command-line tool: a CA, a server certificate for
-# 127.0.0.1 / localhost / api.tessora.net, one for another host, two with wildcard names, a
+# 127.0.0.1 / localhost / api.tessora.net, one for ::1, one for another host, two with wildcard names, a
 # self-signed one and an expired one (valid only in 2000); and a second CA ("planted") with a server certificate of its own.
 # Usage: make_test_pki.sh <output directory>
 set -euo pipefail
@@ -86,7 +86,7 @@ openssl x509 -req -in planted-server.csr -CA planted-ca.pem -CAkey planted-ca.ke
 
 mkdir -p "$out"
 cp planted-ca.pem "$out/planted-ca.pem"
-for name in ca server other wildcard partialwildcard selfsigned expired planted-server; do
+for name in ca server server-ipv6 other wildcard partialwildcard selfsigned expired planted-server; do
   cp "$name.pem" "$out/$name.pem"
   [ "$name" = ca ] || cp "$name.key" "$out/$name.key"
 done
