@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "api/request.h"
+#include "api/settings.h"
 #include "api/thread_settings.h"
 #include "base/error.h"
 #include "base/text.h"
@@ -217,7 +218,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(failure.Kind() == tessora::ErrorKind::kRequest);
     return 0;
   }
-  const HttpUrl expected = HttpUrl::Parse(tessora::FullBaseUrl(settings.environment));
+  const HttpUrl expected = HttpUrl::Parse(
+      tessora::FullBaseUrl(settings.environment, tessora::CurrentCallOptions(settings).apiHost));
   CheckSameAuthority(HttpUrl::Parse(prepared.url), expected);
 
   // The client as the request layer set it up, on an in-memory carrier.

@@ -205,8 +205,8 @@ FailureKind ExchangeFailureKind(const Error& failure, const HttpClient& client) 
   }
 }
 
-std::u16string FullBaseUrl(const std::u16string& environment) {
-  return u"https://" + environment + AsciiToText(TESSORA_API_HOST);
+std::u16string FullBaseUrl(const std::u16string& environment, const std::u16string& apiHost) {
+  return u"https://" + environment + apiHost;
 }
 
 std::unique_ptr<HttpClient> SetupClient(TrafficLog* log, const CallOptions& options) {
@@ -251,7 +251,7 @@ PreparedRequest PrepareRequest(const ThreadSettings& settings, const std::u16str
   // Trailing line breaks of a value read from a file go as they always did; one inside it fails
   // the call here, where the host learns why.
   RefuseLineBreak(u"partner-token", settings.partnerToken);
-  const std::u16string baseUrl = FullBaseUrl(settings.environment);
+  const std::u16string baseUrl = FullBaseUrl(settings.environment, options.apiHost);
   prepared.url = UrlResolver::ResolveUrlParameters(baseUrl + route, parameters);
   prepared.url = UrlResolver::ResolveOptionalParameters(prepared.url, optionalParameters);
   CheckSameHost(prepared.url, baseUrl);

@@ -37,8 +37,8 @@ std::u16string ExchangeFailureReason(const Error& failure, const HttpClient& cli
 // The kind of that failure, as hosts branch on it.
 FailureKind ExchangeFailureKind(const Error& failure, const HttpClient& client);
 
-// "https://" + `environment` + the API host suffix.
-std::u16string FullBaseUrl(const std::u16string& environment);
+// "https://" + `environment` + `apiHost` (the API host suffix, the api.host setting).
+std::u16string FullBaseUrl(const std::u16string& environment, const std::u16string& apiHost);
 // A new client: the connect, single receive and whole-call time-outs of `options` (by default
 // 20000 ms, 30000 ms, none), every status an answer, a TLS 1.2 channel, and `log` (the loading
 // thread's traffic log) when there is one.

@@ -146,6 +146,30 @@ std::optional<std::u16string> HeaderLines(std::u16string_view value) {
   return out;
 }
 
+// A host name (the API host's suffix): labels of letters, digits and "-" (not at a label's ends),
+// 1 to 63 characters each, joined by single dots; at most 253 characters. It goes into the URL and
+// the Host line, so nothing else is taken: no blank, port, "@", "/", "?", "#" or "\\". Stored in
+// lower case.
+std::optional<std::u16string> HostName(std::u16string_view value) {
+  if (value.empty() || value.size() > 253) return std::nullopt;
+  const std::u16string lower = Lower(value);
+  std::size_t labelStart = 0;
+  for (std::size_t at = 0; at <= lower.size(); ++at) {
+    if (at < lower.size() && lower[at] != u'.') {
+      const char16_t c = lower[at];
+      if (!((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-')) {
+        return std::nullopt;
+      }
+      continue;
+    }
+    const std::size_t length = at - labelStart;
+    if (length == 0 || length > 63) return std::nullopt;
+    if (lower[labelStart] == u'-' || lower[at - 1] == u'-') return std::nullopt;
+    labelStart = at + 1;
+  }
+  return lower;
+}
+
 struct Row {
   const char* name;
   SettingScope scope;
@@ -157,6 +181,11 @@ struct Row {
 };
 
 constexpr std::array kRows = {
+    // Where the calls go: never from the endpoint file, whose writer could otherwise redirect the
+    // traffic, credentials included.
+    Row{"api.host", SettingScope::kProcess, u"" TESSORA_API_HOST, false, &HostName,
+        u"a host name: labels of letters, digits and \"-\" joined by dots, at most 253 "
+        u"characters"},
     Row{"timeout.connect-ms", SettingScope::kThread, u"20000", true, &Milliseconds,
         u"a whole number of milliseconds from 1 to 86400000"},
     Row{"timeout.io-ms", SettingScope::kThread, u"30000", true, &Milliseconds,
@@ -347,6 +376,7 @@ CallOptions CurrentCallOptions(const ThreadSettings& settings) {
   options.proxyCredentialsInTunnel = ValueOf(settings, "proxy.credentials-in-tunnel") == u"on";
   options.connectionReuse = ValueOf(settings, "connection.reuse") == u"on";
   options.connectionIdleMs = MillisecondsOf(ValueOf(settings, "connection.idle-ms"));
+  options.apiHost = ValueOf(settings, "api.host");
   const std::u16string lines = ValueOf(settings, "request.headers");
   for (std::size_t start = 0; start < lines.size();) {
     std::size_t end = lines.find(u"\r\n", start);

@@ -77,6 +77,7 @@ struct CallOptions {
   std::vector<std::u16string> extraHeaderLines;
   bool connectionReuse = false;
   int connectionIdleMs = 30000;
+  std::u16string apiHost;  // the API host's suffix, after the thread's Environment
 };
 
 // The values of text.encoding.

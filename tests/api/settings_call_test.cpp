@@ -237,6 +237,33 @@ TEST_F(SettingsCallTest, TheEndpointFilesLogSettingsApplyToTheOpenLog) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "elsewhere.txt"));
 }
 
+TEST_F(SettingsCallTest, TheApiHostReplacesTheBuildsSuffix) {
+  std::mutex lock;
+  std::vector<std::string> heads;
+  test::ScriptedServer server(test::ScriptedServer::kTls, [&](test::ServerConnection& connection) {
+    std::string head = connection.ReadHead();
+    connection.Write(test::JsonReply("200 OK", R"({"id":1})"));
+    const std::lock_guard<std::mutex> guard(lock);
+    heads.push_back(std::move(head));
+  });
+  Configure(server.Port());
+  Set(u"api.host", u"Staging.Tessora.Test");
+  EXPECT_EQ(Call(), u"");
+  EXPECT_NE(SetOption(CurrentSettings(), u"api.host", u"evil.example/x"), u"");
+  EXPECT_EQ(Call(), u"");  // the refused value changed nothing
+  ASSERT_TRUE(server.WaitForFinished(2));
+  const std::lock_guard<std::mutex> guard(lock);
+  ASSERT_EQ(heads.size(), 2u);
+  const std::string host = "Host: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n";
+  for (const std::string& head : heads) {
+    EXPECT_TRUE(head.starts_with("GET /staging.tessora.test/v1/charges/1 HTTP/1.1\r\n")) << head;
+    EXPECT_NE(head.find(host), std::string::npos) << head;
+  }
+  const std::string log = test::ReadFileBytes(dir_ / "Call Logs.txt");
+  EXPECT_NE(log.find("GET /staging.tessora.test/v1/charges/1"), std::string::npos);
+  EXPECT_EQ(log.find("/" TESSORA_API_HOST "/"), std::string::npos);
+}
+
 struct TunnelCase {
   const char16_t* value;
   bool inside;  // whether the request inside the tunnel carries Proxy-Authorization

@@ -130,7 +130,67 @@ INSTANTIATE_TEST_SUITE_P(
                     u"whole number of milliseconds from 1 to 86400000."},
         RefusedCase{"log.secrets", u"hidden",
                     u"The setting \"log.secrets\" cannot be \"hidden\": it takes \"clear\" or "
-                    u"\"masked\"."}));
+                    u"\"masked\"."},
+        RefusedCase{"api.host", u"",
+                    u"The setting \"api.host\" cannot be \"\": "
+                    u"it takes a host name: labels of letters, digits and \"-\" joined by dots, "
+                    u"at most 253 characters."},
+        RefusedCase{"api.host", u"staging.example:8443",
+                    u"The setting \"api.host\" cannot be \"staging.example:8443\": "
+                    u"it takes a host name: labels of letters, digits and \"-\" joined by dots, "
+                    u"at most 253 characters."},
+        RefusedCase{"api.host", u"evil.example/x",
+                    u"The setting \"api.host\" cannot be \"evil.example/x\": "
+                    u"it takes a host name: labels of letters, digits and \"-\" joined by dots, "
+                    u"at most 253 characters."},
+        RefusedCase{"api.host", u"user@evil.example",
+                    u"The setting \"api.host\" cannot be \"user@evil.example\": "
+                    u"it takes a host name: labels of letters, digits and \"-\" joined by dots, "
+                    u"at most 253 characters."},
+        RefusedCase{"api.host", u"a..b",
+                    u"The setting \"api.host\" cannot be \"a..b\": "
+                    u"it takes a host name: labels of letters, digits and \"-\" joined by dots, "
+                    u"at most 253 characters."},
+        RefusedCase{"api.host", u".api.example",
+                    u"The setting \"api.host\" cannot be \".api.example\": "
+                    u"it takes a host name: labels of letters, digits and \"-\" joined by dots, "
+                    u"at most 253 characters."},
+        RefusedCase{"api.host", u"api.example.",
+                    u"The setting \"api.host\" cannot be \"api.example.\": "
+                    u"it takes a host name: labels of letters, digits and \"-\" joined by dots, "
+                    u"at most 253 characters."},
+        RefusedCase{"api.host", u"api example",
+                    u"The setting \"api.host\" cannot be \"api example\": "
+                    u"it takes a host name: labels of letters, digits and \"-\" joined by dots, "
+                    u"at most 253 characters."},
+        RefusedCase{"api.host", u"api.example?x",
+                    u"The setting \"api.host\" cannot be \"api.example?x\": "
+                    u"it takes a host name: labels of letters, digits and \"-\" joined by dots, "
+                    u"at most 253 characters."},
+        RefusedCase{"api.host", u"api.example#x",
+                    u"The setting \"api.host\" cannot be \"api.example#x\": "
+                    u"it takes a host name: labels of letters, digits and \"-\" joined by dots, "
+                    u"at most 253 characters."},
+        RefusedCase{"api.host", u"api\\example",
+                    u"The setting \"api.host\" cannot be \"api\\example\": "
+                    u"it takes a host name: labels of letters, digits and \"-\" joined by dots, "
+                    u"at most 253 characters."},
+        RefusedCase{"api.host", u"api\nexample",
+                    u"The setting \"api.host\" cannot be \"api example\": "
+                    u"it takes a host name: labels of letters, digits and \"-\" joined by dots, "
+                    u"at most 253 characters."},
+        RefusedCase{"api.host", u"-api.example",
+                    u"The setting \"api.host\" cannot be \"-api.example\": "
+                    u"it takes a host name: labels of letters, digits and \"-\" joined by dots, "
+                    u"at most 253 characters."},
+        RefusedCase{"api.host", u"api-.example",
+                    u"The setting \"api.host\" cannot be \"api-.example\": "
+                    u"it takes a host name: labels of letters, digits and \"-\" joined by dots, "
+                    u"at most 253 characters."},
+        RefusedCase{"api.host", u"api_x.example",
+                    u"The setting \"api.host\" cannot be \"api_x.example\": "
+                    u"it takes a host name: labels of letters, digits and \"-\" joined by dots, "
+                    u"at most 253 characters."}));
 
 class RefusedHeaders : public SettingsTest,
                        public ::testing::WithParamInterface<const char16_t*> {};
@@ -226,6 +286,28 @@ TEST_F(SettingsTest, TheEndpointFileCannotSetTheLogFile) {
   ApplyFileSettings({{u"log.file", u"elsewhere.txt"}, {u"log.secrets", u"masked"}});
   EXPECT_EQ(InForce("log.file"), u"Call Logs.txt");
   EXPECT_EQ(InForce("log.secrets"), u"masked");
+}
+
+TEST_F(SettingsTest, TheEndpointFileCannotSetTheApiHost) {
+  ApplyFileSettings({{u"api.host", u"elsewhere.example"}});
+  EXPECT_EQ(InForce("api.host"), u"" TESSORA_API_HOST);
+  EXPECT_EQ(SourceOf("api.host"), SettingSource::kDefault);
+  EXPECT_EQ(CurrentCallOptions(CurrentSettings()).apiHost, u"" TESSORA_API_HOST);
+}
+
+TEST_F(SettingsTest, TheApiHostIsAHostNameOfAtMost253Characters) {
+  const std::u16string label63(63, u'a');
+  const std::u16string longest = label63 + u"." + label63 + u"." + label63 + u"." +
+                                 std::u16string(61, u'b');  // 253 characters
+  EXPECT_EQ(SetOption(CurrentSettings(), u"api.host", longest), u"");
+  EXPECT_EQ(InForce("api.host"), longest);
+  EXPECT_NE(SetOption(CurrentSettings(), u"api.host", longest + u"b"), u"");
+  EXPECT_NE(SetOption(CurrentSettings(), u"api.host", std::u16string(64, u'a') + u".example"), u"");
+  EXPECT_EQ(InForce("api.host"), longest);
+  EXPECT_EQ(SetOption(CurrentSettings(), u"api.host", u"API.Staging-1.Example"), u"");
+  EXPECT_EQ(InForce("api.host"), u"api.staging-1.example");
+  EXPECT_EQ(SourceOf("api.host"), SettingSource::kHost);
+  EXPECT_EQ(CurrentCallOptions(CurrentSettings()).apiHost, u"api.staging-1.example");
 }
 
 TEST_F(SettingsTest, NoLogIsOffWhetherEmptyOrOff) {
