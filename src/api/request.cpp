@@ -216,6 +216,7 @@ std::unique_ptr<HttpClient> SetupClient(TrafficLog* log, const CallOptions& opti
   // No read time-out of the client's own: the channel bounds every single receive.
   auto channel = std::make_unique<TlsChannel>();
   channel->SetSocketTimeout(options.ioTimeoutMs);
+  channel->AllowTls13(options.allowTls13);
   client->SetChannel(std::move(channel));
   client->SetLog(log);
   return client;

@@ -40,8 +40,8 @@ FailureKind ExchangeFailureKind(const Error& failure, const HttpClient& client);
 // "https://" + `environment` + `apiHost` (the API host suffix, the api.host setting).
 std::u16string FullBaseUrl(const std::u16string& environment, const std::u16string& apiHost);
 // A new client: the connect, single receive and whole-call time-outs of `options` (by default
-// 20000 ms, 30000 ms, none), every status an answer, a TLS 1.2 channel, and `log` (the loading
-// thread's traffic log) when there is one.
+// 20000 ms, 30000 ms, none), every status an answer, a TLS channel (TLS 1.2, up to 1.3 with
+// tls.max-version "1.3"), and `log` (the loading thread's traffic log) when there is one.
 std::unique_ptr<HttpClient> SetupClient(TrafficLog* log, const CallOptions& options);
 // Gives `client` the proxy of `settings`, if one is configured.
 void ApplyProxy(HttpClient& client, const ThreadSettings& settings);

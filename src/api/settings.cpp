@@ -93,6 +93,12 @@ std::optional<std::u16string> OnOrOff(std::u16string_view value) {
   return std::nullopt;
 }
 
+// "1.2" or "1.3".
+std::optional<std::u16string> TlsVersion(std::u16string_view value) {
+  if (value == u"1.2" || value == u"1.3") return std::u16string(value);
+  return std::nullopt;
+}
+
 // Header lines the library writes itself, and those that frame the message or the connection: a
 // host's line of such a name would contradict or duplicate the library's.
 constexpr std::array<std::u16string_view, 18> kReservedHeaders = {
@@ -181,11 +187,6 @@ struct Row {
 };
 
 constexpr std::array kRows = {
-    // Where the calls go: never from the endpoint file, whose writer could otherwise redirect the
-    // traffic, credentials included.
-    Row{"api.host", SettingScope::kProcess, u"" TESSORA_API_HOST, false, &HostName,
-        u"a host name: labels of letters, digits and \"-\" joined by dots, at most 253 "
-        u"characters"},
     Row{"timeout.connect-ms", SettingScope::kThread, u"20000", true, &Milliseconds,
         u"a whole number of milliseconds from 1 to 86400000"},
     Row{"timeout.io-ms", SettingScope::kThread, u"30000", true, &Milliseconds,
@@ -207,6 +208,12 @@ constexpr std::array kRows = {
     Row{"connection.reuse", SettingScope::kThread, u"off", true, &OnOrOff, u"\"on\" or \"off\""},
     Row{"connection.idle-ms", SettingScope::kThread, u"30000", true, &Milliseconds,
         u"a whole number of milliseconds from 1 to 86400000"},
+    // Where the calls go: never from the endpoint file, whose writer could otherwise redirect the
+    // traffic, credentials included.
+    Row{"api.host", SettingScope::kProcess, u"" TESSORA_API_HOST, false, &HostName,
+        u"a host name: labels of letters, digits and \"-\" joined by dots, at most 253 "
+        u"characters"},
+    Row{"tls.max-version", SettingScope::kThread, u"1.2", true, &TlsVersion, u"\"1.2\" or \"1.3\""},
     // How the host's own code encodes its strings: never from the endpoint file.
     Row{"text.encoding", SettingScope::kThread, kAnsiEncoding, false, &TextEncoding,
         u"\"ansi\" or \"utf-8\""},
@@ -377,6 +384,7 @@ CallOptions CurrentCallOptions(const ThreadSettings& settings) {
   options.connectionReuse = ValueOf(settings, "connection.reuse") == u"on";
   options.connectionIdleMs = MillisecondsOf(ValueOf(settings, "connection.idle-ms"));
   options.apiHost = ValueOf(settings, "api.host");
+  options.allowTls13 = ValueOf(settings, "tls.max-version") == u"1.3";
   const std::u16string lines = ValueOf(settings, "request.headers");
   for (std::size_t start = 0; start < lines.size();) {
     std::size_t end = lines.find(u"\r\n", start);

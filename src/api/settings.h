@@ -77,7 +77,8 @@ struct CallOptions {
   std::vector<std::u16string> extraHeaderLines;
   bool connectionReuse = false;
   int connectionIdleMs = 30000;
-  std::u16string apiHost;  // the API host's suffix, after the thread's Environment
+  std::u16string apiHost;   // the API host's suffix, after the thread's Environment
+  bool allowTls13 = false;  // tls.max-version "1.3" (the minimum stays TLS 1.2)
 };
 
 // The values of text.encoding.

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 #include "base/error.h"
 #include "base/text.h"
@@ -148,9 +150,11 @@ void TlsChannel::Handshake() {
   const int port = serverPort_;
   api->setTlsextHostName(connection_, platform::TextToAnsi(host).c_str());
   CheckServerName(host);
+  ApplyMaxVersion(*api);
+  const long maxVersion = allowTls13_ ? openssl::kTls13Version : openssl::kTls12Version;
   // The session of an earlier connection to this host name and port, if one is kept: the server
   // may resume it (no certificate is sent then) or decline it (a full handshake with every check).
-  OfferKeptSession(*api, connection_, host, port);
+  OfferKeptSession(*api, connection_, host, port, maxVersion);
   api->errClearError();
   platform::ClearSocketError();
   peerCertificate_.clear();
@@ -171,7 +175,7 @@ void TlsChannel::Handshake() {
   if (result <= 0) {
     const Failure failure = Capture(result);
     if (keepPeerCertificate_) CapturePeerCertificate();
-    DropKeptSession(host, port);
+    DropKeptSession(host, port, maxVersion);
     try {
       RaiseFailure(kErrorConnecting, failure);
     } catch (const Error& error) {
@@ -183,9 +187,36 @@ void TlsChannel::Handshake() {
     }
   }
   if (keepPeerCertificate_) CapturePeerCertificate();
-  KeepSession(*api, connection_, host, port);
+  KeepSession(*api, connection_, host, port, maxVersion);
   passThrough_ = false;
   state_ = State::kRunning;
+}
+
+void TlsChannel::ApplyMaxVersion(const openssl::Api& api) {
+  if (!allowTls13_) return;  // the shared context's maximum, TLS 1.2
+  if (api.setMaxProtoVersion == nullptr) {
+    // "OpenSSL 1.0.2n  7 Dec 2017": the second word is the release.
+    std::string release = "(unknown)";
+    if (api.versionText != nullptr) {
+      if (const char* text = api.versionText()) {
+        std::size_t length = 0;
+        while (length < 128 && text[length] != '\0')
+          ++length;
+        const std::string_view whole(text, length);
+        const std::size_t start = whole.find(' ');
+        if (start != std::string_view::npos) {
+          const std::size_t end = whole.find(' ', start + 1);
+          release = std::string(whole.substr(
+              start + 1, end == std::string_view::npos ? std::string_view::npos : end - start - 1));
+        }
+      }
+    }
+    Raise(ErrorKind::kTls, u"TLS 1.3 needs OpenSSL 1.1.1 or later; the loaded OpenSSL is " +
+                               AsciiToText(release) + u".");
+  }
+  if (api.setMaxProtoVersion(connection_, openssl::kTls13Version) != 1) {
+    RaiseFailure(kErrorConnecting, Capture(0));
+  }
 }
 
 std::u16string TlsChannel::VerifyVerdict() const {
@@ -395,6 +426,11 @@ void TlsChannel::Close() {
   if (connection_ != nullptr || context_ != nullptr) {
     const openssl::Api* api = openssl::LoadOpenSsl();
     if (connection_ != nullptr) {
+      // A TLS 1.3 server hands its resumable session (ticket) after the handshake, read with the
+      // answer: the session kept at the handshake is replaced by the one the connection holds now.
+      if (allowTls13_ && state_ == State::kRunning) {
+        KeepSession(*api, connection_, serverHost_, serverPort_, openssl::kTls13Version);
+      }
       api->errClearError();
       api->shutdown(connection_);  // sends the closing alert; no answer is awaited
       api->free(connection_);

@@ -1,5 +1,6 @@
-// The carrier of one HTTP client's connection: a TCP socket that either runs TLS 1.2 or passes
-// bytes through unchanged until it is told to start TLS (as a CONNECT tunnel needs).
+// The carrier of one HTTP client's connection: a TCP socket that either runs TLS (1.2, or up to
+// 1.3 when allowed) or passes bytes through unchanged until it is told to start TLS (as a CONNECT
+// tunnel needs).
 //
 // States: idle (no connection) -> plain (connected in pass-through) -> running (TLS handshake
 // done); close returns to idle from either.
@@ -22,6 +23,7 @@ namespace tessora {
 namespace openssl {
 struct Context;
 struct Connection;
+struct Api;
 }  // namespace openssl
 
 class TlsChannel : public Stream {
@@ -73,6 +75,10 @@ class TlsChannel : public Stream {
 
   // The receive and send time-out for connections made afterwards; 0 or less: kSocketTimeoutMs.
   void SetSocketTimeout(int milliseconds) { socketTimeoutMs_ = milliseconds; }
+  // Whether handshakes from now on may negotiate TLS 1.3 (false: TLS 1.2 only, the default). The
+  // minimum is TLS 1.2 either way. Where the TLS library has no TLS 1.3 (the 1.0 line), a
+  // handshake allowed it fails before anything is sent, saying so.
+  void AllowTls13(bool allow) { allowTls13_ = allow; }
 
   // Tests only: replaces kSocketTimeoutMs for channels that connect afterwards (0 restores it).
   static void SetSocketTimeoutForTesting(int milliseconds);
@@ -93,6 +99,8 @@ class TlsChannel : public Stream {
   void PrepareTls();
   void Handshake();
   void CheckServerName(const std::u16string& host);
+  // Raises the connection's highest protocol version to TLS 1.3 when allowed.
+  void ApplyMaxVersion(const openssl::Api& api);
   // The text of the certificate check's verdict when it refused the server, else empty.
   std::u16string VerifyVerdict() const;
   void CapturePeerCertificate();
@@ -108,6 +116,7 @@ class TlsChannel : public Stream {
   int serverPort_ = 0;
   platform::SocketHandle socket_ = platform::kNoSocket;
   int socketTimeoutMs_ = 0;              // SetSocketTimeout's value
+  bool allowTls13_ = false;              // AllowTls13's value
   int appliedTimeoutMs_ = 0;             // the socket's time-outs, 0 before they are set
   openssl::Context* context_ = nullptr;  // the process's (SharedClientContext), not owned
   openssl::Connection* connection_ = nullptr;

@@ -221,8 +221,10 @@ SharedTls& Shared() {
   return shared;
 }
 
-std::u16string SessionKey(const std::u16string& host, int port) {
-  return host + u":" + IntToText(port);
+std::u16string SessionKey(const std::u16string& host, int port, long maxVersion) {
+  std::u16string key = host + u":" + IntToText(port);
+  if (maxVersion != openssl::kTls12Version) key += u" up to TLS 1.3";
+  return key;
 }
 
 bool CanResume(const openssl::Api& api) {
@@ -472,17 +474,17 @@ openssl::Context* SharedClientContext(const openssl::Api& api) {
 }
 
 void OfferKeptSession(const openssl::Api& api, openssl::Connection* connection,
-                      const std::u16string& host, int port) {
-  Shared().Offer(api, connection, SessionKey(host, port));
+                      const std::u16string& host, int port, long maxVersion) {
+  Shared().Offer(api, connection, SessionKey(host, port, maxVersion));
 }
 
 void KeepSession(const openssl::Api& api, openssl::Connection* connection,
-                 const std::u16string& host, int port) {
-  Shared().Keep(api, connection, SessionKey(host, port));
+                 const std::u16string& host, int port, long maxVersion) {
+  Shared().Keep(api, connection, SessionKey(host, port, maxVersion));
 }
 
-void DropKeptSession(const std::u16string& host, int port) {
-  Shared().Drop(SessionKey(host, port));
+void DropKeptSession(const std::u16string& host, int port, long maxVersion) {
+  Shared().Drop(SessionKey(host, port, maxVersion));
 }
 
 void ReleaseSharedTls() {
@@ -548,8 +550,8 @@ int ClientContextsMade() {
   return Shared().ContextsMade();
 }
 
-bool HasKeptSession(const std::u16string& host, int port) {
-  return Shared().Has(SessionKey(host, port));
+bool HasKeptSession(const std::u16string& host, int port, long maxVersion) {
+  return Shared().Has(SessionKey(host, port, maxVersion));
 }
 
 }  // namespace tessora

@@ -39,16 +39,21 @@ inline constexpr char kClientCipherList[] = "AES:ALL:!aNULL:!eNULL:+RC4:@STRENGT
 // failed."; nothing is kept then, and the next call tries again.
 openssl::Context* SharedClientContext(const openssl::Api& api);
 
+// Sessions are kept per host:port and highest protocol version (`maxVersion`, TLS 1.2 by
+// default): a TLS 1.3 session is never offered on a connection limited to TLS 1.2.
+//
 // Offers the session kept for host:port on the connection's coming handshake; nothing when none is
 // kept or the library cannot resume.
 void OfferKeptSession(const openssl::Api& api, openssl::Connection* connection,
-                      const std::u16string& host, int port);
+                      const std::u16string& host, int port,
+                      long maxVersion = openssl::kTls12Version);
 // After a completed handshake: keeps the connection's session for host:port in place of the one
 // kept before.
 void KeepSession(const openssl::Api& api, openssl::Connection* connection,
-                 const std::u16string& host, int port);
+                 const std::u16string& host, int port, long maxVersion = openssl::kTls12Version);
 // After a failed handshake: forgets the session kept for host:port.
-void DropKeptSession(const std::u16string& host, int port);
+void DropKeptSession(const std::u16string& host, int port,
+                     long maxVersion = openssl::kTls12Version);
 
 // Frees the context and every kept session; the next channel makes a new context.
 void ReleaseSharedTls();
@@ -93,6 +98,6 @@ void ForgetKeptSessionsForTesting();
 // For tests: how many client contexts this process has made, and whether a session is kept for
 // host:port.
 int ClientContextsMade();
-bool HasKeptSession(const std::u16string& host, int port);
+bool HasKeptSession(const std::u16string& host, int port, long maxVersion = openssl::kTls12Version);
 
 }  // namespace tessora

@@ -264,6 +264,61 @@ TEST_F(SettingsCallTest, TheApiHostReplacesTheBuildsSuffix) {
   EXPECT_EQ(log.find("/" TESSORA_API_HOST "/"), std::string::npos);
 }
 
+struct MaxVersionCase {
+  const char16_t* value;
+  int version;  // what the server agreed on
+};
+
+class TlsMaxVersion : public SettingsCallTest,
+                      public ::testing::WithParamInterface<MaxVersionCase> {};
+
+TEST_P(TlsMaxVersion, TheHandshakeAgreesOnItAndTheSecondCallResumes) {
+  std::mutex lock;
+  std::vector<int> versions;
+  std::vector<bool> resumed;
+  test::ScriptedServer server(test::ScriptedServer::kTls, [&](test::ServerConnection& connection) {
+    connection.ReadHead();
+    connection.Write(test::JsonReply("200 OK", R"({"id":1})"));
+    const std::lock_guard<std::mutex> guard(lock);
+    versions.push_back(connection.TlsVersion());
+    resumed.push_back(connection.Resumed());
+  });
+  Configure(server.Port());
+  Set(u"tls.max-version", GetParam().value);
+  EXPECT_EQ(Call(), u"");
+  ASSERT_TRUE(server.WaitForFinished(1));
+  EXPECT_EQ(Call(), u"");
+  ASSERT_TRUE(server.WaitForFinished(2));
+  const std::lock_guard<std::mutex> guard(lock);
+  EXPECT_EQ(versions, (std::vector<int>{GetParam().version, GetParam().version}));
+  EXPECT_EQ(resumed, (std::vector<bool>{false, true}));
+}
+
+INSTANTIATE_TEST_SUITE_P(OneTwoOrOneThree, TlsMaxVersion,
+                         ::testing::Values(MaxVersionCase{u"1.2", 0x0303},
+                                           MaxVersionCase{u"1.3", 0x0304}));
+
+// A TLS 1.3 session is not offered on a connection limited to TLS 1.2, nor the other way round.
+TEST_F(SettingsCallTest, SessionsAreKeptPerHighestVersion) {
+  std::mutex lock;
+  std::vector<bool> resumed;
+  test::ScriptedServer server(test::ScriptedServer::kTls, [&](test::ServerConnection& connection) {
+    connection.ReadHead();
+    connection.Write(test::JsonReply("200 OK", R"({"id":1})"));
+    const std::lock_guard<std::mutex> guard(lock);
+    resumed.push_back(connection.Resumed());
+  });
+  Configure(server.Port());
+  int calls = 0;
+  for (const char16_t* value : {u"1.3", u"1.2", u"1.3", u"1.2"}) {
+    Set(u"tls.max-version", value);
+    EXPECT_EQ(Call(), u"");
+    ASSERT_TRUE(server.WaitForFinished(++calls));
+  }
+  const std::lock_guard<std::mutex> guard(lock);
+  EXPECT_EQ(resumed, (std::vector<bool>{false, false, true, true}));
+}
+
 struct TunnelCase {
   const char16_t* value;
   bool inside;  // whether the request inside the tunnel carries Proxy-Authorization

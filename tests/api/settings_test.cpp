@@ -131,6 +131,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"log.secrets", u"hidden",
                     u"The setting \"log.secrets\" cannot be \"hidden\": it takes \"clear\" or "
                     u"\"masked\"."},
+        RefusedCase{"tls.max-version", u"1.1",
+                    u"The setting \"tls.max-version\" cannot be \"1.1\": it takes \"1.2\" or "
+                    u"\"1.3\"."},
+        RefusedCase{"tls.max-version", u"TLS1.3",
+                    u"The setting \"tls.max-version\" cannot be \"TLS1.3\": it takes \"1.2\" or "
+                    u"\"1.3\"."},
         RefusedCase{"api.host", u"",
                     u"The setting \"api.host\" cannot be \"\": "
                     u"it takes a host name: labels of letters, digits and \"-\" joined by dots, "

@@ -21,14 +21,16 @@ int Remaining(Clock::time_point deadline) {
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-// A TLS 1.2 server context with the certificate pair `certificate` of TestPkiDir(); nullptr when
-// the TLS library or the files are missing.
+// A server context (TLS 1.2, and TLS 1.3 where the library has it) with the certificate pair
+// `certificate` of TestPkiDir(); nullptr when the TLS library or the files are missing.
 openssl::Context* MakeServerContext(const std::string& certificate) {
   const openssl::Api* api = openssl::LoadOpenSsl();
   const std::optional<ServerTls> server = ServerTlsFunctions();
   if (api == nullptr || !server) return nullptr;
   openssl::Context* context = api->ctxNew(server->method());
   if (context == nullptr) return nullptr;
+  // Up to TLS 1.3 where the library has it: a client limited to TLS 1.2 still agrees on TLS 1.2.
+  if (server->setMaxVersion != nullptr) server->setMaxVersion(context, openssl::kTls13Version);
   const std::string base = TESSORA_TEST_PKI_DIR + ("/" + certificate);
   if (server->useCertificateChainFile(context, (base + ".pem").c_str()) <= 0 ||
       server->usePrivateKeyFile(context, (base + ".key").c_str(), kFileTypePem) <= 0) {
@@ -180,6 +182,7 @@ bool ServerConnection::StartTls(const std::string& certificate) {
     if (name != nullptr) serverName_ = name;
   }
   resumed_ = ready && server->resumed(ssl_);
+  tlsVersion_ = ready && server->version != nullptr ? server->version(ssl_) : 0;
   api->errClearError();
   if (!ready) ++server_.failedHandshakes_;
   return ready;

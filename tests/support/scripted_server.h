@@ -73,6 +73,8 @@ class ServerConnection {
   const std::string& ServerName() const { return serverName_; }
   // Whether the handshake resumed a session the client offered.
   bool Resumed() const { return resumed_; }
+  // The protocol version the handshake agreed (0x0303 TLS 1.2, 0x0304 TLS 1.3; 0 before one).
+  int TlsVersion() const { return tlsVersion_; }
   bool IsClosed() const { return socket_ == platform::kNoSocket; }
 
  private:
@@ -85,6 +87,7 @@ class ServerConnection {
   openssl::Connection* ssl_ = nullptr;
   std::string serverName_;
   bool resumed_ = false;
+  int tlsVersion_ = 0;
   bool peerClosed_ = false;
 };
 

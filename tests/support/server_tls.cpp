@@ -59,6 +59,16 @@ ServerTls Make() {
   functions.accept = Find<int (*)(openssl::Connection*)>(module, "SSL_accept");
   functions.serverName = &ServerName;
   functions.resumed = &Resumed;
+  functions.version = Find<int (*)(const openssl::Connection*)>(module, "SSL_version");
+  if (Find<void (*)()>(module, "TLS_server_method") != nullptr) {
+    functions.setMaxVersion = [](openssl::Context* context, long version) {
+      const auto control =
+          Find<long (*)(openssl::Context*, int, long, void*)>(LoadedSslLibrary(), "SSL_CTX_ctrl");
+      return control != nullptr
+                 ? control(context, openssl::kCtrlSetMaxProtoVersion, version, nullptr)
+                 : 0L;
+    };
+  }
   return functions;
 }
 
@@ -85,6 +95,12 @@ ServerTls Make() {
     return SSL_get_servername(reinterpret_cast<const SSL*>(ssl), TLSEXT_NAMETYPE_host_name);
   };
   functions.resumed = [](openssl::Connection* ssl) { return SSL_session_reused(S(ssl)) != 0; };
+  functions.version = [](const openssl::Connection* ssl) {
+    return SSL_version(reinterpret_cast<const SSL*>(ssl));
+  };
+  functions.setMaxVersion = [](openssl::Context* context, long version) {
+    return static_cast<long>(SSL_CTX_set_max_proto_version(C(context), static_cast<int>(version)));
+  };
   return functions;
 }
 

@@ -18,6 +18,11 @@ struct ServerTls {
   const char* (*serverName)(const openssl::Connection*) = nullptr;
   // Whether the handshake resumed a session the client offered.
   bool (*resumed)(openssl::Connection*) = nullptr;
+  // The protocol version the handshake agreed (SSL_version: 0x0303 TLS 1.2, 0x0304 TLS 1.3).
+  int (*version)(const openssl::Connection*) = nullptr;
+  // Raises the context's highest protocol version (SSL_CTX_set_max_proto_version); nullptr, or
+  // refused, where the library has no such version.
+  long (*setMaxVersion)(openssl::Context*, long version) = nullptr;
 };
 
 // SSL_FILETYPE_PEM.

@@ -35,11 +35,16 @@ inline constexpr long kOpNoSslV3 = 0x02000000L;
 inline constexpr long kOpNoTlsV1 = 0x04000000L;
 inline constexpr long kOpNoTlsV11 = 0x10000000L;
 inline constexpr long kModeAutoRetry = 0x00000004L;
-inline constexpr int kCtrlOptions = 32;             // SSL_CTRL_OPTIONS
-inline constexpr int kCtrlMode = 33;                // SSL_CTRL_MODE
-inline constexpr int kCtrlSetTlsextHostname = 55;   // SSL_CTRL_SET_TLSEXT_HOSTNAME
-inline constexpr long kTlsextNametypeHostName = 0;  // TLSEXT_NAMETYPE_host_name
-inline constexpr int kVerifyPeer = 0x01;            // SSL_VERIFY_PEER
+inline constexpr int kCtrlOptions = 32;            // SSL_CTRL_OPTIONS
+inline constexpr int kCtrlMode = 33;               // SSL_CTRL_MODE
+inline constexpr int kCtrlSetTlsextHostname = 55;  // SSL_CTRL_SET_TLSEXT_HOSTNAME
+// Control calls and protocol versions of OpenSSL 1.1 and later (the 1.0 line has neither).
+inline constexpr int kCtrlSetMinProtoVersion = 123;  // SSL_CTRL_SET_MIN_PROTO_VERSION
+inline constexpr int kCtrlSetMaxProtoVersion = 124;  // SSL_CTRL_SET_MAX_PROTO_VERSION
+inline constexpr long kTls12Version = 0x0303;        // TLS1_2_VERSION
+inline constexpr long kTls13Version = 0x0304;        // TLS1_3_VERSION
+inline constexpr long kTlsextNametypeHostName = 0;   // TLSEXT_NAMETYPE_host_name
+inline constexpr int kVerifyPeer = 0x01;             // SSL_VERIFY_PEER
 inline constexpr unsigned kCheckFlagNoPartialWildcards = 0x4;
 inline constexpr int kCryptoLock = 1;         // CRYPTO_LOCK
 inline constexpr int kLookupCertificate = 1;  // X509_LU_X509
@@ -139,6 +144,11 @@ struct Api {
   // 64-bit Windows; OpenSSL 3 and the linked library keep it whole in the library's socket BIO.
   int (*setFd)(Connection*, platform::SocketHandle socket) = nullptr;
   long (*setTlsextHostName)(Connection*, const char* name) = nullptr;
+  // The highest protocol version of one connection (SSL_set_max_proto_version; 1 on success).
+  // nullptr in the 1.0 line, which knows no TLS 1.3.
+  long (*setMaxProtoVersion)(Connection*, long version) = nullptr;
+  // The library's version text, "OpenSSL 3.0.13 30 Jan 2024" (OpenSSL_version / SSLeay_version).
+  const char* (*versionText)() = nullptr;
   // The stacks of certificates (STACK_OF(X509)): sk_num / sk_value, OPENSSL_sk_* in OpenSSL 3.
   int (*chainCount)(const CertChain*) = nullptr;
   Certificate* (*chainValue)(const CertChain*, int index) = nullptr;

@@ -35,6 +35,14 @@ const Method* ClientMethod() {
   return reinterpret_cast<const Method*>(TLS_client_method());
 }
 
+long SetMaxProtoVersion(Connection* ssl, long version) {
+  return SSL_set_max_proto_version(reinterpret_cast<SSL*>(ssl), static_cast<int>(version));
+}
+
+const char* VersionText() {
+  return OpenSSL_version(OPENSSL_VERSION);
+}
+
 Context* CtxNew(const Method* method) {
   SSL_CTX* ctx = SSL_CTX_new(reinterpret_cast<const SSL_METHOD*>(method));
   if (ctx == nullptr) return nullptr;
@@ -178,6 +186,8 @@ Api MakeTable() {
   t.ctxSetVerify = &CtxSetVerify;
   t.setFd = &SetFd;
   t.setTlsextHostName = &SetTlsextHostName;
+  t.setMaxProtoVersion = &SetMaxProtoVersion;
+  t.versionText = &VersionText;
   t.chainCount = &ChainCount;
   t.chainValue = &ChainValue;
   t.setVerify = &SetVerify;

@@ -109,12 +109,23 @@ long SetTlsextHostName(Connection* ssl, const char* name) {
       ssl, kCtrlSetTlsextHostname, kTlsextNametypeHostName, const_cast<char*>(name));
 }
 
+// OpenSSL 3: SSL_set_max_proto_version, the control call it stands for.
+long SetMaxProtoVersion(Connection* ssl, long version) {
+  return Call<long (*)(Connection*, int, long, void*)>("SSL_ctrl")(ssl, kCtrlSetMaxProtoVersion,
+                                                                   version, nullptr);
+}
+
+// The version texts (OPENSSL_VERSION and SSLEAY_VERSION are both 0).
+const char* VersionText3() {
+  return Call<const char* (*)(int)>("OpenSSL_version")(0);
+}
+const char* VersionText10() {
+  return Call<const char* (*)(int)>("SSLeay_version")(0);
+}
+
 // OpenSSL 3: the context of either method, pinned to TLS 1.2 (SSL_CTX_set_min_proto_version and
 // SSL_CTX_set_max_proto_version, control calls 123 and 124).
 Context* CtxNewTls12(const Method* method) {
-  constexpr int kCtrlSetMinProtoVersion = 123;
-  constexpr int kCtrlSetMaxProtoVersion = 124;
-  constexpr long kTls12Version = 0x0303;
   const OpenSsl3Calls& f = State().calls3;
   Context* ctx = f.ctxNew(method);
   if (ctx == nullptr) return nullptr;
@@ -298,6 +309,8 @@ void FillTable() {
     t.ctxNew = &CtxNewTls12;
     t.ctxSetOptions = &CtxSetOptions64;
     t.setFd = &SetSocketBio;
+    t.setMaxProtoVersion = &SetMaxProtoVersion;
+    t.versionText = &VersionText3;
     Bind(t.chainCount, "OPENSSL_sk_num");
     Bind(t.chainValue, "OPENSSL_sk_value");
     Bind(t.storeObjects, "X509_STORE_get0_objects");
@@ -320,6 +333,7 @@ void FillTable() {
     Bind(t.ctxNew, "SSL_CTX_new");
     t.ctxSetOptions = &CtxSetOptions;
     t.setFd = &SetFd10;
+    t.versionText = &VersionText10;
     Bind(t.chainCount, "sk_num");
     Bind(t.chainValue, "sk_value");
   }
