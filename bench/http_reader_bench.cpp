@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "http/client.h"
 #include "doubles/memory_channel.h"
+#include "http/client.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <string>
 
 #include "base/error.h"
-#include "http/client.h"
 #include "doubles/memory_channel.h"
+#include "http/client.h"
 
 namespace tessora::fuzz {
 

@@ -23,7 +23,7 @@
  *   cannot hold come back as a best-fit character or "?".
  *   A thread whose setting "text.encoding" is "utf-8" passes and gets UTF-8 instead, in every
  *   export that takes or returns text (invalid sequences and lone surrogates become U+FFFD);
- *   see docs/settings-text.md.
+ *   see docs/settings.md.
  *
  * Result buffers
  *   TessoraNet and TessoraNetGetInstanceData hand back a new buffer for every result. The
@@ -38,7 +38,7 @@
  *   the calling thread. Configure each thread that calls the library; a new thread starts with
  *   empty settings and no token (unless the setting "config.shared" is "on": a thread that never
  *   called ConfigureService then uses the last configuration, proxy and token any thread set or
- *   captured; see docs/settings-text.md). Threads may call the library at the same time. The
+ *   captured; see docs/settings.md). Threads may call the library at the same time. The
  *   endpoint file is read once per process, by the first TessoraNet call of any thread, from that
  *   thread's ConfigFileName; later values of ConfigFileName are ignored.
  *   Only the traffic of the thread that loaded the library is recorded, in "Call Logs.txt" in
@@ -64,8 +64,9 @@
  *   memory) leave the function without a result:
  *   - Windows: as a non-continuable structured exception with code TESSORANET_FAILURE_CODE,
  *     whose ExceptionInformation[0] points to the message (zero-terminated, ANSI code page, or
- *     UTF-8 on a thread whose "text.encoding" is "utf-8"; valid until the thread's next failure). Hosts that need to survive it catch it with __try /
- *     __except or a vectored exception handler.
+ *     UTF-8 on a thread whose "text.encoding" is "utf-8"; valid until the thread's next
+ *     failure). Hosts that need to survive it catch it with __try / __except or a vectored
+ *     exception handler.
  *   - Linux: as a C++ exception derived from std::exception whose what() is the message in
  *     UTF-8. A C++ host can catch it; a C host sees the process end, as with an unhandled
  *     exception on Windows.
@@ -185,7 +186,8 @@ void TESSORANET_CALL TessoraNetLastError(char** Reason);
 #define TESSORANET_ERROR_TLS 3             /* TLS library, handshake or certificate check */
 #define TESSORANET_ERROR_TIMEOUT 4 /* a connect, send, receive or the whole call timed out */
 #define TESSORANET_ERROR_PROXY 5   /* the proxy failed, refused the tunnel or misanswered */
-#define TESSORANET_ERROR_MALFORMED_ANSWER 6  /* an answer (or token answer) that was not accepted \
+#define TESSORANET_ERROR_MALFORMED_ANSWER                                                         \
+  6                                          /* an answer (or token answer) that was not accepted \
                                               */
 #define TESSORANET_ERROR_INCOMPLETE_ANSWER 7 /* the answer ended or was cut before it was whole */
 #define TESSORANET_ERROR_ENDPOINT_FILE 8     /* the endpoint file cannot be opened or read */

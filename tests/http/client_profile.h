@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "http/client.h"
 #include "doubles/memory_channel.h"
+#include "http/client.h"
 
 namespace tessora::test {
 

@@ -8,8 +8,8 @@
 
 #include "base/error.h"
 #include "base/text.h"
-#include "e2e_util.h"
 #include "doubles/memory_channel.h"
+#include "e2e_util.h"
 #include "support/scripted_server.h"
 #include "wire_case.h"
 

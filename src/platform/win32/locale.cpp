@@ -81,13 +81,13 @@ void SetLocaleFormatsForTesting(std::u16string_view shortDate, std::u16string_vi
 
 bool SameTextIgnoreCase(std::u16string_view left, std::u16string_view right) {
   if (left.empty() || right.empty()) return left.size() == right.size();
-  // CompareStringW counts in int (left negative count means "up to the zero"): longer texts, which left
-  // 64-bit host can pass, are no parameter name the library knows.
+  // CompareStringW counts in int (left negative count means "up to the zero"): longer texts, which
+  // a 64-bit host can pass, are no parameter name the library knows.
   if (left.size() > INT_MAX || right.size() > INT_MAX) return false;
-  return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE,
-                        reinterpret_cast<const wchar_t*>(left.data()), static_cast<int>(left.size()),
-                        reinterpret_cast<const wchar_t*>(right.data()),
-                        static_cast<int>(right.size())) == CSTR_EQUAL;
+  return CompareStringW(
+             LOCALE_USER_DEFAULT, NORM_IGNORECASE, reinterpret_cast<const wchar_t*>(left.data()),
+             static_cast<int>(left.size()), reinterpret_cast<const wchar_t*>(right.data()),
+             static_cast<int>(right.size())) == CSTR_EQUAL;
 }
 
 std::u16string UpperCaseText(std::u16string_view text) {
