@@ -81,7 +81,7 @@ void SetLocaleFormatsForTesting(std::u16string_view shortDate, std::u16string_vi
 
 bool SameTextIgnoreCase(std::u16string_view left, std::u16string_view right) {
   if (left.empty() || right.empty()) return left.size() == right.size();
-  // CompareStringW counts in int (left negative count means "up to the zero"): longer texts, which
+  // CompareStringW counts in int (a negative count means "up to the zero"): longer texts, which
   // a 64-bit host can pass, are no parameter name the library knows.
   if (left.size() > INT_MAX || right.size() > INT_MAX) return false;
   return CompareStringW(
