@@ -16,6 +16,7 @@
 
 #include "base/error.h"
 #include "base/fault_injection.h"
+#include "platform/address_list.h"
 
 namespace tessora::platform {
 
@@ -117,30 +118,15 @@ ADDRINFOW* LookUp(const std::u16string& host, int family, int timeoutMs) {
 std::uint32_t ResolveIpv4(const std::u16string& host, int timeoutMs) {
   if (std::optional<std::uint32_t> literal = ParseIpv4(host)) return *literal;
   ADDRINFOW* found = LookUp(host, AF_INET, timeoutMs);
-  std::uint32_t address = 0;
-  bool any = false;
-  for (ADDRINFOW* a = found; a != nullptr; a = a->ai_next) {
-    if (a->ai_family == AF_INET && a->ai_addr != nullptr) {
-      address = reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr.s_addr;
-      any = true;
-      break;
-    }
-  }
+  const std::optional<std::uint32_t> address = detail::FirstIpv4(found);
   FreeAddrInfoW(found);
-  if (!any) RaiseSocketError(kWsaHostNotFound);
-  return address;
+  if (!address) RaiseSocketError(kWsaHostNotFound);
+  return *address;
 }
 
 std::vector<Ipv6Address> ResolveIpv6(const std::u16string& host, int timeoutMs) {
   ADDRINFOW* found = LookUp(host, AF_INET6, timeoutMs);
-  std::vector<Ipv6Address> addresses;
-  for (ADDRINFOW* a = found; a != nullptr && addresses.size() < kMostAddresses; a = a->ai_next) {
-    if (a->ai_family != AF_INET6 || a->ai_addr == nullptr) continue;
-    Ipv6Address address{};
-    std::memcpy(address.data(), &reinterpret_cast<sockaddr_in6*>(a->ai_addr)->sin6_addr,
-                address.size());
-    addresses.push_back(address);
-  }
+  std::vector<Ipv6Address> addresses = detail::Ipv6Addresses(found);
   FreeAddrInfoW(found);
   if (addresses.empty()) RaiseSocketError(kWsaHostNotFound);
   return addresses;
