@@ -1,5 +1,6 @@
 #include "api/shared_config.h"
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -30,10 +31,16 @@ struct SharedConfiguration {
   DateTime tokenExpiration = 0.0;
 };
 
+// Made at first use and freed at unload (ForgetSharedConfiguration), never by a static destructor:
+// at the end of a POSIX process those run while other threads may still be inside a call.
+std::atomic<SharedConfiguration*> gShared{nullptr};
+
 SharedConfiguration& Shared() {
-  // Never destroyed: at the end of a POSIX process the static destructors run while other threads
-  // may still be inside a call.
-  static auto* shared = new SharedConfiguration;
+  SharedConfiguration* shared = gShared.load(std::memory_order_acquire);
+  if (shared != nullptr) return *shared;
+  auto* made = new SharedConfiguration;
+  if (gShared.compare_exchange_strong(shared, made, std::memory_order_acq_rel)) return *made;
+  delete made;  // another thread's came first; `shared` holds it now
   return *shared;
 }
 
@@ -130,20 +137,8 @@ void TakeSharedConfiguration(ThreadSettings& settings) {
 }
 
 void ForgetSharedConfiguration() {
-  SharedConfiguration& shared = Shared();
-  const std::lock_guard<std::mutex> guard(shared.lock);
-  shared.clientId.clear();
-  shared.clientSecret.clear();
-  shared.environment.clear();
-  shared.configFileName.clear();
-  shared.partnerToken.clear();
-  shared.proxyServer.clear();
-  shared.proxyPort = 0;
-  shared.proxyUserName.clear();
-  shared.proxyPassword.clear();
-  shared.accessToken.clear();
-  shared.tokenType.clear();
-  shared.tokenExpiration = 0.0;
+  // At unload, when no call runs any more: the copy and its secrets go with the library.
+  delete gShared.exchange(nullptr, std::memory_order_acq_rel);
 }
 
 }  // namespace tessora
