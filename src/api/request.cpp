@@ -218,6 +218,8 @@ std::unique_ptr<HttpClient> SetupClient(TrafficLog* log, const CallOptions& opti
   channel->SetSocketTimeout(options.ioTimeoutMs);
   channel->AllowTls13(options.allowTls13);
   client->SetChannel(std::move(channel));
+  // A connection kept from a call with another highest TLS version does not carry this one's.
+  if (options.allowTls13) client->SetConnectionTag(u"TLS 1.3");
   client->SetLog(log);
   return client;
 }

@@ -152,6 +152,7 @@ std::u16string HttpClient::ConnectionTarget() const {
     target += u" through " + proxy_.proxyServer + u":" + IntToText(proxy_.Port());
     if (proxy_.basicAuthentication) target += u" as " + proxy_.proxyUsername;
   }
+  if (!connectionTag_.empty()) target += u" with " + connectionTag_;
   return target;
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "http/connection.h"
 #include "http/cookies.h"
@@ -109,6 +110,9 @@ class HttpClient {
     reuse_ = reuse;
     idleMs_ = idleMs;
   }
+  // What else a kept connection must have been made with to carry this client's request (the
+  // channel's highest TLS version, say): part of where the connection leads. Empty: nothing.
+  void SetConnectionTag(std::u16string tag) { connectionTag_ = std::move(tag); }
   // After an exchange: the connection, when reuse is on, it is open and the server allowed to keep
   // it; the client keeps none then, and its end records nothing.
   std::optional<KeptConnection> TakeKeptConnection();
@@ -166,6 +170,7 @@ class HttpClient {
   HttpUrl url_;  // the parts of the URL of the request being sent
   Stage stage_ = Stage::kConnecting;
   bool reuse_ = false;
+  std::u16string connectionTag_;
   int idleMs_ = 0;
   std::optional<KeptConnection> offered_;
   bool usedKept_ = false;

@@ -404,6 +404,21 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ReuseCase{u"on", 1, "POST /api.tessora.net/v1/oauth/token HTTP/1.1"},
                       ReuseCase{u"off", 2, "POST /api.tessora.net/v1/oauth/token HTTP/1.0"}));
 
+TEST_F(SettingsCallTest, AKeptConnectionCarriesOnlyCallsOfItsTlsVersion) {
+  test::ScriptedApi api({test::JsonReply("200 OK", R"({"id":1})")});
+  Configure(api.Port());
+  Set(u"connection.reuse", u"on");
+  Set(u"tls.max-version", u"1.3");
+  CallService(CurrentSettings(), u"CHARGE_DETAIL", u"id=1", u"", u"");
+  Set(u"tls.max-version", u"1.2");
+  CallService(CurrentSettings(), u"CHARGE_DETAIL", u"id=1", u"", u"");
+  CallService(CurrentSettings(), u"CHARGE_DETAIL", u"id=1", u"", u"");
+  EXPECT_EQ(CurrentSettings().lastStatus, 200);
+  ASSERT_EQ(api.Requests(3).size(), 3u);
+  // The 1.2 call does not take the 1.3 connection; the next 1.2 call takes the 1.2 one.
+  EXPECT_EQ(api.Connections(), 2);
+}
+
 TEST_F(SettingsCallTest, AFailureOnAKeptConnectionSaysTheRequestMayHaveArrived) {
   std::atomic<int> requests{0};
   test::ScriptedServer server(test::ScriptedServer::kTls, [&](test::ServerConnection& connection) {
