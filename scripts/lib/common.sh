@@ -62,7 +62,7 @@ apt_install() {
 }
 
 # build_and_test <name> [ctest options --] <cmake options...>: configures out/<name>, builds
-# (only the targets in BUILD_TARGETS when it is set), runs CTest. Each step returns on failure
+# (only the targets in BUILD_TARGETS when it is set), runs CTest (not with NO_TESTS=1). Each step returns on failure
 # itself (errexit does not apply under with_wine).
 build_and_test() {
   local name=$1
@@ -82,6 +82,7 @@ build_and_test() {
     targets=(--target "${targets[@]}")
   fi
   cmake --build "$dir" -j "$JOBS" "${targets[@]}" || return
+  [ -z "${NO_TESTS:-}" ] || return 0
   echo "== $name: test"
   run_ctest "$dir" "${ctest_options[@]}"
 }
@@ -110,13 +111,43 @@ run_ctest() {
   return "$rc"
 }
 
+# runs_32bit: whether this machine runs 32-bit x86 programs. Some virtual machines run 64-bit
+# programs only and refuse a 32-bit one with "Exec format error": Wine's 32-bit loader cannot start
+# there, and neither can `wine`, which starts it first whatever the program. TESSORA_NO_32BIT=1
+# takes that machine's paths on any machine.
+runs_32bit() {
+  [ -z "${TESSORA_NO_32BIT:-}" ] || return 1
+  /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+# say_no_32bit <what>: says that what this machine cannot run was built and not run.
+say_no_32bit() {
+  echo "== this machine cannot run 32-bit x86 programs (\"Exec format error\"): $1 built, not run"
+}
+
+# wine64_only_path: a folder to put first on PATH where `wine` (and `wine-stable`, which wineboot
+# and the other tools call) start Wine's 64-bit loader directly, without the 32-bit one.
+wine64_only_path() {
+  local dir="$BUILD/wine64-only"
+  mkdir -p "$dir"
+  local name
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' \
+      >"$dir/$name"
+    chmod +x "$dir/$name"
+  done
+  echo "$dir"
+}
+
 # with_wine <command...>: runs the command with a private Wine prefix and a running wineserver.
 # WINE_BITS=32 (the default) uses a 32-bit prefix, $BUILD/wineprefix, as the 32-bit programs
 # always had; WINE_BITS=64 a 64-bit one, $BUILD/wineprefix64, which runs 64-bit programs (and
 # 32-bit ones too, but the 32-bit passes keep a prefix of their own, as they always ran).
 with_wine() {
+  local path=$PATH
   if [ "${WINE_BITS:-32}" = 64 ]; then
     export WINEPREFIX="$BUILD/wineprefix64" WINEARCH=win64
+    runs_32bit || PATH="$(wine64_only_path):$PATH"
   else
     export WINEPREFIX="$BUILD/wineprefix" WINEARCH=win32
   fi
@@ -135,5 +166,6 @@ with_wine() {
   local rc=0
   "$@" || rc=$?
   wineserver -k || true
+  PATH=$path
   return $rc
 }
