@@ -1,7 +1,7 @@
 // Settings: named values that change how calls are made, without code (environment variables, the
-// endpoint file's "SETTINGS" object) or from the host (TessoraNetSetOption). One table lists every
-// key with its scope, default and the values it takes; the value in force comes from, in order,
-// the host, the environment, the endpoint file, the default.
+// endpoint file's "SETTINGS" object) or from the host (TessoraNetSetOption). The table of keys
+// (catalogue/setting_keys.h) gives each one's scope, default and the values it takes; the value in
+// force comes from, in order, the host, the environment, the endpoint file, the default.
 #pragma once
 
 #include <cstdint>
@@ -11,41 +11,13 @@
 #include <utility>
 #include <vector>
 
+#include "catalogue/setting_keys.h"
+
 namespace tessora {
 
 struct ThreadSettings;
 
-enum class SettingScope {
-  kThread,   // a host's value holds for the thread that set it
-  kProcess,  // one value for every thread
-};
-
 enum class SettingSource { kDefault, kEndpointFile, kEnvironment, kHost };
-
-struct SettingKey {
-  std::string_view name;
-  SettingScope scope;
-  std::u16string_view defaultValue;
-  // Whether the key may stand in the endpoint file's "SETTINGS" (not those that would let whoever
-  // writes the file redirect or read the traffic).
-  bool fromFile;
-  // The stored form of an accepted value, nothing for a refused one.
-  std::optional<std::u16string> (*normalise)(std::u16string_view value);
-  // What the key takes, for the reason of a refusal.
-  std::u16string_view allowed;
-  // Whether a value is lines (CR LF, CR or LF between them); otherwise a control character
-  // refuses it.
-  bool lines = false;
-};
-
-// Every key, in the order the documents list them.
-const std::vector<SettingKey>& SettingKeys();
-// The key named `name` exactly, or nullptr.
-const SettingKey* FindSettingKey(std::u16string_view name);
-// The environment variable of a key: "TESSORANET_" and the name in upper case, "." and "-" as "_".
-std::string SettingVariable(std::string_view name);
-// The prefix of every setting's variable.
-inline constexpr std::string_view kSettingVariablePrefix = "TESSORANET_";
 
 // Reads every key's environment variable (at load). A value the key refuses is left out.
 void LoadEnvironmentSettings();
@@ -81,12 +53,6 @@ struct CallOptions {
   bool allowTls13 = false;  // tls.max-version "1.3" (the minimum stays TLS 1.2)
 };
 
-// The values of text.encoding.
-inline constexpr char16_t kAnsiEncoding[] = u"ansi";
-inline constexpr char16_t kUtf8Encoding[] = u"utf-8";
-
-// The log.file value of no log.
-inline constexpr char16_t kNoLog[] = u"off";
 CallOptions CurrentCallOptions(const ThreadSettings& settings);
 
 // For tests only: forgets the environment's, the file's and the host's process values.

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -211,6 +213,30 @@ class SharedTls {
   TrustInUse trust_;  // of the context made last
 };
 
+// The longest path of the tls.ca-file setting, UTF-8 bytes: the setting's 4096 characters take at
+// most three bytes each.
+constexpr std::size_t kLongestCaFile = 3 * 4096;
+
+// The tls.ca-file setting's file, and the file of the context in use. Apart from SharedTls, which
+// loads the TLS library when it is made: the setting is given at load, before any connection.
+// Nothing is allocated (the library may be loaded and unloaded many times), and on POSIX nothing
+// needs destroying: exit() runs static destructors while other threads may still be in a call.
+// (Windows ends the other threads before the DLL's destructors run.)
+struct CaFileState {
+  std::mutex lock;
+  bool contextMade = false;
+  char wanted[kLongestCaFile + 1] = {};    // for the next context
+  char madeWith[kLongestCaFile + 1] = {};  // the file of the context in use
+};
+#if !defined(_WIN32)
+static_assert(std::is_trivially_destructible_v<CaFileState>);
+#endif
+
+CaFileState& CaFile() {
+  static CaFileState state;
+  return state;
+}
+
 // Set once the shared state exists: what only forgets may look at it without making it (and
 // without loading the TLS library).
 std::atomic<SharedTls*> gMade{nullptr};
@@ -272,6 +298,11 @@ openssl::Context* SharedTls::Make(const openssl::Api& api) {
     api.ctxFree(context);
     FreeRootLookup();
     api.errClearError();
+    {
+      CaFileState& caFile = CaFile();
+      const std::lock_guard<std::mutex> guard(caFile.lock);
+      caFile.contextMade = false;
+    }
     Raise(ErrorKind::kTlsLibrary, u"SetCipher failed.");
   }
   api.errClearError();
@@ -325,6 +356,16 @@ TrustInUse SharedTls::LoadTrust(const openssl::Api& api, openssl::Context* conte
     if (!trust.certDir.empty()) {
       trust.certDirLoaded = api.ctxLoadVerifyLocations(context, nullptr, trust.certDir.c_str()) > 0;
     }
+  }
+  {
+    CaFileState& caFile = CaFile();
+    const std::lock_guard<std::mutex> guard(caFile.lock);
+    trust.caFile = caFile.wanted;
+    caFile.contextMade = true;
+    std::memcpy(caFile.madeWith, caFile.wanted, sizeof caFile.madeWith);
+  }
+  if (!trust.caFile.empty() && api.ctxLoadVerifyLocations != nullptr) {
+    trust.caFileLoaded = api.ctxLoadVerifyLocations(context, trust.caFile.c_str(), nullptr) > 0;
   }
   api.errClearError();
   return trust;
@@ -434,6 +475,9 @@ void SharedTls::Release() {
   context_ = nullptr;
   FreeRootLookup();
   api_ = nullptr;
+  CaFileState& caFile = CaFile();
+  const std::lock_guard<std::mutex> caFileGuard(caFile.lock);
+  caFile.contextMade = false;
 }
 
 void SharedTls::FreeRootLookup() {
@@ -487,6 +531,15 @@ void DropKeptSession(const std::u16string& host, int port, long maxVersion) {
   Shared().Drop(SessionKey(host, port, maxVersion));
 }
 
+bool SetTrustedCaFile(const std::string& path) {
+  CaFileState& caFile = CaFile();
+  const std::lock_guard<std::mutex> guard(caFile.lock);
+  if (path.size() > kLongestCaFile || path.find('\0') != std::string::npos) return false;
+  if (caFile.contextMade && path != caFile.madeWith) return false;
+  std::memcpy(caFile.wanted, path.c_str(), path.size() + 1);
+  return true;
+}
+
 void ReleaseSharedTls() {
   Shared().Release();
 }
@@ -531,6 +584,7 @@ std::string DescribeTrust(const TrustInUse& trust) {
   };
   named("SSL_CERT_FILE", trust.certFile, trust.certFileLoaded);
   named("SSL_CERT_DIR", trust.certDir, trust.certDirLoaded);
+  named("tls.ca-file", trust.caFile, trust.caFileLoaded);
   if (parts.empty()) return "nothing (no trusted certificate: every server is refused)";
   std::string text;
   for (const std::string& part : parts)

@@ -55,6 +55,12 @@ void KeepSession(const openssl::Api& api, openssl::Connection* connection,
 void DropKeptSession(const std::u16string& host, int port,
                      long maxVersion = openssl::kTls12Version);
 
+// The PEM file (UTF-8 path, "" for none) whose certificates the context trusts beside the
+// platform's sources. It is read when the context is made, once for the whole process: false (and
+// nothing changes) when the context exists already and was made with another file, or for a path
+// longer than 12288 bytes.
+bool SetTrustedCaFile(const std::string& path);
+
 // Frees the context and every kept session; the next channel makes a new context.
 void ReleaseSharedTls();
 
@@ -73,6 +79,8 @@ struct TrustInUse {
   std::string certDir;
   bool certFileLoaded = false;  // loaded (where the channel loads them itself: it succeeded)
   bool certDirLoaded = false;
+  std::string caFile;  // the tls.ca-file setting's file ("" none), and whether it was loaded
+  bool caFileLoaded = false;
 };
 
 // The trust of the process's client context; nothing before the context is made.
@@ -80,7 +88,7 @@ std::optional<TrustInUse> SharedTrustInUse();
 
 // One line for people, e.g. "Windows ROOT store (149 certificates) + SSL_CERT_FILE=C:\ca.pem",
 // "Windows ROOT store (looked up by issuer)" or
-// "OpenSSL default paths (/usr/lib/ssl/certs) + SSL_CERT_FILE=/etc/ca.pem".
+// "OpenSSL default paths (/usr/lib/ssl/certs) + SSL_CERT_FILE=/etc/ca.pem + tls.ca-file=ca.pem".
 std::string DescribeTrust(const TrustInUse& trust);
 
 // Where the context's lookup by subject finds roots: the subject's DER encoding in, the DER

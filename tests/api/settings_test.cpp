@@ -301,6 +301,16 @@ TEST_F(SettingsTest, TheEndpointFileCannotSetTheApiHost) {
   EXPECT_EQ(CurrentCallOptions(CurrentSettings()).apiHost, u"" TESSORA_API_HOST);
 }
 
+TEST_F(SettingsTest, TheEndpointFileCannotSetTheCaFile) {
+  ApplyFileSettings({{u"tls.ca-file", u"attacker.pem"}});
+  EXPECT_EQ(InForce("tls.ca-file"), u"");
+  EXPECT_EQ(SourceOf("tls.ca-file"), SettingSource::kDefault);
+  EXPECT_EQ(SetOption(CurrentSettings(), u"tls.ca-file", u"company-ca.pem"), u"");
+  EXPECT_EQ(InForce("tls.ca-file"), u"company-ca.pem");
+  EXPECT_EQ(SetOption(CurrentSettings(), u"tls.ca-file", u""), u"");
+  EXPECT_EQ(SourceOf("tls.ca-file"), SettingSource::kHost);
+}
+
 TEST_F(SettingsTest, TheApiHostIsAHostNameOfAtMost253Characters) {
   const std::u16string label63(63, u'a');
   const std::u16string longest = label63 + u"." + label63 + u"." + label63 + u"." +

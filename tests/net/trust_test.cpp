@@ -45,6 +45,59 @@ TEST(TrustInUse, IsWhatTheContextTook) {
 #endif
 }
 
+// A handshake with a server whose certificate `certificate` (of the test PKI) holds; "" when it
+// succeeded, else the failure's message.
+std::u16string HandshakeWith(const std::string& certificate) {
+  ScriptedServer server(
+      ScriptedServer::kTls, [](ServerConnection&) {}, certificate);
+  TlsChannel channel;
+  channel.SetServerName(u"127.0.0.1", server.Port());
+  try {
+    channel.Connect(u"127.0.0.1", server.Port(), 20000);
+    return u"";
+  } catch (const Error& error) {
+    return error.Message().empty() ? u"(failure without a message)" : error.Message();
+  }
+}
+
+// The CA of a PEM file is trusted beside the other sources, for every later connection of the
+// process; the file cannot change while the context it went into is in use.
+TEST(TrustedCaFile, IsTrustedBesideTheOtherSources) {
+  const std::string planted = test::TestPkiDir() + "/planted-ca.pem";
+  ReleaseSharedTls();
+  ASSERT_TRUE(SetTrustedCaFile(""));
+  EXPECT_NE(HandshakeWith("planted-server"), u"");  // that CA is trusted nowhere else
+
+  ReleaseSharedTls();
+  ASSERT_TRUE(SetTrustedCaFile(planted));
+  EXPECT_EQ(HandshakeWith("planted-server"), u"");
+  EXPECT_EQ(HandshakeWith("server"), u"");  // SSL_CERT_FILE's CA still counts
+  const std::optional<TrustInUse> trust = SharedTrustInUse();
+  ASSERT_TRUE(trust.has_value());
+  EXPECT_EQ(trust->caFile, planted);
+  EXPECT_TRUE(trust->caFileLoaded);
+  EXPECT_TRUE(trust->certFileLoaded);
+
+  EXPECT_FALSE(SetTrustedCaFile(""));
+  EXPECT_FALSE(SetTrustedCaFile(test::TestPkiDir() + "/ca.pem"));
+  EXPECT_TRUE(SetTrustedCaFile(planted));
+  EXPECT_EQ(SharedTrustInUse()->caFile, planted);
+
+  ReleaseSharedTls();  // a new context may take another file
+  EXPECT_TRUE(SetTrustedCaFile(""));
+  EXPECT_NE(HandshakeWith("planted-server"), u"");
+}
+
+TEST(TrustedCaFile, ThatCannotBeReadTrustsNothingMore) {
+  ReleaseSharedTls();
+  ASSERT_TRUE(SetTrustedCaFile(test::TestPkiDir() + "/no-such-file.pem"));
+  EXPECT_NE(HandshakeWith("planted-server"), u"");
+  EXPECT_EQ(HandshakeWith("server"), u"");
+  EXPECT_FALSE(SharedTrustInUse()->caFileLoaded);
+  ReleaseSharedTls();
+  EXPECT_TRUE(SetTrustedCaFile(""));
+}
+
 struct DescriptionCase {
   TrustInUse trust;
   const char* expected;
@@ -79,7 +132,17 @@ TEST(TrustInUse, ReadsAsOneLine) {
   TrustInUse linuxWithBoth = linuxWithFile;
   linuxWithBoth.certDir = "/tmp/certs";
   linuxWithBoth.certDirLoaded = true;
+  TrustInUse linuxWithCaFile = linux;
+  linuxWithCaFile.caFile = "/etc/tessora/ca.pem";
+  linuxWithCaFile.caFileLoaded = true;
+  TrustInUse lookedUpWithUnreadableCaFile = lookedUp;
+  lookedUpWithUnreadableCaFile.caFile = "C:\\missing.pem";
   const DescriptionCase cases[] = {
+      {linuxWithCaFile,
+       "OpenSSL default paths (/usr/lib/ssl/cert.pem, /usr/lib/ssl/certs) + "
+       "tls.ca-file=/etc/tessora/ca.pem"},
+      {lookedUpWithUnreadableCaFile,
+       "Windows ROOT store (looked up by issuer) + tls.ca-file=C:\\missing.pem (not readable)"},
       {windows, "Windows ROOT store (149 certificates)"},
       {oneRoot, "Windows ROOT store (1 certificate)"},
       {lookedUp, "Windows ROOT store (looked up by issuer)"},
