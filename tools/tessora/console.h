@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace tessora::cli {
 
@@ -21,6 +23,10 @@ std::string Utf8ToAnsi(std::string_view utf8);
 
 // Whether `byte` starts a two-byte character in the ANSI code page.
 bool IsAnsiLeadByte(unsigned char byte);
+
+// The process's environment variables whose names begin with "TESSORANET_" (Windows: in any letter
+// case, the name given in upper case, as Windows matches names), name and value (ANSI).
+std::vector<std::pair<std::string, std::string>> LibraryVariables();
 
 // The text in double quotes, as the tool's messages name files, values and operations.
 inline std::string Quoted(std::string_view text) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/error.h"
@@ -23,6 +24,7 @@
 #include "openssl_in_use.h"
 #include "platform/codepage.h"
 #include "platform/socket.h"
+#include "settings_report.h"
 
 namespace tessora::cli {
 
@@ -101,6 +103,7 @@ class Doctor {
     CheckLibrary();
     CheckOpenSsl();
     CheckEndpointFileLine();
+    CheckSettings();
     CheckBaseUrl();
     CheckCredentials();
     const bool resolved = CheckNameResolution();
@@ -184,6 +187,7 @@ class Doctor {
   void CheckEndpointFileLine() {
     const std::string& path = invocation_.config.endpoints;
     const EndpointReport endpoints = CheckEndpointFile(path);
+    fileSettings_ = endpoints.settings;
     const std::string name = Quoted(path) + " (--endpoints)";
     switch (endpoints.outcome) {
       case EndpointReport::Outcome::kNotGiven:
@@ -249,9 +253,41 @@ class Doctor {
     }
   }
 
+  // The settings in force, as the library would take them, and where each came from. The ones
+  // that change what the later checks meet are applied to them: the API host, the trusted CA file.
+  void CheckSettings() {
+    const SettingsReport settings =
+        ReadSettingsInForce(invocation_.settings, LibraryVariables(), fileSettings_);
+    int changed = 0;
+    for (const SettingInForce& setting : settings.inForce) {
+      if (setting.source != "default") ++changed;
+      if (setting.name == "api.host") apiHostSuffix_ = setting.value;
+      if (setting.name == "tls.ca-file") {
+        SetTrustedCaFile(TextToUtf8(platform::AnsiToText(setting.value)));
+      }
+    }
+    const std::string finding = std::to_string(settings.inForce.size()) + " keys, " +
+                                (changed == 0 ? std::string("every one at its default")
+                                              : std::to_string(changed) + " not at the default");
+    if (settings.warnings.empty()) {
+      report_.Line(Status::kOk, "settings", finding);
+    } else {
+      report_.Line(
+          Status::kWarn, "settings",
+          finding + "; " + std::to_string(settings.warnings.size()) + " left out (see below)",
+          "correct or remove what is left out: see docs/settings.md for the keys and "
+          "their values");
+      for (const std::string& warning : settings.warnings)
+        Report::Detail("left out: " + warning);
+    }
+    for (const SettingInForce& setting : settings.inForce) {
+      Report::Detail(setting.name + " = " + Quoted(setting.value) + " (" + setting.source + ")");
+    }
+  }
+
   void CheckBaseUrl() {
     const std::string& environment = invocation_.config.environment;
-    baseUrl_ = "https://" + environment + TESSORA_API_HOST;
+    baseUrl_ = "https://" + environment + apiHostSuffix_;
     const std::u16string url = platform::AnsiToText(baseUrl_);
     // The client's own parse of the URL: the host and port a call connects to and checks.
     const HttpUrl parts = HttpUrl::Parse(url);
@@ -475,7 +511,7 @@ class Doctor {
                verdict.find("self signed") != std::string::npos) {
       whatToDo =
           "the certificate does not lead to a trusted root (see issuer): add that CA to "
-          "the trust store, or name its file with SSL_CERT_FILE";
+          "the trust store, or name its file with SSL_CERT_FILE or the setting tls.ca-file";
     } else if (!verdict.empty()) {
       whatToDo = "the certificate check refused the server: see the verdict in brackets";
     } else {
@@ -527,6 +563,8 @@ class Doctor {
   std::string apiHost_;
   int apiPort_ = 0;
   std::optional<CertificateInfo> certificate_;
+  std::vector<std::pair<std::u16string, std::u16string>> fileSettings_;
+  std::string apiHostSuffix_ = TESSORA_API_HOST;
 };
 
 }  // namespace

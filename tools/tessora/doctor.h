@@ -2,8 +2,8 @@
 // line per check: OK, WARN or FAIL (SKIP when an earlier failure leaves nothing to check), what
 // was found, and for WARN and FAIL what to do.
 //
-//   library, openssl, endpoint file, base URL, credentials, name resolution, TCP connect, proxy
-//   tunnel, TLS handshake, clock
+//   library, openssl, endpoint file, settings, base URL, credentials, name resolution, TCP
+//   connect, proxy tunnel, TLS handshake, clock
 //
 // The library is loaded by path, as a host does, for its file and version; every later check runs
 // the library's own code, linked into the tool (catalogue, URL templating, name resolution and

@@ -67,6 +67,7 @@ EndpointReport CheckEndpointFile(const std::string& path) {
   try {
     const Config config(platform::AnsiToText(path));
     report.outcome = EndpointReport::Outcome::kLoaded;
+    report.settings = config.Settings();
   } catch (const Error& failure) {
     const bool cannotOpen =
         failure.Kind() == ErrorKind::kFileOpen || failure.Kind() == ErrorKind::kFileCreate;

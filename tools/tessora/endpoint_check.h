@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tessora::cli {
@@ -38,6 +39,8 @@ struct EndpointReport {
   // Operations named more than once (ASCII letter case ignored): the names of the earlier ones,
   // which the last one replaces.
   std::vector<std::string> namedTwice;
+  // The members of its "SETTINGS" object as the library's catalogue reads them (when it loads).
+  std::vector<std::pair<std::u16string, std::u16string>> settings;
 };
 
 // Checks the endpoint file `path` (ANSI code page, relative to the current directory).

@@ -4,7 +4,9 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console.h"
@@ -54,6 +56,39 @@ std::string Utf8ToAnsi(std::string_view utf8) {
 
 bool IsAnsiLeadByte(unsigned char byte) {
   return IsDBCSLeadByte(byte) != FALSE;
+}
+
+std::vector<std::pair<std::string, std::string>> LibraryVariables() {
+  std::vector<std::pair<std::string, std::string>> found;
+  wchar_t* block = GetEnvironmentStringsW();
+  if (block == nullptr) return found;
+  constexpr std::wstring_view kPrefix = L"TESSORANET_";
+  for (const wchar_t* entry = block; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+    const std::wstring_view text(entry);
+    // (Entries such as "=C:=C:\work" name a drive's folder: their name begins after the "=".)
+    const std::size_t equals = text.find(L'=', 1);
+    if (equals == std::wstring_view::npos || equals < kPrefix.size()) continue;
+    std::wstring name(text.substr(0, equals));
+    for (wchar_t& c : name) {
+      if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    }
+    if (name.rfind(kPrefix, 0) != 0) continue;
+    // As the library reads them: in the ANSI code page.
+    auto ansi = [](std::wstring_view wide) {
+      if (wide.empty() || wide.size() > 32767) return std::string();
+      const int length = static_cast<int>(wide.size());
+      const int size =
+          WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+      std::string bytes(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+      if (size > 0) {
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), length, bytes.data(), size, nullptr, nullptr);
+      }
+      return bytes;
+    };
+    found.emplace_back(ansi(name), ansi(text.substr(equals + 1)));
+  }
+  FreeEnvironmentStringsW(block);
+  return found;
 }
 
 }  // namespace tessora::cli
