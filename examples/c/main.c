@@ -1,6 +1,7 @@
 /*
- * A complete TessoraNet session in C: configure, AUTHORIZE, create a charge and read it back,
- * then an operation the endpoint file does not name, caught with TessoraNetTry.
+ * A complete TessoraNet session in C: configure, mask the secrets in the traffic log (the setting
+ * "log.secrets"), AUTHORIZE, create a charge and read it back, then an operation the endpoint file
+ * does not name, caught with TessoraNetTry.
  *
  * Settings come from the environment: TESSORA_ENVIRONMENT (e.g. "127.0.0.1:PORT/" for
  * tessora-sandbox), TESSORA_ENDPOINTS (default "endpoints.json"), TESSORA_CLIENT_ID and
@@ -70,6 +71,17 @@ int main(void) {
                    Setting("TESSORA_CLIENT_SECRET", "sandbox-secret"), environment,
                    Setting("TESSORA_ENDPOINTS", "endpoints.json"), "");
   ConfigureProxy("", 0, "", ""); /* no proxy */
+
+  /* A library setting from code: "Call Logs.txt" then shows secrets and tokens masked. */
+  if (!TessoraNetSetOption("log.secrets", "masked") ||
+      !TessoraNetGetOption("log.secrets", &result)) {
+    TessoraNetLastError(&reason);
+    printf("log.secrets: refused: %s\n", reason);
+    TessoraNetFree(reason);
+    return 1;
+  }
+  printf("log.secrets: %s\n", result);
+  TessoraNetFree(result);
 
   /* AUTHORIZE keeps the access token for this thread's later calls. */
   if (!TessoraNetTry("AUTHORIZE", "", "", "", &result)) {

@@ -1,7 +1,8 @@
-// A complete TessoraNet session in C++: configure, AUTHORIZE, create a charge and read it back,
-// then an operation the endpoint file does not name, caught as the header says (on Linux a
-// failure leaves TessoraNet() as a C++ exception derived from std::exception), and once more
-// through the extension TessoraNetTry, which hands the message back instead.
+// A complete TessoraNet session in C++: configure, mask the secrets in the traffic log (the
+// setting "log.secrets"), AUTHORIZE, create a charge and read it back, then an operation the
+// endpoint file does not name, caught as the header says (on Linux a failure leaves TessoraNet()
+// as a C++ exception derived from std::exception), and once more through the extension
+// TessoraNetTry, which hands the message back instead.
 //
 // Settings come from the environment: TESSORA_ENVIRONMENT (e.g. "127.0.0.1:PORT/" for
 // tessora-sandbox), TESSORA_ENDPOINTS (default "endpoints.json"), TESSORA_CLIENT_ID and
@@ -59,6 +60,15 @@ int main() {
                    Setting("TESSORA_CLIENT_SECRET", "sandbox-secret").c_str(), environment.c_str(),
                    Setting("TESSORA_ENDPOINTS", "endpoints.json").c_str(), "");
   ConfigureProxy("", 0, "", "");  // no proxy
+
+  // A library setting from code: "Call Logs.txt" then shows secrets and tokens masked.
+  char* secrets = nullptr;
+  if (TessoraNetSetOption("log.secrets", "masked") == 0 ||
+      TessoraNetGetOption("log.secrets", &secrets) == 0) {
+    std::cout << "log.secrets: refused: " << LastError() << '\n';
+    return 1;
+  }
+  std::cout << "log.secrets: " << Take(secrets) << '\n';
 
   try {
     Call("AUTHORIZE");

@@ -1,5 +1,6 @@
-// A complete TessoraNet session in C#: configure, AUTHORIZE, create a charge and read it back,
-// then an operation the endpoint file does not name, caught with TessoraNetTry.
+// A complete TessoraNet session in C#: configure, mask the secrets in the traffic log (the setting
+// "log.secrets"), AUTHORIZE, create a charge and read it back, then an operation the endpoint file
+// does not name, caught with TessoraNetTry.
 //
 // Settings come from the environment: TESSORA_ENVIRONMENT (e.g. "127.0.0.1:PORT/" for
 // tessora-sandbox), TESSORA_ENDPOINTS (default "endpoints.json"), TESSORA_CLIENT_ID and
@@ -35,6 +36,14 @@ static class Program
             Setting("TESSORA_CLIENT_SECRET", "sandbox-secret"), environment,
             Setting("TESSORA_ENDPOINTS", "endpoints.json"), "");
         TessoraNet.ConfigureProxy("", 0, "", "");  // no proxy
+
+        // A library setting from code: "Call Logs.txt" then shows secrets and tokens masked.
+        if (!TessoraNet.SetOption("log.secrets", "masked"))
+        {
+            Console.WriteLine("log.secrets: refused: " + TessoraNet.LastError());
+            return 1;
+        }
+        Console.WriteLine("log.secrets: " + TessoraNet.GetOption("log.secrets"));
 
         string result;
         if (!TessoraNet.Try("AUTHORIZE", "", "", "", out result))

@@ -1,6 +1,7 @@
-{ A complete TessoraNet session in Pascal: configure, AUTHORIZE, create a charge and read it
-  back, then an operation the endpoint file does not name, caught with TessoraNetTry; on Windows
-  the same failure once more, caught as an exception, and a call after it.
+{ A complete TessoraNet session in Pascal: configure, mask the secrets in the traffic log (the
+  setting "log.secrets"), AUTHORIZE, create a charge and read it back, then an operation the
+  endpoint file does not name, caught with TessoraNetTry; on Windows the same failure once more,
+  caught as an exception, and a call after it.
 
   Settings come from the environment: TESSORA_ENVIRONMENT (e.g. '127.0.0.1:PORT/' for
   tessora-sandbox), TESSORA_ENDPOINTS (default 'endpoints.json'), TESSORA_CLIENT_ID and
@@ -78,6 +79,14 @@ begin
     PAnsiChar(Setting('TESSORA_CLIENT_SECRET', 'sandbox-secret')), PAnsiChar(Environment),
     PAnsiChar(Setting('TESSORA_ENDPOINTS', 'endpoints.json')), '');
   ConfigureProxy('', 0, '', '');  { no proxy }
+
+  { A library setting from code: "Call Logs.txt" then shows secrets and tokens masked. }
+  if not SetOption('log.secrets', 'masked') then
+  begin
+    WriteLn('log.secrets: refused: ', LastError);
+    Halt(1);
+  end;
+  WriteLn('log.secrets: ', GetOption('log.secrets'));
 
   if not TryCall('AUTHORIZE', '', '', '', Text) then
   begin

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""A complete TessoraNet session: configure, AUTHORIZE, create a charge and read it back, then an
-operation the endpoint file does not name, caught without ending the process.
+"""A complete TessoraNet session: configure, mask the secrets in the traffic log (the setting
+"log.secrets"), AUTHORIZE, create a charge and read it back, then an operation the endpoint file
+does not name, caught without ending the process.
 
 Settings come from the environment: TESSORA_ENVIRONMENT (e.g. "127.0.0.1:PORT/" for
 tessora-sandbox), TESSORA_ENDPOINTS (default "endpoints.json"), TESSORA_CLIENT_ID and
@@ -36,6 +37,12 @@ def main():
                                  environment,
                                  os.environ.get("TESSORA_ENDPOINTS", "endpoints.json"))
     tessoranet.configure_proxy("", 0, "", "")  # no proxy
+
+    # A library setting from code: "Call Logs.txt" then shows secrets and tokens masked.
+    if not tessoranet.set_option("log.secrets", "masked"):
+        print(f"log.secrets: refused: {tessoranet.last_error()}")
+        return 1
+    print(f"log.secrets: {tessoranet.get_option('log.secrets')}")
 
     tessoranet.call("AUTHORIZE")
     status = tessoranet.last_status()
