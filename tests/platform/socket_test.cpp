@@ -139,6 +139,25 @@ TEST(Resolution, AResolverThatNeverAnswersEndsAtTheBound) {
   }
 }
 
+TEST(Resolution, AfterALookupThatTimedOutTheNextOnesAnswer) {
+  for (int round = 0; round < 3; ++round) {
+    InjectFault(Fault::kResolve, kHangingConnect);
+    EXPECT_THROW(ResolveIpv4(u"api.example", 20), Error);
+    EXPECT_EQ(ResolveIpv4(u"localhost", 10000), *ParseIpv4(u"127.0.0.1"));
+  }
+}
+
+TEST(Resolution, ABoundedLookupPassesTheResolversErrorOn) {
+  InjectFault(Fault::kResolve, 11002);  // WSATRY_AGAIN
+  try {
+    ResolveIpv4(u"api.example", 10000);
+    ADD_FAILURE() << "resolved";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Kind(), ErrorKind::kSocket);
+    EXPECT_EQ(e.Code(), 11002);
+  }
+}
+
 TEST(ResolutionTiming, UnknownNameFailsAtOnceWithHostNotFound) {
   const Clock::time_point start = Clock::now();
   // Names with an empty label fail inside the resolver: no query leaves the machine.

@@ -1,6 +1,6 @@
-// Windows Sockets: GetAddrInfoW for IPv4 (non-ASCII names through IdnToAscii where the system has
-// it), a non-blocking connect waited for with select, then blocking sockets with SO_RCVTIMEO /
-// SO_SNDTIMEO, select for readability.
+// Windows Sockets: GetAddrInfoW for IPv4 and IPv6 (non-ASCII names through IdnToAscii where the
+// system has it; bounded lookups on a thread of their own), a non-blocking connect waited for with
+// select, then blocking sockets with SO_RCVTIMEO / SO_SNDTIMEO, select for readability.
 #include "platform/socket.h"
 
 // clang-format off
@@ -89,17 +89,91 @@ int SocketErrorFromErrno(int errnoValue) {
 
 namespace {
 
-// The addresses of `host` for one family (AF_INET or AF_INET6), the resolver's list as it is; the
-// caller frees it. Raises the socket error of the resolution. (timeoutMs bounds only a resolver
-// fault injected by tests here: GetAddrInfoW is not bounded yet.)
-ADDRINFOW* LookUp(const std::u16string& host, int family, int timeoutMs) {
-  if (timeoutMs > 0) {
-    if (const int fault = TakeFault(Fault::kResolve)) {
-      if (fault != kHangingConnect) RaiseSocketError(fault);
-      detail::HangingConnect(timeoutMs);
-      Raise(ErrorKind::kTimeout, u"Host name lookup timed out.");
-    }
+// One lookup on a thread of its own, so that its caller can stop waiting for it: GetAddrInfoW has
+// no time-out of its own, and a resolver that never answers would hold the call. The thread holds
+// a reference to the module its code is in, given back by FreeLibraryAndExitThread: a host that
+// unloads the library while the resolver is still busy leaves that code in place until the thread
+// has ended. Whichever of the caller and the thread lets go last frees the record.
+struct BackgroundLookup {
+  std::wstring name;
+  ADDRINFOW hints{};
+  ADDRINFOW* found = nullptr;
+  int result = 0;
+  // Set for tests: the resolver's answer, without asking it (kHangingConnect: none for a while).
+  int fault = 0;
+  int hangMs = 0;
+  HANDLE done = nullptr;     // set when the answer is in
+  HMODULE module = nullptr;  // the reference the thread gives back
+  LONG holders = 2;
+};
+
+void LetGo(BackgroundLookup* lookup) {
+  if (InterlockedDecrement(&lookup->holders) != 0) return;
+  if (lookup->found != nullptr) FreeAddrInfoW(lookup->found);
+  CloseHandle(lookup->done);
+  delete lookup;
+}
+
+DWORD WINAPI LookUpInBackground(void* parameter) {
+  auto* lookup = static_cast<BackgroundLookup*>(parameter);
+  HMODULE module = lookup->module;
+  if (lookup->fault == kHangingConnect) {
+    Sleep(static_cast<DWORD>(lookup->hangMs));
+    lookup->result = kWsaHostNotFound;
+  } else if (lookup->fault != 0) {
+    lookup->result = lookup->fault;
+  } else {
+    lookup->result = GetAddrInfoW(lookup->name.c_str(), nullptr, &lookup->hints, &lookup->found);
   }
+  SetEvent(lookup->done);
+  LetGo(lookup);
+  // (The reference the caller took for this thread.)
+  FreeLibraryAndExitThread(module, 0);
+}
+
+// GetAddrInfoW's answer within timeoutMs, on a thread of its own; `timedOut` set when it had not
+// answered by then. Where no thread can be started, the lookup runs here, unbounded.
+int LookUpWithin(const std::wstring& name, const ADDRINFOW& hints, int timeoutMs, int fault,
+                 ADDRINFOW** found, bool& timedOut) {
+  timedOut = false;
+  auto* lookup = new BackgroundLookup;
+  lookup->name = name;
+  lookup->hints = hints;
+  lookup->fault = fault;
+  // A resolver that never answers, for tests: answers long after the caller gave up.
+  lookup->hangMs = timeoutMs > INT_MAX / 4 ? INT_MAX / 2 : timeoutMs * 2 + 1000;
+  lookup->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE thread = nullptr;
+  if (lookup->done != nullptr &&
+      GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                         reinterpret_cast<LPCWSTR>(&LookUpInBackground), &lookup->module)) {
+    thread = CreateThread(nullptr, 0, &LookUpInBackground, lookup, 0, nullptr);
+    if (thread == nullptr) FreeLibrary(lookup->module);
+  }
+  if (thread == nullptr) {
+    if (lookup->done != nullptr) CloseHandle(lookup->done);
+    delete lookup;
+    if (fault != 0) return fault == kHangingConnect ? kWsaHostNotFound : fault;
+    return GetAddrInfoW(name.c_str(), nullptr, &hints, found);
+  }
+  CloseHandle(thread);
+  if (WaitForSingleObject(lookup->done, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
+    timedOut = true;
+    LetGo(lookup);
+    return kWsaTimedOut;
+  }
+  const int result = lookup->result;
+  *found = lookup->found;
+  lookup->found = nullptr;
+  LetGo(lookup);
+  return result;
+}
+
+// The addresses of `host` for one family (AF_INET or AF_INET6), the resolver's list as it is; the
+// caller frees it. Raises the socket error of the resolution; with timeoutMs > 0 a resolver that
+// has not answered by then fails it with "Host name lookup timed out.".
+ADDRINFOW* LookUp(const std::u16string& host, int family, int timeoutMs) {
+  const int fault = timeoutMs > 0 ? TakeFault(Fault::kResolve) : 0;
   StartWinsock();
   ADDRINFOW hints{};
   hints.ai_family = family;
@@ -107,9 +181,15 @@ ADDRINFOW* LookUp(const std::u16string& host, int family, int timeoutMs) {
   hints.ai_protocol = IPPROTO_TCP;
   ADDRINFOW* found = nullptr;
   const std::wstring name = AsciiName(host);
-  if (const int result = GetAddrInfoW(name.c_str(), nullptr, &hints, &found)) {
-    RaiseSocketError(result);
+  int result = 0;
+  if (timeoutMs > 0) {
+    bool timedOut = false;
+    result = LookUpWithin(name, hints, timeoutMs, fault, &found, timedOut);
+    if (timedOut) Raise(ErrorKind::kTimeout, u"Host name lookup timed out.");
+  } else {
+    result = GetAddrInfoW(name.c_str(), nullptr, &hints, &found);
   }
+  if (result != 0) RaiseSocketError(result);
   return found;
 }
 
