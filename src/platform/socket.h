@@ -34,8 +34,8 @@ inline constexpr int kConnectTimedOut = -2;
 // error of the resolution (for example 11001 "Host not found."). With timeoutMs > 0 a resolver
 // that has not answered by then fails the resolution with kTimeout "Host name lookup timed out."
 // (POSIX, ASCII names: glibc's asynchronous lookup, whose request is left to the resolver when it
-// cannot be cancelled; Windows: GetAddrInfoW on a thread of its own, left to finish by itself;
-// POSIX, internationalised names: not bounded yet).
+// cannot be cancelled, an internationalised name converted first with libidn2; Windows:
+// GetAddrInfoW on a thread of its own, left to finish by itself).
 std::uint32_t ResolveIpv4(const std::u16string& host, int timeoutMs = 0);
 
 // An IPv6 address, 16 bytes in network order.

@@ -158,6 +158,23 @@ TEST(Resolution, ABoundedLookupPassesTheResolversErrorOn) {
   }
 }
 
+// A bounded lookup converts an internationalised name itself; it finds what the resolver's own
+// conversion finds (fullwidth letters map to ASCII ones), and fails where that one fails.
+TEST(Resolution, BoundedAndUnboundedLookupsOfInternationalisedNamesAgree) {
+  const std::u16string fullwidthLocalhost =
+      u"\uFF4C\uFF4F\uFF43\uFF41\uFF4C\uFF48\uFF4F\uFF53\uFF54";
+  auto outcome = [](const std::u16string& name, int timeoutMs) -> std::string {
+    try {
+      return "address " + std::to_string(ResolveIpv4(name, timeoutMs));
+    } catch (const Error& e) {
+      return "error " + std::to_string(e.Code());
+    }
+  };
+  for (const std::u16string& name : {fullwidthLocalhost, std::u16string(u"b\u00fccher..invalid")}) {
+    EXPECT_EQ(outcome(name, 10000), outcome(name, 0)) << TextToUtf8(name);
+  }
+}
+
 TEST(ResolutionTiming, UnknownNameFailsAtOnceWithHostNotFound) {
   const Clock::time_point start = Clock::now();
   // Names with an empty label fail inside the resolver: no query leaves the machine.

@@ -3,6 +3,7 @@
 #include "platform/socket.h"
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <locale.h>
@@ -15,7 +16,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "base/error.h"
 #include "base/fault_injection.h"
@@ -167,6 +170,39 @@ int SocketErrorFromErrno(int error) {
 
 namespace {
 
+// An internationalised name in its ASCII form ("xn--" labels), converted by libidn2, the library
+// glibc itself converts AI_IDN names with (same defaults), loaded on first use and kept; nothing
+// where it is missing or refuses the name. The conversion is local: no query leaves the machine.
+std::optional<std::string> IdnToAscii(const std::string& utf8) {
+  using LookupFunction = int (*)(const std::uint8_t*, std::uint8_t**, int);
+  using FreeFunction = void (*)(void*);
+  struct Idn2 {
+    LookupFunction lookup = nullptr;
+    FreeFunction free = nullptr;
+  };
+  static const Idn2 kIdn2 = [] {
+    Idn2 found;
+    void* library = dlopen("libidn2.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return found;
+    found.lookup = reinterpret_cast<LookupFunction>(dlsym(library, "idn2_lookup_u8"));
+    found.free = reinterpret_cast<FreeFunction>(dlsym(library, "idn2_free"));
+    if (found.lookup == nullptr || found.free == nullptr) found = Idn2{};
+    return found;
+  }();
+  if (kIdn2.lookup == nullptr) return std::nullopt;
+  std::uint8_t* converted = nullptr;
+  constexpr int kIdn2Ok = 0;
+  const int result =
+      kIdn2.lookup(reinterpret_cast<const std::uint8_t*>(utf8.c_str()), &converted, 0);
+  if (result != kIdn2Ok || converted == nullptr) {
+    if (converted != nullptr) kIdn2.free(converted);
+    return std::nullopt;
+  }
+  std::string ascii(reinterpret_cast<const char*>(converted));
+  kIdn2.free(converted);
+  return ascii;
+}
+
 // One lookup on glibc's resolver thread. Freed once the resolver is done with it; a lookup that
 // timed out and could not be cancelled is left to the resolver, which may still write into it.
 struct AsyncLookup {
@@ -214,7 +250,8 @@ int LookUpWithin(const std::string& name, const addrinfo& hints, int timeoutMs, 
 
 // The addresses of `host` for one family (AF_INET or AF_INET6), the resolver's list as it is; the
 // caller frees it. Raises the socket error of the resolution; with timeoutMs > 0 a resolver that
-// has not answered by then fails it with "Host name lookup timed out." (ASCII names).
+// has not answered by then fails it with "Host name lookup timed out." (ASCII names, and
+// internationalised ones that libidn2 converts).
 addrinfo* LookUp(const std::u16string& host, int family, int timeoutMs) {
   if (timeoutMs > 0) {
     if (const int fault = TakeFault(Fault::kResolve)) {
@@ -232,10 +269,14 @@ addrinfo* LookUp(const std::u16string& host, int family, int timeoutMs) {
   bool ascii = true;
   for (char16_t c : host)
     ascii = ascii && c < 0x80;
+  // A bounded lookup of an internationalised name: its ASCII form, converted here, goes to the
+  // asynchronous lookup (whose resolver thread does not run under this thread's locale).
+  std::optional<std::string> asciiForm;
+  if (!ascii && timeoutMs > 0) asciiForm = IdnToAscii(name);
   int result;
-  if (ascii && timeoutMs > 0) {
+  if ((ascii || asciiForm) && timeoutMs > 0) {
     bool timedOut = false;
-    result = LookUpWithin(name, hints, timeoutMs, &found, timedOut);
+    result = LookUpWithin(asciiForm ? *asciiForm : name, hints, timeoutMs, &found, timedOut);
     if (timedOut) Raise(ErrorKind::kTimeout, u"Host name lookup timed out.");
   } else if (ascii) {
     result = getaddrinfo(name.c_str(), nullptr, &hints, &found);
