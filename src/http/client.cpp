@@ -163,7 +163,11 @@ bool HttpClient::UseOfferedConnection() {
   const double idleMs = (platform::NowLocal() - kept.IdleSince()) * 86400000.0;
   const bool sameTarget = kept.Target() == ConnectionTarget();
   connection_.SetChannel(kept.TakeChannel());
-  if (Stream* channel = Channel()) channel->SetServerName(url_.host, url_.Port());
+  if (Stream* channel = Channel()) {
+    channel->SetServerName(url_.host, url_.Port());
+    // This call's bound of a receive or send, not the one of the call that kept the connection.
+    if (ioTimeout_ > 0) channel->SetSocketTimeout(ioTimeout_);
+  }
   // Readable while idle: the server closed it (or sent what nobody asked for); either way it
   // cannot carry the request.
   const bool usable = reuse_ && Connected() && sameTarget && idleMs >= 0 && idleMs <= idleMs_ &&

@@ -18,6 +18,11 @@ class Stream {
   // direct connection to the same host and port, so what is checked is what is reached.
   virtual void SetServerName(const std::u16string& host, int port) = 0;
 
+  // The bound of each receive and send, milliseconds (0 or less: the channel's default); it applies
+  // to an open connection too, from its next receive or send. Channels without a socket of their
+  // own have none to bound.
+  virtual void SetSocketTimeout(int milliseconds) { (void)milliseconds; }
+
   // Pass-through: bytes go to and come from the socket unchanged. Before a connection opens this
   // only records the mode. On an open connection, switching it off starts TLS (the handshake).
   virtual void SetPassThrough(bool passThrough) = 0;

@@ -74,6 +74,11 @@ int TlsChannel::SocketTimeout() const {
   return socketTimeoutMs_ > 0 ? socketTimeoutMs_ : kSocketTimeoutMs;
 }
 
+void TlsChannel::SetSocketTimeout(int milliseconds) {
+  socketTimeoutMs_ = milliseconds;
+  if (socket_ != platform::kNoSocket) ApplySocketTimeouts();
+}
+
 void TlsChannel::ApplySocketTimeouts() {
   // Set again only when the value changed (a test's time-out) since the socket got it.
   const int timeout = SocketTimeout();

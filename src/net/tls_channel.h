@@ -73,8 +73,9 @@ class TlsChannel : public Stream {
   // failed before it, resumed a session, or keeping was off). It outlives the connection.
   const std::string& PeerCertificate() const { return peerCertificate_; }
 
-  // The receive and send time-out for connections made afterwards; 0 or less: kSocketTimeoutMs.
-  void SetSocketTimeout(int milliseconds) { socketTimeoutMs_ = milliseconds; }
+  // The receive and send time-out; 0 or less: kSocketTimeoutMs. On an open connection (one a
+  // thread kept from an earlier call) it applies at once.
+  void SetSocketTimeout(int milliseconds) override;
   // Whether handshakes from now on may negotiate TLS 1.3 (false: TLS 1.2 only, the default). The
   // minimum is TLS 1.2 either way. Where the TLS library has no TLS 1.3 (the 1.0 line), a
   // handshake allowed it fails before anything is sent, saying so.

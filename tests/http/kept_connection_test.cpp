@@ -28,6 +28,7 @@ enum class Then {
   kCloseWhenIdle,   // closes the connection at once
   kCloseAfterHead,  // reads the next request (its head and body) and closes without an answer
   kCloseUnread,     // waits for the next request and closes without reading it
+  kHangThenClose,   // reads the next request, answers nothing for 3 s, then closes
 };
 
 class KeptServer {
@@ -72,6 +73,11 @@ class KeptServer {
       case Then::kCloseUnread:
         c.WaitForData();
         c.Reset();
+        return;
+      case Then::kHangThenClose:
+        ReadRequest(c);
+        c.Hang(3000);
+        c.Close();
         return;
       case Then::kServeMore:
         return;
@@ -159,6 +165,33 @@ TEST_F(KeptConnectionTest, AConnectionTheServerClosedWhileIdleIsNotUsed) {
   EXPECT_FALSE(second->UsedKeptConnection());
   EXPECT_EQ(server.Connections(), 2);
   EXPECT_EQ(server.Requests(), 2);  // each request once
+}
+
+// A kept connection carries the next call's bound of a receive, not the bound of the call that
+// kept it: here the server's silence ends in "Read timed out." before the server closes.
+TEST_F(KeptConnectionTest, AKeptConnectionTakesTheNextCallsReceiveBound) {
+  KeptServer server(Then::kHangThenClose);
+  std::unique_ptr<HttpClient> first = NewClient();
+  first->SetCallTimeout(0, 30000);
+  ASSERT_EQ(
+      first->Perform(u"GET", HttpVersion::kHttp11, LocalUrl(server.Port(), "a"), std::nullopt),
+      u"{}");
+  std::optional<KeptConnection> kept = first->TakeKeptConnection();
+  ASSERT_TRUE(kept.has_value());
+  first.reset();
+  std::unique_ptr<HttpClient> second = NewClient();
+  second->SetCallTimeout(0, 200);
+  second->OfferKeptConnection(std::move(*kept));
+  try {
+    second->Perform(u"POST", HttpVersion::kHttp11, LocalUrl(server.Port(), "b"),
+                    std::string("{\"amount\":1}"));
+    ADD_FAILURE() << "answered";
+  } catch (const Error& error) {
+    EXPECT_NE(TextToUtf8(error.Message()).find("Read timed out."), std::string::npos)
+        << error.what();
+  }
+  EXPECT_TRUE(second->UsedKeptConnection());
+  EXPECT_EQ(server.Requests(), 2);
 }
 
 struct SafetyCase {
