@@ -8,6 +8,11 @@ bool TlsLibraryAvailable() {
   return openssl::LoadOpenSsl() != nullptr;
 }
 
+bool TlsLibraryHasTls13() {
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  return api != nullptr && api->setMaxProtoVersion != nullptr;
+}
+
 void ReleaseTlsLibrary() {
   openssl::UnloadOpenSsl();
 }

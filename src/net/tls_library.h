@@ -10,6 +10,10 @@ namespace tessora {
 // Loads and initialises the TLS library if that has not happened yet; whether it can be used.
 bool TlsLibraryAvailable();
 
+// Whether the TLS library can negotiate TLS 1.3 (OpenSSL 1.1.1 and later; not the 1.0 line);
+// loads it first.
+bool TlsLibraryHasTls13();
+
 // Releases what the library made with the TLS library (the shared client context and its
 // sessions), then the TLS library itself where it was loaded at run time (Windows).
 void ReleaseTlsLibrary();

@@ -15,6 +15,7 @@
 #include "base/fault_injection.h"
 #include "base/text.h"
 #include "catalogue/catalogue.h"
+#include "net/tls_library.h"
 #include "platform/clock.h"
 #include "platform/library_entry.h"
 #include "platform/socket.h"
@@ -273,6 +274,9 @@ class TlsMaxVersion : public SettingsCallTest,
                       public ::testing::WithParamInterface<MaxVersionCase> {};
 
 TEST_P(TlsMaxVersion, TheHandshakeAgreesOnItAndTheSecondCallResumes) {
+  if (GetParam().version == 0x0304 && !TlsLibraryHasTls13()) {
+    GTEST_SKIP() << "the loaded OpenSSL has no TLS 1.3";
+  }
   std::mutex lock;
   std::vector<int> versions;
   std::vector<bool> resumed;
@@ -298,8 +302,33 @@ INSTANTIATE_TEST_SUITE_P(OneTwoOrOneThree, TlsMaxVersion,
                          ::testing::Values(MaxVersionCase{u"1.2", 0x0303},
                                            MaxVersionCase{u"1.3", 0x0304}));
 
+// With an OpenSSL that has no TLS 1.3 (the 1.0.2 DLLs), "1.3" fails the call before anything is
+// sent, saying why; "1.2" calls go on as before.
+TEST_F(SettingsCallTest, Tls13WithoutATlsLibraryThatHasItFailsBeforeSending) {
+  if (TlsLibraryHasTls13()) GTEST_SKIP() << "the loaded OpenSSL has TLS 1.3";
+  std::atomic<int> requests{0};
+  test::ScriptedServer server(test::ScriptedServer::kTls, [&](test::ServerConnection& connection) {
+    if (connection.ReadHead().empty()) return;
+    ++requests;
+    connection.Write(test::JsonReply("200 OK", R"({"id":1})"));
+  });
+  Configure(server.Port());
+  Set(u"tls.max-version", u"1.3");
+  const std::u16string reason = Call();
+  EXPECT_EQ(reason.rfind(u"TLS handshake with 127.0.0.1:" + IntToText(server.Port()) +
+                             u" failed: TLS 1.3 needs OpenSSL 1.1.1 or later; the loaded OpenSSL "
+                             u"is 1.",
+                         0),
+            0u)
+      << TextToUtf8(reason);
+  Set(u"tls.max-version", u"1.2");
+  EXPECT_EQ(Call(), u"");
+  EXPECT_EQ(requests, 1);
+}
+
 // A TLS 1.3 session is not offered on a connection limited to TLS 1.2, nor the other way round.
 TEST_F(SettingsCallTest, SessionsAreKeptPerHighestVersion) {
+  if (!TlsLibraryHasTls13()) GTEST_SKIP() << "the loaded OpenSSL has no TLS 1.3";
   std::mutex lock;
   std::vector<bool> resumed;
   test::ScriptedServer server(test::ScriptedServer::kTls, [&](test::ServerConnection& connection) {
@@ -405,6 +434,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ReuseCase{u"off", 2, "POST /api.tessora.net/v1/oauth/token HTTP/1.0"}));
 
 TEST_F(SettingsCallTest, AKeptConnectionCarriesOnlyCallsOfItsTlsVersion) {
+  if (!TlsLibraryHasTls13()) GTEST_SKIP() << "the loaded OpenSSL has no TLS 1.3";
   test::ScriptedApi api({test::JsonReply("200 OK", R"({"id":1})")});
   Configure(api.Port());
   Set(u"connection.reuse", u"on");
