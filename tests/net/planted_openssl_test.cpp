@@ -30,8 +30,7 @@ namespace tessora {
 namespace {
 
 namespace fs = std::filesystem;
-using test::ScriptedServer;
-using test::ServerConnection;
+using test::HandshakeWith;
 
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
@@ -98,21 +97,6 @@ std::wstring Resolved(const std::string& folder) {
   wchar_t full[MAX_PATH];
   const DWORD length = GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr);
   return length > 0 && length < MAX_PATH ? std::wstring(full, length) : std::wstring();
-}
-
-// The result of a handshake with a new server of this certificate pair: "" when it succeeded,
-// otherwise the failure.
-std::u16string HandshakeWith(const std::string& certificate) {
-  ScriptedServer server(
-      ScriptedServer::kTls, [](ServerConnection&) {}, certificate);
-  TlsChannel channel;
-  channel.SetServerName(u"127.0.0.1", server.Port());
-  try {
-    channel.Connect(u"127.0.0.1", server.Port(), 20000);
-    return u"";
-  } catch (const Error& error) {
-    return error.Message().empty() ? u"(failure without a message)" : error.Message();
-  }
 }
 
 class Planted : public ::testing::Test {

@@ -12,6 +12,7 @@
 namespace tessora {
 namespace {
 
+using test::HandshakeWith;
 using test::ScriptedServer;
 using test::ServerConnection;
 
@@ -43,21 +44,6 @@ TEST(TrustInUse, IsWhatTheContextTook) {
   EXPECT_TRUE(trust->libraryDefaults);
   EXPECT_NE(trust->defaultDir, "");
 #endif
-}
-
-// A handshake with a server whose certificate `certificate` (of the test PKI) holds; "" when it
-// succeeded, else the failure's message.
-std::u16string HandshakeWith(const std::string& certificate) {
-  ScriptedServer server(
-      ScriptedServer::kTls, [](ServerConnection&) {}, certificate);
-  TlsChannel channel;
-  channel.SetServerName(u"127.0.0.1", server.Port());
-  try {
-    channel.Connect(u"127.0.0.1", server.Port(), 20000);
-    return u"";
-  } catch (const Error& error) {
-    return error.Message().empty() ? u"(failure without a message)" : error.Message();
-  }
 }
 
 // The CA of a PEM file is trusted beside the other sources, for every later connection of the
