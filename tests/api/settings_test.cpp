@@ -341,6 +341,7 @@ class LoadWithEnvironment : public ::testing::Test {
  protected:
   void TearDown() override {
     ClearVariable("TESSORANET_LOG_FILE");
+    ClearVariable("TESSORANET_TLS_CA_FILE");
     LibraryShutdown();
   }
   test::TempDir dir_;
@@ -354,6 +355,14 @@ TEST_F(LoadWithEnvironment, TheLogTakesTheNameOfItsVariable) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "Call Logs.txt"));
   EXPECT_EQ(OptionInForce(&CurrentSettings(), *FindSettingKey(u"log.file")).source,
             SettingSource::kEnvironment);
+}
+
+TEST_F(LoadWithEnvironment, TheCaFileTakesItsVariable) {
+  SetVariable("TESSORANET_TLS_CA_FILE", "company-ca.pem");
+  ASSERT_TRUE(LibraryStartup());
+  const SettingValue inForce = OptionInForce(&CurrentSettings(), *FindSettingKey(u"tls.ca-file"));
+  EXPECT_EQ(inForce.value, u"company-ca.pem");
+  EXPECT_EQ(inForce.source, SettingSource::kEnvironment);
 }
 
 TEST_F(LoadWithEnvironment, OffMeansNoLog) {
