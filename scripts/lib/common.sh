@@ -62,8 +62,8 @@ apt_install() {
 }
 
 # build_and_test <name> [ctest options --] <cmake options...>: configures out/<name>, builds
-# (only the targets in BUILD_TARGETS when it is set), runs CTest (not with NO_TESTS=1). Each step returns on failure
-# itself (errexit does not apply under with_wine).
+# (only the targets in BUILD_TARGETS when it is set), runs CTest (not with NO_TESTS=1). Each step
+# returns on failure itself (errexit does not apply under with_wine).
 build_and_test() {
   local name=$1
   shift

@@ -157,63 +157,48 @@ std::optional<std::u16string> HostName(std::u16string_view value) {
   return lower;
 }
 
-struct Row {
-  const char* name;
-  SettingScope scope;
-  const char16_t* defaultValue;
-  bool fromFile;
-  std::optional<std::u16string> (*normalise)(std::u16string_view);
-  const char16_t* allowed;
-  bool lines = false;
-};
-
 constexpr std::array kRows = {
-    Row{"timeout.connect-ms", SettingScope::kThread, u"20000", true, &Milliseconds,
-        u"a whole number of milliseconds from 1 to 86400000"},
-    Row{"timeout.io-ms", SettingScope::kThread, u"30000", true, &Milliseconds,
-        u"a whole number of milliseconds from 1 to 86400000"},
-    Row{"timeout.call-ms", SettingScope::kThread, u"none", true, &MillisecondsOrNone,
-        u"\"none\" or a whole number of milliseconds from 1 to 86400000"},
-    Row{"log.secrets", SettingScope::kProcess, u"clear", true, &SecretsShown,
-        u"\"clear\" or \"masked\""},
-    Row{"log.max-bytes", SettingScope::kProcess, u"unlimited", true, &LogSize,
-        u"\"unlimited\" or a whole number of bytes from 1 to 1099511627776"},
-    Row{"log.file", SettingScope::kProcess, u"Call Logs.txt", false, &LogFile,
-        u"a file path without control characters, or \"\" or \"off\" for no log"},
-    Row{"proxy.credentials-in-tunnel", SettingScope::kThread, u"on", true, &OnOrOff,
-        u"\"on\" or \"off\""},
-    Row{"request.headers", SettingScope::kThread, u"", true, &HeaderLines,
+    SettingKey{"timeout.connect-ms", SettingScope::kThread, u"20000", true, &Milliseconds,
+               u"a whole number of milliseconds from 1 to 86400000"},
+    SettingKey{"timeout.io-ms", SettingScope::kThread, u"30000", true, &Milliseconds,
+               u"a whole number of milliseconds from 1 to 86400000"},
+    SettingKey{"timeout.call-ms", SettingScope::kThread, u"none", true, &MillisecondsOrNone,
+               u"\"none\" or a whole number of milliseconds from 1 to 86400000"},
+    SettingKey{"log.secrets", SettingScope::kProcess, u"clear", true, &SecretsShown,
+               u"\"clear\" or \"masked\""},
+    SettingKey{"log.max-bytes", SettingScope::kProcess, u"unlimited", true, &LogSize,
+               u"\"unlimited\" or a whole number of bytes from 1 to 1099511627776"},
+    SettingKey{"log.file", SettingScope::kProcess, u"Call Logs.txt", false, &LogFile,
+               u"a file path without control characters, or \"\" or \"off\" for no log"},
+    SettingKey{"proxy.credentials-in-tunnel", SettingScope::kThread, u"on", true, &OnOrOff,
+               u"\"on\" or \"off\""},
+    SettingKey{
+        "request.headers", SettingScope::kThread, u"", true, &HeaderLines,
         u"\"Name: value\" lines (at most 32) without control characters, none of a header the "
         u"library sets itself",
         true},
-    Row{"connection.reuse", SettingScope::kThread, u"off", true, &OnOrOff, u"\"on\" or \"off\""},
-    Row{"connection.idle-ms", SettingScope::kThread, u"30000", true, &Milliseconds,
-        u"a whole number of milliseconds from 1 to 86400000"},
+    SettingKey{"connection.reuse", SettingScope::kThread, u"off", true, &OnOrOff,
+               u"\"on\" or \"off\""},
+    SettingKey{"connection.idle-ms", SettingScope::kThread, u"30000", true, &Milliseconds,
+               u"a whole number of milliseconds from 1 to 86400000"},
     // Where the calls go: never from the endpoint file, whose writer could otherwise redirect the
     // traffic, credentials included.
-    Row{"api.host", SettingScope::kProcess, u"" TESSORA_API_HOST, false, &HostName,
-        u"a host name: labels of letters, digits and \"-\" joined by dots, at most 253 "
-        u"characters"},
-    Row{"tls.max-version", SettingScope::kThread, u"1.2", true, &TlsVersion, u"\"1.2\" or \"1.3\""},
+    SettingKey{"api.host", SettingScope::kProcess, u"" TESSORA_API_HOST, false, &HostName,
+               u"a host name: labels of letters, digits and \"-\" joined by dots, at most 253 "
+               u"characters"},
+    SettingKey{"tls.max-version", SettingScope::kThread, u"1.2", true, &TlsVersion,
+               u"\"1.2\" or \"1.3\""},
     // What the process trusts: never from the endpoint file, whose writer could otherwise have
     // the calls trust a server of theirs.
-    Row{"tls.ca-file", SettingScope::kProcess, u"", false, &AnyPath,
-        u"the path of a PEM file without control characters, or \"\" for none"},
+    SettingKey{"tls.ca-file", SettingScope::kProcess, u"", false, &AnyPath,
+               u"the path of a PEM file without control characters, or \"\" for none"},
     // How the host's own code encodes its strings: never from the endpoint file.
-    Row{"text.encoding", SettingScope::kThread, kAnsiEncoding, false, &TextEncoding,
-        u"\"ansi\" or \"utf-8\""},
+    SettingKey{"text.encoding", SettingScope::kThread, kAnsiEncoding, false, &TextEncoding,
+               u"\"ansi\" or \"utf-8\""},
     // Whose credentials and token a thread uses: never from the endpoint file either.
-    Row{"config.shared", SettingScope::kProcess, u"off", false, &OnOrOff, u"\"on\" or \"off\""},
+    SettingKey{"config.shared", SettingScope::kProcess, u"off", false, &OnOrOff,
+               u"\"on\" or \"off\""},
 };
-
-std::vector<SettingKey> BuildKeys() {
-  std::vector<SettingKey> keys;
-  for (const Row& row : kRows) {
-    keys.push_back(SettingKey{row.name, row.scope, row.defaultValue, row.fromFile, row.normalise,
-                              row.allowed, row.lines});
-  }
-  return keys;
-}
 
 }  // namespace
 
@@ -230,7 +215,7 @@ std::optional<std::int64_t> StrictInteger(std::u16string_view value, std::int64_
 }
 
 const std::vector<SettingKey>& SettingKeys() {
-  static const std::vector<SettingKey> kKeys = BuildKeys();
+  static const std::vector<SettingKey> kKeys(kRows.begin(), kRows.end());
   return kKeys;
 }
 
