@@ -87,9 +87,12 @@ build_and_test() {
   run_ctest "$dir" "${ctest_options[@]}"
 }
 
-# run_ctest <build dir> [ctest options...]: runs CTest there. Under Wine, a test that failed
-# because Wine itself broke down (its client lost the connection to wineserver: "wine client
-# error") is run once more; any other failure stands, and so does a second failure.
+# run_ctest <build dir> [ctest options...]: runs CTest there. When the tool under the tests broke
+# down in the run, the failed tests are run once more: under Wine, a client lost the connection to
+# wineserver ("wine client error"); under ThreadSanitizer, the runtime could not map the shadow
+# memory of a region the system placed out of its reach ("ThreadSanitizer failed to allocate",
+# seen about once in a few hundred test processes on these machines). Without such a breakdown a
+# failure stands, and so does every failure of the second run.
 run_ctest() {
   local dir=$1
   shift
@@ -102,8 +105,14 @@ run_ctest() {
   } | tee "$log"
   local rc
   rc=$(cat "$log.rc")
-  if [ "$rc" -ne 0 ] && [ -n "${WINEPREFIX:-}" ] && grep -q "wine client error" "$log"; then
-    echo "== Wine broke down during the run (\"wine client error\"); running the failed tests once more"
+  local breakdown=
+  if [ -n "${WINEPREFIX:-}" ] && grep -q "wine client error" "$log"; then
+    breakdown="Wine broke down during the run (\"wine client error\")"
+  elif grep -q "ThreadSanitizer failed to allocate" "$log"; then
+    breakdown="ThreadSanitizer could not map its shadow memory"
+  fi
+  if [ "$rc" -ne 0 ] && [ -n "$breakdown" ]; then
+    echo "== $breakdown; running the failed tests once more"
     rc=0
     (cd "$dir" && ctest --rerun-failed --output-on-failure) || rc=$?
   fi
