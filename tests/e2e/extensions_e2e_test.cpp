@@ -10,6 +10,7 @@
 #include "support/scripted_api.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
+#include "support/test_socket.h"
 
 namespace tessora::test {
 namespace {
@@ -352,6 +353,37 @@ TEST_F(Extensions, AnIpv6LiteralEnvironmentReachesAServerOnTheIpv6Loopback) {
   // The certificate was checked against the address ::1, and the Host line names it.
   EXPECT_NE(head.find("\r\nHost: " + hostValue + "\r\n"), std::string::npos) << head;
   EXPECT_EQ(head.rfind("GET /api.tessora.net/v1/charges/1 HTTP/1.1\r\n", 0), 0u) << head;
+}
+
+// A server on ::1 alone, reached by a name that has 127.0.0.1 too: nothing listens there at that
+// port, so the call only succeeds through the IPv6 fallback. Needs a name this machine resolves to
+// ::1 (hosts files in many containers have none).
+TEST_F(Extensions, ANameWhoseIpv4AddressRefusesReachesTheServerOverIpv6) {
+  const std::string name = NameForBothLoopbacks();
+  if (name.empty()) GTEST_SKIP() << "no host name resolves to ::1 and 127.0.0.1 here";
+  int reached = 0;
+  std::string head;
+  ScriptedServer server(
+      ScriptedServer::kTls,
+      [&](ServerConnection& connection) {
+        ++reached;
+        head = connection.ReadHead();
+        connection.Write(JsonReply("200 OK", R"({"id":"ch_6"})"));
+      },
+      "server-ipv6", ScriptedServer::Family::kIpv6);
+  if (!server.Listening()) GTEST_SKIP() << "no IPv6 loopback here";
+  // Something else listening at 127.0.0.1 on that port would answer the IPv4 attempt.
+  const platform::SocketHandle probe = platform::OpenTcpSocket();
+  const int refused = platform::ConnectSocket(probe, *platform::ParseIpv4(u"127.0.0.1"),
+                                              static_cast<std::uint16_t>(server.Port()), 2000);
+  platform::CloseSocket(probe);
+  if (refused == 0) GTEST_SKIP() << "127.0.0.1 has that port in use";
+  const std::string hostValue = name + ":" + std::to_string(server.Port());
+  Configure(hostValue + "/");
+  EXPECT_EQ(Call("CHARGE_DETAIL", "id=1"), R"({"id":"ch_6"})") << library_.LastError();
+  EXPECT_EQ(library_.tessoraNetLastStatus(), 200);
+  EXPECT_EQ(reached, 1);
+  EXPECT_NE(head.find("\r\nHost: " + hostValue + "\r\n"), std::string::npos) << head;
 }
 
 TEST_F(Extensions, AnIpv6LiteralWithNothingListeningSaysWhere) {

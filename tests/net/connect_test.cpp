@@ -1,6 +1,7 @@
 // Opening the TCP connection: arguments, name resolution, refusals and the connect time-out.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "base/fault_injection.h"
@@ -62,6 +63,36 @@ TEST_F(ConnectTest, RefusedConnectionRaisesTheSocketError) {
   EXPECT_EQ(failure.Code(), 10061);
   EXPECT_EQ(failure.Message(), u"Socket Error # 10061\r\nConnection refused.");
   EXPECT_FALSE(channel.Connected());
+}
+
+// A name is tried for IPv6 only after IPv4 failed; ::1 alone listens. Needs a name this machine
+// resolves to ::1 (hosts files in many containers have none).
+TEST_F(ConnectTest, ANameWithoutAnIpv4AddressIsReachedOverIpv6) {
+  const std::string name = test::NameForBothLoopbacks();
+  if (name.empty()) GTEST_SKIP() << "no host name resolves to ::1 here";
+  test::ScriptedServer server(
+      test::ScriptedServer::kPlain, [](test::ServerConnection&) {}, "server",
+      test::ScriptedServer::Family::kIpv6);
+  if (!server.Listening()) GTEST_SKIP() << "no IPv6 loopback here";
+  // The name's IPv4 lookup answers "not found", as for a name with an AAAA record alone.
+  platform::InjectFault(platform::Fault::kResolve, 11001);
+  const platform::SocketHandle socket =
+      ConnectTcp(std::u16string(name.begin(), name.end()), server.Port(), 5000);
+  ASSERT_NE(socket, platform::kNoSocket);
+  platform::CloseSocket(socket);
+  EXPECT_EQ(platform::TakeFault(platform::Fault::kResolve), 0);  // the IPv4 lookup took it
+}
+
+TEST_F(ConnectTest, AFailureOverIpv6TooLeavesTheIpv4OneReported) {
+  const std::string name = test::NameForBothLoopbacks();
+  if (name.empty()) GTEST_SKIP() << "no host name resolves to ::1 here";
+  int port = 0;
+  platform::CloseSocket(test::ListenOnLoopback(port));  // nothing listens there any more
+  const Error failure = FailureOf([&] {
+    platform::CloseSocket(ConnectTcp(std::u16string(name.begin(), name.end()), port, 5000));
+  });
+  EXPECT_EQ(failure.Code(), 10061);
+  EXPECT_EQ(failure.Message(), u"Socket Error # 10061\r\nConnection refused.");
 }
 
 // Tests that assert on real elapsed time: label "slow".

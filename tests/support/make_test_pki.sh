@@ -29,7 +29,7 @@ openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -sha25
   -extfile server.ext -out server.pem 2>/dev/null
 
 # The server on the IPv6 loopback.
-leaf server-ipv6 "IP:::1,DNS:localhost"
+leaf server-ipv6 "IP:::1,DNS:localhost,DNS:ip6-localhost,DNS:ip6-loopback,DNS:localhost6"
 openssl x509 -req -in server-ipv6.csr -CA ca.pem -CAkey ca.key -CAcreateserial -sha256 -days 36500 \
   -extfile server-ipv6.ext -out server-ipv6.pem 2>/dev/null
 

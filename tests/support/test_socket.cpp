@@ -12,6 +12,8 @@
 #include <unistd.h>
 #endif
 
+#include "base/error.h"
+
 namespace tessora::test {
 
 platform::SocketHandle ListenOnLoopback(int& port, int backlog, bool ipv6) {
@@ -53,6 +55,29 @@ platform::SocketHandle AcceptConnection(platform::SocketHandle listener, int tim
 #else
   const int s = accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
   return s < 0 ? platform::kNoSocket : static_cast<platform::SocketHandle>(s);
+#endif
+}
+
+std::string NameForBothLoopbacks() {
+#if defined(__SANITIZE_THREAD__)
+  // The library's bounded lookups use glibc's asynchronous lookup, whose threads glibc starts
+  // itself, unseen by ThreadSanitizer: their first allocation crashes its runtime.
+  return {};
+#else
+  constexpr platform::Ipv6Address kLoopback6{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  const std::uint32_t loopback4 = *platform::ParseIpv4(u"127.0.0.1");
+  for (const std::string name : {"localhost", "ip6-localhost", "ip6-loopback", "localhost6"}) {
+    const std::u16string host(name.begin(), name.end());
+    try {
+      const std::vector<platform::Ipv6Address> found = platform::ResolveIpv6(host, 5000);
+      if (!found.empty() && found.front() == kLoopback6 &&
+          platform::ResolveIpv4(host, 5000) == loopback4) {
+        return name;
+      }
+    } catch (const Error&) {
+    }
+  }
+  return {};
 #endif
 }
 
