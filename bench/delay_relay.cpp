@@ -43,6 +43,22 @@ sockaddr_in Loopback(int port) {
   return address;
 }
 
+// A socket listening on 127.0.0.1 at a port the system picks (`port` receives it); -1 on failure.
+int ListenOnLoopback(int backlog, int& port) {
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener < 0) return -1;
+  sockaddr_in address = Loopback(0);
+  socklen_t length = sizeof address;
+  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener, backlog) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    close(listener);
+    return -1;
+  }
+  port = ntohs(address.sin_port);
+  return listener;
+}
+
 // Sends all of `bytes`, waiting while the socket is full; false when the peer is gone or the relay
 // is stopping.
 bool SendAll(int fd, const std::string& bytes, const std::atomic<bool>& stopping) {
@@ -133,18 +149,8 @@ struct DelayRelay::Connection {
 
 DelayRelay::DelayRelay(int targetPort, std::chrono::milliseconds delay)
     : targetPort_(targetPort), delay_(delay) {
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  listener_ = ListenOnLoopback(64, port_);
   if (listener_ < 0) return;
-  sockaddr_in address = Loopback(0);
-  socklen_t length = sizeof address;
-  if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listener_, 64) != 0 ||
-      getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    close(listener_);
-    listener_ = -1;
-    return;
-  }
-  port_ = ntohs(address.sin_port);
   acceptor_ = std::thread([this] { AcceptLoop(); });
 }
 
@@ -208,6 +214,105 @@ void DelayRelay::Reap(bool all) {
     }
   }
   done.clear();  // joins outside the lock
+}
+
+namespace {
+
+constexpr std::size_t kProbeBytes = 64;
+constexpr int kProbeTimeoutMs = 5000;
+
+// Reads exactly `size` bytes within kProbeTimeoutMs.
+bool ReceiveExactly(int fd, char* bytes, std::size_t size) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kProbeTimeoutMs);
+  std::size_t got = 0;
+  while (got < size) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    pollfd readable{fd, POLLIN, 0};
+    if (poll(&readable, 1, static_cast<int>(left)) < 0 && errno != EINTR) return false;
+    if ((readable.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    const ssize_t n = recv(fd, bytes + got, size - got, 0);
+    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) return false;
+    if (n > 0) got += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+PathProbe::PathProbe(std::chrono::milliseconds delay) {
+  int port = 0;
+  listener_ = ListenOnLoopback(4, port);
+  if (listener_ < 0) return;
+  relay_ = std::make_unique<DelayRelay>(port, delay);
+  if (relay_->Port() == 0) return;
+  echo_ = std::thread([this] { Echo(); });
+  const int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (client < 0) return;
+  NoDelay(client);
+  const sockaddr_in target = Loopback(relay_->Port());
+  if (connect(client, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
+    close(client);
+    return;
+  }
+  client_ = client;
+  // The first exchange waits out the relay's stand-in for the TCP handshake: not measured.
+  if (!Exchange()) {
+    close(client_);
+    client_ = -1;
+  }
+}
+
+PathProbe::~PathProbe() {
+  stopping_.store(true);
+  if (client_ >= 0) shutdown(client_, SHUT_RDWR);
+  if (echo_.joinable()) echo_.join();
+  relay_.reset();
+  if (client_ >= 0) close(client_);
+  if (listener_ >= 0) close(listener_);
+}
+
+void PathProbe::Echo() {
+  int connection = -1;
+  while (connection < 0 && !stopping_.load()) {
+    pollfd pending{listener_, POLLIN, 0};
+    if (poll(&pending, 1, kPollMs) > 0 && (pending.revents & POLLIN) != 0) {
+      connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    }
+  }
+  if (connection < 0) return;
+  NoDelay(connection);
+  std::string buffer(kChunk, '\0');
+  while (!stopping_.load()) {
+    pollfd readable{connection, POLLIN, 0};
+    if (poll(&readable, 1, kPollMs) < 0 && errno != EINTR) break;
+    if ((readable.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    const ssize_t n = recv(connection, buffer.data(), buffer.size(), 0);
+    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) break;
+    if (n > 0 && !SendAll(connection, buffer.substr(0, static_cast<std::size_t>(n)), stopping_)) {
+      break;
+    }
+  }
+  close(connection);
+}
+
+bool PathProbe::Exchange() {
+  const std::string message(kProbeBytes, 'p');
+  std::string answer(kProbeBytes, '\0');
+  return SendAll(client_, message, stopping_) &&
+         ReceiveExactly(client_, answer.data(), answer.size()) && answer == message;
+}
+
+std::vector<double> PathProbe::Measure(int count) {
+  std::vector<double> times;
+  if (client_ < 0) return times;
+  for (int i = 0; i < count; ++i) {
+    const Clock::time_point start = Clock::now();
+    if (!Exchange()) return {};
+    times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+  }
+  return times;
 }
 
 }  // namespace tessora::bench

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace tessora::bench {
 
@@ -42,6 +43,34 @@ class DelayRelay {
   std::mutex mutex_;
   std::list<std::unique_ptr<Connection>> connections_;
   std::thread acceptor_;
+};
+
+// The round trip of such a path as its clients see it: an echo server on 127.0.0.1 behind a relay
+// of the same delay, with one connection through it. What a measured round trip shows beyond
+// 2 x delay is the relay's own forwarding (its threads waking, two loopback hops each way), which
+// every round trip of a call through the same kind of relay pays too.
+class PathProbe {
+ public:
+  explicit PathProbe(std::chrono::milliseconds delay);
+  ~PathProbe();  // closes the connection and joins the echo server
+  PathProbe(const PathProbe&) = delete;
+  PathProbe& operator=(const PathProbe&) = delete;
+
+  // Whether the echo server, the relay and the connection are up.
+  bool Ready() const { return client_ >= 0; }
+  // The times, in ms, of `count` exchanges of one small message on the open connection; empty when
+  // an exchange failed or took over 5 s.
+  std::vector<double> Measure(int count);
+
+ private:
+  void Echo();
+  bool Exchange();
+
+  int listener_ = -1;
+  int client_ = -1;
+  std::atomic<bool> stopping_{false};
+  std::unique_ptr<DelayRelay> relay_;
+  std::thread echo_;
 };
 
 }  // namespace tessora::bench

@@ -13,6 +13,10 @@
 // another. A child makes one request first, timed apart (loading, first handshake, a connection to
 // keep), then N timed ones. TessoraNetSetOption is looked up at run time: a library without it
 // gets its two rows marked "not available in this build".
+// At the start of every round a probe (PathProbe) measures the path's own round trip: 64 bytes
+// there and back through a relay of the same delay to an echo server. The table gives round trips
+// both ways: against 2 x D, and against that measured round trip, which includes the relay's own
+// forwarding that every round trip of a call pays too.
 //
 //   round_trip_bench [--delay-ms D] [--requests N] [--rounds R] [--library PATH] [--work DIR]
 //
@@ -51,6 +55,9 @@ using namespace tessora::bench;
 // may not have it.
 using SetOptionFunction = unsigned char (*)(const char* name, const char* value);
 constexpr char kSetOptionExport[] = "TessoraNetSetOption";
+
+// Exchanges on the path probe per round.
+constexpr int kPathExchanges = 20;
 
 enum class Client { kLibrary, kCurlNew, kCurlKept };
 
@@ -335,6 +342,13 @@ int RunParent(const Options& options) {
     return 2;
   }
   const double rtt = 2.0 * options.delayMs;
+  // The path's round trip as measured, at the start of every round.
+  PathProbe probe(delay);
+  if (!probe.Ready()) {
+    std::fprintf(stderr, "round_trip_bench: the path probe cannot start\n");
+    return 2;
+  }
+  std::vector<double> pathTimes;
   std::printf(
       "== nginx (TLS 1.2 and 1.3) on 127.0.0.1:%d, relay on 127.0.0.1:%d, %d ms each way "
       "(round trip %.0f ms)\n",
@@ -349,6 +363,13 @@ int RunParent(const Options& options) {
   std::map<std::string, Outcome> outcomes;
   for (int round = 0; round < options.rounds; ++round) {
     std::printf("\n== round %d\n", round + 1);
+    const std::vector<double> probed = probe.Measure(kPathExchanges);
+    if (probed.empty()) {
+      std::fprintf(stderr, "round_trip_bench: the path probe failed\n");
+      return 2;
+    }
+    pathTimes.insert(pathTimes.end(), probed.begin(), probed.end());
+    std::printf("%-42s median %8.2f ms\n", "the path: 64 bytes there and back", Median(probed));
     // Each round starts with another configuration, so that none always meets a server that has
     // just been idle or busy.
     for (std::size_t k = 0; k < configs.size(); ++k) {
@@ -394,26 +415,31 @@ int RunParent(const Options& options) {
     }
   }
 
-  std::printf("\n== medians over %d rounds, %d ms each way (round trip %.0f ms)\n", options.rounds,
-              options.delayMs, rtt);
+  const double pathRtt = Median(pathTimes);
   std::printf(
-      "| configuration | ms per call | round trips per call | new connections per call "
-      "| first call, ms |\n|---|---|---|---|---|\n");
+      "\n== medians over %d rounds, %d ms each way (round trip %.0f ms; measured through the relay "
+      "%.2f ms)\n",
+      options.rounds, options.delayMs, rtt, pathRtt);
+  std::printf(
+      "| configuration | ms per call | round trips per call | measured round trips per call "
+      "| new connections per call | first call, ms | first call, measured round trips |\n"
+      "|---|---|---|---|---|---|---|\n");
   for (const Config& config : configs) {
     const Outcome& outcome = outcomes[config.name];
     if (outcome.status != "ok") {
-      std::printf("| %s | %s | | | |\n", config.description,
+      std::printf("| %s | %s | | | | | |\n", config.description,
                   outcome.status == "unavailable" ? "not available in this build"
                                                   : "option refused by this build");
       continue;
     }
     const double ms = Median(outcome.times);
+    const double first = Median(outcome.firsts);
     std::printf(
-        "| %s | %s | %s | %s | %s |\n", config.description, Fixed(ms).c_str(),
-        Fixed(ms / rtt).c_str(),
+        "| %s | %s | %s | %s | %s | %s | %s |\n", config.description, Fixed(ms).c_str(),
+        Fixed(ms / rtt).c_str(), Fixed(ms / pathRtt).c_str(),
         Fixed(static_cast<double>(outcome.connections) / static_cast<double>(outcome.times.size()))
             .c_str(),
-        Fixed(Median(outcome.firsts)).c_str());
+        Fixed(first).c_str(), Fixed(first / pathRtt).c_str());
   }
   if (!options.work.empty()) std::printf("files kept in %s\n", work.Path().c_str());
   return 0;
