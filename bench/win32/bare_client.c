@@ -9,13 +9,22 @@
  * the context, reading the CA file: what a library's first call of a process does too) and the
  * median of the others.
  *
- *   bare_client --port P --ca FILE [--host 127.0.0.1] [--path /api.tessora.net/v1/json]
- *               [--requests N]
+ *   bare_client --port P (--ca FILE | --root-store SUBJECT) [--host 127.0.0.1]
+ *               [--path /api.tessora.net/v1/json] [--requests N]
+ *   bare_client (--add-root | --remove-root) FILE
+ *
+ * --root-store trusts, instead of a CA file, the root of that subject (a part of its name, as
+ * CERT_FIND_SUBJECT_STR takes it) from the Windows ROOT store, read in the set-up: the least a
+ * client that trusts the ROOT store does before its first handshake. --add-root and --remove-root
+ * put the PEM certificate FILE into the current user's ROOT store and take it out again, to set up
+ * a benchmark in a Wine prefix of its own (on Windows itself both ask the user to confirm).
  *
  * The last line reads "median <ms> ms per request" (bench/run-call-bench reads it).
  */
 #include <windows.h>
 #include <winsock2.h>
+
+#include <wincrypt.h>
 
 #include <ctype.h>
 #include <stdio.h>
@@ -54,6 +63,12 @@ typedef int (*SslShutdownFn)(SSL*);
 typedef void (*SslFreeFn)(SSL*);
 typedef unsigned long (*ErrGetErrorFn)(void);
 typedef void (*ErrErrorStringNFn)(unsigned long, char*, size_t);
+typedef struct x509_st X509;
+typedef struct x509_store_st X509_STORE;
+typedef X509* (*D2iX509Fn)(X509**, const unsigned char**, long);
+typedef void (*X509FreeFn)(X509*);
+typedef X509_STORE* (*SslCtxGetCertStoreFn)(const SSL_CTX*);
+typedef int (*X509StoreAddCertFn)(X509_STORE*, X509*);
 
 static struct {
   int openSsl3;             /* the OpenSSL 3 DLLs, not the 1.0.2 ones */
@@ -76,6 +91,10 @@ static struct {
   SslFreeFn free;
   ErrGetErrorFn errGetError;
   ErrErrorStringNFn errErrorStringN;
+  D2iX509Fn d2iX509;
+  X509FreeFn x509Free;
+  SslCtxGetCertStoreFn ctxGetCertStore;
+  X509StoreAddCertFn storeAddCert;
 } ssl;
 
 /* Copies the export's address into the function pointer `out`; 0 when the DLL lacks it. */
@@ -101,7 +120,10 @@ static int LookupCommon(HMODULE crypto, HMODULE tls) {
          LOOKUP(tls, write, "SSL_write") && LOOKUP(tls, read, "SSL_read") &&
          LOOKUP(tls, shutdown, "SSL_shutdown") && LOOKUP(tls, free, "SSL_free") &&
          LOOKUP(crypto, errGetError, "ERR_get_error") &&
-         LOOKUP(crypto, errErrorStringN, "ERR_error_string_n");
+         LOOKUP(crypto, errErrorStringN, "ERR_error_string_n") &&
+         LOOKUP(crypto, d2iX509, "d2i_X509") && LOOKUP(crypto, x509Free, "X509_free") &&
+         LOOKUP(tls, ctxGetCertStore, "SSL_CTX_get_cert_store") &&
+         LOOKUP(crypto, storeAddCert, "X509_STORE_add_cert");
 }
 
 static int LoadOpenSsl(void) {
@@ -213,6 +235,81 @@ static int Request(SSL_CTX* context, const struct Target* target) {
   return ok;
 }
 
+/* Trusts the first root of the ROOT store whose subject contains `subject`; 1 when it did. */
+static int TrustRootOf(SSL_CTX* context, const char* subject) {
+  int added = 0;
+  HCERTSTORE store = CertOpenSystemStoreW(0, L"ROOT");
+  PCCERT_CONTEXT root;
+  if (store == NULL) {
+    fprintf(stderr, "bare_client: cannot open the ROOT store (%lu)\n", GetLastError());
+    return 0;
+  }
+  root = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_A, subject,
+                                    NULL);
+  if (root == NULL) {
+    fprintf(stderr, "bare_client: the ROOT store has no root named \"%s\"\n", subject);
+  } else {
+    const unsigned char* der = root->pbCertEncoded;
+    X509* certificate = ssl.d2iX509(NULL, &der, (long)root->cbCertEncoded);
+    added = certificate != NULL && ssl.storeAddCert(ssl.ctxGetCertStore(context), certificate) == 1;
+    if (certificate != NULL) ssl.x509Free(certificate);
+    CertFreeCertificateContext(root);
+  }
+  CertCloseStore(store, 0);
+  return added;
+}
+
+/* --add-root / --remove-root: the PEM certificate in `file` into the current user's ROOT store, or
+ * out of it. 0 when done. */
+static int EditRootStore(const char* file, int add) {
+  char pem[16384];
+  BYTE der[8192];
+  DWORD derLength = sizeof der;
+  size_t length;
+  int failed = 1;
+  HCERTSTORE store;
+  PCCERT_CONTEXT certificate;
+  FILE* in = fopen(file, "rb");
+  if (in == NULL) {
+    fprintf(stderr, "bare_client: cannot read %s\n", file);
+    return 2;
+  }
+  length = fread(pem, 1, sizeof pem - 1, in);
+  fclose(in);
+  pem[length] = '\0';
+  if (!CryptStringToBinaryA(pem, (DWORD)length, CRYPT_STRING_BASE64HEADER, der, &derLength, NULL,
+                            NULL)) {
+    fprintf(stderr, "bare_client: %s holds no PEM certificate\n", file);
+    return 2;
+  }
+  /* The registry store itself: a deletion from the ROOT collection does not reach it under Wine. */
+  store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER,
+                        L"ROOT");
+  if (store == NULL) {
+    fprintf(stderr, "bare_client: cannot open the ROOT store (%lu)\n", GetLastError());
+    return 2;
+  }
+  if (add) {
+    failed = !CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der, derLength,
+                                               CERT_STORE_ADD_REPLACE_EXISTING, NULL);
+  } else {
+    certificate = CertCreateCertificateContext(X509_ASN_ENCODING, der, derLength);
+    if (certificate != NULL) {
+      PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0,
+                                                        CERT_FIND_EXISTING, certificate, NULL);
+      failed = found == NULL || !CertDeleteCertificateFromStore(found); /* frees `found` */
+      CertFreeCertificateContext(certificate);
+    }
+  }
+  CertCloseStore(store, 0);
+  if (failed) {
+    fprintf(stderr, "bare_client: cannot %s the ROOT store (%lu)\n",
+            add ? "add the certificate to" : "remove the certificate from", GetLastError());
+    return 3;
+  }
+  return 0;
+}
+
 static int CompareDoubles(const void* a, const void* b) {
   const double x = *(const double*)a;
   const double y = *(const double*)b;
@@ -227,6 +324,7 @@ static double Median(double* values, int count) {
 int main(int argc, char** argv) {
   struct Target target = {"127.0.0.1", 0, "/api.tessora.net/v1/json"};
   const char* caFile = NULL;
+  const char* rootSubject = NULL;
   int requests = 300;
   int failures = 0;
   int i;
@@ -238,11 +336,16 @@ int main(int argc, char** argv) {
   WSADATA wsa;
   SSL_CTX* context;
 
+  if (argc == 3 && (strcmp(argv[1], "--add-root") == 0 || strcmp(argv[1], "--remove-root") == 0)) {
+    return EditRootStore(argv[2], strcmp(argv[1], "--add-root") == 0);
+  }
   for (i = 1; i + 1 < argc; i += 2) {
     if (strcmp(argv[i], "--port") == 0) {
       target.port = atoi(argv[i + 1]);
     } else if (strcmp(argv[i], "--ca") == 0) {
       caFile = argv[i + 1];
+    } else if (strcmp(argv[i], "--root-store") == 0) {
+      rootSubject = argv[i + 1];
     } else if (strcmp(argv[i], "--host") == 0) {
       target.host = argv[i + 1];
     } else if (strcmp(argv[i], "--path") == 0) {
@@ -253,10 +356,11 @@ int main(int argc, char** argv) {
       break;
     }
   }
-  if (i != argc || target.port <= 0 || caFile == NULL || requests < 1) {
+  if (i != argc || target.port <= 0 || (caFile == NULL) == (rootSubject == NULL) || requests < 1) {
     fprintf(stderr,
-            "usage: bare_client --port P --ca FILE [--host 127.0.0.1] [--path PATH] "
-            "[--requests N]\n");
+            "usage: bare_client --port P (--ca FILE | --root-store SUBJECT) [--host 127.0.0.1] "
+            "[--path PATH] [--requests N]\n"
+            "       bare_client (--add-root | --remove-root) FILE\n");
     return 2;
   }
   QueryPerformanceFrequency(&frequency);
@@ -276,7 +380,8 @@ int main(int argc, char** argv) {
     ssl.ctxFree(context);
     context = NULL;
   }
-  if (context == NULL || ssl.ctxLoadVerifyLocations(context, caFile, NULL) != 1) {
+  if (context == NULL || (caFile != NULL ? ssl.ctxLoadVerifyLocations(context, caFile, NULL) != 1
+                                         : !TrustRootOf(context, rootSubject))) {
     PrintSslError("cannot set up the TLS context");
     return 2;
   }
