@@ -24,9 +24,10 @@ namespace {
 // Connects a new socket to `address`: the socket, or the connect's result after closing it.
 template <class Address>
 int TryConnect(platform::SocketHandle (*open)(), const Address& address, std::uint16_t port,
-               int timeoutMs, platform::SocketHandle& connected) {
+               int timeoutMs, const platform::WhilePending& whilePending,
+               platform::SocketHandle& connected) {
   const platform::SocketHandle socket = open();
-  const int error = platform::ConnectSocket(socket, address, port, timeoutMs);
+  const int error = platform::ConnectSocket(socket, address, port, timeoutMs, whilePending);
   if (error == 0) {
     connected = socket;
     return 0;
@@ -48,7 +49,8 @@ std::optional<int> Remaining(std::chrono::steady_clock::time_point start, int ti
 
 }  // namespace
 
-platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int timeoutMs) {
+platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int timeoutMs,
+                                  const platform::WhilePending& whilePending) {
   if (host.empty()) Raise(u"A Host is required");
   // (A proxy's configured port is cut to its low 16 bits before it gets here: ProxySettings.)
   if (port <= 0 || port > 0xFFFF) Raise(u"A Port is required");
@@ -56,6 +58,13 @@ platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int time
   platform::SocketHandle connected = platform::kNoSocket;
   // The lookups and the connects share the time-out.
   const auto start = std::chrono::steady_clock::now();
+  // The caller's work goes with the first connect that gets under way, not with a later one.
+  bool workDone = !whilePending;
+  const platform::WhilePending once = [&] {
+    if (workDone) return;
+    workDone = true;
+    whilePending();
+  };
 
   // IPv4 first, exactly as a client that knows no other; its failure is the one reported.
   std::exception_ptr ipv4Failure;
@@ -71,7 +80,7 @@ platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int time
     }
     if (address) {
       const int error = TryConnect(&platform::OpenTcpSocket, *address, portNumber,
-                                   Remaining(start, timeoutMs).value_or(1), connected);
+                                   Remaining(start, timeoutMs).value_or(1), once, connected);
       if (error == 0) return connected;
       ipv4Error = error;
     }
@@ -90,7 +99,7 @@ platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int time
         left = Remaining(start, timeoutMs);
         if (!left) break;
         const int error =
-            TryConnect(&platform::OpenTcpSocket6, address, portNumber, *left, connected);
+            TryConnect(&platform::OpenTcpSocket6, address, portNumber, *left, once, connected);
         if (error == 0) return connected;
         if (!ipv6Error) ipv6Error = error;
       }

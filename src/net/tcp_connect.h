@@ -19,7 +19,9 @@ using platform::kConnectPollStepMs;
 // IPv4's when IPv4 was tried. Raises "A Host is required", "A Port is required" (a port outside 1
 // to 65535), "Connect timed out." (after closing the socket), the resolution's socket error, or the
 // connect's socket error ("Socket Error # %d" CR LF text; 10009 and 10038 with the text alone).
-// Nothing is left open on failure.
-platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int timeoutMs);
+// Nothing is left open on failure. `whilePending` (it must not throw) runs at most once, while the
+// first connect that got under way is pending (platform::ConnectSocket).
+platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int timeoutMs,
+                                  const platform::WhilePending& whilePending = {});
 
 }  // namespace tessora

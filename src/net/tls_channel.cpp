@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/error.h"
 #include "base/text.h"
@@ -89,7 +90,8 @@ void TlsChannel::ApplySocketTimeouts() {
 
 void TlsChannel::Connect(const std::u16string& host, int port, int connectTimeoutMs) {
   Close();
-  socket_ = ConnectTcp(host, port, connectTimeoutMs);
+  preparationFailure_ = nullptr;
+  socket_ = ConnectTcp(host, port, connectTimeoutMs, [this] { PrepareTlsWhileConnecting(); });
   try {
     // In force for the whole connection, pass-through included: no receive waits without limit.
     ApplySocketTimeouts();
@@ -103,6 +105,9 @@ void TlsChannel::Connect(const std::u16string& host, int port, int connectTimeou
 void TlsChannel::OnConnected() {
   state_ = State::kPlain;
   try {
+    // A failure of the preparation during the connect, raised here, where it always was: the
+    // libraries are looked for once per connection.
+    if (preparationFailure_) std::rethrow_exception(std::exchange(preparationFailure_, nullptr));
     PrepareTls();
   } catch (const Error& failure) {
     // Without the TLS library a pass-through connection still carries plain bytes (a proxy's
@@ -133,6 +138,17 @@ void TlsChannel::PrepareTls() {
   const openssl::Api* api = openssl::LoadOpenSsl();
   if (api == nullptr) Raise(ErrorKind::kTlsLibrary, kCouldNotLoad);
   context_ = SharedClientContext(*api);
+}
+
+// Loads OpenSSL and makes the shared context while the TCP handshake is under way: the first
+// connection of a process then does not wait one network round trip more for them. A failure is
+// kept for OnConnected, after the connect: a connect that fails is still the failure reported.
+void TlsChannel::PrepareTlsWhileConnecting() noexcept {
+  try {
+    PrepareTls();
+  } catch (...) {
+    preparationFailure_ = std::current_exception();
+  }
 }
 
 void TlsChannel::Handshake() {

@@ -13,6 +13,7 @@
 // (net/tls_context.h).
 #pragma once
 
+#include <exception>
 #include <string>
 
 #include "net/stream.h"
@@ -98,6 +99,7 @@ class TlsChannel : public Stream {
   void ApplySocketTimeouts();
   void OnConnected();
   void PrepareTls();
+  void PrepareTlsWhileConnecting() noexcept;
   void Handshake();
   void CheckServerName(const std::u16string& host);
   // Raises the connection's highest protocol version to TLS 1.3 when allowed.
@@ -120,6 +122,8 @@ class TlsChannel : public Stream {
   bool allowTls13_ = false;              // AllowTls13's value
   int appliedTimeoutMs_ = 0;             // the socket's time-outs, 0 before they are set
   openssl::Context* context_ = nullptr;  // the process's (SharedClientContext), not owned
+  // What preparing TLS during the connect failed with, raised after the connect.
+  std::exception_ptr preparationFailure_;
   openssl::Connection* connection_ = nullptr;
   State state_ = State::kIdle;
   bool endedCleanly_ = true;  // of the latest receive that gave 0

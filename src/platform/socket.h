@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,14 +55,21 @@ std::vector<Ipv6Address> ResolveIpv6(const std::u16string& host, int timeoutMs =
 SocketHandle OpenTcpSocket();
 // The same for IPv6.
 SocketHandle OpenTcpSocket6();
+// Work a caller does while its connect is under way; it must not throw.
+using WhilePending = std::function<void()>;
 // Connects the socket within timeoutMs (no limit when timeoutMs <= 0) on the calling thread: the
 // connect starts in non-blocking mode and is waited for in steps of at most kConnectPollStepMs;
-// the socket blocks again afterwards. Returns 0, the socket error (LastSocketError() too), or
-// kConnectTimedOut; the caller closes the socket after a failure.
-int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port, int timeoutMs);
+// the socket blocks again afterwards. `whilePending`, when given, runs once after the connect has
+// started and before it is waited for (also when it completed at once; not when it failed at
+// once): the TCP handshake goes on meanwhile. Its time counts against timeoutMs, and the connect
+// is looked at once more after it, so that one that completed meanwhile succeeds. Returns 0, the
+// socket error (LastSocketError() too), or kConnectTimedOut; the caller closes the socket after a
+// failure.
+int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port, int timeoutMs,
+                  const WhilePending& whilePending = {});
 // The same for a socket of OpenTcpSocket6 and an IPv6 address.
 int ConnectSocket(SocketHandle socket, const Ipv6Address& address, std::uint16_t port,
-                  int timeoutMs);
+                  int timeoutMs, const WhilePending& whilePending = {});
 // Closes the socket; a send or receive blocked on it in another thread returns.
 void CloseSocket(SocketHandle socket);
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/fault_injection.h"
@@ -161,6 +162,49 @@ TEST_F(ConnectTiming, PendingConnectEndsAtTheTimeOut) {
     }
   }
   EXPECT_TRUE(timedOut) << queued.size() << " connects went through";
+  for (const platform::SocketHandle socket : queued)
+    platform::CloseSocket(socket);
+  platform::CloseSocket(listener);
+}
+
+// Work the caller does while its connect is pending runs once, and its time counts against the
+// connect's time-out instead of coming on top of it: a connect that the peer never answers ends
+// when the work is done if the time-out passed meanwhile.
+TEST_F(ConnectTiming, WorkWhilePendingCountsAgainstTheTimeOut) {
+  constexpr int kTimeoutMs = 300;
+  constexpr int kWorkMs = 1000;
+  int port = 0;
+  const platform::SocketHandle listener = test::ListenOnLoopback(port, 0);
+  ASSERT_NE(listener, platform::kNoSocket);
+  // Fill the listener's queue: the connects that go through stay queued; the first one that hangs
+  // shows it is full.
+  std::vector<platform::SocketHandle> queued;
+  bool full = false;
+  for (int attempt = 0; attempt < 8 && !full; ++attempt) {
+    const platform::SocketHandle socket = platform::OpenTcpSocket();
+    const int result = platform::ConnectSocket(socket, *platform::ParseIpv4(u"127.0.0.1"),
+                                               static_cast<std::uint16_t>(port), 100);
+    if (result == 0) {
+      queued.push_back(socket);
+      continue;
+    }
+    platform::CloseSocket(socket);
+    full = result == platform::kConnectTimedOut;
+  }
+  ASSERT_TRUE(full) << queued.size() << " connects went through";
+  int runs = 0;
+  const test::Clock::time_point start = test::Clock::now();
+  const Error failure = FailureOf([&] {
+    platform::CloseSocket(ConnectTcp(u"127.0.0.1", port, kTimeoutMs, [&] {
+      ++runs;
+      std::this_thread::sleep_for(std::chrono::milliseconds(kWorkMs));
+    }));
+  });
+  const long long elapsed = ElapsedMs(start);
+  EXPECT_EQ(failure.Message(), u"Connect timed out.");
+  EXPECT_EQ(runs, 1);
+  EXPECT_GE(elapsed, kWorkMs);
+  EXPECT_LT(elapsed, kWorkMs + kTimeoutMs);
   for (const platform::SocketHandle socket : queued)
     platform::CloseSocket(socket);
   platform::CloseSocket(listener);

@@ -17,6 +17,7 @@
 #include "net/tls_channel.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
+#include "support/test_socket.h"
 #include "tls_test_util.h"
 
 namespace tessora {
@@ -151,6 +152,23 @@ TEST_F(LoaderTest, AbsentLibrariesFailEveryAttemptUntilTheyArePlaced) {
   Place(dir_.Path(), "ssleay32.dll");
   ExpectHandshake();
   EXPECT_EQ(openssl::OpenSslInitialisations(), 1);
+}
+
+// The TLS library is looked for while the TCP connect is under way. Without it, a server that
+// refuses the connection is still reported as refusing, and one that accepts it gets the load
+// failure after the connect.
+TEST_F(LoaderTest, WithoutTheLibrariesARefusedConnectIsReportedAsRefused) {
+  SearchDllsIn(dir_.Path());
+  int port = 0;
+  const platform::SocketHandle listener = test::ListenOnLoopback(port);
+  ASSERT_NE(listener, platform::kNoSocket);
+  platform::CloseSocket(listener);  // nothing listens there any more
+  TlsChannel channel;
+  channel.SetServerName(u"127.0.0.1", port);
+  const Error refused = FailureOf([&] { channel.Connect(u"127.0.0.1", port, 20000); });
+  EXPECT_EQ(refused.Code(), 10061);
+  EXPECT_FALSE(channel.Connected());
+  EXPECT_EQ(TlsConnectFailure().Message(), kCouldNotLoad);
 }
 
 TEST_F(LoaderTest, WithoutTheCryptoLibraryTheTlsLibraryIsNotTried) {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "base/error.h"
 #include "base/fault_injection.h"
@@ -258,6 +259,48 @@ TEST(Connect, RefusedPortGives10061) {
             10061);
   EXPECT_EQ(LastSocketError(), 10061);
   CloseSocket(s);
+}
+
+// The caller's work runs once while the TCP handshake is under way; the connect then completes as
+// it would have, and a failure the work met in the socket layer is not the connect's.
+TEST(Connect, WorkWhilePendingRunsOnceAndLeavesTheConnectItsOwnResult) {
+  int port = 0;
+  SocketHandle listener = test::ListenOnLoopback(port);
+  ASSERT_NE(listener, kNoSocket);
+  int runs = 0;
+  const WhilePending work = [&] {
+    ++runs;
+    char byte = 0;
+    SocketReceive(kNoSocket, &byte, 1);  // fails: a socket error of its own
+  };
+  SocketHandle s = OpenTcpSocket();
+  EXPECT_EQ(
+      ConnectSocket(s, *ParseIpv4(u"127.0.0.1"), static_cast<std::uint16_t>(port), 5000, work), 0);
+  EXPECT_EQ(runs, 1);
+  CloseSocket(s);
+  CloseSocket(listener);  // nothing listens there any more
+
+  s = OpenTcpSocket();
+  EXPECT_EQ(
+      ConnectSocket(s, *ParseIpv4(u"127.0.0.1"), static_cast<std::uint16_t>(port), 5000, work),
+      10061);
+  EXPECT_EQ(LastSocketError(), 10061);
+  EXPECT_LE(runs, 2);  // the refusal may come before the connect is ever pending
+  CloseSocket(s);
+}
+
+// Work that takes longer than the connect's time-out does not fail a connect that completed
+// meanwhile: the connect is looked at once more after it.
+TEST(Connect, WorkOutlastingTheTimeOutLeavesACompletedConnectConnected) {
+  int port = 0;
+  SocketHandle listener = test::ListenOnLoopback(port);
+  ASSERT_NE(listener, kNoSocket);
+  SocketHandle s = OpenTcpSocket();
+  EXPECT_EQ(ConnectSocket(s, *ParseIpv4(u"127.0.0.1"), static_cast<std::uint16_t>(port), 20,
+                          [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }),
+            0);
+  CloseSocket(s);
+  CloseSocket(listener);
 }
 
 TEST(Connect, InjectedFaultGivesItsCode) {

@@ -331,11 +331,15 @@ SocketHandle OpenTcpSocket6() {
 namespace {
 
 // Waits for a non-blocking connect in progress: 0, the socket error, or kConnectTimedOut.
-int WaitConnected(int fd, int timeoutMs) {
-  const auto start = std::chrono::steady_clock::now();
+int WaitConnected(int fd, int timeoutMs, std::chrono::steady_clock::time_point start) {
+  bool looked = false;
   for (;;) {
-    const int step = detail::ConnectWaitStep(start, timeoutMs);
-    if (step < 0) return kConnectTimedOut;
+    int step = detail::ConnectWaitStep(start, timeoutMs);
+    if (step < 0) {
+      if (looked) return kConnectTimedOut;
+      step = 0;  // the time went on work done meanwhile: the connect may have completed
+    }
+    looked = true;
     pollfd p{};
     p.fd = fd;
     p.events = POLLOUT;
@@ -353,8 +357,17 @@ int WaitConnected(int fd, int timeoutMs) {
 
 namespace {
 
+// Runs the caller's work while a connect is under way, leaving errno as it was.
+void RunWhilePending(const WhilePending& whilePending) {
+  if (!whilePending) return;
+  const int saved = errno;
+  whilePending();
+  errno = saved;
+}
+
 // Connects to `target` as ConnectSocket describes.
-int ConnectTo(SocketHandle socket, const sockaddr* target, socklen_t targetSize, int timeoutMs) {
+int ConnectTo(SocketHandle socket, const sockaddr* target, socklen_t targetSize, int timeoutMs,
+              const WhilePending& whilePending) {
   if (const int fault = TakeFault(Fault::kConnect)) {
     if (fault != kHangingConnect) return tLastError = fault;
     const int result = detail::HangingConnect(timeoutMs);
@@ -363,11 +376,18 @@ int ConnectTo(SocketHandle socket, const sockaddr* target, socklen_t targetSize,
   }
   const int flags = fcntl(Fd(socket), F_GETFL);
   if (flags < 0 || fcntl(Fd(socket), F_SETFL, flags | O_NONBLOCK) < 0) return SaveErrno();
+  const auto start = std::chrono::steady_clock::now();
   int result = 0;
   if (connect(Fd(socket), target, targetSize) != 0) {
     // An interrupted connect goes on in the background like one in progress.
-    result =
-        errno == EINPROGRESS || errno == EINTR ? WaitConnected(Fd(socket), timeoutMs) : SaveErrno();
+    if (errno == EINPROGRESS || errno == EINTR) {
+      RunWhilePending(whilePending);
+      result = WaitConnected(Fd(socket), timeoutMs, start);
+    } else {
+      result = SaveErrno();
+    }
+  } else {
+    RunWhilePending(whilePending);
   }
   // Blocking again, for the receive and send time-outs.
   if (fcntl(Fd(socket), F_SETFL, flags) < 0 && result == 0) result = SaveErrno();
@@ -376,21 +396,24 @@ int ConnectTo(SocketHandle socket, const sockaddr* target, socklen_t targetSize,
 
 }  // namespace
 
-int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port, int timeoutMs) {
+int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port, int timeoutMs,
+                  const WhilePending& whilePending) {
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_port = htons(port);
   target.sin_addr.s_addr = address;
-  return ConnectTo(socket, reinterpret_cast<const sockaddr*>(&target), sizeof target, timeoutMs);
+  return ConnectTo(socket, reinterpret_cast<const sockaddr*>(&target), sizeof target, timeoutMs,
+                   whilePending);
 }
 
 int ConnectSocket(SocketHandle socket, const Ipv6Address& address, std::uint16_t port,
-                  int timeoutMs) {
+                  int timeoutMs, const WhilePending& whilePending) {
   sockaddr_in6 target{};
   target.sin6_family = AF_INET6;
   target.sin6_port = htons(port);
   std::memcpy(&target.sin6_addr, address.data(), address.size());
-  return ConnectTo(socket, reinterpret_cast<const sockaddr*>(&target), sizeof target, timeoutMs);
+  return ConnectTo(socket, reinterpret_cast<const sockaddr*>(&target), sizeof target, timeoutMs,
+                   whilePending);
 }
 
 void CloseSocket(SocketHandle socket) {

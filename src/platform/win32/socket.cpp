@@ -238,11 +238,15 @@ namespace {
 
 // Waits for a non-blocking connect in progress: 0, the socket error, or kConnectTimedOut. Windows
 // reports a failed connect as an exception on the socket, a completed one as writable.
-int WaitConnected(SOCKET pending, int timeoutMs) {
-  const auto start = std::chrono::steady_clock::now();
+int WaitConnected(SOCKET pending, int timeoutMs, std::chrono::steady_clock::time_point start) {
+  bool looked = false;
   for (;;) {
-    const int step = detail::ConnectWaitStep(start, timeoutMs);
-    if (step < 0) return kConnectTimedOut;
+    int step = detail::ConnectWaitStep(start, timeoutMs);
+    if (step < 0) {
+      if (looked) return kConnectTimedOut;
+      step = 0;  // the time went on work done meanwhile: the connect may have completed
+    }
+    looked = true;
     fd_set writable;
     fd_set failed;
     FD_ZERO(&writable);
@@ -269,8 +273,18 @@ int WaitConnected(SOCKET pending, int timeoutMs) {
 
 namespace {
 
+// Runs the caller's work while a connect is under way, leaving the thread's last error (the
+// Windows Sockets error is the same value) as it was.
+void RunWhilePending(const WhilePending& whilePending) {
+  if (!whilePending) return;
+  const DWORD saved = GetLastError();
+  whilePending();
+  SetLastError(saved);
+}
+
 // Connects to `target` as ConnectSocket describes.
-int ConnectTo(SocketHandle socket, const sockaddr* target, int targetSize, int timeoutMs) {
+int ConnectTo(SocketHandle socket, const sockaddr* target, int targetSize, int timeoutMs,
+              const WhilePending& whilePending) {
   if (const int fault = TakeFault(Fault::kConnect)) {
     const int result = fault != kHangingConnect ? fault : detail::HangingConnect(timeoutMs);
     if (result != kConnectTimedOut) WSASetLastError(result);
@@ -278,10 +292,16 @@ int ConnectTo(SocketHandle socket, const sockaddr* target, int targetSize, int t
   }
   u_long nonBlocking = 1;
   if (ioctlsocket(Sock(socket), FIONBIO, &nonBlocking) != 0) return WSAGetLastError();
+  const auto start = std::chrono::steady_clock::now();
   int result = 0;
   if (connect(Sock(socket), target, targetSize) != 0) {
     result = WSAGetLastError();
-    if (result == WSAEWOULDBLOCK) result = WaitConnected(Sock(socket), timeoutMs);
+    if (result == WSAEWOULDBLOCK) {
+      RunWhilePending(whilePending);
+      result = WaitConnected(Sock(socket), timeoutMs, start);
+    }
+  } else {
+    RunWhilePending(whilePending);
   }
   // Blocking again, for the receive and send time-outs.
   u_long blocking = 0;
@@ -294,21 +314,24 @@ int ConnectTo(SocketHandle socket, const sockaddr* target, int targetSize, int t
 
 }  // namespace
 
-int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port, int timeoutMs) {
+int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port, int timeoutMs,
+                  const WhilePending& whilePending) {
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_port = htons(port);
   target.sin_addr.s_addr = address;
-  return ConnectTo(socket, reinterpret_cast<const sockaddr*>(&target), sizeof target, timeoutMs);
+  return ConnectTo(socket, reinterpret_cast<const sockaddr*>(&target), sizeof target, timeoutMs,
+                   whilePending);
 }
 
 int ConnectSocket(SocketHandle socket, const Ipv6Address& address, std::uint16_t port,
-                  int timeoutMs) {
+                  int timeoutMs, const WhilePending& whilePending) {
   sockaddr_in6 target{};
   target.sin6_family = AF_INET6;
   target.sin6_port = htons(port);
   std::memcpy(&target.sin6_addr, address.data(), address.size());
-  return ConnectTo(socket, reinterpret_cast<const sockaddr*>(&target), sizeof target, timeoutMs);
+  return ConnectTo(socket, reinterpret_cast<const sockaddr*>(&target), sizeof target, timeoutMs,
+                   whilePending);
 }
 
 void CloseSocket(SocketHandle socket) {
