@@ -47,7 +47,11 @@ sockaddr_in Loopback(int port) {
 int ListenOnLoopback(int backlog, int& port) {
   const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listener < 0) return -1;
-  sockaddr_in address = Loopback(0);
+  if (port != 0) {
+    const int reuse = 1;  // a fixed port, perhaps used by the run before
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+  }
+  sockaddr_in address = Loopback(port);
   socklen_t length = sizeof address;
   if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(listener, backlog) != 0 ||
@@ -147,8 +151,8 @@ struct DelayRelay::Connection {
   }
 };
 
-DelayRelay::DelayRelay(int targetPort, std::chrono::milliseconds delay)
-    : targetPort_(targetPort), delay_(delay) {
+DelayRelay::DelayRelay(int targetPort, std::chrono::milliseconds delay, int listenPort)
+    : targetPort_(targetPort), delay_(delay), port_(listenPort) {
   listener_ = ListenOnLoopback(64, port_);
   if (listener_ < 0) return;
   acceptor_ = std::thread([this] { AcceptLoop(); });
@@ -241,11 +245,11 @@ bool ReceiveExactly(int fd, char* bytes, std::size_t size) {
 
 }  // namespace
 
-PathProbe::PathProbe(std::chrono::milliseconds delay) {
+PathProbe::PathProbe(std::chrono::milliseconds delay, int relayPort) {
   int port = 0;
   listener_ = ListenOnLoopback(4, port);
   if (listener_ < 0) return;
-  relay_ = std::make_unique<DelayRelay>(port, delay);
+  relay_ = std::make_unique<DelayRelay>(port, delay, relayPort);
   if (relay_->Port() == 0) return;
   echo_ = std::thread([this] { Echo(); });
   const int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -17,8 +17,10 @@ namespace tessora::bench {
 
 class DelayRelay {
  public:
-  // Listens on 127.0.0.1 at a port the system picks; forwards to 127.0.0.1:`targetPort`.
-  DelayRelay(int targetPort, std::chrono::milliseconds delay);
+  // Listens on 127.0.0.1 at `listenPort` (0: a port the system picks); forwards to
+  // 127.0.0.1:`targetPort`. With a delay of 0 it forwards at once and holds nothing: a path whose
+  // delay the kernel applies (path_delay) still counts the connections through it.
+  DelayRelay(int targetPort, std::chrono::milliseconds delay, int listenPort = 0);
   ~DelayRelay();  // closes every connection and joins its threads
   DelayRelay(const DelayRelay&) = delete;
   DelayRelay& operator=(const DelayRelay&) = delete;
@@ -51,7 +53,8 @@ class DelayRelay {
 // every round trip of a call through the same kind of relay pays too.
 class PathProbe {
  public:
-  explicit PathProbe(std::chrono::milliseconds delay);
+  // `relayPort` as DelayRelay's `listenPort`.
+  explicit PathProbe(std::chrono::milliseconds delay, int relayPort = 0);
   ~PathProbe();  // closes the connection and joins the echo server
   PathProbe(const PathProbe&) = delete;
   PathProbe& operator=(const PathProbe&) = delete;

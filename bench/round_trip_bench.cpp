@@ -19,8 +19,15 @@
 // forwarding that every round trip of a call pays too.
 //
 //   round_trip_bench [--delay-ms D] [--requests N] [--rounds R] [--library PATH] [--work DIR]
+//                    [--kernel-path --relay-port P]
 //
 // --delay-ms   the delay each way (default 10: a 20 ms round trip)
+// --kernel-path  the kernel delays the packets by D (bench/run-round-trips-kernel-path sets up a
+//              network namespace whose loopback queues them to path_delay): the relays forward at
+//              once, hold nothing and only count connections, and the TCP handshake itself takes
+//              its round trip, with the client's work between connect and first bytes after it.
+//              Needs --relay-port P: the relays listen on P and P + 1, the ports whose packets
+//              the kernel delays
 // --requests   timed requests per configuration and round (default 20)
 // --rounds     rounds (default 3); each starts with another configuration
 // --library    the library to load (default: libTessoraNet.so next to this program)
@@ -116,6 +123,8 @@ struct Options {
   int rounds = 3;
   std::string library;
   std::string work;
+  bool kernelPath = false;
+  int relayPort = 0;
   // Set in a child: the configuration it measures, the relay's port, its trust file and its
   // directory.
   std::string child;
@@ -137,8 +146,16 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       {"--port", [&](const std::string& v) { options.port = std::stoi(v); }},
       {"--trust-file", [&](const std::string& v) { options.trustFile = v; }},
       {"--dir", [&](const std::string& v) { options.dir = v; }},
+      {"--relay-port", [&](const std::string& v) { options.relayPort = std::stoi(v); }},
   };
-  if (!ParseFlags(argc, argv, "round_trip_bench", valued, {})) return std::nullopt;
+  const std::map<std::string, std::function<void()>> switches = {
+      {"--kernel-path", [&] { options.kernelPath = true; }},
+  };
+  if (!ParseFlags(argc, argv, "round_trip_bench", valued, switches)) return std::nullopt;
+  if (options.kernelPath && (options.relayPort < 1024 || options.relayPort > 65534)) {
+    std::fprintf(stderr, "round_trip_bench: --kernel-path needs --relay-port 1024 to 65534\n");
+    return std::nullopt;
+  }
   if (options.requests < 1 || options.requests > 100000 || options.rounds < 1 ||
       options.rounds > 1000) {
     std::fprintf(stderr, "round_trip_bench: --requests is 1 to 100000, --rounds 1 to 1000\n");
@@ -336,14 +353,17 @@ int RunParent(const Options& options) {
     return 2;
   }
   const std::chrono::milliseconds delay(options.delayMs);
-  DelayRelay relay(nginxPort, delay);
+  // On a kernel path the packets of the relays' ports are delayed by the kernel's queue instead.
+  const std::chrono::milliseconds relayDelay =
+      options.kernelPath ? std::chrono::milliseconds(0) : delay;
+  DelayRelay relay(nginxPort, relayDelay, options.relayPort);
   if (relay.Port() == 0) {
     std::fprintf(stderr, "round_trip_bench: the relay cannot listen\n");
     return 2;
   }
   const double rtt = 2.0 * options.delayMs;
   // The path's round trip as measured, at the start of every round.
-  PathProbe probe(delay);
+  PathProbe probe(relayDelay, options.kernelPath ? options.relayPort + 1 : 0);
   if (!probe.Ready()) {
     std::fprintf(stderr, "round_trip_bench: the path probe cannot start\n");
     return 2;
@@ -351,8 +371,9 @@ int RunParent(const Options& options) {
   std::vector<double> pathTimes;
   std::printf(
       "== nginx (TLS 1.2 and 1.3) on 127.0.0.1:%d, relay on 127.0.0.1:%d, %d ms each way "
-      "(round trip %.0f ms)\n",
-      nginxPort, relay.Port(), options.delayMs, rtt);
+      "(round trip %.0f ms)%s\n",
+      nginxPort, relay.Port(), options.delayMs, rtt,
+      options.kernelPath ? ", applied by the kernel's queue" : "");
   std::printf("== %d rounds x (1 + %d) requests per configuration, library %s\n", options.rounds,
               options.requests, options.library.c_str());
 

@@ -1,8 +1,9 @@
 # Shared steps of the build and test scripts.
 
 APT_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev googletest libbenchmark-dev
-  libcurl4-openssl-dev clang clang-tidy libclang-rt-14-dev g++-mingw-w64-i686-posix
-  g++-mingw-w64-x86-64-posix wine wine32 wine64 locales openssl nginx tinyproxy nodejs python3)
+  libcurl4-openssl-dev libnetfilter-queue-dev clang clang-tidy libclang-rt-14-dev
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32 wine64 locales openssl nginx
+  tinyproxy nodejs python3)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
