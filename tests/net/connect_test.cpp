@@ -139,32 +139,58 @@ TEST_P(ConnectTimeOutTiming, EndsWithinOnePollingStep) {
 
 INSTANTIATE_TEST_SUITE_P(Table, ConnectTimeOutTiming, ::testing::Values(1, 60, 300, 1000));
 
-// A real connect that the peer never answers: a listener whose queue of connections is full drops
-// further connection requests, so those connects stay pending until the time-out ends them.
-TEST_F(ConnectTiming, PendingConnectEndsAtTheTimeOut) {
-  constexpr int kTimeoutMs = 300;
-  int port = 0;
-  const platform::SocketHandle listener = test::ListenOnLoopback(port, 0);
-  ASSERT_NE(listener, platform::kNoSocket);
-  std::vector<platform::SocketHandle> queued;
-  bool timedOut = false;
-  for (int attempt = 0; attempt < 8 && !timedOut; ++attempt) {
-    const test::Clock::time_point start = test::Clock::now();
-    try {
-      queued.push_back(ConnectTcp(u"127.0.0.1", port, kTimeoutMs));
-    } catch (const Error& failure) {
-      const long long elapsed = ElapsedMs(start);
-      EXPECT_EQ(failure.Message(), u"Connect timed out.");
-      EXPECT_EQ(failure.Kind(), ErrorKind::kTimeout);
-      EXPECT_GE(elapsed, kTimeoutMs);
-      EXPECT_LT(elapsed, kTimeoutMs + kConnectPollStepMs + 1000);
-      timedOut = true;
+// A listener on loopback whose queue of connections is full: it drops further connection requests,
+// so a connect to it stays pending until its time-out ends it, as one to a peer that never answers.
+class FullListener {
+ public:
+  FullListener() {
+    listener_ = test::ListenOnLoopback(port_, 0);
+    if (listener_ == platform::kNoSocket) return;
+    // The connects that go through stay queued; the first one that hangs shows the queue is full.
+    for (int attempt = 0; attempt < 8 && !full_; ++attempt) {
+      const platform::SocketHandle socket = platform::OpenTcpSocket();
+      const int result = platform::ConnectSocket(socket, *platform::ParseIpv4(u"127.0.0.1"),
+                                                 static_cast<std::uint16_t>(port_), 100);
+      if (result == 0) {
+        queued_.push_back(socket);
+        continue;
+      }
+      platform::CloseSocket(socket);
+      full_ = result == platform::kConnectTimedOut;
     }
   }
-  EXPECT_TRUE(timedOut) << queued.size() << " connects went through";
-  for (const platform::SocketHandle socket : queued)
-    platform::CloseSocket(socket);
-  platform::CloseSocket(listener);
+  ~FullListener() {
+    for (const platform::SocketHandle socket : queued_)
+      platform::CloseSocket(socket);
+    platform::CloseSocket(listener_);
+  }
+  FullListener(const FullListener&) = delete;
+  FullListener& operator=(const FullListener&) = delete;
+
+  int Port() const { return port_; }
+  // Whether a connect was seen to hang; how many went through before.
+  bool Full() const { return full_; }
+  std::size_t Queued() const { return queued_.size(); }
+
+ private:
+  int port_ = 0;
+  platform::SocketHandle listener_ = platform::kNoSocket;
+  std::vector<platform::SocketHandle> queued_;
+  bool full_ = false;
+};
+
+TEST_F(ConnectTiming, PendingConnectEndsAtTheTimeOut) {
+  constexpr int kTimeoutMs = 300;
+  FullListener listener;
+  ASSERT_TRUE(listener.Full()) << listener.Queued() << " connects went through";
+  const test::Clock::time_point start = test::Clock::now();
+  const Error failure = FailureOf(
+      [&] { platform::CloseSocket(ConnectTcp(u"127.0.0.1", listener.Port(), kTimeoutMs)); });
+  const long long elapsed = ElapsedMs(start);
+  EXPECT_EQ(failure.Message(), u"Connect timed out.");
+  EXPECT_EQ(failure.Kind(), ErrorKind::kTimeout);
+  EXPECT_GE(elapsed, kTimeoutMs);
+  EXPECT_LT(elapsed, kTimeoutMs + kConnectPollStepMs + 1000);
 }
 
 // Work the caller does while its connect is pending runs once, and its time counts against the
@@ -173,29 +199,12 @@ TEST_F(ConnectTiming, PendingConnectEndsAtTheTimeOut) {
 TEST_F(ConnectTiming, WorkWhilePendingCountsAgainstTheTimeOut) {
   constexpr int kTimeoutMs = 300;
   constexpr int kWorkMs = 1000;
-  int port = 0;
-  const platform::SocketHandle listener = test::ListenOnLoopback(port, 0);
-  ASSERT_NE(listener, platform::kNoSocket);
-  // Fill the listener's queue: the connects that go through stay queued; the first one that hangs
-  // shows it is full.
-  std::vector<platform::SocketHandle> queued;
-  bool full = false;
-  for (int attempt = 0; attempt < 8 && !full; ++attempt) {
-    const platform::SocketHandle socket = platform::OpenTcpSocket();
-    const int result = platform::ConnectSocket(socket, *platform::ParseIpv4(u"127.0.0.1"),
-                                               static_cast<std::uint16_t>(port), 100);
-    if (result == 0) {
-      queued.push_back(socket);
-      continue;
-    }
-    platform::CloseSocket(socket);
-    full = result == platform::kConnectTimedOut;
-  }
-  ASSERT_TRUE(full) << queued.size() << " connects went through";
+  FullListener listener;
+  ASSERT_TRUE(listener.Full()) << listener.Queued() << " connects went through";
   int runs = 0;
   const test::Clock::time_point start = test::Clock::now();
   const Error failure = FailureOf([&] {
-    platform::CloseSocket(ConnectTcp(u"127.0.0.1", port, kTimeoutMs, [&] {
+    platform::CloseSocket(ConnectTcp(u"127.0.0.1", listener.Port(), kTimeoutMs, [&] {
       ++runs;
       std::this_thread::sleep_for(std::chrono::milliseconds(kWorkMs));
     }));
@@ -205,9 +214,6 @@ TEST_F(ConnectTiming, WorkWhilePendingCountsAgainstTheTimeOut) {
   EXPECT_EQ(runs, 1);
   EXPECT_GE(elapsed, kWorkMs);
   EXPECT_LT(elapsed, kWorkMs + kTimeoutMs);
-  for (const platform::SocketHandle socket : queued)
-    platform::CloseSocket(socket);
-  platform::CloseSocket(listener);
 }
 
 TEST_F(ConnectTiming, ConnectedSocketBlocksAgain) {
