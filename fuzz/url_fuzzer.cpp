@@ -213,6 +213,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     prepared = tessora::PrepareRequest(settings, route, u"", parameters, optionalParameters,
                                        methodIndex == 1);
+    // As the call does before its exchange.
+    tessora::CheckSameHost(prepared.url, prepared.baseUrl);
   } catch (const tessora::Error& failure) {
     // Refused before anything was sent.
     Check(failure.Kind() == tessora::ErrorKind::kRequest);

@@ -59,7 +59,9 @@
  * Failures
  *   An HTTP error status is not a failure: its response body is the result. Transport failures
  *   of a call (name resolution, connection, TLS, time-outs) are not failures either: TessoraNet
- *   then returns the last status line received, or an empty string.
+ *   then returns the last status line received, or an empty string. Nor is a route or a
+ *   Parameters line that would move the request to another host (a blank line in Parameters):
+ *   nothing is sent, and TessoraNet returns an empty string.
  *   Other failures (a missing or malformed endpoint file, an unknown operation, exhausted
  *   memory) leave the function without a result:
  *   - Windows: as a non-continuable structured exception with code TESSORANET_FAILURE_CODE,

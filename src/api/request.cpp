@@ -38,19 +38,6 @@ std::u16string Authority(const HttpUrl& url) {
   return text + url.HostValue();
 }
 
-// The route and the route parameters fill in what follows the API host; they may not move the
-// request to another host, port or user part ("@evil.example/..." as a route, a Parameters line
-// whose empty name replaces the colon of "https://").
-void CheckSameHost(const std::u16string& url, const std::u16string& baseUrl) {
-  const std::u16string expected = Authority(HttpUrl::Parse(baseUrl));
-  const std::u16string actual = Authority(HttpUrl::Parse(url));
-  if (actual == expected) return;
-  Raise(ErrorKind::kRequest, u"The URL \"" + url + u"\" would send the request to " + actual +
-                                 u" instead of " + expected +
-                                 u": the route and the Parameters may not change the host. "
-                                 u"Nothing was sent.");
-}
-
 // Text a server or proxy chose, as it may stand in a reason: control characters as blanks, and no
 // longer than a status line needs to be.
 std::u16string ServerText(std::u16string_view text) {
@@ -106,6 +93,16 @@ std::u16string RunExchange(ThreadSettings& settings, HttpClient& client, Exchang
 }
 
 }  // namespace
+
+void CheckSameHost(const std::u16string& url, const std::u16string& baseUrl) {
+  const std::u16string expected = Authority(HttpUrl::Parse(baseUrl));
+  const std::u16string actual = Authority(HttpUrl::Parse(url));
+  if (actual == expected) return;
+  Raise(ErrorKind::kRequest, u"The URL \"" + url + u"\" would send the request to " + actual +
+                                 u" instead of " + expected +
+                                 u": the route and the Parameters may not change the host. "
+                                 u"Nothing was sent.");
+}
 
 std::u16string ExchangeFailureReason(const Error& failure, const HttpClient& client) {
   const HttpUrl& url = client.Url();
@@ -254,10 +251,9 @@ PreparedRequest PrepareRequest(const ThreadSettings& settings, const std::u16str
   // Trailing line breaks of a value read from a file go as they always did; one inside it fails
   // the call here, where the host learns why.
   RefuseLineBreak(u"partner-token", settings.partnerToken);
-  const std::u16string baseUrl = FullBaseUrl(settings.environment, options.apiHost);
-  prepared.url = UrlResolver::ResolveUrlParameters(baseUrl + route, parameters);
+  prepared.baseUrl = FullBaseUrl(settings.environment, options.apiHost);
+  prepared.url = UrlResolver::ResolveUrlParameters(prepared.baseUrl + route, parameters);
   prepared.url = UrlResolver::ResolveOptionalParameters(prepared.url, optionalParameters);
-  CheckSameHost(prepared.url, baseUrl);
   if (!body.empty()) prepared.body = TextToUtf8(body);
 
   HttpRequest& request = prepared.client->Request();
@@ -313,6 +309,7 @@ std::u16string CallEndpoint(ThreadSettings& settings, const ConfigItem& endpoint
   settings.httpClient->SetConnectionReuse(options.connectionReuse, options.connectionIdleMs);
   if (kept) settings.httpClient->OfferKeptConnection(std::move(*kept));
   return RunExchange(settings, *settings.httpClient, [&](HttpClient& client) {
+    CheckSameHost(prepared.url, prepared.baseUrl);
     // A kept connection needs HTTP/1.1 for every method; without reuse each method keeps its own.
     const HttpVersion version =
         row.http10 && !options.connectionReuse ? HttpVersion::kHttp10 : HttpVersion::kHttp11;

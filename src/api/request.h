@@ -27,6 +27,8 @@ struct PreparedRequest {
   std::unique_ptr<HttpClient> client;
   // The complete URL: scheme, host, route with its placeholders filled, query string.
   std::u16string url;
+  // The URL the route and the Parameters were filled into: where the request must go.
+  std::u16string baseUrl;
   // The UTF-8 bytes of the body text, without a byte-order mark; none for an empty text.
   std::optional<std::string> body;
 };
@@ -47,11 +49,19 @@ std::unique_ptr<HttpClient> SetupClient(TrafficLog* log, const CallOptions& opti
 void ApplyProxy(HttpClient& client, const ThreadSettings& settings);
 // A client for one call with the settings' credentials and proxy, and the call's request: the
 // route filled from `parameters` and `optionalParameters`, the body text, the basic credentials
-// of the token request when `needsOauth`. Raises when a host text would change the request's
-// host or add a header line; nothing is sent then.
+// of the token request when `needsOauth`. Raises when the Environment could split the host or a
+// header value would add a header line; nothing is sent then. The filled URL is not checked here
+// (CheckSameHost).
 PreparedRequest PrepareRequest(const ThreadSettings& settings, const std::u16string& route,
                                const std::u16string& body, const ParameterList& parameters,
                                const ParameterList& optionalParameters, bool needsOauth);
+
+// Raises when `url`, the route and the Parameters filled into `baseUrl`, goes to another scheme,
+// user part, host or port than `baseUrl` ("@evil.example/..." as a route, a Parameters line whose
+// empty name replaces the colon of "https://"). CallEndpoint runs it as part of the exchange: such
+// a call fails as a request to another host would (the call gives "" and the reason), with nothing
+// sent anywhere.
+void CheckSameHost(const std::u16string& url, const std::u16string& baseUrl);
 
 // Calls an endpoint with its method on the thread of `settings`: releases the thread's previous
 // client, prepares the new one (kept in `settings` until the thread's next call) and runs the

@@ -76,6 +76,8 @@ TEST_F(Hardening, AnEnvironmentThatCouldSplitTheHostIsRefusedBeforeSending) {
   EXPECT_EQ(server.Connections(), 0);
 }
 
+// Such a call fails as a request to another host would: "" for the host, the reason in
+// TessoraNetLastError, and nothing sent, neither to the API nor anywhere else.
 TEST_F(Hardening, ARouteOrParametersThatMoveTheHostAreRefusedBeforeSending) {
   ScriptedApi api({JsonReply("200 OK", "{}")});
   // A route that does not begin with "/" joins the host name: with the Environment "sandbox" it
@@ -100,10 +102,22 @@ TEST_F(Hardening, ARouteOrParametersThatMoveTheHostAreRefusedBeforeSending) {
     SCOPED_TRACE(c.parameters);
     Configure(*c.environment != '\0' ? c.environment : api.Environment());
     const auto [ok, text] = Try(c.operation, c.parameters);
-    EXPECT_EQ(ok, 0) << text;
-    EXPECT_NE(text.find("the route and the Parameters may not change the host"), std::string::npos)
-        << text;
+    EXPECT_EQ(ok, 1) << text;
+    EXPECT_EQ(text, "");
+    const std::string reason = library_.LastError();
+    EXPECT_EQ(reason.rfind("The URL \"", 0), 0u) << reason;
+    EXPECT_NE(
+        reason.find("the route and the Parameters may not change the host. Nothing was sent."),
+        std::string::npos)
+        << reason;
+    EXPECT_EQ(library_.tessoraNetLastStatus(), 0);
+    // Through the five exports alike: the call returns "" and raises nothing.
+    char* result = library_.tessoraNet(c.operation, c.parameters, "", "");
+    ASSERT_NE(result, nullptr);
+    EXPECT_STREQ(result, "");
+    library_.tessoraNetFree(result);
   }
+  EXPECT_EQ(api.Connections(), 0);
   Configure(api.Environment());
   EXPECT_EQ(Try("CHARGE_DETAIL", "id=ch_1").first, 1);
   EXPECT_EQ(api.Requests(1).size(), 1u);
