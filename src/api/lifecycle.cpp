@@ -54,7 +54,7 @@ void LibraryShutdown(ShutdownCause cause) {
     // Other threads may still be inside a call, or (Windows) have been stopped in the middle of
     // one, holding whatever lock they held: nothing of theirs is touched, not even the list of
     // settings. The ending thread's own settings stay listed; the process takes the memory.
-    if (own != nullptr) ReleaseHeld(*own);
+    if (own != nullptr) ReleaseHeld(*own, CloseRecord::kRecorded);
     return;
   }
   // No new settings from here on; then no end-of-thread clean-up starts any more, and those that
@@ -65,8 +65,12 @@ void LibraryShutdown(ShutdownCause cause) {
   platform::DoneThreadStorage();
   try {
     // The unloading thread's first: its log records the client's "Disconnected.", then closes.
-    for (const std::unique_ptr<ThreadSettings>& settings : TakeIdleThreadSettings(own))
-      ReleaseHeld(*settings);
+    // Another thread's release records nothing: when that thread is the loading one, its log
+    // closes as it stands, as after its last call.
+    for (const std::unique_ptr<ThreadSettings>& settings : TakeIdleThreadSettings(own)) {
+      ReleaseHeld(*settings,
+                  settings.get() == own ? CloseRecord::kRecorded : CloseRecord::kNotRecorded);
+    }
   } catch (...) {
     // Out of memory for the list of settings: they stay behind, unreleased.
   }

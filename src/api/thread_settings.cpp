@@ -139,9 +139,12 @@ std::vector<std::unique_ptr<ThreadSettings>> TakeIdleThreadSettings(const Thread
   return idle;
 }
 
-void ReleaseHeld(ThreadSettings& settings) {
+void ReleaseHeld(ThreadSettings& settings, CloseRecord record) {
   try {
     // The client first: releasing it records "Disconnected." in the log it is attached to.
+    if (record == CloseRecord::kNotRecorded && settings.httpClient) {
+      settings.httpClient->SetLog(nullptr);
+    }
     settings.httpClient.reset();
     settings.callLog.reset();
   } catch (...) {
@@ -162,6 +165,8 @@ void ReleaseThreadSettings(void* value) {
   }
   std::unique_ptr<ThreadSettings> settings(static_cast<ThreadSettings*>(value));
   try {
+    // The connection closes; the log, which records only its thread's calls, gets nothing.
+    if (settings->httpClient) settings->httpClient->SetLog(nullptr);
     settings->httpClient.reset();
     if (settings->callLog) {
       OrphanedLogs& orphans = Orphans();

@@ -121,13 +121,18 @@ void OpenThreadSettings();
 // first.
 std::vector<std::unique_ptr<ThreadSettings>> TakeIdleThreadSettings(const ThreadSettings* first);
 
-// Releases what settings hold, in order: the HTTP client (closing its connection; "Disconnected."
-// goes to the log it is attached to), then the log (closing its file).
-void ReleaseHeld(ThreadSettings& settings);
+// Whether releasing a client writes its "Disconnected." to the log it is attached to.
+enum class CloseRecord { kRecorded, kNotRecorded };
+
+// Releases what settings hold, in order: the HTTP client (closing its connection; with
+// CloseRecord::kRecorded "Disconnected." goes to the log it is attached to), then the log (closing
+// its file).
+void ReleaseHeld(ThreadSettings& settings, CloseRecord record);
 
 // Runs when a thread that has settings ends: its HTTP client is released (closing its connection)
-// so that hosts that create and end threads do not leak sockets; the log of a loading thread that
-// ends stays open until the process ends.
+// so that hosts that create and end threads do not leak sockets, without a record in the log,
+// which gets nothing more once its thread has ended; the log of a loading thread that ends stays
+// open until the process ends.
 void ReleaseThreadSettings(void* settings);
 
 }  // namespace tessora
