@@ -5,6 +5,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "http/traffic_log.h"
+#include "net/tcp_connect.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 
@@ -62,6 +63,8 @@ bool Connection::Connected() const {
 void Connection::Open(const std::u16string& host, int port, int connectTimeoutMs,
                       bool passThrough) {
   if (!channel_) Raise(u"No connection carrier has been set.");
+  // Without a host or a port no connection is attempted, so none is closed here either.
+  CheckConnectTarget(host, port);
   endedCleanly_ = true;
   receivedSinceRequest_ = 0;
   try {

@@ -49,11 +49,15 @@ std::optional<int> Remaining(std::chrono::steady_clock::time_point start, int ti
 
 }  // namespace
 
-platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int timeoutMs,
-                                  const platform::WhilePending& whilePending) {
+void CheckConnectTarget(const std::u16string& host, int port) {
   if (host.empty()) Raise(u"A Host is required");
   // (A proxy's configured port is cut to its low 16 bits before it gets here: ProxySettings.)
   if (port <= 0 || port > 0xFFFF) Raise(u"A Port is required");
+}
+
+platform::SocketHandle ConnectTcp(const std::u16string& host, int port, int timeoutMs,
+                                  const platform::WhilePending& whilePending) {
+  CheckConnectTarget(host, port);
   const auto portNumber = static_cast<std::uint16_t>(port);
   platform::SocketHandle connected = platform::kNoSocket;
   // The lookups and the connects share the time-out.

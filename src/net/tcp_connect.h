@@ -11,6 +11,10 @@ namespace tessora {
 // The longest single wait while the connect is pending.
 using platform::kConnectPollStepMs;
 
+// Raises "A Host is required" for an empty host and "A Port is required" for a port outside 1 to
+// 65535: a connection cannot even be attempted.
+void CheckConnectTarget(const std::u16string& host, int port);
+
 // Resolves `host` for IPv4 and connects to its first address on the calling thread; only when the
 // name has no IPv4 address, or the IPv4 connect failed, its IPv6 addresses are tried in turn (an
 // IPv6 literal such as "::1" goes there at once). The lookups and the connects share timeoutMs (no

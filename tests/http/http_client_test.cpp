@@ -275,6 +275,17 @@ TEST_F(ExchangeLog, FailedConnectIsDisconnectedWithoutConnected) {
   EXPECT_EQ(Contents(), "Stat Disconnected.\r\nStat Disconnected.\r\n");
 }
 
+// Without a port no connection is attempted: only the exchange's end closes (and records), where a
+// refused connect records its own close before that.
+TEST_F(ExchangeLog, AMissingPortRecordsOnlyTheExchangesClose) {
+  ProfiledClient c = MakeClient({"proxy proxy.local:0"});
+  c.client->SetLog(&log_);
+  EXPECT_EQ(Failure([&] { Get(*c.client, u"https://api.tessora.net/v1/a"); }),
+            "A Port is required");
+  EXPECT_EQ(Contents(), "Stat Disconnected.\r\n");
+  EXPECT_TRUE(c.channel->Events().empty());
+}
+
 TEST_F(ExchangeLog, TunnelTrafficComesBeforeTheApiRequest) {
   ProfiledClient c = MakeClient({"proxy proxy.local:3128"});
   c.client->SetLog(&log_);
