@@ -5,8 +5,9 @@
 
 namespace tessora {
 
-// The value of the "api-sdk" header.
-inline constexpr char16_t kApiSdk[] = u"delphi-" TESSORA_VERSION;
+// The value of the "api-sdk" header: fixed, whatever this library's own version (the server may
+// tell clients apart by it).
+inline constexpr char16_t kApiSdk[] = u"delphi-3.1.0";
 // The user agent; its final blank never reaches the wire (trailing blanks of header values are
 // dropped there).
 inline constexpr char16_t kUserAgent[] = u"Mozilla/5.0 (Windows NT 6.1; Win64; x64; rv:47.0) ";
