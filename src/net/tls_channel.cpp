@@ -111,8 +111,12 @@ void TlsChannel::OnConnected() {
     PrepareTls();
   } catch (const Error& failure) {
     // Without the TLS library a pass-through connection still carries plain bytes (a proxy's
-    // CONNECT request); the failure comes when TLS is switched on.
-    if (!(passThrough_ && failure.Kind() == ErrorKind::kTlsLibrary)) throw;
+    // CONNECT request); the failure comes when TLS is switched on. A library that loaded but
+    // cannot make the context fails here, before anything is sent.
+    if (!(passThrough_ && failure.Kind() == ErrorKind::kTlsLibrary &&
+          failure.Message() == kCouldNotLoad)) {
+      throw;
+    }
   }
   if (!passThrough_) Handshake();
 }

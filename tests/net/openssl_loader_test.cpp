@@ -205,6 +205,19 @@ TEST_F(LoaderTest, LibraryWithoutProtocolMethodsGivesNoMethod) {
   EXPECT_EQ(TlsConnectFailure().Message(), u"Error getting SSL method.");
 }
 
+// Only the loading failure waits for TLS to be switched on: a library that loaded but cannot make
+// the context fails the connect, before a proxy's CONNECT request goes out.
+TEST_F(LoaderTest, OtherSetUpFailuresAreNotDroppedInPassThrough) {
+  SearchDllsIn(FakeDlls("fake-full"));
+  ScriptedServer server(ScriptedServer::kPlain, [](ServerConnection& c) { c.ReadUntilClosed(); });
+  TlsChannel channel;
+  channel.SetServerName(u"api.tessora.net", 443);
+  channel.SetPassThrough(true);
+  EXPECT_EQ(FailureOf([&] { channel.Connect(u"127.0.0.1", server.Port(), 20000); }).Message(),
+            u"Error getting SSL method.");
+  EXPECT_FALSE(channel.Connected());
+}
+
 // The 1.0 line's SSL_set_fd takes an int: a 64-bit socket handle beyond it is refused, never cut
 // short to another handle (the stand-in's SSL_set_fd reports success for whatever it gets).
 TEST_F(LoaderTest, OpenSsl10RefusesASocketHandleBeyondAnInt) {
