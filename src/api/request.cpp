@@ -121,8 +121,11 @@ std::u16string ExchangeFailureReason(const Error& failure, const HttpClient& cli
     message.replace(at, 2, u" ");
   switch (failure.Kind()) {
     case ErrorKind::kTls: {
+      // Once the handshake is done, a TLS failure is one of the connection carrying the answer.
+      const bool handshake = client.CurrentStage() != HttpClient::Stage::kExchanging;
       if (failure.Code() == kWsaTimedOut) {
-        return u"TLS handshake with " + apiHost + u" timed out: " + message;
+        return (handshake ? u"TLS handshake with " : u"The TLS connection to ") + apiHost +
+               u" timed out: " + message;
       }
       // The last line says what failed; of OpenSSL's "error:code:library:function:reason" only
       // the reason is for people.
@@ -130,8 +133,8 @@ std::u16string ExchangeFailureReason(const Error& failure, const HttpClient& cli
       const std::size_t lineStart = reason.rfind(u'\n');
       if (lineStart != std::u16string_view::npos) reason.remove_prefix(lineStart + 1);
       if (reason.starts_with(u"error:")) reason.remove_prefix(reason.rfind(u':') + 1);
-      std::u16string text =
-          u"TLS handshake with " + apiHost + u" failed: " + std::u16string(reason);
+      std::u16string text = (handshake ? u"TLS handshake with " : u"The TLS connection to ") +
+                            apiHost + u" failed: " + std::u16string(reason);
       if (!failure.Detail().empty()) text += u" (" + failure.Detail() + u")";
       return text;
     }

@@ -266,6 +266,27 @@ TEST_F(ServiceTest, ASilentHandshakeIsATlsTimeOut) {
                 u" timed out: Socket Error # 10060 Connection timed out.");
 }
 
+// A TLS failure after the handshake (a record no TLS peer would send, in the middle of the body)
+// is the connection's, not the handshake's; the call returns the status line it read.
+TEST_F(ServiceTest, ATlsFailureAfterTheHandshakeIsTheConnections) {
+  test::ScriptedServer server(test::ScriptedServer::kTls, [](test::ServerConnection& connection) {
+    connection.ReadHead();
+    connection.Write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"id\":");
+    // An application-data record whose bytes do not decrypt.
+    connection.WriteBeneathTls(std::string("\x17\x03\x03\x00\x20", 5) + std::string(32, 'x'));
+    connection.ReadUntilClosed(2000);
+  });
+  ScriptedApi unused({});
+  Configure(unused);
+  CurrentSettings().environment = u"127.0.0.1:" + IntToText(server.Port()) + u"/";
+  EXPECT_EQ(CallService(CurrentSettings(), u"CHARGE_DETAIL", u"id=1", u"", u""),
+            u"HTTP/1.1 200 OK");
+  const std::u16string prefix =
+      u"The TLS connection to 127.0.0.1:" + IntToText(server.Port()) + u" failed: ";
+  EXPECT_EQ(CurrentSettings().lastReason.rfind(prefix, 0), 0u)
+      << TextToUtf8(CurrentSettings().lastReason);
+}
+
 struct ProxyAnswerCase {
   const char* name;
   std::string answer;

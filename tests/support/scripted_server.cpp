@@ -137,6 +137,12 @@ bool ServerConnection::Write(std::string_view bytes) {
   return true;
 }
 
+bool ServerConnection::WriteBeneathTls(std::string_view bytes) {
+  if (socket_ == platform::kNoSocket) return false;
+  const int size = static_cast<int>(bytes.size());
+  return platform::SocketSend(socket_, bytes.data(), size) == size;
+}
+
 void ServerConnection::Close() {
   if (ssl_ != nullptr) {
     const openssl::Api* api = openssl::LoadOpenSsl();

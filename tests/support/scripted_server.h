@@ -55,6 +55,8 @@ class ServerConnection {
   bool WaitForData(int timeoutMs = kServerWaitMs);
   // Writes all bytes; false when that failed.
   bool Write(std::string_view bytes);
+  // Writes bytes on the TCP connection itself, past TLS (a record no TLS peer would send).
+  bool WriteBeneathTls(std::string_view bytes);
   // Closes the connection (TLS: with its closing alert).
   void Close();
   // Closes the TCP connection without a TLS closing alert.
