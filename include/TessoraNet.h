@@ -62,8 +62,9 @@
  *   then returns the last status line received, or an empty string. Nor is a route or a
  *   Parameters line that would move the request to another host (a blank line in Parameters):
  *   nothing is sent, and TessoraNet returns an empty string.
- *   Other failures (a missing or malformed endpoint file, an unknown operation, exhausted
- *   memory) leave the function without a result:
+ *   Other failures (a missing or malformed endpoint file, an unknown operation, an Environment
+ *   holding "@", "#", "?", "\" or a control character, a PartnerToken with a line break inside,
+ *   exhausted memory) leave the function without a result:
  *   - Windows: as a non-continuable structured exception with code TESSORANET_FAILURE_CODE,
  *     whose ExceptionInformation[0] points to the message (zero-terminated, ANSI code page, or
  *     UTF-8 on a thread whose "text.encoding" is "utf-8"; valid until the thread's next
