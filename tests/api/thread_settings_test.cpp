@@ -69,7 +69,6 @@ class ClientLog {
     client->SetLog(&log_);
     return client;
   }
-  TrafficLog* Log() { return &log_; }
   int Closes() const { return closes_.load(); }
   std::string Records() {
     log_.SetActive(false);
