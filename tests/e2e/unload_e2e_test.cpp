@@ -218,6 +218,30 @@ TEST_F(UnloadTest, LiveThreadsHaveTheirConnectionsClosedAtUnload) {
   EXPECT_EQ(OpenHandles(), before);
 }
 
+// A host that unloads the library right after a call whose host name was not found (the resolver
+// answers at once) and loads it again gets a fresh library: no token, the catalogue read anew.
+TEST_F(UnloadTest, AnUnloadRightAfterANameNotFoundUnloadsTheLibrary) {
+  WriteFileBytes(dir_.Path() / "endpoints.json",
+                 R"({"ENDPOINTS": {"AUTHORIZE": {"route": "/v1/oauth/token", "method": "POST"},)"
+                 R"( "JSON": {"route": "/v1/json", "method": "GET"}}})");
+  constexpr int kLoads = 20;
+  for (int round = 0; round < kLoads; ++round) {
+    HostLibrary library;
+    ASSERT_TRUE(library.Loaded());
+    EXPECT_EQ(library.tessoraNetTokenExpired(), 1) << "round " << round;
+    library.configureService("client", "secret", environment_.c_str(), "endpoints.json", "");
+    char* result = nullptr;
+    library.tessoraNetTry("AUTHORIZE", "", "", "", &result);
+    library.tessoraNetFree(result);
+    ASSERT_EQ(library.tessoraNetTokenExpired(), 0) << "round " << round;
+    library.configureService("client", "secret", "no-such-host..invalid/", "endpoints.json", "");
+    result = nullptr;
+    EXPECT_EQ(library.tessoraNetTry("JSON", "", "", "", &result), 1);
+    EXPECT_STREQ(result, "");  // a request that could not be made
+    library.tessoraNetFree(result);
+  }
+}
+
 // The process ends (exit()) while threads hold connections: some inside a call, some idle, among
 // them the thread that loaded the library. Nothing of theirs is released: the process ends
 // normally, and the loading thread's log records its connection but no disconnection.

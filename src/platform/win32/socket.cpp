@@ -93,7 +93,10 @@ namespace {
 // no time-out of its own, and a resolver that never answers would hold the call. The thread holds
 // a reference to the module its code is in, given back by FreeLibraryAndExitThread: a host that
 // unloads the library while the resolver is still busy leaves that code in place until the thread
-// has ended. Whichever of the caller and the thread lets go last frees the record.
+// has ended. A caller that has its answer in time waits for the thread to end as well, so that the
+// reference is given back before the call returns: a host that unloads the library right after
+// the call then unloads it, and loads it afresh next time. Whichever of the caller and the thread
+// lets go last frees the record.
 struct BackgroundLookup {
   std::wstring name;
   ADDRINFOW hints{};
@@ -156,8 +159,12 @@ int LookUpWithin(const std::wstring& name, const ADDRINFOW& hints, int timeoutMs
     if (fault != 0) return fault == kHangingConnect ? kWsaHostNotFound : fault;
     return GetAddrInfoW(name.c_str(), nullptr, &hints, found);
   }
+  // The thread ends right after it has set `done`. An answer that came in time counts even when
+  // the thread's end is still held up (the loader's lock) when the time is over; only then does
+  // the thread give the module's reference back after the call.
+  const bool ended = WaitForSingleObject(thread, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0;
   CloseHandle(thread);
-  if (WaitForSingleObject(lookup->done, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
+  if (!ended && WaitForSingleObject(lookup->done, 0) != WAIT_OBJECT_0) {
     timedOut = true;
     LetGo(lookup);
     return kWsaTimedOut;
