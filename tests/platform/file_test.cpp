@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <string>
+#include <system_error>
 
 #if !defined(_WIN32)
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #endif
 
@@ -162,6 +167,46 @@ TEST_F(FileTest, ACreatedLogIsPrivateToTheUser) {
   using std::filesystem::perms;
   EXPECT_EQ(permissions & (perms::group_all | perms::others_all), perms::none);
   EXPECT_EQ(permissions & perms::owner_all, perms::owner_read | perms::owner_write);
+}
+#endif
+
+// A log of 4 GiB or more is appended to, not written over from its start.
+TEST_F(FileTest, AppendGoesToTheEndOfAFileOfMoreThan4GiB) {
+  const auto path = dir_ / "log.txt";
+  WriteFileBytes(path, "head");
+  constexpr std::uintmax_t kSize = (std::uintmax_t{1} << 32) + 16;
+  std::error_code error;
+  std::filesystem::resize_file(path, kSize, error);  // sparse where the file system allows it
+  if (error) GTEST_SKIP() << "no file of that size here: " << error.message();
+  {
+    auto file = File::OpenAppend(TextPath(path));
+    EXPECT_TRUE(file->Write("tail"));
+  }
+  EXPECT_EQ(std::filesystem::file_size(path), kSize + 4);
+  EXPECT_EQ(File::OpenRead(TextPath(path))->ReadAll(3), "head");
+}
+
+#if !defined(_WIN32)
+// A write beyond the process's file size limit fails like one on a full disk; the host lives on.
+TEST_F(FileTest, AWriteBeyondTheFileSizeLimitFailsWithoutEndingTheProcess) {
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  if (saved.rlim_cur != RLIM_INFINITY && saved.rlim_cur < 8192) GTEST_SKIP();
+  const auto path = dir_ / "log.txt";
+  auto file = File::OpenAppend(TextPath(path));
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool first = file->Write(std::string(4096, 'a'));
+  const bool second = file->Write("b");
+  setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_TRUE(first);
+  EXPECT_FALSE(second);
+  sigset_t pending;
+  sigpending(&pending);
+  EXPECT_EQ(sigismember(&pending, SIGXFSZ), 0);  // nothing left to strike later
+  EXPECT_TRUE(file->Write("c"));
+  EXPECT_EQ(ReadFileBytes(path), std::string(4096, 'a') + "c");
 }
 #endif
 

@@ -6,6 +6,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
@@ -107,7 +109,25 @@ std::string File::ReadAll(std::size_t limit) {
 }
 
 bool File::Write(std::string_view bytes) {
+  // A write beyond the process's file size limit (ulimit -f) raises SIGXFSZ, whose default action
+  // ends the host. Held back during the write, it leaves the write failing with EFBIG instead, a
+  // failure like a full disk's; the signal the write raised is then taken back. A host that holds
+  // the signal back itself keeps it as the write left it.
+  sigset_t fileSizeSignal;
+  sigemptyset(&fileSizeSignal);
+  sigaddset(&fileSizeSignal, SIGXFSZ);
+  sigset_t previous;
+  const bool heldHere = pthread_sigmask(SIG_BLOCK, &fileSizeSignal, &previous) == 0 &&
+                        sigismember(&previous, SIGXFSZ) == 0;
   const ssize_t n = write(handle_->fd, bytes.data(), bytes.size());
+  const int writeError = errno;
+  if (heldHere) {
+    if (n < 0 && writeError == EFBIG) {
+      const timespec noWait{};
+      sigtimedwait(&fileSizeSignal, nullptr, &noWait);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  }
   return n >= 0 && static_cast<std::size_t>(n) == bytes.size();
 }
 

@@ -65,7 +65,13 @@ std::unique_ptr<File> File::OpenAppend(const std::u16string& path) {
       CloseHandle(h);
       RaiseFileError(false, path, ERROR_CANT_ACCESS_FILE);
     }
-    SetFilePointer(h, 0, nullptr, FILE_END);
+    // SetFilePointerEx: SetFilePointer without the high part fails for a file of 4 GiB or more
+    // and leaves the position at the start, where the records would overwrite the file.
+    if (!SetFilePointerEx(h, LARGE_INTEGER{}, nullptr, FILE_END)) {
+      const auto error = static_cast<int>(GetLastError());
+      CloseHandle(h);
+      RaiseFileError(false, path, error);
+    }
   } else {
     if (const int fault = TakeFault(Fault::kFileCreate)) RaiseFileError(true, path, fault);
     // CREATE_NEW: a link planted meanwhile (even a dangling one) is not followed to its target.
