@@ -116,9 +116,8 @@ bool ParseCookieDate(std::u16string_view text, DateTimeParts& utc) {
 
 void CookieStore::AddFromHeaders(const HeaderList& headers, const HttpUrl& url) {
   for (const std::u16string& line : headers.Lines()) {
-    if (!SameTextAscii(TrimText(HeaderList::NameOf(line)), u"Set-Cookie")) continue;
+    if (!HeaderList::IsNamed(line, u"Set-Cookie")) continue;
     const std::size_t colon = line.find(u':');
-    if (colon == std::u16string::npos) continue;
     Add(TrimText(std::u16string_view(line).substr(colon + 1)), url);
   }
 }

@@ -35,6 +35,10 @@ std::u16string_view HeaderList::NameOf(std::u16string_view line) {
   return colon == std::u16string_view::npos ? line : line.substr(0, colon);
 }
 
+bool HeaderList::IsNamed(std::u16string_view line, std::u16string_view name) {
+  return line.find(u':') != std::u16string_view::npos && SameTextAscii(NameOf(line), name);
+}
+
 void HeaderList::Add(std::u16string_view name, std::u16string_view value) {
   std::u16string line(name);
   line += u": ";
@@ -56,7 +60,7 @@ void HeaderList::Set(std::u16string_view name, std::u16string_view value) {
 
 std::ptrdiff_t HeaderList::IndexOfName(std::u16string_view name) const {
   for (std::size_t i = 0; i < lines_.size(); ++i) {
-    if (SameTextAscii(TrimText(NameOf(lines_[i])), name)) return static_cast<std::ptrdiff_t>(i);
+    if (IsNamed(lines_[i], name)) return static_cast<std::ptrdiff_t>(i);
   }
   return -1;
 }
@@ -73,7 +77,7 @@ std::optional<std::u16string> HeaderList::JoinedValues(std::u16string_view name)
     const std::u16string& line = lines_[i];
     // A continuation line belongs to the line before it, whatever it holds.
     if (line.empty() || line[0] == u' ' || line[0] == u'\t') continue;
-    if (!SameTextAscii(TrimText(NameOf(line)), name)) continue;
+    if (!IsNamed(line, name)) continue;
     if (joined) {
       *joined += u", ";
       *joined += ValueAt(i);

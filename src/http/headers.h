@@ -37,6 +37,10 @@ class HeaderList {
 
   // The name of a line: the text before its first colon (the whole line without one).
   static std::u16string_view NameOf(std::u16string_view line);
+  // Whether a line is named `name`: the text before its first colon, as it stands, is `name` but
+  // for ASCII letter case. A continuation line begins with a blank or a tab and so is named by no
+  // header name; a name written with blanks around it is another name.
+  static bool IsNamed(std::u16string_view line, std::u16string_view name);
 
  private:
   // The value of the line at `index` with its continuation lines.
