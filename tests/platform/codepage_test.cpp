@@ -56,7 +56,11 @@ INSTANTIATE_TEST_SUITE_P(Table, ResponseCodePages,
                                                     u"\u041F\u0440\u0438\u0432\u0435\u0442"},
                                            PageCase{932, "\x93\xfa\x96\x7b", u"\u65E5\u672C"},
                                            PageCase{28591, "\xE9", u"\u00E9"},
-                                           PageCase{65001, "\xC3\xA9", u"\u00E9"}));
+                                           PageCase{65001, "\xC3\xA9", u"\u00E9"},
+                                           // Bytes the page leaves unassigned.
+                                           PageCase{1252, "\x81\x8D\x9D", u"\u0081\u008D\u009D"},
+                                           // An EBCDIC page.
+                                           PageCase{37, "\xC1\xC2\x81", u"ABa"}));
 
 TEST_F(CodePageTest, UnknownOrFailingCodePagesGiveNothing) {
   EXPECT_FALSE(CodePageToText(12345, "abc").has_value());

@@ -44,14 +44,55 @@ constexpr CodesetPage kCodesets[] = {
 
 // iconv names of Windows code pages that glibc does not know as "CP<number>".
 constexpr CodesetPage kIconvNames[] = {
-    {"SHIFT_JIS", 932},     {"GBK", 936},           {"UHC", 949},           {"BIG5", 950},
-    {"UTF-16LE", 1200},     {"UTF-16BE", 1201},     {"MACINTOSH", 10000},   {"ASCII", 20127},
-    {"KOI8-R", 20866},      {"EUC-JP", 20932},      {"KOI8-U", 21866},      {"ISO-8859-1", 28591},
-    {"ISO-8859-2", 28592},  {"ISO-8859-3", 28593},  {"ISO-8859-4", 28594},  {"ISO-8859-5", 28595},
-    {"ISO-8859-6", 28596},  {"ISO-8859-7", 28597},  {"ISO-8859-8", 28598},  {"ISO-8859-9", 28599},
-    {"ISO-8859-13", 28603}, {"ISO-8859-15", 28605}, {"ISO-2022-JP", 50220}, {"ISO-2022-KR", 50225},
-    {"EUC-JP", 51932},      {"EUC-CN", 51936},      {"EUC-KR", 51949},      {"HZ", 52936},
-    {"GB18030", 54936},     {"UTF-7", 65000},       {"UTF-8", 65001},
+    {"SHIFT_JIS", 932},
+    {"GBK", 936},
+    {"UHC", 949},
+    {"BIG5", 950},
+    {"UTF-16LE", 1200},
+    {"UTF-16BE", 1201},
+    {"MACINTOSH", 10000},
+    {"ASCII", 20127},
+    {"KOI8-R", 20866},
+    {"EUC-JP", 20932},
+    {"KOI8-U", 21866},
+    {"ISO-8859-1", 28591},
+    {"ISO-8859-2", 28592},
+    {"ISO-8859-3", 28593},
+    {"ISO-8859-4", 28594},
+    {"ISO-8859-5", 28595},
+    {"ISO-8859-6", 28596},
+    {"ISO-8859-7", 28597},
+    {"ISO-8859-8", 28598},
+    {"ISO-8859-9", 28599},
+    {"ISO-8859-13", 28603},
+    {"ISO-8859-15", 28605},
+    {"ISO-2022-JP", 50220},
+    {"ISO-2022-KR", 50225},
+    {"EUC-JP", 51932},
+    {"EUC-CN", 51936},
+    {"EUC-KR", 51949},
+    {"HZ", 52936},
+    {"GB18030", 54936},
+    {"UTF-7", 65000},
+    {"UTF-8", 65001},
+    // The IBM EBCDIC pages, under IBM's numbers.
+    {"IBM037", 37},
+    {"IBM273", 20273},
+    {"IBM277", 20277},
+    {"IBM278", 20278},
+    {"IBM280", 20280},
+    {"IBM284", 20284},
+    {"IBM285", 20285},
+    {"IBM290", 20290},
+    {"IBM297", 20297},
+    {"IBM420", 20420},
+    {"IBM423", 20423},
+    {"IBM424", 20424},
+    {"IBM871", 20871},
+    {"IBM880", 20880},
+    {"IBM905", 20905},
+    // Hebrew in logical order: the bytes of ISO-8859-8.
+    {"ISO-8859-8", 38598},
 };
 
 std::string IconvName(unsigned codePage) {
@@ -83,8 +124,10 @@ void AppendUtf16Le(std::u16string& out, const char* bytes, std::size_t count) {
   }
 }
 
-// Decodes with iconv; every byte iconv refuses becomes U+FFFD and decoding goes on after it.
-std::u16string DecodeWith(Converter& conv, std::string_view bytes) {
+// Decodes with iconv; every byte iconv refuses becomes U+FFFD and decoding goes on after it. With
+// `c1Controls`, a refused byte from 0x80 to 0x9F becomes the control character of that number
+// instead, as Windows decodes the bytes its 125x code pages leave unassigned.
+std::u16string DecodeWith(Converter& conv, std::string_view bytes, bool c1Controls = false) {
   std::u16string out;
   out.reserve(bytes.size());
   char buffer[4096];
@@ -97,7 +140,9 @@ std::u16string DecodeWith(Converter& conv, std::string_view bytes) {
     AppendUtf16Le(out, buffer, sizeof buffer - outLeft);
     if (rc != static_cast<std::size_t>(-1)) continue;
     if (errno == E2BIG) continue;
-    out.push_back(u'\uFFFD');
+    const auto refused = static_cast<unsigned char>(*in);
+    const bool control = c1Controls && errno == EILSEQ && refused >= 0x80 && refused <= 0x9F;
+    out.push_back(control ? static_cast<char16_t>(refused) : u'\uFFFD');
     if (errno == EINVAL) break;  // incomplete sequence at the end
     ++in, --inLeft;              // EILSEQ: skip the byte
     iconv(conv.Get(), nullptr, nullptr, nullptr, nullptr);
@@ -138,7 +183,7 @@ std::u16string AnsiToText(std::string_view bytes) {
   if (ansi.codePage == 65001) return Utf8ToText(bytes);
   Converter conv("UTF-16LE", ansi.codeset.c_str());
   if (!conv.Ok()) return BytesToText(bytes);
-  return DecodeWith(conv, bytes);
+  return DecodeWith(conv, bytes, ansi.codePage >= 1250 && ansi.codePage <= 1258);
 }
 
 std::string TextToAnsi(std::u16string_view text) {
@@ -182,7 +227,7 @@ std::optional<std::u16string> CodePageToText(unsigned codePage, std::string_view
   if (TakeFault(Fault::kCodePage) != 0) return std::nullopt;
   Converter conv("UTF-16LE", IconvName(codePage).c_str());
   if (!conv.Ok()) return std::nullopt;
-  return DecodeWith(conv, bytes);
+  return DecodeWith(conv, bytes, codePage >= 1250 && codePage <= 1258);
 }
 
 }  // namespace tessora::platform
