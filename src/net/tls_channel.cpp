@@ -372,6 +372,7 @@ int TlsChannel::ReceiveTls(char* buffer, int size) {
     endedCleanly_ = failure.sslError == openssl::kErrorZeroReturn;
     if (endedCleanly_) return 0;
     lastFailure_ = failure;
+    DropSessionAfter(failure);
     return n < 0 || failure.sslError == openssl::kErrorSyscall ? n : -1;
   }
 }
@@ -412,9 +413,21 @@ int TlsChannel::SendTls(const char* data, int size) {
     if (IsRetry(failure.sslError) && ++retries <= kMaxRetries) continue;
     if (failure.sslError == openssl::kErrorZeroReturn) return 0;
     lastFailure_ = failure;
+    DropSessionAfter(failure);
     return n;
   }
   return sent;
+}
+
+void TlsChannel::DropSessionAfter(const Failure& failure) {
+  // A connection that ended in a TLS failure (an alert, a record that does not decrypt) must not
+  // be resumed: its session is not offered again. OpenSSL 1.1 and later mark such a session
+  // themselves; 1.0.2 does not. A socket's failure (reset, time-out) leaves the session as it is.
+  const bool tlsFailure = failure.sslError == openssl::kErrorSsl ||
+                          (failure.sslError == openssl::kErrorSyscall && failure.queued != 0);
+  if (!tlsFailure) return;
+  DropKeptSession(serverHost_, serverPort_,
+                  allowTls13_ ? openssl::kTls13Version : openssl::kTls12Version);
 }
 
 int TlsChannel::SocketLayerCheck(int code) {

@@ -112,6 +112,8 @@ class TlsChannel : public Stream {
   std::u16string ErrorText(unsigned long error) const;
   int ReceiveTls(char* buffer, int size);
   int SendTls(const char* data, int size);
+  // Forgets the server's kept session when a receive or send ended in a TLS failure.
+  void DropSessionAfter(const Failure& failure);
   int SocketLayerCheck(int code);
 
   bool passThrough_ = false;

@@ -149,6 +149,40 @@ TEST(TlsSession, FailedHandshakeDropsTheSession) {
   EXPECT_EQ(record.Resumed(), (std::vector<bool>{false, true, false}));
 }
 
+// A connection that ends in a TLS failure in the middle of the answer (a record that does not
+// decrypt) leaves no session to resume; one that the server merely closes keeps it.
+TEST(TlsSession, AConnectionThatFailsInTlsDropsTheSession) {
+  std::atomic<int> connections{0};
+  ResumptionRecord record;
+  ScriptedServer server(ScriptedServer::kTls, [&](ServerConnection& c) {
+    record.Add(c.Resumed());
+    if (connections++ != 1) return;
+    c.Write("HTTP/1.1 200 OK\r\n");
+    c.WriteBeneathTls(std::string("\x17\x03\x03\x00\x20", 5) + std::string(32, 'x'));
+    c.Hang(2000);
+  });
+  ConnectOnce(server, "localhost");
+  {
+    TlsChannel channel;
+    channel.SetServerName(u"localhost", server.Port());
+    channel.Connect(u"127.0.0.1", server.Port(), kConnectTimeoutMs);
+    char buffer[256];
+    int received = 0;
+    for (int reads = 0; reads < 4; ++reads) {
+      received = channel.Receive(buffer, sizeof buffer);
+      if (received <= 0) break;
+    }
+    EXPECT_LT(received, 0);
+    EXPECT_FALSE(FailureOf([&] { channel.CheckError(received); }).Message().empty());
+    channel.Close();
+  }
+  ASSERT_TRUE(server.WaitForFinished(2));
+  EXPECT_FALSE(HasKeptSession(u"localhost", server.Port()));
+  ConnectOnce(server, "localhost");
+  ConnectOnce(server, "localhost");
+  EXPECT_EQ(record.Resumed(), (std::vector<bool>{false, true, false, true}));
+}
+
 TEST(TlsSession, EveryChannelTakesTheProcesssOneContext) {
   ScriptedServer first(ScriptedServer::kTls, [](ServerConnection&) {});
   ScriptedServer second(ScriptedServer::kTls, [](ServerConnection&) {});
