@@ -72,6 +72,14 @@ void ClearProxy(ThreadSettings& settings) {
 void PublishService(const ThreadSettings& settings) {
   SharedConfiguration& shared = Shared();
   const std::lock_guard<std::mutex> guard(shared.lock);
+  // The process's token was issued to its client at its Environment: another one must not carry
+  // it, neither to another host nor under other credentials.
+  if (shared.environment != settings.environment || shared.clientId != settings.clientId ||
+      shared.clientSecret != settings.clientSecret) {
+    shared.accessToken.clear();
+    shared.tokenType.clear();
+    shared.tokenExpiration = 0.0;
+  }
   shared.clientId = settings.clientId;
   shared.clientSecret = settings.clientSecret;
   shared.environment = settings.environment;

@@ -154,6 +154,42 @@ TEST_F(SharedConfigTest, ATokenCapturedOnAnyThreadIsTheProcesss) {
   EXPECT_EQ(CurrentSettings().accessToken, u"tok-a");
 }
 
+// Another thread's new configuration (another Environment or client) drops the process's token:
+// a thread that takes the process's configuration never sends a token to a host or for a client
+// it was not issued for. The same configuration again keeps it.
+TEST_F(SharedConfigTest, ANewConfigurationDropsTheProcesssToken) {
+  ConfigureThisThread();
+  Share(u"on");
+  const auto configure = [](const char16_t* clientId, const char16_t* environment) {
+    OnAnotherThread([&](ThreadSettings& c) {
+      OwnService(c);
+      c.clientId = clientId;
+      c.clientSecret = u"secret-a";
+      c.environment = environment;
+      c.configFileName = u"endpoints.json";
+      PublishService(c);
+    });
+  };
+  const auto tokenOfAnUnconfiguredThread = [] {
+    std::u16string token;
+    OnAnotherThread([&](ThreadSettings& b) {
+      TakeSharedConfiguration(b);
+      token = b.accessToken;
+    });
+    return token;
+  };
+  configure(u"client-a", u"127.0.0.1:9/");
+  EXPECT_EQ(tokenOfAnUnconfiguredThread(), u"tok-a");
+  configure(u"client-a", u"localhost:10/");
+  EXPECT_EQ(tokenOfAnUnconfiguredThread(), u"");
+  PublishToken(CurrentSettings());  // a token for localhost:10
+  ASSERT_EQ(tokenOfAnUnconfiguredThread(), u"tok-a");
+  configure(u"client-b", u"localhost:10/");
+  EXPECT_EQ(tokenOfAnUnconfiguredThread(), u"");
+  // The thread that captured the token keeps its own copy.
+  EXPECT_EQ(CurrentSettings().accessToken, u"tok-a");
+}
+
 TEST_F(SharedConfigTest, AnUnloadForgetsTheProcesssConfiguration) {
   ConfigureThisThread();
   LibraryShutdown();
