@@ -11,6 +11,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "base/error.h"
@@ -158,6 +159,29 @@ TEST_F(FileTest, AppendFollowsNoSymbolicLink) {
   std::filesystem::create_symlink(dir_ / "created-elsewhere.txt", dangling);
   EXPECT_EQ(FailureOf([&] { File::OpenAppend(TextPath(dangling)); }).Kind(), ErrorKind::kFileOpen);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "created-elsewhere.txt"));
+}
+
+// A FIFO in the place of the log is refused at once, whether anybody reads it or not: records
+// would go to whoever reads, or the writes would wait for a reader.
+TEST_F(FileTest, AppendRefusesAFifoWithoutWaiting) {
+  const auto path = dir_ / "log.txt";
+  ASSERT_EQ(mkfifo(path.c_str(), 0666), 0);
+  EXPECT_EQ(FailureOf([&] { File::OpenAppend(TextPath(path)); }).Kind(), ErrorKind::kFileOpen);
+}
+
+// A log another user left in a folder both may write to is not written to.
+TEST_F(FileTest, AppendRefusesAFileOfAnotherUser) {
+  if (geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+  const auto path = dir_ / "log.txt";
+  WriteFileBytes(path, "planted\r\n");
+  ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+  ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+  const Error error = FailureOf([&] { File::OpenAppend(TextPath(path)); });
+  EXPECT_EQ(error.Kind(), ErrorKind::kFileOpen);
+  EXPECT_EQ(ReadFileBytes(path), "planted\r\n");
+  ASSERT_EQ(chown(path.c_str(), 0, 0), 0);
+  File::OpenAppend(TextPath(path))->Write("ours\r\n");
+  EXPECT_EQ(ReadFileBytes(path), "planted\r\nours\r\n");
 }
 
 TEST_F(FileTest, ACreatedLogIsPrivateToTheUser) {

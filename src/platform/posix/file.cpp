@@ -76,20 +76,29 @@ std::unique_ptr<File> File::OpenAppend(const std::u16string& path) {
   struct stat st {};
   // lstat: a link, dangling or not, counts as there, and is then refused by O_NOFOLLOW.
   const bool exists = lstat(native.c_str(), &st) == 0;
-  int fd = -1;
+  auto handle = std::make_unique<Handle>();
   if (exists) {
     if (const int fault = TakeFault(Fault::kFileOpen)) RaiseFileError(false, path, fault);
     if (TakeFault(Fault::kLinkedFile) != 0) RaiseFileError(false, path, ELOOP);
-    fd = OpenLocked(native, O_RDWR | O_APPEND | O_NOFOLLOW, LOCK_EX);
-    if (fd < 0) RaiseFileError(false, path, errno);
+    // Without blocking: a FIFO planted in the file's place would hold the open (and later every
+    // write) for as long as nobody reads it.
+    handle->fd = OpenLocked(native, O_RDWR | O_APPEND | O_NOFOLLOW | O_NONBLOCK, LOCK_EX);
+    if (handle->fd < 0) RaiseFileError(false, path, errno);
+    // Records hold credentials and tokens: they go only into a regular file of this user's. A
+    // file another local user left in the place of the log (in a directory others may write)
+    // would hand that user whatever the library records.
+    struct stat found {};
+    if (fstat(handle->fd, &found) != 0) RaiseFileError(false, path, errno);
+    if (!S_ISREG(found.st_mode)) RaiseNotARegularFile(path);
+    if (found.st_uid != geteuid()) RaiseFileError(false, path, EACCES);
+    fcntl(handle->fd, F_SETFL, fcntl(handle->fd, F_GETFL) & ~O_NONBLOCK);
   } else {
     if (const int fault = TakeFault(Fault::kFileCreate)) RaiseFileError(true, path, fault);
     // O_EXCL: a link planted after the look above is not followed either.
-    fd = OpenLocked(native, O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW, LOCK_EX, 0600);
-    if (fd < 0) RaiseFileError(true, path, errno);
+    handle->fd =
+        OpenLocked(native, O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW, LOCK_EX, 0600);
+    if (handle->fd < 0) RaiseFileError(true, path, errno);
   }
-  auto handle = std::make_unique<Handle>();
-  handle->fd = fd;
   return std::unique_ptr<File>(new File(std::move(handle)));
 }
 
