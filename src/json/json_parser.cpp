@@ -1,4 +1,5 @@
 // The builder: reads values from the tokenizer's tokens into a tree, leniently.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "json/json_dates.h"
 #include "json/json_tokenizer.h"
 #include "json/json_tree.h"
+#include "platform/random.h"
 
 namespace tessora {
 
@@ -115,13 +117,49 @@ class MemberList {
     }
   }
 
-  // FNV-1a over the code units, letters a-z taken as A-Z.
+  // SipHash-1-3 over the code units, letters a-z taken as A-Z, under a key drawn once per process:
+  // whoever writes the text cannot choose names that all fall into one slot (a server that did
+  // would make each member cost a walk over all the others).
   static std::size_t Hash(std::u16string_view name) {
-    std::uint64_t h = 14695981039346656037ULL;
+    static const std::uint64_t key[2] = {platform::SystemRandom64(), platform::SystemRandom64()};
+    std::uint64_t v0 = key[0] ^ 0x736f6d6570736575ULL;
+    std::uint64_t v1 = key[1] ^ 0x646f72616e646f6dULL;
+    std::uint64_t v2 = key[0] ^ 0x6c7967656e657261ULL;
+    std::uint64_t v3 = key[1] ^ 0x7465646279746573ULL;
+    const auto round = [&] {
+      v0 += v1;
+      v1 = std::rotl(v1, 13) ^ v0;
+      v0 = std::rotl(v0, 32);
+      v2 += v3;
+      v3 = std::rotl(v3, 16) ^ v2;
+      v0 += v3;
+      v3 = std::rotl(v3, 21) ^ v0;
+      v2 += v1;
+      v1 = std::rotl(v1, 17) ^ v2;
+      v2 = std::rotl(v2, 32);
+    };
+    const auto absorb = [&](std::uint64_t word) {
+      v3 ^= word;
+      round();
+      v0 ^= word;
+    };
+    // Four code units (eight bytes, little-endian) to a word; the last word carries the length.
+    std::uint64_t word = 0;
+    int units = 0;
     for (char16_t c : name) {
-      h = (h ^ AsciiUpper(c)) * 1099511628211ULL;
+      word |= static_cast<std::uint64_t>(AsciiUpper(c)) << (16 * units);
+      if (++units == 4) {
+        absorb(word);
+        word = 0;
+        units = 0;
+      }
     }
-    return static_cast<std::size_t>(h ^ (h >> 32));
+    absorb(word | (static_cast<std::uint64_t>(name.size() * 2) << 56));
+    v2 ^= 0xff;
+    round();
+    round();
+    round();
+    return static_cast<std::size_t>(v0 ^ v1 ^ v2 ^ v3);
   }
 
   std::vector<JsonMember>& members_;
