@@ -76,13 +76,24 @@ void ReadChunked(Connection& connection, HttpResponse& response) {
     if (code >= 200 && code < 300) Raise(ErrorKind::kClosed, u"Connection Closed Gracefully.");
     response.incomplete = EndedAfter(response.content.size(), u" bytes, inside its chunked body");
   };
+  // The lines around the chunks (sizes with their extensions, what follows each chunk's data)
+  // count against the body's bound too: up to 32 KiB of them per byte of data would otherwise
+  // let a server send, and the log record, thousands of times the bound.
+  std::size_t framing = 0;
+  const auto countFraming = [&framing](const std::string& line) {
+    framing += line.size() + 2;
+    if (framing > kMaxContentBytes) Raise(ErrorKind::kProtocol, kBodyTooLarge);
+  };
   for (;;) {
     const std::optional<std::string> sizeLine = connection.ReadLine();
     if (!sizeLine) return cutOff();
+    countFraming(*sizeLine);
     const std::int64_t size = ChunkSize(*sizeLine);
     if (size == 0) break;
     if (!connection.ReadBytes(response.content, size, kMaxContentBytes)) return cutOff();
-    if (!connection.ReadLine()) return cutOff();
+    const std::optional<std::string> afterData = connection.ReadLine();
+    if (!afterData) return cutOff();
+    countFraming(*afterData);
   }
   ReadHeaderLines(connection, response.rawHeaders);
 }

@@ -61,6 +61,30 @@ TEST(HttpClient, LargeBodiesArriveWhole) {
   EXPECT_EQ(TextToUtf8(Get(*c.client, u"https://api.tessora.net/v1/x")), body);
 }
 
+// A body's bound covers its size too: one beyond 64 MiB fails, and so does a chunked body whose
+// lines around the chunks (long extensions, junk after the data) pass that size, however little
+// data they carry.
+TEST(HttpClient, BodiesAndTheirChunkFramingAreBoundedAt64MiB) {
+  constexpr std::size_t kBound = std::size_t{64} * 1024 * 1024;
+  {
+    ProfiledClient c = MakeClient();
+    c.channel->AddConnection(Answer("HTTP/1.1 200 OK\r\n\r\n" + std::string(kBound + 1, 'b')));
+    EXPECT_EQ(Failure([&] { Get(*c.client, u"https://api.tessora.net/v1/x"); }),
+              "Max body size exceeded.");
+  }
+  ProfiledClient c = MakeClient();
+  const std::string chunk =
+      "1;" + std::string(16000, 'e') + "\r\nd" + std::string(16000, 'j') + "\r\n";
+  std::string reply = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  reply.reserve(reply.size() + (kBound / 32000 + 2) * chunk.size());
+  while (reply.size() < kBound + chunk.size())
+    reply += chunk;
+  reply += "0\r\n\r\n";
+  c.channel->AddConnection(Answer(reply));
+  EXPECT_EQ(Failure([&] { Get(*c.client, u"https://api.tessora.net/v1/x"); }),
+            "Max body size exceeded.");
+}
+
 TEST(HttpClient, PostKeepsTheConnectionOnlyWhenToldKeepAlive) {
   ProfiledClient c = MakeClient();
   c.channel->AddConnection(
