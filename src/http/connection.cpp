@@ -30,6 +30,7 @@ void Connection::SetChannel(std::unique_ptr<Stream> channel) {
   channel_ = std::move(channel);
   released_ = false;
   ClearInput();
+  if (channel_) channel_->SetHandshakeDeadline(deadline_);
 }
 
 std::unique_ptr<Stream> Connection::ReleaseChannel() {
@@ -42,6 +43,7 @@ void Connection::SetDeadline(std::optional<DateTime> deadline, int callMs, int i
   deadline_ = deadline;
   callMs_ = callMs;
   ioTimeoutMs_ = ioTimeoutMs;
+  if (channel_) channel_->SetHandshakeDeadline(deadline_);
 }
 
 int Connection::RemainingMs() const {
@@ -71,9 +73,28 @@ void Connection::Open(const std::u16string& host, int port, int connectTimeoutMs
     channel_->SetPassThrough(passThrough);
     channel_->Connect(host, port, connectTimeoutMs);
     if (recorder_ != nullptr) recorder_->Connect();
+  } catch (const Error& failure) {
+    Close();
+    RaiseDeadlineOf(failure);
+    throw;
   } catch (...) {
     Close();
     throw;
+  }
+}
+
+void Connection::StartTls() {
+  try {
+    channel_->SetPassThrough(false);
+  } catch (const Error& failure) {
+    RaiseDeadlineOf(failure);
+    throw;
+  }
+}
+
+void Connection::RaiseDeadlineOf(const Error& failure) const {
+  if (failure.Kind() == ErrorKind::kTimeout && failure.Code() == kHandshakeDeadlineCode) {
+    RaiseDeadline();
   }
 }
 

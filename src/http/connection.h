@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "base/datetime.h"
+#include "base/error.h"
 #include "net/stream.h"
 
 namespace tessora {
@@ -45,6 +46,8 @@ class Connection {
   int RemainingMs() const;
   // Raises the deadline's failure.
   [[noreturn]] void RaiseDeadline() const;
+  // Raises the deadline's failure when `failure` is a handshake's that passed the deadline.
+  void RaiseDeadlineOf(const Error& failure) const;
 
   bool Connected() const;
   // Whether the latest end of the connection was the peer's orderly one (over TLS: with its
@@ -54,6 +57,8 @@ class Connection {
   // Hands the carrier the mode, connects it to host:port and tells the recorder. On any failure
   // the connection is closed (and the recorder told) before the failure goes on.
   void Open(const std::u16string& host, int port, int connectTimeoutMs, bool passThrough);
+  // Starts TLS on the open connection (after a proxy's tunnel): the handshake.
+  void StartTls();
   // Closes the carrier, forgets unread input and tells the recorder, whether the connection was
   // open or not.
   void Close();

@@ -67,7 +67,7 @@ void HttpClient::Tunnel() {
         }
         // Whatever else the proxy sent is not for the TLS connection.
         connection_.ClearInput();
-        Channel()->SetPassThrough(false);
+        connection_.StartTls();
         state = State::kEstablished;
         break;
       }

@@ -2,11 +2,16 @@
 // drive the HTTP client through in-memory channels.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "base/datetime.h"
 #include "base/socket_errors.h"
 
 namespace tessora {
+
+// The code of the failure of a handshake that passed its deadline (Stream::SetHandshakeDeadline).
+inline constexpr int kHandshakeDeadlineCode = -3;
 
 class Stream {
  public:
@@ -23,13 +28,18 @@ class Stream {
   // own have none to bound.
   virtual void SetSocketTimeout(int milliseconds) { (void)milliseconds; }
 
+  // The moment (platform::NowSteady's clock) by which a TLS handshake must have ended, however its
+  // server paces it; none: each receive is bounded by the socket time-out alone. A handshake
+  // still under way then fails with kHandshakeDeadlineCode (ErrorKind::kTimeout).
+  virtual void SetHandshakeDeadline(std::optional<DateTime> deadline) { (void)deadline; }
+
   // Pass-through: bytes go to and come from the socket unchanged. Before a connection opens this
   // only records the mode. On an open connection, switching it off starts TLS (the handshake).
   virtual void SetPassThrough(bool passThrough) = 0;
   virtual bool PassThrough() const = 0;
 
-  // Opens the TCP connection to host:port (name resolution first, outside the time-out; the connect
-  // itself bounded by connectTimeoutMs), then prepares TLS and, unless in pass-through mode,
+  // Opens the TCP connection to host:port (the name lookup and the connect together bounded by
+  // connectTimeoutMs), then prepares TLS and, unless in pass-through mode,
   // performs the handshake. Raises "A Host is required", "A Port is required" (port 0),
   // "Connect timed out.", the socket error ("Socket Error # %d" CR LF text) or a TLS failure; on
   // any failure the socket is closed again before the failure goes on.

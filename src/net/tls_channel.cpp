@@ -1,7 +1,9 @@
 #include "net/tls_channel.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -9,6 +11,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "net/openssl/binding.h"
+#include "net/receive_deadline.h"
 #include "net/tcp_connect.h"
 #include "net/tls_context.h"
 #include "platform/codepage.h"
@@ -192,15 +195,41 @@ void TlsChannel::Handshake() {
     api->setVerify(connection_, openssl::kVerifyPeer, &CaptureServerCertificate);
     gCapturedCertificate = &peerCertificate_;
   }
+  // Under a deadline, no receive of the handshake outlasts it: the socket's bound is cut to the
+  // time left, and the socket BIO waits for each receive's bytes at most until the deadline (a
+  // server may pace its handshake a byte at a time). The 1.0 line reads through its own socket
+  // BIO, so there only the socket's bound applies.
+  std::optional<ReceiveDeadlineScope> bounded;
+  bool cutToDeadline = false;  // the socket's bound is the time left
+  if (handshakeDeadline_) {
+    const int left = std::max(MillisecondsUntil(*handshakeDeadline_), 1);
+    cutToDeadline = left < SocketTimeout();
+    if (cutToDeadline) {
+      platform::SetSocketTimeouts(socket_, left);
+      appliedTimeoutMs_ = left;
+    }
+    bounded.emplace(*handshakeDeadline_, SocketTimeout());
+  }
   const int result = api->connect(connection_);
+  const bool receiveRefused = bounded && bounded->Passed();
+  bounded.reset();
   if (capture) {
     gCapturedCertificate = nullptr;
     captureLock.unlock();
   }
   if (result <= 0) {
     const Failure failure = Capture(result);
+    ApplySocketTimeouts();
     if (keepPeerCertificate_) CapturePeerCertificate();
     DropKeptSession(host, port, maxVersion);
+    const bool deadlinePassed =
+        handshakeDeadline_ &&
+        (receiveRefused || (cutToDeadline && failure.socketError == kWsaTimedOut) ||
+         MillisecondsUntil(*handshakeDeadline_) == 0);
+    if (deadlinePassed) {
+      Raise(ErrorKind::kTimeout, u"The TLS handshake did not end before the deadline.",
+            kHandshakeDeadlineCode);
+    }
     try {
       RaiseFailure(kErrorConnecting, failure);
     } catch (const Error& error) {
@@ -211,6 +240,7 @@ void TlsChannel::Handshake() {
       throw handshake;
     }
   }
+  ApplySocketTimeouts();
   if (keepPeerCertificate_) CapturePeerCertificate();
   KeepSession(*api, connection_, host, port, maxVersion);
   passThrough_ = false;

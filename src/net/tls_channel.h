@@ -81,6 +81,9 @@ class TlsChannel : public Stream {
   // minimum is TLS 1.2 either way. Where the TLS library has no TLS 1.3 (the 1.0 line), a
   // handshake allowed it fails before anything is sent, saying so.
   void AllowTls13(bool allow) { allowTls13_ = allow; }
+  void SetHandshakeDeadline(std::optional<DateTime> deadline) override {
+    handshakeDeadline_ = deadline;
+  }
 
   // Tests only: replaces kSocketTimeoutMs for channels that connect afterwards (0 restores it).
   static void SetSocketTimeoutForTesting(int milliseconds);
@@ -120,10 +123,11 @@ class TlsChannel : public Stream {
   std::u16string serverHost_;
   int serverPort_ = 0;
   platform::SocketHandle socket_ = platform::kNoSocket;
-  int socketTimeoutMs_ = 0;              // SetSocketTimeout's value
-  bool allowTls13_ = false;              // AllowTls13's value
-  int appliedTimeoutMs_ = 0;             // the socket's time-outs, 0 before they are set
-  openssl::Context* context_ = nullptr;  // the process's (SharedClientContext), not owned
+  int socketTimeoutMs_ = 0;                    // SetSocketTimeout's value
+  bool allowTls13_ = false;                    // AllowTls13's value
+  std::optional<DateTime> handshakeDeadline_;  // SetHandshakeDeadline's value
+  int appliedTimeoutMs_ = 0;                   // the socket's time-outs, 0 before they are set
+  openssl::Context* context_ = nullptr;        // the process's (SharedClientContext), not owned
   // What preparing TLS during the connect failed with, raised after the connect.
   std::exception_ptr preparationFailure_;
   openssl::Connection* connection_ = nullptr;

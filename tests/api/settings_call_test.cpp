@@ -87,6 +87,45 @@ TEST_F(SettingsCallTest, TheCallDeadlineEndsATricklingAnswer) {
   EXPECT_EQ(CurrentSettings().lastStatus, 200);
 }
 
+// A server that takes the client's hello and then says nothing: the handshake ends at the call's
+// deadline, not at the socket's 30 s.
+TEST_F(SettingsCallTest, TheCallDeadlineEndsASilentHandshake) {
+  test::ScriptedServer server(test::ScriptedServer::kPlain, [](test::ServerConnection& connection) {
+    if (!connection.WaitForData()) return;
+    connection.Hang(20000);
+  });
+  Configure(server.Port());
+  Set(u"timeout.call-ms", u"300");
+  gReadings = 0;
+  platform::SetTestClock(&SteppingClock);
+  EXPECT_EQ(Call(), u"No answer from 127.0.0.1:" + IntToText(server.Port()) +
+                        u": the call exceeded its 300 ms.");
+}
+
+// A server that paces its handshake a byte at a time keeps every receive short; the call's
+// deadline still ends the handshake.
+TEST_F(SettingsCallTest, TheCallDeadlineEndsATricklingHandshake) {
+  if (!TlsLibraryHasTls13()) GTEST_SKIP() << "the 1.0 line reads the handshake itself";
+  test::ScriptedServer server(test::ScriptedServer::kPlain, [](test::ServerConnection& connection) {
+    const std::string header = connection.Read(5);
+    if (header.size() != 5) return;
+    connection.Read(static_cast<unsigned char>(header[3]) * 256u +
+                    static_cast<unsigned char>(header[4]));
+    // A handshake record announced at its largest, then its bytes one by one.
+    if (!connection.Write(std::string("\x16\x03\x03\x40\x00", 5))) return;
+    for (int i = 0; i < 4000; ++i) {
+      if (!connection.Write(std::string(1, '\x02'))) return;
+      connection.Hang(5);
+    }
+  });
+  Configure(server.Port());
+  Set(u"timeout.call-ms", u"3000");
+  gReadings = 0;
+  platform::SetTestClock(&SteppingClock);
+  EXPECT_EQ(Call(), u"No answer from 127.0.0.1:" + IntToText(server.Port()) +
+                        u": the call exceeded its 3000 ms.");
+}
+
 TEST_F(SettingsCallTest, WithoutADeadlineTheAnswerIsReadWhole) {
   test::ScriptedApi api({test::JsonReply("200 OK", R"({"id":1})")});
   Configure(api.Port());

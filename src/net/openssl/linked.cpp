@@ -18,6 +18,7 @@
 #include <mutex>
 
 #include "net/openssl/binding.h"
+#include "net/receive_deadline.h"
 #include "platform/socket.h"
 
 namespace tessora::openssl {
@@ -73,6 +74,7 @@ int BioWrite(BIO* bio, const char* data, int size) {
 }
 int BioRead(BIO* bio, char* buffer, int size) {
   BIO_clear_retry_flags(bio);
+  if (!WaitToReceive(BioSocket(bio))) return -1;  // a handshake's deadline passed
   return platform::SocketReceive(BioSocket(bio), buffer, size);
 }
 long BioCtrl(BIO*, int command, long, void*) {

@@ -18,6 +18,7 @@
 
 #include "net/openssl/binding.h"
 #include "net/openssl/names.h"
+#include "net/receive_deadline.h"
 #include "platform/dynlib.h"
 #include "platform/socket.h"
 
@@ -164,6 +165,7 @@ int BioWrite(Bio* bio, const char* data, int size) {
 }
 int BioRead(Bio* bio, char* buffer, int size) {
   State().calls3.bioClearFlags(bio, kBioFlagsRetryAndWhat);
+  if (!WaitToReceive(BioSocket(bio))) return -1;  // a handshake's deadline passed
   return platform::SocketReceive(BioSocket(bio), buffer, size);
 }
 long BioCtrl(Bio*, int command, long, void*) {
