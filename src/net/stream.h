@@ -39,8 +39,8 @@ class Stream {
   virtual bool PassThrough() const = 0;
 
   // Opens the TCP connection to host:port (the name lookup and the connect together bounded by
-  // connectTimeoutMs), then prepares TLS and, unless in pass-through mode,
-  // performs the handshake. Raises "A Host is required", "A Port is required" (port 0),
+  // connectTimeoutMs), then prepares TLS and, unless in pass-through mode, performs the
+  // handshake. Raises "A Host is required", "A Port is required" (port 0),
   // "Connect timed out.", the socket error ("Socket Error # %d" CR LF text) or a TLS failure; on
   // any failure the socket is closed again before the failure goes on.
   virtual void Connect(const std::u16string& host, int port, int connectTimeoutMs) = 0;
