@@ -121,11 +121,12 @@ class MemberList {
   // whoever writes the text cannot choose names that all fall into one slot (a server that did
   // would make each member cost a walk over all the others).
   static std::size_t Hash(std::u16string_view name) {
-    static const std::uint64_t key[2] = {platform::SystemRandom64(), platform::SystemRandom64()};
-    std::uint64_t v0 = key[0] ^ 0x736f6d6570736575ULL;
-    std::uint64_t v1 = key[1] ^ 0x646f72616e646f6dULL;
-    std::uint64_t v2 = key[0] ^ 0x6c7967656e657261ULL;
-    std::uint64_t v3 = key[1] ^ 0x7465646279746573ULL;
+    static const std::uint64_t kHashKey[2] = {platform::SystemRandom64(),
+                                              platform::SystemRandom64()};
+    std::uint64_t v0 = kHashKey[0] ^ 0x736f6d6570736575ULL;
+    std::uint64_t v1 = kHashKey[1] ^ 0x646f72616e646f6dULL;
+    std::uint64_t v2 = kHashKey[0] ^ 0x6c7967656e657261ULL;
+    std::uint64_t v3 = kHashKey[1] ^ 0x7465646279746573ULL;
     const auto round = [&] {
       v0 += v1;
       v1 = std::rotl(v1, 13) ^ v0;
