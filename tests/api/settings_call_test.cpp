@@ -60,6 +60,19 @@ class SettingsCallTest : public ::testing::Test {
     CallService(CurrentSettings(), u"CHARGE_DETAIL", u"id=1", u"", u"");
     return CurrentSettings().lastReason;
   }
+  // A call to the server on `port` with a deadline of `callMs` on the stepping clock: its reason.
+  std::u16string CallWithDeadline(int port, int callMs) {
+    Configure(port);
+    Set(u"timeout.call-ms", IntToText(callMs).c_str());
+    gReadings = 0;
+    platform::SetTestClock(&SteppingClock);
+    return Call();
+  }
+  // The reason of a call to the server on `port` that passed its deadline of `callMs`.
+  static std::u16string DeadlineReason(int port, int callMs) {
+    return u"No answer from 127.0.0.1:" + IntToText(port) + u": the call exceeded its " +
+           IntToText(callMs) + u" ms.";
+  }
 
   test::TempDir dir_;
   test::ScopedCurrentDir cwd_{dir_.Path()};
@@ -78,12 +91,7 @@ void Trickle(test::ServerConnection& connection) {
 
 TEST_F(SettingsCallTest, TheCallDeadlineEndsATricklingAnswer) {
   test::ScriptedServer server(test::ScriptedServer::kTls, &Trickle);
-  Configure(server.Port());
-  Set(u"timeout.call-ms", u"3000");
-  gReadings = 0;
-  platform::SetTestClock(&SteppingClock);
-  EXPECT_EQ(Call(), u"No answer from 127.0.0.1:" + IntToText(server.Port()) +
-                        u": the call exceeded its 3000 ms.");
+  EXPECT_EQ(CallWithDeadline(server.Port(), 3000), DeadlineReason(server.Port(), 3000));
   EXPECT_EQ(CurrentSettings().lastStatus, 200);
 }
 
@@ -94,12 +102,7 @@ TEST_F(SettingsCallTest, TheCallDeadlineEndsASilentHandshake) {
     if (!connection.WaitForData()) return;
     connection.Hang(20000);
   });
-  Configure(server.Port());
-  Set(u"timeout.call-ms", u"300");
-  gReadings = 0;
-  platform::SetTestClock(&SteppingClock);
-  EXPECT_EQ(Call(), u"No answer from 127.0.0.1:" + IntToText(server.Port()) +
-                        u": the call exceeded its 300 ms.");
+  EXPECT_EQ(CallWithDeadline(server.Port(), 300), DeadlineReason(server.Port(), 300));
 }
 
 // A server that paces its handshake a byte at a time keeps every receive short; the call's
@@ -118,12 +121,7 @@ TEST_F(SettingsCallTest, TheCallDeadlineEndsATricklingHandshake) {
       connection.Hang(5);
     }
   });
-  Configure(server.Port());
-  Set(u"timeout.call-ms", u"3000");
-  gReadings = 0;
-  platform::SetTestClock(&SteppingClock);
-  EXPECT_EQ(Call(), u"No answer from 127.0.0.1:" + IntToText(server.Port()) +
-                        u": the call exceeded its 3000 ms.");
+  EXPECT_EQ(CallWithDeadline(server.Port(), 3000), DeadlineReason(server.Port(), 3000));
 }
 
 TEST_F(SettingsCallTest, WithoutADeadlineTheAnswerIsReadWhole) {
@@ -135,12 +133,8 @@ TEST_F(SettingsCallTest, WithoutADeadlineTheAnswerIsReadWhole) {
 }
 
 TEST_F(SettingsCallTest, TheDeadlineBoundsTheConnect) {
-  Configure(9);
-  Set(u"timeout.call-ms", u"300");
-  gReadings = 0;
-  platform::SetTestClock(&SteppingClock);
   platform::InjectFault(platform::Fault::kConnect, platform::kHangingConnect);
-  EXPECT_EQ(Call(), u"No answer from 127.0.0.1:9: the call exceeded its 300 ms.");
+  EXPECT_EQ(CallWithDeadline(9, 300), DeadlineReason(9, 300));
 }
 
 TEST_F(SettingsCallTest, TheConnectTimeOutIsTheThreads) {
