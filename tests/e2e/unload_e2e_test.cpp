@@ -221,6 +221,11 @@ TEST_F(UnloadTest, LiveThreadsHaveTheirConnectionsClosedAtUnload) {
 // A host that unloads the library right after a call whose host name was not found (the resolver
 // answers at once) and loads it again gets a fresh library: no token, the catalogue read anew.
 TEST_F(UnloadTest, AnUnloadRightAfterANameNotFoundUnloadsTheLibrary) {
+#if defined(__SANITIZE_THREAD__)
+  // The bounded lookup uses glibc's asynchronous lookup, whose threads glibc starts itself, unseen
+  // by ThreadSanitizer: their first allocation crashes its runtime.
+  GTEST_SKIP() << "no name lookups under ThreadSanitizer";
+#endif
   WriteFileBytes(dir_.Path() / "endpoints.json",
                  R"({"ENDPOINTS": {"AUTHORIZE": {"route": "/v1/oauth/token", "method": "POST"},)"
                  R"( "JSON": {"route": "/v1/json", "method": "GET"}}})");
