@@ -4,10 +4,6 @@
 
 namespace tessora {
 
-namespace {
-constexpr double kMsPerDay = 86400000.0;
-}
-
 bool IsLeapYear(int year) {
   return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
@@ -51,14 +47,14 @@ std::optional<DateTime> EncodeDateTime(const DateTimeParts& parts) {
   const double date = static_cast<double>(DaysFromCivil(parts.year, parts.month, parts.day));
   const double time =
       (((parts.hour * 60.0 + parts.minute) * 60.0 + parts.second) * 1000.0 + parts.millisecond) /
-      kMsPerDay;
+      kMillisecondsInADay;
   return date < 0 ? date - time : date + time;
 }
 
 DateTimeParts DecodeDateTime(DateTime value) {
   // Work in whole milliseconds, rounded, so that 10:00:00 encoded as a fraction reads back exactly.
   double whole = std::trunc(value);
-  long long ms = std::llround(std::fabs(value - whole) * kMsPerDay);
+  long long ms = std::llround(std::fabs(value - whole) * kMillisecondsInADay);
   long long days = static_cast<long long>(whole);
   if (ms >= 86400000LL) {  // a time of day that rounds up to the next midnight
     ms -= 86400000LL;

@@ -8,6 +8,9 @@ namespace tessora {
 
 using DateTime = double;
 
+// The milliseconds in one day: a span in days times this is the span in milliseconds.
+inline constexpr double kMillisecondsInADay = 86400000.0;
+
 struct DateTimeParts {
   int year = 1899, month = 12, day = 30;
   int hour = 0, minute = 0, second = 0, millisecond = 0;

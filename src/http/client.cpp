@@ -57,7 +57,7 @@ std::u16string HttpClient::Perform(std::u16string_view method, HttpVersion versi
                                    const std::u16string& url, std::optional<std::string> body) {
   protocolVersion_ = version;
   std::optional<DateTime> deadline;
-  if (callTimeout_ > 0) deadline = platform::NowSteady() + callTimeout_ / 86400000.0;
+  if (callTimeout_ > 0) deadline = platform::NowSteady() + callTimeout_ / kMillisecondsInADay;
   connection_.SetDeadline(deadline, callTimeout_, ioTimeout_);
   Exchange(method, url, std::move(body));
   return BodyToText(response_.content, response_.charSet);
@@ -160,7 +160,7 @@ bool HttpClient::UseOfferedConnection() {
   if (!offered_) return false;
   KeptConnection kept = std::move(*offered_);
   offered_.reset();
-  const double idleMs = (platform::NowLocal() - kept.IdleSince()) * 86400000.0;
+  const double idleMs = (platform::NowLocal() - kept.IdleSince()) * kMillisecondsInADay;
   const bool sameTarget = kept.Target() == ConnectionTarget();
   connection_.SetChannel(kept.TakeChannel());
   if (Stream* channel = Channel()) {

@@ -11,10 +11,6 @@
 
 namespace tessora {
 
-namespace {
-constexpr double kMillisecondsInADay = 86400000.0;
-}  // namespace
-
 void AppendBounded(std::string& into, std::string_view bytes, std::size_t limit) {
   if (bytes.size() > limit - std::min(limit, into.size()))
     Raise(ErrorKind::kProtocol, kBodyTooLarge);

@@ -18,8 +18,6 @@ struct ReceiveDeadline {
 
 thread_local ReceiveDeadline tDeadline;
 
-constexpr double kMillisecondsInADay = 86400000.0;
-
 }  // namespace
 
 ReceiveDeadlineScope::ReceiveDeadlineScope(DateTime deadline, int socketTimeoutMs) {
