@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <map>
@@ -22,6 +23,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #endif
@@ -106,8 +108,13 @@ std::size_t OpenHandles() {
 #endif
 }
 
-// Runs a program next to this one, without arguments, in the current directory; its exit code, or
-// -1 when it could not be run or did not end by itself (a signal).
+// What RunProgramNextToThis gives back for a program that had not ended after kProgramLimit (it
+// is then stopped): a hang of its own, told apart from the test's time-out.
+constexpr int kProgramHung = -2;
+constexpr auto kProgramLimit = std::chrono::seconds(60);
+
+// Runs a program next to this one, without arguments, in the current directory; its exit code,
+// -1 when it could not be run or did not end by itself (a signal), or kProgramHung.
 int RunProgramNextToThis(const std::string& name) {
 #if defined(_WIN32)
   std::string command = host::ProgramDirectory() + "\\" + name + ".exe";
@@ -118,7 +125,14 @@ int RunProgramNextToThis(const std::string& name) {
                       &startup, &process)) {
     return -1;
   }
-  WaitForSingleObject(process.hProcess, INFINITE);
+  const auto limitMs = std::chrono::duration_cast<std::chrono::milliseconds>(kProgramLimit);
+  if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(limitMs.count())) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, 1);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return kProgramHung;
+  }
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hThread);
@@ -130,7 +144,18 @@ int RunProgramNextToThis(const std::string& name) {
   pid_t pid = 0;
   if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) != 0) return -1;
   int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
+  const auto deadline = std::chrono::steady_clock::now() + kProgramLimit;
+  for (;;) {
+    const pid_t ended = waitpid(pid, &status, WNOHANG);
+    if (ended == pid) break;
+    if (ended == -1) return -1;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return kProgramHung;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
 }
@@ -251,7 +276,8 @@ TEST_F(UnloadTest, AnUnloadRightAfterANameNotFoundUnloadsTheLibrary) {
 // them the thread that loaded the library. Nothing of theirs is released: the process ends
 // normally, and the loading thread's log records its connection but no disconnection.
 TEST_F(UnloadTest, ExitWhileThreadsAreInCallsOrIdle) {
-  ASSERT_EQ(RunProgramNextToThis("unload_exit_host"), 0);
+  ASSERT_EQ(RunProgramNextToThis("unload_exit_host"), 0)
+      << "2: no peer to call, 3: the threads did not get into their calls, -2: it did not end";
   const std::string log = ReadFileBytes(dir_.Path() / "Call Logs.txt");
   EXPECT_NE(log.find("Stat Connected."), std::string::npos) << log;
   EXPECT_EQ(log.find("Stat Disconnected."), std::string::npos) << log;

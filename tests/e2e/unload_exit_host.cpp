@@ -115,15 +115,26 @@ int main() {
       return 3;
     }
   }
-  // Each of these threads stays inside its call, waiting for the server's TLS answer.
+  // Each of these threads stays inside its call, waiting for the server's TLS answer. The process
+  // ends once both have sent their first handshake message: the threads are then in that wait, as
+  // a call that is under way most of the time is, not in the middle of making the connection.
+  // (Wine, unlike Windows, waits for ever at exit on a lock that a thread it stopped was holding,
+  // such as the C run-time's heap lock.)
   for (int i = 0; i < kThreadsInCall; ++i)
     std::thread([library] { Call(*library, State().silentEnvironment); }).detach();
   for (int i = 0; i < kThreadsInCall; ++i) {
-    constexpr int kAcceptWaitMs = 10000;
-    if (tessora::test::AcceptConnection(listener, kAcceptWaitMs) == tessora::platform::kNoSocket) {
+    constexpr int kWaitMs = 10000;
+    const tessora::platform::SocketHandle connection =
+        tessora::test::AcceptConnection(listener, kWaitMs);
+    char first = 0;
+    if (connection == tessora::platform::kNoSocket ||
+        !tessora::platform::WaitReadable(connection, kWaitMs) ||
+        tessora::platform::SocketReceive(connection, &first, 1) != 1) {
       return 3;
     }
   }
+  // What a thread does between its send and its wait (a few instructions) is done by now.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   std::fflush(stdout);
   std::exit(0);
 }
