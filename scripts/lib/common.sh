@@ -92,7 +92,8 @@ build_and_test() {
 # down in the run, the failed tests are run once more: under Wine, a client lost the connection to
 # wineserver ("wine client error") or wineserver killed a program that was slow to exit after its
 # last thread ended ("wine-run: killed", seen once in thousands of runs on a loaded machine, after
-# the test had passed); under ThreadSanitizer, the runtime could not map the shadow
+# the test had passed) or failed a program without any output ("wine-run: not started", seen once,
+# in 0.05 s, in the 64-bit pass); under ThreadSanitizer, the runtime could not map the shadow
 # memory of a region the system placed out of its reach ("ThreadSanitizer failed to allocate",
 # seen about once in a few hundred test processes on these machines). Without such a breakdown a
 # failure stands, and so does every failure of the second run.
@@ -113,6 +114,8 @@ run_ctest() {
     breakdown="Wine broke down during the run (\"wine client error\")"
   elif [ -n "${WINEPREFIX:-}" ] && grep -q "wine-run: killed" "$log"; then
     breakdown="wineserver killed a test program as it exited"
+  elif [ -n "${WINEPREFIX:-}" ] && grep -q "wine-run: not started" "$log"; then
+    breakdown="Wine failed to start a test program"
   elif grep -q "ThreadSanitizer failed to allocate" "$log"; then
     breakdown="ThreadSanitizer could not map its shadow memory"
   fi

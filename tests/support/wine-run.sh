@@ -15,5 +15,9 @@ rc=0
 wine "$@" >"$out" 2>&1 </dev/null || rc=$?
 if [ "$rc" -eq 137 ]; then
   echo "wine-run: killed (SIGKILL) under Wine; its result is unknown" >>"$out"
+elif [ "$rc" -ne 0 ] && [ ! -s "$out" ]; then
+  # Every test program writes before it can fail (GoogleTest names what it runs): a failure
+  # without a word is Wine's, the program never ran.
+  echo "wine-run: not started (exit code $rc, no output) under Wine" >>"$out"
 fi
 exit "$rc"
