@@ -36,6 +36,8 @@ class KeptConnection {
 
   const std::u16string& Target() const { return target_; }
   double IdleSince() const { return idleSince_; }
+  // The log that records the connection's end (none: no record).
+  void SetRecorder(TrafficLog* recorder) { recorder_ = recorder; }
   // Hands the carrier on; the kept connection is empty afterwards.
   std::unique_ptr<Stream> TakeChannel() { return std::move(channel_); }
 
@@ -62,7 +64,11 @@ class HttpClient {
 
   // The traffic recorder; not owned.
   TrafficLog* Log() const { return connection_.Recorder(); }
-  void SetLog(TrafficLog* log) { connection_.SetRecorder(log); }
+  void SetLog(TrafficLog* log) {
+    connection_.SetRecorder(log);
+    // An offered connection a failed call did not take records its end in the same log.
+    if (offered_) offered_->SetRecorder(log);
+  }
 
   // The limit of the TCP connect in milliseconds; 0 or less: none.
   void SetConnectTimeout(int milliseconds) { connectTimeout_ = milliseconds; }

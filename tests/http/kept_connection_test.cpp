@@ -194,6 +194,32 @@ TEST_F(KeptConnectionTest, AKeptConnectionTakesTheNextCallsReceiveBound) {
   EXPECT_EQ(server.Requests(), 2);
 }
 
+// A call that failed before it took the offered connection (here a header value with a line
+// break, refused before anything is sent) leaves it with the client. Released as a thread's end or
+// another thread's unload releases it, without its log, the client records nothing, that
+// connection's end neither.
+TEST_F(KeptConnectionTest, AnOfferedConnectionNotTakenRecordsNothingOnceTheLogIsTakenAway) {
+  KeptServer server(Then::kServeMore);
+  std::unique_ptr<HttpClient> first = NewClient();
+  ASSERT_EQ(
+      first->Perform(u"GET", HttpVersion::kHttp11, LocalUrl(server.Port(), "a"), std::nullopt),
+      u"{}");
+  std::optional<KeptConnection> kept = first->TakeKeptConnection();
+  ASSERT_TRUE(kept.has_value());
+  first.reset();
+  std::unique_ptr<HttpClient> second = NewClient();
+  second->OfferKeptConnection(std::move(*kept));
+  second->Request().contentType = u"application/json\r\nX-Injected: 1";
+  EXPECT_THROW(
+      second->Perform(u"GET", HttpVersion::kHttp11, LocalUrl(server.Port(), "b"), std::nullopt),
+      Error);
+  EXPECT_FALSE(second->UsedKeptConnection());
+  const int ends = Count(Log(), "Stat Disconnected.");
+  second->SetLog(nullptr);
+  second.reset();
+  EXPECT_EQ(Count(Log(), "Stat Disconnected."), ends);
+}
+
 struct SafetyCase {
   const char* name;
   Then then;
