@@ -53,7 +53,9 @@ void LibraryShutdown(ShutdownCause cause) {
   if (cause == ShutdownCause::kProcessExit) {
     // Other threads may still be inside a call, or (Windows) have been stopped in the middle of
     // one, holding whatever lock they held: nothing of theirs is touched, not even the list of
-    // settings. The ending thread's own settings stay listed; the process takes the memory.
+    // settings. The ending thread's own settings stay listed; the process takes the memory. Its
+    // connection closes without a word to the TLS library, which may have cleaned up already.
+    LeaveTlsLibraryAlone();
     if (own != nullptr) ReleaseHeld(*own, CloseRecord::kRecorded);
     return;
   }

@@ -14,6 +14,7 @@
 #include "net/receive_deadline.h"
 #include "net/tcp_connect.h"
 #include "net/tls_context.h"
+#include "net/tls_library.h"
 #include "platform/codepage.h"
 
 namespace tessora {
@@ -491,7 +492,12 @@ int TlsChannel::CheckError(int result) {
 }
 
 void TlsChannel::Close() {
-  if (connection_ != nullptr || context_ != nullptr) {
+  if (TlsLibraryLeftAlone()) {
+    // The process is ending: the connection's TLS state stays as it is, for the process's end to
+    // take; only its socket closes.
+    connection_ = nullptr;
+    context_ = nullptr;
+  } else if (connection_ != nullptr || context_ != nullptr) {
     const openssl::Api* api = openssl::LoadOpenSsl();
     if (connection_ != nullptr) {
       // A TLS 1.3 server hands its resumable session (ticket) after the handshake, read with the

@@ -1,8 +1,14 @@
 #include "net/tls_library.h"
 
+#include <atomic>
+
 #include "net/openssl/binding.h"
 
 namespace tessora {
+
+namespace {
+std::atomic<bool> gLeftAlone{false};
+}  // namespace
 
 bool TlsLibraryAvailable() {
   return openssl::LoadOpenSsl() != nullptr;
@@ -15,6 +21,14 @@ bool TlsLibraryHasTls13() {
 
 void ReleaseTlsLibrary() {
   openssl::UnloadOpenSsl();
+}
+
+void LeaveTlsLibraryAlone(bool alone) {
+  gLeftAlone.store(alone, std::memory_order_release);
+}
+
+bool TlsLibraryLeftAlone() {
+  return gLeftAlone.load(std::memory_order_acquire);
 }
 
 void SearchTlsLibraryFirstIn(const std::u16string& folder) {

@@ -18,6 +18,15 @@ bool TlsLibraryHasTls13();
 // sessions), then the TLS library itself where it was loaded at run time (Windows).
 void ReleaseTlsLibrary();
 
+// For the end of the process: from here on a connection that closes makes no call into the TLS
+// library and only closes its socket (no closing alert, no session kept; its TLS state is left to
+// the process's end). By then the TLS library may have run its own clean-up at exit (OpenSSL 3
+// does so before the library's end-of-process code, on Linux and on Windows), and on Windows the
+// other threads have been stopped wherever they were, perhaps holding the TLS library's locks or
+// the shared sessions'. `false` (for tests) returns to the normal close.
+void LeaveTlsLibraryAlone(bool alone = true);
+bool TlsLibraryLeftAlone();
+
 // Windows: the folder searched first for the OpenSSL 3 libraries, in place of the folder of the
 // module holding this code (`tessora doctor` gives the folder of TessoraNet.dll). Elsewhere
 // nothing.

@@ -13,6 +13,7 @@
 #include "doubles/memory_channel.h"
 #include "http/client.h"
 #include "http/traffic_log.h"
+#include "net/tls_library.h"
 #include "platform/clock.h"
 #include "platform/library_entry.h"
 #include "platform/locale.h"
@@ -260,6 +261,8 @@ TEST_F(ThreadSettingsTest, ShutdownAtProcessExitReleasesOnlyTheEndingThreadsClie
   client->SetLog(CurrentSettings().callLog.get());
   CurrentSettings().httpClient = std::move(client);
   LibraryShutdown(ShutdownCause::kProcessExit);
+  // Connections close from here on without a word to the TLS library.
+  EXPECT_TRUE(TlsLibraryLeftAlone());
   EXPECT_EQ(test::ReadFileBytes(dir_ / "Call Logs.txt"), "Stat Disconnected.\r\n");
   EXPECT_EQ(CurrentSettings().callLog, nullptr);
   shutDown.CountDown();

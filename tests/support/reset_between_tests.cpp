@@ -12,6 +12,7 @@
 #if TESSORA_TEST_LAYER_RANK == 2 || TESSORA_TEST_LAYER_RANK >= 4
 #include "net/tls_channel.h"
 #include "net/tls_context.h"
+#include "net/tls_library.h"
 #endif
 #if TESSORA_TEST_LAYER_RANK == 3 || TESSORA_TEST_LAYER_RANK == 5
 #include "catalogue/catalogue.h"
@@ -31,6 +32,7 @@ class ResetBetweenTests : public ::testing::EmptyTestEventListener {
 #if TESSORA_TEST_LAYER_RANK == 2 || TESSORA_TEST_LAYER_RANK >= 4
     tessora::TlsChannel::SetSocketTimeoutForTesting(0);
     tessora::ForgetKeptSessionsForTesting();
+    tessora::LeaveTlsLibraryAlone(false);
 #endif
 #if TESSORA_TEST_LAYER_RANK == 3 || TESSORA_TEST_LAYER_RANK == 5
     tessora::ResetConfigForTesting();

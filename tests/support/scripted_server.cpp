@@ -137,6 +137,20 @@ bool ServerConnection::Write(std::string_view bytes) {
   return true;
 }
 
+std::string ServerConnection::ReadBeneathTls(int timeoutMs) {
+  std::string out;
+  if (socket_ == platform::kNoSocket) return out;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  char buffer[4096];
+  while (!server_.Stopping() && Remaining(deadline) > 0) {
+    if (!platform::WaitReadable(socket_, std::min(kSliceMs, Remaining(deadline)))) continue;
+    const int n = platform::SocketReceive(socket_, buffer, sizeof buffer);
+    if (n <= 0) break;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  return out;
+}
+
 bool ServerConnection::WriteBeneathTls(std::string_view bytes) {
   if (socket_ == platform::kNoSocket) return false;
   const int size = static_cast<int>(bytes.size());

@@ -55,6 +55,9 @@ class ServerConnection {
   bool WaitForData(int timeoutMs = kServerWaitMs);
   // Writes all bytes; false when that failed.
   bool Write(std::string_view bytes);
+  // Reads the TCP connection itself, past TLS (the peer's records as they are), until the peer
+  // closes or timeoutMs passes.
+  std::string ReadBeneathTls(int timeoutMs = kServerWaitMs);
   // Writes bytes on the TCP connection itself, past TLS (a record no TLS peer would send).
   bool WriteBeneathTls(std::string_view bytes);
   // Closes the connection (TLS: with its closing alert).
