@@ -7,8 +7,10 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "base/fault_injection.h"
 #include "base/text.h"
@@ -17,10 +19,13 @@ namespace tessora::platform {
 
 namespace {
 
+// Without a destructor: a log that rotates at the end of the process converts its file names after
+// exit() has run the static destructors.
 struct AnsiState {
-  std::string codeset = "UTF-8";
+  char codeset[64] = "UTF-8";
   unsigned codePage = 65001;
 };
+static_assert(std::is_trivially_destructible_v<AnsiState>);
 
 AnsiState& Ansi() {
   static AnsiState state;
@@ -126,13 +131,14 @@ void InitAnsiCodePage() {
   AnsiState state;
   if (locale_t loc = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr))) {
     const char* codeset = nl_langinfo_l(CODESET, loc);
-    if (codeset != nullptr && *codeset != '\0') {
-      state.codeset = codeset;
+    // (A name too long for the state is no codeset glibc has: UTF-8 stays.)
+    if (codeset != nullptr && *codeset != '\0' && strlen(codeset) < sizeof state.codeset) {
+      snprintf(state.codeset, sizeof state.codeset, "%s", codeset);
       state.codePage = 0;
       for (const CodesetPage& entry : kCodesets) {
         if (strcasecmp(entry.codeset, codeset) == 0) state.codePage = entry.codePage;
       }
-      if (state.codePage == 65001) state.codeset = "UTF-8";
+      if (state.codePage == 65001) snprintf(state.codeset, sizeof state.codeset, "UTF-8");
     }
     freelocale(loc);
   }
@@ -146,7 +152,7 @@ unsigned AnsiCodePage() {
 std::u16string AnsiToText(std::string_view bytes) {
   const AnsiState& ansi = Ansi();
   if (ansi.codePage == 65001) return Utf8ToText(bytes);
-  Converter conv("UTF-16LE", ansi.codeset.c_str());
+  Converter conv("UTF-16LE", ansi.codeset);
   if (!conv.Ok()) return BytesToText(bytes);
   return DecodeWith(conv, bytes, ansi.codePage >= 1250 && ansi.codePage <= 1258);
 }
@@ -154,7 +160,7 @@ std::u16string AnsiToText(std::string_view bytes) {
 std::string TextToAnsi(std::u16string_view text) {
   const AnsiState& ansi = Ansi();
   if (ansi.codePage == 65001) return TextToUtf8(text);
-  Converter conv((ansi.codeset + "//TRANSLIT").c_str(), "UTF-16LE");
+  Converter conv((std::string(ansi.codeset) + "//TRANSLIT").c_str(), "UTF-16LE");
   if (!conv.Ok()) return TextToBytes(text);
   // Convert one character (a surrogate pair counts as one) at a time, so that a character iconv
   // cannot even transliterate becomes "?" and the rest goes on.
