@@ -105,17 +105,22 @@ class KeptConnectionTest : public ::testing::Test {
     return client;
   }
 
-  // Two calls on one thread: the first client's connection is offered to the second.
-  std::unique_ptr<HttpClient> SecondCall(KeptServer& server, std::u16string_view method,
-                                         std::optional<Error>* failure,
-                                         const std::function<void()>& between = {}) {
+  // A first call on the thread, answered; the connection its client keeps.
+  std::optional<KeptConnection> FirstCall(const KeptServer& server) {
     std::unique_ptr<HttpClient> first = NewClient();
     EXPECT_EQ(
         first->Perform(u"GET", HttpVersion::kHttp11, LocalUrl(server.Port(), "a"), std::nullopt),
         u"{}");
     std::optional<KeptConnection> kept = first->TakeKeptConnection();
     EXPECT_TRUE(kept.has_value());
-    first.reset();
+    return kept;
+  }
+
+  // Two calls on one thread: the first client's connection is offered to the second.
+  std::unique_ptr<HttpClient> SecondCall(KeptServer& server, std::u16string_view method,
+                                         std::optional<Error>* failure,
+                                         const std::function<void()>& between = {}) {
+    std::optional<KeptConnection> kept = FirstCall(server);
     if (between) between();
     std::unique_ptr<HttpClient> second = NewClient();
     if (kept) second->OfferKeptConnection(std::move(*kept));
@@ -200,13 +205,8 @@ TEST_F(KeptConnectionTest, AKeptConnectionTakesTheNextCallsReceiveBound) {
 // connection's end neither.
 TEST_F(KeptConnectionTest, AnOfferedConnectionNotTakenRecordsNothingOnceTheLogIsTakenAway) {
   KeptServer server(Then::kServeMore);
-  std::unique_ptr<HttpClient> first = NewClient();
-  ASSERT_EQ(
-      first->Perform(u"GET", HttpVersion::kHttp11, LocalUrl(server.Port(), "a"), std::nullopt),
-      u"{}");
-  std::optional<KeptConnection> kept = first->TakeKeptConnection();
+  std::optional<KeptConnection> kept = FirstCall(server);
   ASSERT_TRUE(kept.has_value());
-  first.reset();
   std::unique_ptr<HttpClient> second = NewClient();
   second->OfferKeptConnection(std::move(*kept));
   second->Request().contentType = u"application/json\r\nX-Injected: 1";
