@@ -119,7 +119,7 @@ int main() {
   // ends once both have sent their first handshake message: the threads are then in that wait, as
   // a call that is under way most of the time is, not in the middle of making the connection.
   // (Wine, unlike Windows, waits for ever at exit on a lock that a thread it stopped was holding,
-  // such as the C run-time's heap lock.)
+  // such as the process heap's.)
   for (int i = 0; i < kThreadsInCall; ++i)
     std::thread([library] { Call(*library, State().silentEnvironment); }).detach();
   for (int i = 0; i < kThreadsInCall; ++i) {
