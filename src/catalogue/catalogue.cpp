@@ -6,20 +6,10 @@
 #include <mutex>
 
 #include "base/error.h"
+#include "base/leak_checker.h"
 #include "base/text.h"
 #include "json/json.h"
 #include "platform/file.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define TESSORA_LEAK_CHECKER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TESSORA_LEAK_CHECKER 1
-#endif
-#endif
-#if defined(TESSORA_LEAK_CHECKER)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 namespace tessora {
 

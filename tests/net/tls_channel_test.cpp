@@ -6,18 +6,8 @@
 
 #include <thread>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define TESSORA_LEAK_CHECKER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TESSORA_LEAK_CHECKER 1
-#endif
-#endif
-#if defined(TESSORA_LEAK_CHECKER)
-#include <sanitizer/lsan_interface.h>
-#endif
-
 #include "base/fault_injection.h"
+#include "base/leak_checker.h"
 #include "net/tls_library.h"
 #include "support/scripted_server.h"
 #include "tls_test_util.h"
