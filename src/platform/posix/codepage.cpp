@@ -125,6 +125,14 @@ std::u16string DecodeWith(Converter& conv, std::string_view bytes, bool c1Contro
   return out;
 }
 
+// Whether `bytes`, in the converter's source code set, decode to exactly one character.
+bool IsOneCharacter(Converter& back, std::string_view bytes) {
+  if (!back.Ok()) return bytes.size() == 1;
+  iconv(back.Get(), nullptr, nullptr, nullptr, nullptr);
+  const std::u16string text = DecodeWith(back, bytes);
+  return text.size() == 1 || (text.size() == 2 && SurrogatePairAt(text, 0));
+}
+
 }  // namespace
 
 void InitAnsiCodePage() {
@@ -163,7 +171,11 @@ std::string TextToAnsi(std::u16string_view text) {
   Converter conv((std::string(ansi.codeset) + "//TRANSLIT").c_str(), "UTF-16LE");
   if (!conv.Ok()) return TextToBytes(text);
   // Convert one character (a surrogate pair counts as one) at a time, so that a character iconv
-  // cannot even transliterate becomes "?" and the rest goes on.
+  // cannot even transliterate becomes "?" and the rest goes on. A transliteration stands in for a
+  // character only when it is one character too, as a best-fit character is: iconv also writes
+  // "EUR" for the euro sign or " 1/3 " for one third, which would change the length of what the
+  // host receives, so those become "?" as well.
+  Converter back("UTF-16LE", ansi.codeset);
   std::string out;
   out.reserve(text.size());
   char buffer[64];
@@ -179,11 +191,14 @@ std::string TextToAnsi(std::u16string_view text) {
     char* outPtr = buffer;
     std::size_t outLeft = sizeof buffer;
     const std::size_t rc = iconv(conv.Get(), &inPtr, &inLeft, &outPtr, &outLeft);
+    const std::size_t written = sizeof buffer - outLeft;
     if (rc == static_cast<std::size_t>(-1) || inLeft != 0) {
       iconv(conv.Get(), nullptr, nullptr, nullptr, nullptr);
       out.push_back('?');
+    } else if (rc != 0 && !IsOneCharacter(back, std::string_view(buffer, written))) {
+      out.push_back('?');
     } else {
-      out.append(buffer, sizeof buffer - outLeft);
+      out.append(buffer, written);
     }
     i += units;
   }
