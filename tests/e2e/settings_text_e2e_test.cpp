@@ -125,19 +125,22 @@ TEST_F(HostTextEncoding, UnderASingleByteCodePageAnsiTurnsOtherScriptsIntoQuesti
 
 #if !defined(_WIN32)
 // Under a single-byte code page a character the page lacks comes back as one character: a
-// transliteration that is one character itself (the fullwidth A as "A"), else "?", never the
-// several characters a transliteration may spell ("fi", " 1/3 ", "->").
+// transliteration that is one character itself (the fullwidth A as "A", and with the locale's
+// own transliterations, which hold whatever locale the host has set, A with macron as "A" and l
+// with stroke as "l"), else "?", never the several characters a transliteration may spell ("fi",
+// " 1/3 ", "->").
 TEST_F(HostTextEncoding, UnderASingleByteCodePageACharacterStaysOneCharacter) {
   if (platform::AnsiCodePage() != 1252)
     GTEST_SKIP() << "ANSI code page " << platform::AnsiCodePage();
-  // U+FB01 (the ligature fi), U+2153 (one third), U+2192 (an arrow), U+FF21 (a fullwidth A), the
-  // euro sign (in the page).
+  // U+FB01 (the ligature fi), U+2153 (one third), U+2192 (an arrow), U+FF21 (a fullwidth A),
+  // U+0100, U+0142, the euro sign (in the page).
   const std::string answer =
-      "{\"name\":\"\xEF\xAC\x81 \xE2\x85\x93 \xE2\x86\x92 \xEF\xBC\xA1 \xE2\x82\xAC\"}";
+      "{\"name\":\"\xEF\xAC\x81 \xE2\x85\x93 \xE2\x86\x92 \xEF\xBC\xA1 "
+      "\xC4\x80 \xC5\x82 \xE2\x82\xAC\"}";
   ScriptedApi api({JsonReply("200 OK", answer)});
   ASSERT_TRUE(Set("text.encoding", "ansi"));
   Configure(api);
-  EXPECT_EQ(Call("CHARGE_DETAIL", "id=1", ""), "{\"name\":\"? ? ? A \x80\"}");
+  EXPECT_EQ(Call("CHARGE_DETAIL", "id=1", ""), "{\"name\":\"? ? ? A A l \x80\"}");
 }
 #endif
 

@@ -24,6 +24,9 @@ namespace {
 struct AnsiState {
   char codeset[64] = "UTF-8";
   unsigned codePage = 65001;
+  // The name of the locale whose codeset this is: its transliterations stand in for the characters
+  // the codeset lacks, whatever locale the host has set for itself. Empty: the host's.
+  char localeName[256] = "";
 };
 static_assert(std::is_trivially_destructible_v<AnsiState>);
 
@@ -125,6 +128,27 @@ std::u16string DecodeWith(Converter& conv, std::string_view bytes, bool c1Contro
   return out;
 }
 
+// While it lives, the calling thread uses the named locale (for iconv's transliterations); an
+// empty or unknown name leaves the thread's locale as it is.
+class ThreadLocaleFor {
+ public:
+  explicit ThreadLocaleFor(const char* name)
+      : locale_(*name == '\0' ? nullptr
+                              : newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(nullptr))),
+        previous_(locale_ == nullptr ? nullptr : uselocale(locale_)) {}
+  ~ThreadLocaleFor() {
+    if (locale_ == nullptr) return;
+    uselocale(previous_);
+    freelocale(locale_);
+  }
+  ThreadLocaleFor(const ThreadLocaleFor&) = delete;
+  ThreadLocaleFor& operator=(const ThreadLocaleFor&) = delete;
+
+ private:
+  locale_t locale_;
+  locale_t previous_;
+};
+
 // Whether `bytes`, in the converter's source code set, decode to exactly one character.
 bool IsOneCharacter(Converter& back, std::string_view bytes) {
   if (!back.Ok()) return bytes.size() == 1;
@@ -147,6 +171,12 @@ void InitAnsiCodePage() {
         if (strcasecmp(entry.codeset, codeset) == 0) state.codePage = entry.codePage;
       }
       if (state.codePage == 65001) snprintf(state.codeset, sizeof state.codeset, "UTF-8");
+#if defined(_NL_LOCALE_NAME)
+      const char* name = nl_langinfo_l(_NL_LOCALE_NAME(LC_CTYPE), loc);
+      if (name != nullptr && strlen(name) < sizeof state.localeName) {
+        snprintf(state.localeName, sizeof state.localeName, "%s", name);
+      }
+#endif
     }
     freelocale(loc);
   }
@@ -168,6 +198,7 @@ std::u16string AnsiToText(std::string_view bytes) {
 std::string TextToAnsi(std::u16string_view text) {
   const AnsiState& ansi = Ansi();
   if (ansi.codePage == 65001) return TextToUtf8(text);
+  const ThreadLocaleFor locale(ansi.localeName);
   Converter conv((std::string(ansi.codeset) + "//TRANSLIT").c_str(), "UTF-16LE");
   if (!conv.Ok()) return TextToBytes(text);
   // Convert one character (a surrogate pair counts as one) at a time, so that a character iconv
