@@ -99,6 +99,13 @@ void PublishProxy(const ThreadSettings& settings) {
 void PublishToken(const ThreadSettings& settings) {
   SharedConfiguration& shared = Shared();
   const std::lock_guard<std::mutex> guard(shared.lock);
+  // Only a token issued for the process's configuration becomes the process's: a thread with a
+  // configuration of its own, or one whose copy another thread's ConfigureService has replaced
+  // since, captured it for another client or Environment.
+  if (shared.environment != settings.environment || shared.clientId != settings.clientId ||
+      shared.clientSecret != settings.clientSecret) {
+    return;
+  }
   shared.accessToken = settings.accessToken;
   shared.tokenType = settings.tokenType;
   shared.tokenExpiration = settings.tokenExpiration;

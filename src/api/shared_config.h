@@ -12,7 +12,9 @@ struct ThreadSettings;
 void PublishService(const ThreadSettings& settings);
 // ... ConfigureProxy's ...
 void PublishProxy(const ThreadSettings& settings);
-// ... and the token the thread holds after a token response (access token, type, expiry).
+// ... and the token the thread holds after a token response (access token, type, expiry), when
+// the thread's Environment, client ID and secret are the process's: a token goes only with the
+// configuration it was issued for.
 void PublishToken(const ThreadSettings& settings);
 
 // Before ConfigureService stores the host's values: from now on the thread has its own

@@ -182,12 +182,45 @@ TEST_F(SharedConfigTest, ANewConfigurationDropsTheProcesssToken) {
   EXPECT_EQ(tokenOfAnUnconfiguredThread(), u"tok-a");
   configure(u"client-a", u"localhost:10/");
   EXPECT_EQ(tokenOfAnUnconfiguredThread(), u"");
-  PublishToken(CurrentSettings());  // a token for localhost:10
-  ASSERT_EQ(tokenOfAnUnconfiguredThread(), u"tok-a");
+  OnAnotherThread([](ThreadSettings& c) {  // a token for localhost:10
+    TakeSharedConfiguration(c);
+    c.accessToken = u"tok-c";
+    PublishToken(c);
+  });
+  ASSERT_EQ(tokenOfAnUnconfiguredThread(), u"tok-c");
   configure(u"client-b", u"localhost:10/");
   EXPECT_EQ(tokenOfAnUnconfiguredThread(), u"");
   // The thread that captured the token keeps its own copy.
   EXPECT_EQ(CurrentSettings().accessToken, u"tok-a");
+}
+
+// A token captured for another configuration than the process's, by a thread with its own or by
+// one whose copy another thread's ConfigureService replaced meanwhile, stays that thread's.
+TEST_F(SharedConfigTest, ATokenForAnotherConfigurationIsNotTheProcesss) {
+  ConfigureThisThread();  // client-a at 127.0.0.1:9, with tok-a
+  Share(u"on");
+  ThreadSettings copyBefore;  // what a thread took from the process before client-b came
+  copyBefore.clientId = u"client-a";
+  copyBefore.clientSecret = u"secret-a";
+  copyBefore.environment = u"127.0.0.1:9/";
+  OnAnotherThread([](ThreadSettings& c) {
+    OwnService(c);
+    c.clientId = u"client-b";
+    c.clientSecret = u"secret-b";
+    c.environment = u"localhost:10/";
+    PublishService(c);
+  });
+  // This thread (client-a, its own configuration) captures a new token; and a thread that took
+  // the process's configuration before client-b's replaced it captures one too.
+  CurrentSettings().accessToken = u"tok-a2";
+  PublishToken(CurrentSettings());
+  copyBefore.accessToken = u"tok-a3";
+  PublishToken(copyBefore);
+  OnAnotherThread([](ThreadSettings& d) {
+    TakeSharedConfiguration(d);
+    EXPECT_EQ(d.clientId, u"client-b");
+    EXPECT_EQ(d.accessToken, u"");
+  });
 }
 
 TEST_F(SharedConfigTest, AnUnloadForgetsTheProcesssConfiguration) {
