@@ -178,6 +178,13 @@ bool HttpClient::UseOfferedConnection() {
 
 std::optional<KeptConnection> HttpClient::TakeKeptConnection() {
   if (!reuse_ || !Connected() || !response_.keepAlive) return std::nullopt;
+  // Only a connection whose answer ended where its framing says carries nothing of it into the
+  // next call: not after an interim answer taken as the final one (102, 103: the final answer may
+  // still come), a redirect whose body was not waited for, or a body cut short.
+  const int code = response_.ResponseCode();
+  if ((code >= 100 && code < 200) || response_.bodyUnread || !response_.incomplete.empty()) {
+    return std::nullopt;
+  }
   TrafficLog* recorder = Log();
   std::u16string target = ConnectionTarget();
   return KeptConnection(connection_.ReleaseChannel(), recorder, std::move(target),

@@ -119,6 +119,7 @@ void HttpResponse::ClearHead() {
   proxyConnection.clear();
   keepAlive = false;
   incomplete.clear();
+  bodyUnread = false;
 }
 
 void HttpResponse::ApplyHeaders() {

@@ -68,6 +68,9 @@ class HttpResponse {
   // Why the body may not be whole ("the answer ended after 27 of 100 bytes"); empty when it
   // arrived complete. The body read so far is the answer all the same.
   std::u16string incomplete;
+  // A redirect whose body did not come within the wait for it: the body was not read, and may
+  // still come.
+  bool bodyUnread = false;
 
   // Forgets everything but the status line: ready for the next head.
   void ClearHead();

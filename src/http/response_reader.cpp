@@ -133,7 +133,10 @@ void ReadResponseHead(Connection& connection, HttpResponse& response, bool tunne
 void ReadResponseBody(Connection& connection, HttpResponse& response) {
   const int code = response.ResponseCode();
   if ((code >= 100 && code < 200) || code == 204 || code == 304) return;
-  if (code >= 300 && code < 400 && !connection.WaitForInput(kRedirectBodyWaitMs)) return;
+  if (code >= 300 && code < 400 && !connection.WaitForInput(kRedirectBodyWaitMs)) {
+    response.bodyUnread = true;
+    return;
+  }
 
   if (ContainsNoCase(response.transferEncoding, u"chunked")) {
     ReadChunked(connection, response);

@@ -199,6 +199,24 @@ TEST_F(KeptConnectionTest, AKeptConnectionTakesTheNextCallsReceiveBound) {
   EXPECT_EQ(server.Requests(), 2);
 }
 
+// An interim answer other than 100 ends the call as its answer (as only 100 is skipped), but the
+// final answer may still follow on that connection: it is not kept for the next call, which
+// would read that answer as its own.
+TEST_F(KeptConnectionTest, AConnectionAfterAnInterimAnswerIsNotKept) {
+  ScriptedServer server(ScriptedServer::kTls, [](ServerConnection& c) {
+    if (c.ReadHead().empty()) return;
+    c.Write("HTTP/1.1 103 Early Hints\r\nLink: </a.css>\r\n\r\n");
+    c.Hang(300);
+    c.Write(kAnswer);
+    c.WaitForData();
+  });
+  std::unique_ptr<HttpClient> client = NewClient();
+  EXPECT_EQ(
+      client->Perform(u"GET", HttpVersion::kHttp11, LocalUrl(server.Port(), "a"), std::nullopt),
+      u"");
+  EXPECT_FALSE(client->TakeKeptConnection().has_value());
+}
+
 // A call that failed before it took the offered connection (here a header value with a line
 // break, refused before anything is sent) leaves it with the client. Released as a thread's end or
 // another thread's unload releases it, without its log, the client records nothing, that
