@@ -162,18 +162,19 @@ bool HttpClient::UseOfferedConnection() {
   offered_.reset();
   const double idleMs = (platform::NowLocal() - kept.IdleSince()) * kMillisecondsInADay;
   const bool sameTarget = kept.Target() == ConnectionTarget();
-  connection_.SetChannel(kept.TakeChannel());
-  if (Stream* channel = Channel()) {
-    channel->SetServerName(url_.host, url_.Port());
-    // This call's bound of a receive or send, not the one of the call that kept the connection.
-    if (ioTimeout_ > 0) channel->SetSocketTimeout(ioTimeout_);
-  }
+  Stream* channel = kept.Channel();
   // Readable while idle: the server closed it (or sent what nobody asked for); either way it
   // cannot carry the request.
-  const bool usable = reuse_ && Connected() && sameTarget && idleMs >= 0 && idleMs <= idleMs_ &&
-                      !Channel()->Readable(0);
-  if (!usable) Disconnect();
-  return usable;
+  const bool usable = reuse_ && channel != nullptr && channel->Connected() && sameTarget &&
+                      idleMs >= 0 && idleMs <= idleMs_ && !channel->Readable(0);
+  // One that cannot is closed as it goes (recording its end); the call connects with its own
+  // carrier, made for this call's settings (its TLS versions among them).
+  if (!usable) return false;
+  connection_.SetChannel(kept.TakeChannel());
+  channel->SetServerName(url_.host, url_.Port());
+  // This call's bound of a receive or send, not the one of the call that kept the connection.
+  if (ioTimeout_ > 0) channel->SetSocketTimeout(ioTimeout_);
+  return true;
 }
 
 std::optional<KeptConnection> HttpClient::TakeKeptConnection() {

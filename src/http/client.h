@@ -38,6 +38,8 @@ class KeptConnection {
   double IdleSince() const { return idleSince_; }
   // The log that records the connection's end (none: no record).
   void SetRecorder(TrafficLog* recorder) { recorder_ = recorder; }
+  // The carrier, still the kept connection's (none once handed on).
+  Stream* Channel() const { return channel_.get(); }
   // Hands the carrier on; the kept connection is empty afterwards.
   std::unique_ptr<Stream> TakeChannel() { return std::move(channel_); }
 

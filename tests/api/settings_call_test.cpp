@@ -482,6 +482,32 @@ TEST_F(SettingsCallTest, AKeptConnectionCarriesOnlyCallsOfItsTlsVersion) {
   EXPECT_EQ(api.Connections(), 2);
 }
 
+// The call that does not take the kept TLS 1.3 connection connects with its own settings: the
+// server agrees on TLS 1.2 with it.
+TEST_F(SettingsCallTest, ACallThatLeavesTheKeptConnectionConnectsWithItsOwnTlsVersions) {
+  if (!TlsLibraryHasTls13()) GTEST_SKIP() << "the loaded OpenSSL has no TLS 1.3";
+  std::mutex lock;
+  std::vector<int> versions;
+  test::ScriptedServer server(test::ScriptedServer::kTls, [&](test::ServerConnection& connection) {
+    {
+      const std::lock_guard<std::mutex> guard(lock);
+      versions.push_back(connection.TlsVersion());
+    }
+    for (int i = 0; i < 2 && !connection.ReadHead().empty(); ++i)
+      connection.Write(test::JsonReply("200 OK", R"({"id":1})"));
+  });
+  Configure(server.Port());
+  Set(u"connection.reuse", u"on");
+  Set(u"tls.max-version", u"1.3");
+  CallService(CurrentSettings(), u"CHARGE_DETAIL", u"id=1", u"", u"");
+  ASSERT_EQ(CurrentSettings().lastStatus, 200);
+  Set(u"tls.max-version", u"1.2");
+  CallService(CurrentSettings(), u"CHARGE_DETAIL", u"id=1", u"", u"");
+  EXPECT_EQ(CurrentSettings().lastStatus, 200);
+  const std::lock_guard<std::mutex> guard(lock);
+  EXPECT_EQ(versions, (std::vector<int>{0x0304, 0x0303}));
+}
+
 TEST_F(SettingsCallTest, AFailureOnAKeptConnectionSaysTheRequestMayHaveArrived) {
   std::atomic<int> requests{0};
   test::ScriptedServer server(test::ScriptedServer::kTls, [&](test::ServerConnection& connection) {
