@@ -17,13 +17,17 @@ bool SameAsciiNoCase(std::string_view left, std::string_view right) {
   return true;
 }
 
-// Where a header value ends: at a line end, raw or rendered, or at the end of the text.
+// Where a header value ends: at a line end, raw or rendered, or at the end of the text. It looks
+// no further than that end, so that a record of many short secret lines costs its length once.
 std::size_t ValueEnd(std::string_view text, std::size_t from) {
-  std::size_t end = text.find_first_of("\r\n", from);
-  for (const std::string_view marker : {"<EOL>", "<CR>", "<LF>"}) {
-    end = std::min(end, text.find(marker, from));
+  for (std::size_t at = from; at < text.size(); ++at) {
+    if (text[at] == '\r' || text[at] == '\n') return at;
+    if (text[at] != '<') continue;
+    for (const std::string_view marker : {"<EOL>", "<CR>", "<LF>"}) {
+      if (text.substr(at, marker.size()) == marker) return at;
+    }
   }
-  return std::min(end, text.size());
+  return text.size();
 }
 
 // After a line end: the position the next line starts at, or npos.
