@@ -20,7 +20,7 @@ ALLOWED = {
     "HANDLE", "DWORD", "BOOL", "LPVOID", "HINSTANCE", "UINT", "LPCWSTR", "BOOLEAN", "VS_FIXEDFILEINFO",
     "SOCKET", "FILETIME", "SYSTEMTIME", "LCID", "HCERTSTORE", "PCCERT_CONTEXT", "FARPROC",
     "dwFileVersionMS", "dwFileVersionLS", "th32OwnerProcessID", "th32ThreadID", "IsDBCSLeadByte",
-    "CURLcode",
+    "CURLcode", "WSASocketW",
 }
 # libFuzzer's entry points.
 ALLOWED_PREFIXES = ("LLVMFuzzer",)

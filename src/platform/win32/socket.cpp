@@ -223,7 +223,14 @@ namespace {
 
 SocketHandle OpenStreamSocket(int family) {
   StartWinsock();
-  const SOCKET s = socket(family, SOCK_STREAM, IPPROTO_TCP);
+  // Not inheritable from its making on: a host thread that starts a program with inherited handles
+  // meanwhile must not hand it the connection. (Windows before 7 SP1 refuses the flag; there the
+  // flag is cleared right after.)
+  SOCKET s = WSASocketW(family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                        WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  if (s == INVALID_SOCKET && WSAGetLastError() == WSAEINVAL) {
+    s = socket(family, SOCK_STREAM, IPPROTO_TCP);
+  }
   if (s == INVALID_SOCKET) RaiseSocketError(WSAGetLastError());
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
   const BOOL noDelay = TRUE;
