@@ -7,7 +7,12 @@
 #include <string>
 #include <system_error>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+// clang-format off
+#include <windows.h>
+#include <aclapi.h>
+// clang-format on
+#else
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -191,6 +196,36 @@ TEST_F(FileTest, ACreatedLogIsPrivateToTheUser) {
   using std::filesystem::perms;
   EXPECT_EQ(permissions & (perms::group_all | perms::others_all), perms::none);
   EXPECT_EQ(permissions & perms::owner_all, perms::owner_read | perms::owner_write);
+}
+#endif
+
+#if defined(_WIN32)
+// A new log's access list is its own, not the folder's, which may let every local user read it:
+// none of its entries allows anything to everyone, to the users of the machine or to the
+// authenticated users.
+TEST_F(FileTest, ACreatedLogIsPrivateToTheUser) {
+  const auto path = dir_ / "log.txt";
+  File::OpenAppend(TextPath(path));
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(GetNamedSecurityInfoW(path.wstring().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, &dacl, nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_NE(dacl, nullptr);  // a null list would allow everybody everything
+  int ownEntries = 0;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, &ace));
+    if (static_cast<ACE_HEADER*>(ace)->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
+    for (const WELL_KNOWN_SID_TYPE everybody :
+         {WinWorldSid, WinAuthenticatedUserSid, WinBuiltinUsersSid, WinInteractiveSid}) {
+      EXPECT_FALSE(IsWellKnownSid(sid, everybody)) << "entry " << i;
+    }
+    ++ownEntries;
+  }
+  LocalFree(descriptor);
+  EXPECT_GT(ownEntries, 0);
 }
 #endif
 

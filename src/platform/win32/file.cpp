@@ -1,9 +1,13 @@
 // Windows files: CreateFileW with share modes, GetFullPathNameW and FormatMessageW.
 #include "platform/file.h"
 
+// clang-format off
 #include <windows.h>
+#include <sddl.h>
+// clang-format on
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "base/fault_injection.h"
@@ -36,6 +40,46 @@ bool IsReparsePoint(HANDLE handle) {
   return GetFileInformationByHandle(handle, &information) != 0 &&
          (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
+
+// The security of a file only the user the process runs as may use (with SYSTEM and the
+// Administrators, who can anyway), not the folder's, which may let every local user read it: the
+// log holds credentials and tokens. Empty when it cannot be made; the file then takes the
+// folder's, as any file the process creates.
+class PrivateFileSecurity {
+ public:
+  PrivateFileSecurity() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> user(size);
+    wchar_t* sid = nullptr;
+    if (size != 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid)) {
+      // Protected (P): nothing inherited from the folder. FA: all access.
+      const std::wstring sddl = L"D:P(A;;FA;;;" + std::wstring(sid) + L")(A;;FA;;;SY)(A;;FA;;;BA)";
+      LocalFree(sid);
+      if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                               &descriptor_, nullptr)) {
+        attributes_.nLength = sizeof attributes_;
+        attributes_.lpSecurityDescriptor = descriptor_;
+        attributes_.bInheritHandle = FALSE;
+      }
+    }
+    CloseHandle(token);
+  }
+  ~PrivateFileSecurity() {
+    if (descriptor_ != nullptr) LocalFree(descriptor_);
+  }
+  PrivateFileSecurity(const PrivateFileSecurity&) = delete;
+  PrivateFileSecurity& operator=(const PrivateFileSecurity&) = delete;
+
+  SECURITY_ATTRIBUTES* Attributes() { return descriptor_ != nullptr ? &attributes_ : nullptr; }
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  SECURITY_ATTRIBUTES attributes_{};
+};
 
 }  // namespace
 
@@ -75,7 +119,9 @@ std::unique_ptr<File> File::OpenAppend(const std::u16string& path) {
   } else {
     if (const int fault = TakeFault(Fault::kFileCreate)) RaiseFileError(true, path, fault);
     // CREATE_NEW: a link planted meanwhile (even a dangling one) is not followed to its target.
-    h = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+    PrivateFileSecurity security;
+    h = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                    security.Attributes(), CREATE_NEW,
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) RaiseFileError(true, path, static_cast<int>(GetLastError()));
   }
