@@ -56,7 +56,12 @@ void TrafficLog::SetFilename(const std::u16string& filename) {
 void TrafficLog::SetActive(bool active) {
   if (active == Active()) return;
   if (active) {
+    // A log that starts a new file when full renames and creates the file it opened, not one of
+    // the same name in whatever the current directory has become (a host's file dialog changes
+    // it): a relative name is tied to the current directory of the opening.
+    std::u16string path = platform::PathIndependentOfTheCurrentDirectory(filename_);
     file_ = platform::File::OpenAppend(filename_);
+    path_ = std::move(path);
   } else {
     file_.reset();
   }
@@ -102,9 +107,9 @@ void TrafficLog::WriteRecord(std::string_view record) {
       file_.reset();
       // Whether or not the rename worked, the file is opened again: the new one, or the old one
       // to go on with.
-      (void)platform::RenameReplacing(filename_, filename_ + u".1");
+      (void)platform::RenameReplacing(path_, path_ + u".1");
       try {
-        file_ = platform::File::OpenAppend(filename_);
+        file_ = platform::File::OpenAppend(path_);
       } catch (const Error&) {
         return;  // no log from here on; the library works without one
       }

@@ -72,6 +72,7 @@ class TrafficLog {
   std::u16string CurrentTimeStamp() const;
 
   std::u16string filename_;
+  std::u16string path_;  // the file opened, as a full path
   std::unique_ptr<platform::File> file_;
   bool logTime_ = true;
   bool replaceCrlf_ = true;

@@ -48,6 +48,10 @@ bool RenameReplacing(const std::u16string& from, const std::u16string& to);
 
 // A path expanded to a full path against the current directory.
 std::u16string ExpandFileName(const std::u16string& path);
+// The same file named so that a later change of the current directory does not move it: a
+// relative path with the current directory before it. Unlike ExpandFileName, POSIX ".." segments
+// stay for the system to resolve (after a symbolic link they lead elsewhere than a text rule).
+std::u16string PathIndependentOfTheCurrentDirectory(const std::u16string& path);
 // The system's text for an error number, without trailing blanks, line breaks and periods.
 std::u16string SystemErrorMessage(int code);
 

@@ -17,6 +17,7 @@ namespace tessora {
 namespace {
 
 using test::ReadFileBytes;
+using test::ScopedCurrentDir;
 using test::TempDir;
 
 double gNow = 0;
@@ -196,6 +197,31 @@ TEST_F(TrafficLogTest, ARecordLargerThanTheLimitGoesWholeIntoAFileOfItsOwn) {
   EXPECT_EQ(Contents(), "Stat Disconnected.\r\n");
   const std::string older = ReadFileBytes(dir_ / "Call Logs.txt.1");
   EXPECT_EQ(older, "Sent 08/12/2025 10:35:12: " + std::string(200, 'a') + "\r\n");
+}
+
+// A log opened by a relative name starts its new file where it was opened, whatever the current
+// directory has become since.
+TEST(TrafficLogPlaceTest, AFullLogStartsItsNewFileWhereItWasOpened) {
+  TempDir opened;
+  TempDir later;
+  TrafficLog log;
+  {
+    const ScopedCurrentDir cwd(opened.Path());
+    log.SetFilename(u"Call Logs.txt");
+    log.SetActive(true);
+  }
+  const ScopedCurrentDir cwd(later.Path());
+  log.SetMaxBytes(50);
+  log.LogStatus(u"Connected.");
+  log.LogStatus(u"Connected.");
+  log.LogStatus(u"Connected.");
+  log.LogStatus(u"Disconnected.");
+  log.SetActive(false);
+  EXPECT_EQ(ReadFileBytes(opened.Path() / "Call Logs.txt"),
+            "Stat Connected.\r\nStat Disconnected.\r\n");
+  EXPECT_EQ(ReadFileBytes(opened.Path() / "Call Logs.txt.1"),
+            "Stat Connected.\r\nStat Connected.\r\n");
+  EXPECT_TRUE(std::filesystem::is_empty(later.Path()));
 }
 
 TEST_F(TrafficLogTest, WithoutALimitTheLogGrows) {

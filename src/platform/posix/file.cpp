@@ -180,6 +180,17 @@ std::u16string ExpandFileName(const std::u16string& path) {
   return result;
 }
 
+std::u16string PathIndependentOfTheCurrentDirectory(const std::u16string& path) {
+  if (!path.empty() && path[0] == u'/') return path;
+  std::vector<char> cwd(PATH_MAX);
+  if (getcwd(cwd.data(), cwd.size()) == nullptr) return path;
+  std::u16string full = AnsiToText(cwd.data());
+  // A directory whose name the code page cannot carry back unchanged: the path as given.
+  if (TextToAnsi(full) != cwd.data()) return path;
+  if (full.back() != u'/') full += u'/';
+  return full + path;
+}
+
 std::u16string SystemErrorMessage(int code) {
   char buffer[256];
   // The GNU strerror_r returns a pointer to the message, which may or may not be `buffer`.

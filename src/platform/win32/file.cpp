@@ -176,6 +176,11 @@ std::u16string ExpandFileName(const std::u16string& path) {
   return std::u16string(reinterpret_cast<const char16_t*>(buffer.data()), written);
 }
 
+std::u16string PathIndependentOfTheCurrentDirectory(const std::u16string& path) {
+  // Windows itself resolves ".." by the text of the path.
+  return ExpandFileName(path);
+}
+
 std::u16string SystemErrorMessage(int code) {
   wchar_t buffer[512];
   const DWORD n = FormatMessageW(
