@@ -55,15 +55,19 @@ std::size_t MaskHeaderLine(std::string_view text, std::size_t line, std::string&
     const std::size_t valueEnd = ValueEnd(text, valueStart);
     std::string_view value = text.substr(valueStart, valueEnd - valueStart);
     out.append(text.substr(line, valueStart - line));
+    bool showNothing = false;
     if (name != "partner-token") {
       // The scheme stays: "Basic ", "Bearer " (or what the server's token type said).
       const std::size_t blank = value.find(' ');
       if (blank != std::string_view::npos) {
+        // Basic credentials show nothing: their last characters would spell the end of the
+        // password.
+        showNothing = SameAsciiNoCase(value.substr(0, blank), "Basic");
         out.append(value.substr(0, blank + 1));
         value.remove_prefix(blank + 1);
       }
     }
-    out += MaskedSecret(value);
+    out += showNothing ? std::string("****") : MaskedSecret(value);
     return valueEnd;
   }
   return line;
