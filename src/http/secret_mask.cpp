@@ -73,15 +73,30 @@ std::size_t MaskHeaderLine(std::string_view text, std::size_t line, std::string&
   return line;
 }
 
-// Masks the string value of an "access_token" member whose name starts at `at` (its opening quote
-// included); returns where the member's value ends, or `at` when there is none to mask.
-std::size_t MaskAccessToken(std::string_view text, std::size_t at, std::string& out) {
-  constexpr std::string_view kName = "access_token";
+// The members of a token answer that are secrets: the token the calls carry, and the ones a
+// server may add that obtain or stand for a token.
+constexpr std::array<std::string_view, 3> kSecretMembers = {"access_token", "refresh_token",
+                                                            "id_token"};
+
+// The length of the secret member's name that starts at `at` with its opening quote, and ends with
+// the same quote; 0 when there is none.
+std::size_t SecretMemberAt(std::string_view text, std::size_t at) {
   const char quote = text[at];
-  if (at + kName.size() + 2 > text.size()) return at;
-  if (!SameAsciiNoCase(text.substr(at + 1, kName.size()), kName)) return at;
-  if (text[at + 1 + kName.size()] != quote) return at;
-  std::size_t i = at + kName.size() + 2;
+  for (const std::string_view name : kSecretMembers) {
+    if (at + name.size() + 2 > text.size()) continue;
+    if (!SameAsciiNoCase(text.substr(at + 1, name.size()), name)) continue;
+    if (text[at + 1 + name.size()] == quote) return name.size();
+  }
+  return 0;
+}
+
+// Masks the string value of a secret member of a token answer whose name starts at `at` (its
+// opening quote included); returns where the member's value ends, or `at` when there is none to
+// mask.
+std::size_t MaskAccessToken(std::string_view text, std::size_t at, std::string& out) {
+  const std::size_t nameSize = SecretMemberAt(text, at);
+  if (nameSize == 0) return at;
+  std::size_t i = at + nameSize + 2;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
     ++i;
   if (i >= text.size() || text[i] != ':') return at;

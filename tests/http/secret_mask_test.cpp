@@ -43,6 +43,11 @@ INSTANTIATE_TEST_SUITE_P(
             "TheAccessTokenOfATokenAnswer",
             R"(Recv t: HTTP/1.1 200 OK<EOL><EOL>{"access_token" : "abc.def.ghi","token_type":"Bearer"})",
             R"(Recv t: HTTP/1.1 200 OK<EOL><EOL>{"access_token" : "****.ghi","token_type":"Bearer"})"},
+        MaskCase{"TheOtherTokensOfATokenAnswer",
+                 R"({"access_token":"abcdefgh","refresh_token":"rt-123456","id_token":"ey.J9")"
+                 R"(,"scope":"charges"})",
+                 R"({"access_token":"****efgh","refresh_token":"****3456","id_token":"****y.J9")"
+                 R"(,"scope":"charges"})"},
         MaskCase{"SingleQuotesAndEscapes", R"({'ACCESS_TOKEN':'a\'bcdefg'})",
                  R"({'ACCESS_TOKEN':'****defg'})"},
         MaskCase{"OtherHeadersAndMembersStay",
