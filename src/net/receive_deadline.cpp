@@ -1,7 +1,9 @@
 #include "net/receive_deadline.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <mutex>
 
 #include "platform/clock.h"
 
@@ -9,27 +11,33 @@ namespace tessora {
 
 namespace {
 
-struct ReceiveDeadline {
-  bool active = false;
-  DateTime deadline = 0.0;
-  int socketTimeoutMs = 0;
-  bool passed = false;
-};
-
-thread_local ReceiveDeadline tDeadline;
+// The scopes in force, one per handshake under a deadline, each on its thread's stack; linked
+// under the lock. Plain pointers and a counter: nothing here has a destructor to run at exit while
+// another thread may still be in a handshake.
+std::mutex gScopesLock;
+ReceiveDeadlineScope* gScopes = nullptr;
+std::atomic<int> gScopeCount{0};
 
 }  // namespace
 
-ReceiveDeadlineScope::ReceiveDeadlineScope(DateTime deadline, int socketTimeoutMs) {
-  tDeadline = ReceiveDeadline{true, deadline, socketTimeoutMs, false};
+ReceiveDeadlineScope::ReceiveDeadlineScope(platform::SocketHandle socket, DateTime deadline,
+                                           int socketTimeoutMs)
+    : socket_(socket), deadline_(deadline), socketTimeoutMs_(socketTimeoutMs) {
+  const std::lock_guard<std::mutex> guard(gScopesLock);
+  next_ = gScopes;
+  gScopes = this;
+  gScopeCount.fetch_add(1, std::memory_order_relaxed);
 }
 
 ReceiveDeadlineScope::~ReceiveDeadlineScope() {
-  tDeadline = ReceiveDeadline{};
-}
-
-bool ReceiveDeadlineScope::Passed() const {
-  return tDeadline.passed;
+  const std::lock_guard<std::mutex> guard(gScopesLock);
+  for (ReceiveDeadlineScope** link = &gScopes; *link != nullptr; link = &(*link)->next_) {
+    if (*link == this) {
+      *link = next_;
+      break;
+    }
+  }
+  gScopeCount.fetch_sub(1, std::memory_order_relaxed);
 }
 
 int MillisecondsUntil(DateTime deadline) {
@@ -38,12 +46,24 @@ int MillisecondsUntil(DateTime deadline) {
 }
 
 bool WaitToReceive(platform::SocketHandle socket) {
-  ReceiveDeadline& bound = tDeadline;
-  if (!bound.active) return true;
-  const int left = MillisecondsUntil(bound.deadline);
-  if (left > bound.socketTimeoutMs) return true;
+  // Most receives are not a handshake's under a deadline: no lock for them.
+  if (gScopeCount.load(std::memory_order_relaxed) == 0) return true;
+  ReceiveDeadlineScope* bound = nullptr;
+  {
+    const std::lock_guard<std::mutex> guard(gScopesLock);
+    for (ReceiveDeadlineScope* scope = gScopes; scope != nullptr; scope = scope->next_) {
+      if (scope->socket_ == socket) {
+        bound = scope;
+        break;
+      }
+    }
+  }
+  // The scope lives on this thread's stack until its handshake has returned.
+  if (bound == nullptr) return true;
+  const int left = MillisecondsUntil(bound->deadline_);
+  if (left > bound->socketTimeoutMs_) return true;
   if (left > 0 && platform::WaitReadable(socket, left)) return true;
-  bound.passed = true;
+  bound->passed_ = true;
   return false;
 }
 

@@ -8,18 +8,30 @@
 
 namespace tessora {
 
-// Puts a deadline (platform::NowSteady's clock) on the calling thread's receives while it lives.
-// `socketTimeoutMs` is the socket's own bound of a receive: while more time than that is left,
-// a receive is left to it, so that a server that sends nothing still fails as it always did.
+// Puts a deadline (platform::NowSteady's clock) on the receives from `socket` while it lives; the
+// socket's handshake runs on the thread that made it. `socketTimeoutMs` is the socket's own bound
+// of a receive: while more time than that is left, a receive is left to it, so that a server that
+// sends nothing still fails as it always did. (Kept by socket, not in a thread_local: in the
+// Windows DLL a thread_local gives every calling thread a record of the C++ run-time's, which a
+// thread that outlives an unload keeps.)
 class ReceiveDeadlineScope {
  public:
-  ReceiveDeadlineScope(DateTime deadline, int socketTimeoutMs);
+  ReceiveDeadlineScope(platform::SocketHandle socket, DateTime deadline, int socketTimeoutMs);
   ~ReceiveDeadlineScope();
   ReceiveDeadlineScope(const ReceiveDeadlineScope&) = delete;
   ReceiveDeadlineScope& operator=(const ReceiveDeadlineScope&) = delete;
 
   // Whether a receive was refused because the deadline passed.
-  bool Passed() const;
+  bool Passed() const { return passed_; }
+
+ private:
+  friend bool WaitToReceive(platform::SocketHandle socket);
+
+  platform::SocketHandle socket_;
+  DateTime deadline_;
+  int socketTimeoutMs_;
+  bool passed_ = false;  // only the thread of the handshake touches it
+  ReceiveDeadlineScope* next_ = nullptr;
 };
 
 // Milliseconds from now until `deadline` (0 once it has passed).

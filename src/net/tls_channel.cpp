@@ -209,7 +209,7 @@ void TlsChannel::Handshake() {
       platform::SetSocketTimeouts(socket_, left);
       appliedTimeoutMs_ = left;
     }
-    bounded.emplace(*handshakeDeadline_, SocketTimeout());
+    bounded.emplace(socket_, *handshakeDeadline_, SocketTimeout());
   }
   const int result = api->connect(connection_);
   const bool receiveRefused = bounded && bounded->Passed();
