@@ -14,6 +14,7 @@
 
 #include "base/fault_injection.h"
 #include "base/text.h"
+#include "platform/posix/thread_locale.h"
 
 namespace tessora::platform {
 
@@ -128,27 +129,6 @@ std::u16string DecodeWith(Converter& conv, std::string_view bytes, bool c1Contro
   return out;
 }
 
-// While it lives, the calling thread uses the named locale (for iconv's transliterations); an
-// empty or unknown name leaves the thread's locale as it is.
-class ThreadLocaleFor {
- public:
-  explicit ThreadLocaleFor(const char* name)
-      : locale_(*name == '\0' ? nullptr
-                              : newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(nullptr))),
-        previous_(locale_ == nullptr ? nullptr : uselocale(locale_)) {}
-  ~ThreadLocaleFor() {
-    if (locale_ == nullptr) return;
-    uselocale(previous_);
-    freelocale(locale_);
-  }
-  ThreadLocaleFor(const ThreadLocaleFor&) = delete;
-  ThreadLocaleFor& operator=(const ThreadLocaleFor&) = delete;
-
- private:
-  locale_t locale_;
-  locale_t previous_;
-};
-
 // Whether `bytes`, in the converter's source code set, decode to exactly one character.
 bool IsOneCharacter(Converter& back, std::string_view bytes) {
   if (!back.Ok()) return bytes.size() == 1;
@@ -198,7 +178,7 @@ std::u16string AnsiToText(std::string_view bytes) {
 std::string TextToAnsi(std::u16string_view text) {
   const AnsiState& ansi = Ansi();
   if (ansi.codePage == 65001) return TextToUtf8(text);
-  const ThreadLocaleFor locale(ansi.localeName);
+  const ScopedThreadLocale locale(ansi.localeName);
   Converter conv((std::string(ansi.codeset) + "//TRANSLIT").c_str(), "UTF-16LE");
   if (!conv.Ok()) return TextToBytes(text);
   // Convert one character (a surrogate pair counts as one) at a time, so that a character iconv

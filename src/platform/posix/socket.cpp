@@ -25,6 +25,7 @@
 #include "base/socket_errors.h"
 #include "base/text.h"
 #include "platform/address_list.h"
+#include "platform/posix/thread_locale.h"
 
 namespace tessora::platform {
 
@@ -57,27 +58,6 @@ int AddrInfoError(int result) {
       return kWsaHostNotFound;
   }
 }
-
-// getaddrinfo converts internationalised names (AI_IDN) from the locale's character set; the name
-// is handed over in UTF-8, so the lookup runs under a UTF-8 locale on this thread.
-class Utf8ThreadLocale {
- public:
-  Utf8ThreadLocale() {
-    utf8_ = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    if (utf8_ != static_cast<locale_t>(0)) previous_ = uselocale(utf8_);
-  }
-  ~Utf8ThreadLocale() {
-    if (utf8_ == static_cast<locale_t>(0)) return;
-    uselocale(previous_);
-    freelocale(utf8_);
-  }
-  Utf8ThreadLocale(const Utf8ThreadLocale&) = delete;
-  Utf8ThreadLocale& operator=(const Utf8ThreadLocale&) = delete;
-
- private:
-  locale_t utf8_ = static_cast<locale_t>(0);
-  locale_t previous_ = static_cast<locale_t>(0);
-};
 
 }  // namespace
 
@@ -282,7 +262,9 @@ addrinfo* LookUp(const std::u16string& host, int family, int timeoutMs) {
     result = getaddrinfo(name.c_str(), nullptr, &hints, &found);
   } else {
     hints.ai_flags = AI_IDN;
-    Utf8ThreadLocale utf8;
+    // getaddrinfo converts internationalised names from the locale's character set; the name is
+    // handed over in UTF-8, so the lookup runs under a UTF-8 locale on this thread.
+    const ScopedThreadLocale utf8("C.UTF-8");
     result = getaddrinfo(name.c_str(), nullptr, &hints, &found);
   }
   if (result != 0) RaiseSocketError(AddrInfoError(result));
