@@ -49,6 +49,13 @@ bool SharingOn(const ThreadSettings& settings) {
   return kKey != nullptr && OptionInForce(&settings, *kKey).value == u"on";
 }
 
+// Whether a thread's Environment, client ID and secret are the process's: those a token is issued
+// for.
+bool SameIdentity(const SharedConfiguration& shared, const ThreadSettings& settings) {
+  return shared.environment == settings.environment && shared.clientId == settings.clientId &&
+         shared.clientSecret == settings.clientSecret;
+}
+
 void ClearService(ThreadSettings& settings) {
   settings.clientId.clear();
   settings.clientSecret.clear();
@@ -74,8 +81,7 @@ void PublishService(const ThreadSettings& settings) {
   const std::lock_guard<std::mutex> guard(shared.lock);
   // The process's token was issued to its client at its Environment: another one must not carry
   // it, neither to another host nor under other credentials.
-  if (shared.environment != settings.environment || shared.clientId != settings.clientId ||
-      shared.clientSecret != settings.clientSecret) {
+  if (!SameIdentity(shared, settings)) {
     shared.accessToken.clear();
     shared.tokenType.clear();
     shared.tokenExpiration = 0.0;
@@ -102,10 +108,7 @@ void PublishToken(const ThreadSettings& settings) {
   // Only a token issued for the process's configuration becomes the process's: a thread with a
   // configuration of its own, or one whose copy another thread's ConfigureService has replaced
   // since, captured it for another client or Environment.
-  if (shared.environment != settings.environment || shared.clientId != settings.clientId ||
-      shared.clientSecret != settings.clientSecret) {
-    return;
-  }
+  if (!SameIdentity(shared, settings)) return;
   shared.accessToken = settings.accessToken;
   shared.tokenType = settings.tokenType;
   shared.tokenExpiration = settings.tokenExpiration;
