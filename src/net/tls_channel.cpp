@@ -29,16 +29,6 @@ constexpr int kMaxRetries = 1000;
 
 std::atomic<int> gSocketTimeoutForTesting{0};
 
-// The DER encoding of a certificate of the TLS library; empty when it cannot be had.
-std::string CertificateDer(const openssl::Api& api, openssl::Certificate* certificate) {
-  if (certificate == nullptr || api.i2dX509 == nullptr) return {};
-  const int length = api.i2dX509(certificate, nullptr);
-  if (length <= 0) return {};
-  std::string der(static_cast<std::size_t>(length), '\0');
-  auto* out = reinterpret_cast<unsigned char*>(der.data());
-  return api.i2dX509(certificate, &out) == length ? der : std::string();
-}
-
 // Where the verification callback puts the server's certificate (KeepPeerCertificate): the
 // callback has no pointer of its own, so handshakes that keep a certificate take turns, holding
 // the lock (diagnosis only: calls never keep one). Not a thread_local: in the DLL that would
@@ -46,15 +36,15 @@ std::string CertificateDer(const openssl::Api& api, openssl::Certificate* certif
 std::mutex gCaptureLock;
 std::string* gCapturedCertificate = nullptr;
 
-// Sees every certificate the check looks at and changes no verdict: keeps the server's own one
-// (depth 0), also when the check refuses it.
+// Sees every certificate the check looks at and gives the context's verdict: keeps the server's
+// own one (depth 0), also when the check refuses it.
 int CaptureServerCertificate(int preverifyOk, openssl::StoreContext* store) {
   const openssl::Api* api = openssl::LoadOpenSsl();
   if (gCapturedCertificate != nullptr && gCapturedCertificate->empty() && api != nullptr &&
       api->storeErrorDepth(store) == 0) {
     *gCapturedCertificate = CertificateDer(*api, api->storeCurrentCert(store));
   }
-  return preverifyOk;
+  return RefuseDistrusted(preverifyOk, store);
 }
 
 bool IsRetry(int sslError) {

@@ -22,6 +22,11 @@ namespace {
 // The source of roots set for tests (SetRootSourceForTesting); nullptr for the system store.
 std::atomic<RootSource> gTestRootSource{nullptr};
 
+// What the context made last refuses as distrusted: the system's distrust, a test's source, or
+// nothing (nullptr) where the platform keeps no distrusted certificates.
+std::atomic<DistrustSource> gTestDistrustSource{nullptr};
+std::atomic<DistrustSource> gDistrust{nullptr};
+
 // The shared trust store's lookup of the system store's roots by subject: OpenSSL asks it for an
 // issuer the trust store lacks; it asks the platform for the roots with that subject, adds them to
 // the trust store and hands one back. So only the roots a server's chain needs are ever read,
@@ -289,10 +294,11 @@ openssl::Context* SharedTls::Make(const openssl::Api& api) {
   api.ctxSetOptions(context, openssl::kOpNoTlsV1);
   if (api.hasTls11Methods) api.ctxSetOptions(context, openssl::kOpNoTlsV11);
   api.ctxSetMode(context, openssl::kModeAutoRetry);
-  // The server's certificate is checked against the trust sources the platform names; the host
-  // name is set per connection.
-  api.ctxSetVerify(context, openssl::kVerifyPeer, nullptr);
+  // The server's certificate is checked against the trust sources the platform names, and its
+  // chain against the certificates the system distrusts; the host name is set per connection.
   TrustInUse trust = LoadTrust(api, context);
+  api.ctxSetVerify(context, openssl::kVerifyPeer,
+                   gDistrust.load() != nullptr ? &RefuseDistrusted : nullptr);
   DecodeTrustedExtensions(api, context);
   if (api.ctxSetCipherList(context, kClientCipherList) <= 0) {
     api.ctxFree(context);
@@ -319,6 +325,10 @@ TrustInUse SharedTls::LoadTrust(const openssl::Api& api, openssl::Context* conte
   platform::TrustSources sources = platform::ReadTrustSources(
       lookupPossible ? platform::SystemRoots::kOnDemand : platform::SystemRoots::kAll);
   TrustInUse trust;
+  const DistrustSource testDistrust = gTestDistrustSource.load();
+  gDistrust.store(testDistrust != nullptr  ? testDistrust
+                  : sources.systemDistrust ? &platform::SystemDistrusts
+                                           : nullptr);
   if (lookupPossible && (sources.systemLookup || testSource != nullptr)) {
     auto* lookup = new RootLookup(api, testSource);
     if (lookup->Install(context)) {
@@ -552,6 +562,28 @@ std::u16string TlsErrorText(const openssl::Api* api, unsigned long error) {
   return BytesToText(buffer);
 }
 
+std::string CertificateDer(const openssl::Api& api, openssl::Certificate* certificate) {
+  if (certificate == nullptr || api.i2dX509 == nullptr) return {};
+  const int length = api.i2dX509(certificate, nullptr);
+  if (length <= 0) return {};
+  std::string der(static_cast<std::size_t>(length), '\0');
+  auto* out = reinterpret_cast<unsigned char*>(der.data());
+  return api.i2dX509(certificate, &out) == length ? der : std::string();
+}
+
+int RefuseDistrusted(int preverifyOk, openssl::StoreContext* store) {
+  // A verdict against the certificate stands as it is; OpenSSL asks about every certificate of the
+  // chain, the trusted root included, so each is looked at once it has passed.
+  const DistrustSource distrust = gDistrust.load();
+  if (preverifyOk != 1 || distrust == nullptr || store == nullptr) return preverifyOk;
+  const openssl::Api* api = openssl::LoadOpenSsl();
+  if (api == nullptr || api->storeCurrentCert == nullptr) return preverifyOk;
+  const std::string der = CertificateDer(*api, api->storeCurrentCert(store));
+  if (der.empty() || !distrust(der)) return preverifyOk;
+  if (api->storeSetError != nullptr) api->storeSetError(store, openssl::kVerifyCertRejected);
+  return 0;
+}
+
 std::optional<TrustInUse> SharedTrustInUse() {
   return Shared().Trust();
 }
@@ -590,6 +622,10 @@ std::string DescribeTrust(const TrustInUse& trust) {
   for (const std::string& part : parts)
     text += (text.empty() ? "" : " + ") + part;
   return text;
+}
+
+void SetDistrustSourceForTesting(DistrustSource source) {
+  gTestDistrustSource.store(source);
 }
 
 void SetRootSourceForTesting(RootSource source) {

@@ -67,6 +67,15 @@ void ReleaseSharedTls();
 // The TLS library's text for an error number ("" without the library or its error texts).
 std::u16string TlsErrorText(const openssl::Api* api, unsigned long error);
 
+// The DER encoding of a certificate of the TLS library; empty when it cannot be had.
+std::string CertificateDer(const openssl::Api& api, openssl::Certificate* certificate);
+
+// The client context's verification callback, for a connection that sets a callback of its own
+// to call with the check's verdict: refuses ("certificate rejected") a certificate of the chain
+// that the system distrusts (platform::SystemDistrusts), where the context checks that; otherwise
+// returns the verdict unchanged.
+int RefuseDistrusted(int preverifyOk, openssl::StoreContext* store);
+
 // Where the client context's trusted certificates came from.
 struct TrustInUse {
   std::string systemStore;       // the system store whose roots were added ("" for none)
@@ -99,6 +108,14 @@ using RootSource = std::vector<std::string> (*)(std::string_view subject);
 // sources, on every platform) instead of the system store; nullptr restores the system store.
 // Takes effect with the next context (ReleaseSharedTls first).
 void SetRootSourceForTesting(RootSource source);
+
+// Whether the context refuses a certificate (its DER encoding) as the system's distrusted ones.
+using DistrustSource = bool (*)(std::string_view certificate);
+
+// For tests: the contexts made from now on refuse the certificates `source` distrusts (on every
+// platform) instead of the system's; nullptr restores the system's. Takes effect with the next
+// context (ReleaseSharedTls first).
+void SetDistrustSourceForTesting(DistrustSource source);
 
 // For tests: forgets every kept session (the context stays), so that no test resumes a session
 // an earlier one left.

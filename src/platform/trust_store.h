@@ -22,6 +22,8 @@ struct TrustSources {
   std::string systemStoreName;
   // Whether the system store can be searched by subject (SystemRootsWithSubject) instead: Windows.
   bool systemLookup = false;
+  // Whether the system keeps certificates it distrusts, for SystemDistrusts to consult: Windows.
+  bool systemDistrust = false;
   // Whether the TLS library's own default verify paths are used (POSIX: OpenSSL's compiled-in
   // folders, which honour SSL_CERT_FILE / SSL_CERT_DIR by themselves). Never on Windows: there
   // they are folders that a local user may create.
@@ -45,5 +47,12 @@ inline constexpr std::size_t kMaxRootsPerSubject = 8;
 // name), at most kMaxRootsPerSubject; none on POSIX, where the TLS library reads the system's
 // roots itself. The store is opened by the first search and kept for the process. Thread-safe.
 std::vector<std::string> SystemRootsWithSubject(std::string_view subject);
+
+// Whether the system distrusts the certificate (its DER encoding): on Windows one that the
+// user's or the machine's Disallowed store ("Untrusted Certificates") holds, found by its SHA-1
+// thumbprint, where an administrator or the system's updates put a compromised root or
+// intermediate; never on POSIX, where a distrusted root is taken out of the trusted ones instead.
+// The stores are opened by the first question and kept for the process. Thread-safe.
+bool SystemDistrusts(std::string_view certificate);
 
 }  // namespace tessora::platform

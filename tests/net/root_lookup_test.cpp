@@ -6,10 +6,8 @@
 
 #include <stdlib.h>  // setenv / _putenv_s
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,38 +28,6 @@ using test::ScriptedServer;
 using test::ServerConnection;
 
 constexpr int kConnectTimeoutMs = 20000;
-
-// The DER bytes of the first certificate of a PEM file ("" when there is none).
-std::string FirstCertificateDer(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  const std::string pem = text.str();
-  const std::string begin = "-----BEGIN CERTIFICATE-----";
-  const std::size_t start = pem.find(begin);
-  const std::size_t end = pem.find("-----END CERTIFICATE-----");
-  if (start == std::string::npos || end == std::string::npos || end < start) return {};
-  std::string der;
-  unsigned bits = 0;
-  int count = 0;
-  for (std::size_t i = start + begin.size(); i < end; ++i) {
-    const char c = pem[i];
-    int value = -1;
-    if (c >= 'A' && c <= 'Z') value = c - 'A';
-    if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
-    if (c >= '0' && c <= '9') value = c - '0' + 52;
-    if (c == '+') value = 62;
-    if (c == '/') value = 63;
-    if (value < 0) continue;  // line breaks, padding
-    bits = (bits << 6) | static_cast<unsigned>(value);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      der.push_back(static_cast<char>((bits >> count) & 0xFF));
-    }
-  }
-  return der;
-}
 
 // The fake source: the test CA for a subject its encoding holds (its own: it is self-signed),
 // nothing for any other; it records what it was asked.
@@ -99,7 +65,7 @@ class RootLookupTest : public ::testing::Test {
     certFile_ = file;
     {
       std::lock_guard<std::mutex> guard(gRoots.lock);
-      gRoots.caDer = FirstCertificateDer(certFile_);
+      gRoots.caDer = test::FirstCertificateDer(certFile_);
       gRoots.asked.clear();
       gRoots.found = 0;
     }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the test PKI with the openssl command-line tool: a CA, a server certificate for
-# 127.0.0.1 / localhost / api.tessora.net, one for ::1, one for another host, two with wildcard names, a
+# 127.0.0.1 / localhost / api.tessora.net, one for ::1, one to be distrusted, one for another host, two with wildcard names, a
 # self-signed one and an expired one (valid only in 2000); and a second CA ("planted") with a server certificate of its own.
 # Usage: make_test_pki.sh <output directory>
 set -euo pipefail
@@ -32,6 +32,12 @@ openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -sha25
 leaf server-ipv6 "IP:::1,DNS:localhost,DNS:ip6-localhost,DNS:ip6-loopback,DNS:localhost6"
 openssl x509 -req -in server-ipv6.csr -CA ca.pem -CAkey ca.key -CAcreateserial -sha256 -days 36500 \
   -extfile server-ipv6.ext -out server-ipv6.pem 2>/dev/null
+
+# A server certificate of its own for the tests that place it among the system's distrusted
+# certificates, so that no other test's server is ever refused for it.
+leaf distrusted "IP:127.0.0.1,DNS:localhost"
+openssl x509 -req -in distrusted.csr -CA ca.pem -CAkey ca.key -CAcreateserial -sha256 -days 36500 \
+  -extfile distrusted.ext -out distrusted.pem 2>/dev/null
 
 leaf other "DNS:other.example.com,IP:192.0.2.1"
 openssl x509 -req -in other.csr -CA ca.pem -CAkey ca.key -CAcreateserial -sha256 -days 36500 \
@@ -86,7 +92,7 @@ openssl x509 -req -in planted-server.csr -CA planted-ca.pem -CAkey planted-ca.ke
 
 mkdir -p "$out"
 cp planted-ca.pem "$out/planted-ca.pem"
-for name in ca server server-ipv6 other wildcard partialwildcard selfsigned expired planted-server; do
+for name in ca server server-ipv6 distrusted other wildcard partialwildcard selfsigned expired planted-server; do
   cp "$name.pem" "$out/$name.pem"
   [ "$name" = ca ] || cp "$name.key" "$out/$name.key"
 done

@@ -35,7 +35,8 @@ namespace tessora::test {
 inline constexpr int kServerWaitMs = 10000;
 
 // The directory with the test PKI made at build time: ca.pem, server.pem/.key (127.0.0.1,
-// localhost, api.tessora.net), other.pem/.key (another host), selfsigned.pem/.key,
+// localhost, api.tessora.net), distrusted.pem/.key (127.0.0.1, localhost: only for the tests that
+// make the system distrust it), other.pem/.key (another host), selfsigned.pem/.key,
 // expired.pem/.key, and planted-ca.pem with planted-server.pem/.key (127.0.0.1 and the others, by
 // a CA nothing trusts). The path is in the form the platform's file functions accept.
 std::string TestPkiDir();

@@ -45,6 +45,7 @@ inline constexpr long kTls12Version = 0x0303;        // TLS1_2_VERSION
 inline constexpr long kTls13Version = 0x0304;        // TLS1_3_VERSION
 inline constexpr long kTlsextNametypeHostName = 0;   // TLSEXT_NAMETYPE_host_name
 inline constexpr int kVerifyPeer = 0x01;             // SSL_VERIFY_PEER
+inline constexpr int kVerifyCertRejected = 28;       // X509_V_ERR_CERT_REJECTED
 inline constexpr unsigned kCheckFlagNoPartialWildcards = 0x4;
 inline constexpr int kCryptoLock = 1;         // CRYPTO_LOCK
 inline constexpr int kLookupCertificate = 1;  // X509_LU_X509
@@ -96,6 +97,8 @@ inline constexpr std::size_t kErrorTextBuffer = 160;
   /* What the verification callback may ask about the certificate being checked. */              \
   X(storeCurrentCert, X509_STORE_CTX_get_current_cert, Certificate*, (StoreContext*))            \
   X(storeErrorDepth, X509_STORE_CTX_get_error_depth, int, (StoreContext*))                       \
+  /* The verdict the callback gives a certificate it refuses. */                                 \
+  X(storeSetError, X509_STORE_CTX_set_error, void, (StoreContext*, int error))                   \
   /* The certificate's DER encoding: the length, and the bytes written to *out when it is not */ \
   /* null (advancing it). */                                                                     \
   X(i2dX509, i2d_X509, int, (Certificate*, unsigned char** out))                                 \
@@ -139,7 +142,10 @@ struct Api {
   Context* (*ctxNew)(const Method*) = nullptr;
   long (*ctxSetOptions)(Context*, long) = nullptr;
   long (*ctxSetMode)(Context*, long) = nullptr;
-  void (*ctxSetVerify)(Context*, int mode, void* callback) = nullptr;
+  // A verification callback: sees each certificate of the chain with the check's verdict so far
+  // (1 good) and returns its own.
+  using VerifyCallback = int (*)(int preverifyOk, StoreContext* store);
+  void (*ctxSetVerify)(Context*, int mode, VerifyCallback callback) = nullptr;
   // Binds the connection to the socket (SSL_set_fd). The handle is pointer-wide, as a SOCKET is on
   // 64-bit Windows; OpenSSL 3 and the linked library keep it whole in the library's socket BIO.
   int (*setFd)(Connection*, platform::SocketHandle socket) = nullptr;
@@ -154,7 +160,6 @@ struct Api {
   Certificate* (*chainValue)(const CertChain*, int index) = nullptr;
   // The connection's own verification mode and callback (SSL_set_verify); the 1.0 line frees a
   // refused chain before the handshake returns, so the callback is the only place to see it.
-  using VerifyCallback = int (*)(int preverifyOk, StoreContext* store);
   void (*setVerify)(Connection*, int mode, VerifyCallback callback) = nullptr;
   // The trust store's contents (X509_STORE_get0_objects; X509_OBJECT_get0_X509, nullptr for what
   // is not a certificate) and X509_check_purpose. The shared context has each trusted

@@ -60,8 +60,17 @@ long CtxSetOptions(Context* ctx, long options) {
 long CtxSetMode(Context* ctx, long mode) {
   return SSL_CTX_set_mode(C(ctx), mode);
 }
-void CtxSetVerify(Context* ctx, int mode, void* callback) {
-  SSL_CTX_set_verify(C(ctx), mode, reinterpret_cast<SSL_verify_cb>(callback));
+// SSL_CTX_set_verify wants OpenSSL's callback type; the table's callback is called from a
+// trampoline (one context is made at a time, and the callback is the same for each).
+std::atomic<Api::VerifyCallback> gContextVerifyCallback{nullptr};
+int ContextVerifyTrampoline(int preverifyOk, X509_STORE_CTX* store) {
+  const Api::VerifyCallback callback = gContextVerifyCallback.load();
+  return callback != nullptr ? callback(preverifyOk, reinterpret_cast<StoreContext*>(store))
+                             : preverifyOk;
+}
+void CtxSetVerify(Context* ctx, int mode, Api::VerifyCallback callback) {
+  if (callback != nullptr) gContextVerifyCallback = callback;
+  SSL_CTX_set_verify(C(ctx), mode, callback != nullptr ? &ContextVerifyTrampoline : nullptr);
 }
 
 // The socket BIO: the socket handle is the BIO's data.

@@ -227,7 +227,8 @@ inline constexpr const char* kOptionalCryptoFunctions[] = {"ERR_get_error",
                                                            "X509_VERIFY_PARAM_set_hostflags",
                                                            "X509_VERIFY_PARAM_set1_ip_asc",
                                                            "X509_verify_cert_error_string",
-                                                           "i2d_X509"};
+                                                           "i2d_X509",
+                                                           "X509_STORE_CTX_set_error"};
 
 // ---- OpenSSL 3
 // Loaded from the folder of the library itself first, and by the standard search last. OpenSSL's
@@ -302,12 +303,13 @@ inline constexpr const char* kOpenSsl3CryptoFunctions[] = {"OpenSSL_version_num"
 // for diagnosis (a pair without them works, and shows no certificate), the trust store's
 // certificates, whose extensions the shared context has decoded before threads share it, and the
 // trust store's lookup method, which finds the ROOT store's roots by subject when asked (without
-// it every root is read at once).
+// it every root is read at once), and the verdict given a certificate the system distrusts.
 inline constexpr const char* kOpenSsl3OptionalSslFunctions[] = {"SSL_get_peer_cert_chain",
                                                                 "SSL_set_verify"};
 inline constexpr const char* kOpenSsl3OptionalCryptoFunctions[] = {
     "X509_STORE_CTX_get_current_cert",
     "X509_STORE_CTX_get_error_depth",
+    "X509_STORE_CTX_set_error",
     "OPENSSL_sk_num",
     "OPENSSL_sk_value",
     "i2d_X509",

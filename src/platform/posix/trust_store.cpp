@@ -27,4 +27,8 @@ std::vector<std::string> SystemRootsWithSubject(std::string_view) {
   return {};
 }
 
+bool SystemDistrusts(std::string_view) {
+  return false;
+}
+
 }  // namespace tessora::platform

@@ -48,6 +48,7 @@ TrustSources ReadTrustSources(SystemRoots roots) {
   TrustSources sources;
   if (roots == SystemRoots::kAll) sources.systemRoots = RootStoreCertificates();
   sources.systemLookup = true;
+  sources.systemDistrust = true;
   sources.systemStoreName = "Windows ROOT store";
   sources.tlsLibraryDefaults = false;
   sources.certFile = Variable(L"SSL_CERT_FILE");
@@ -85,6 +86,48 @@ std::vector<std::string> SystemRootsWithSubject(std::string_view subject) {
   }
   if (certificate != nullptr) CertFreeCertificateContext(certificate);
   return certificates;
+}
+
+bool SystemDistrusts(std::string_view certificate) {
+  // Nothing longer than this is a certificate a chain would carry.
+  constexpr std::size_t kMaxCertificate = 1024 * 1024;
+  if (certificate.empty() || certificate.size() > kMaxCertificate) return false;
+  BYTE thumbprint[20];
+  DWORD size = sizeof thumbprint;
+  if (!CryptHashCertificate(0, CALG_SHA1, 0, reinterpret_cast<const BYTE*>(certificate.data()),
+                            static_cast<DWORD>(certificate.size()), thumbprint, &size)) {
+    return false;
+  }
+  // The user's store and the machine's, opened once (a store that does not exist is none) and
+  // kept for the process: a full handshake asks about every certificate of its chain. (Never
+  // destroyed: at the end of the process another thread may still be inside a call.)
+  static std::mutex& lock = *new std::mutex;
+  static bool opened = false;
+  static HCERTSTORE stores[2] = {nullptr, nullptr};
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!opened) {
+      constexpr DWORD kReadExisting = CERT_STORE_OPEN_EXISTING_FLAG | CERT_STORE_READONLY_FLAG;
+      stores[0] = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                CERT_SYSTEM_STORE_CURRENT_USER | kReadExisting, L"Disallowed");
+      stores[1] = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                CERT_SYSTEM_STORE_LOCAL_MACHINE | kReadExisting, L"Disallowed");
+      opened = true;
+    }
+  }
+  CRYPT_HASH_BLOB hash;
+  hash.cbData = size;
+  hash.pbData = thumbprint;
+  for (HCERTSTORE store : stores) {
+    if (store == nullptr) continue;
+    PCCERT_CONTEXT found = CertFindCertificateInStore(
+        store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_SHA1_HASH, &hash, nullptr);
+    if (found != nullptr) {
+      CertFreeCertificateContext(found);
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace tessora::platform
