@@ -329,6 +329,8 @@ TrustInUse SharedTls::LoadTrust(const openssl::Api& api, openssl::Context* conte
   gDistrust.store(testDistrust != nullptr  ? testDistrust
                   : sources.systemDistrust ? &platform::SystemDistrusts
                                            : nullptr);
+  // The context is made while the first connect is under way: the stores are opened then.
+  if (testDistrust == nullptr && sources.systemDistrust) platform::OpenSystemDistrust();
   if (lookupPossible && (sources.systemLookup || testSource != nullptr)) {
     auto* lookup = new RootLookup(api, testSource);
     if (lookup->Install(context)) {

@@ -27,6 +27,8 @@ std::vector<std::string> SystemRootsWithSubject(std::string_view) {
   return {};
 }
 
+void OpenSystemDistrust() {}
+
 bool SystemDistrusts(std::string_view) {
   return false;
 }

@@ -88,6 +88,39 @@ std::vector<std::string> SystemRootsWithSubject(std::string_view subject) {
   return certificates;
 }
 
+namespace {
+
+// The user's Disallowed store and the machine's, opened by the first use (a store that does not
+// exist is none) and kept for the process: a full handshake asks about every certificate of its
+// chain. (Never closed: at the end of the process another thread may still be inside a call.)
+struct DistrustStores {
+  HCERTSTORE stores[2] = {nullptr, nullptr};
+};
+
+const DistrustStores& OpenedDistrustStores() {
+  static std::mutex& lock = *new std::mutex;
+  static DistrustStores* opened = nullptr;
+  std::lock_guard<std::mutex> guard(lock);
+  if (opened == nullptr) {
+    auto* stores = new DistrustStores;
+    constexpr DWORD kReadExisting = CERT_STORE_OPEN_EXISTING_FLAG | CERT_STORE_READONLY_FLAG;
+    stores->stores[0] =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                      CERT_SYSTEM_STORE_CURRENT_USER | kReadExisting, L"Disallowed");
+    stores->stores[1] =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                      CERT_SYSTEM_STORE_LOCAL_MACHINE | kReadExisting, L"Disallowed");
+    opened = stores;
+  }
+  return *opened;
+}
+
+}  // namespace
+
+void OpenSystemDistrust() {
+  OpenedDistrustStores();
+}
+
 bool SystemDistrusts(std::string_view certificate) {
   // Nothing longer than this is a certificate a chain would carry.
   constexpr std::size_t kMaxCertificate = 1024 * 1024;
@@ -98,27 +131,10 @@ bool SystemDistrusts(std::string_view certificate) {
                             static_cast<DWORD>(certificate.size()), thumbprint, &size)) {
     return false;
   }
-  // The user's store and the machine's, opened once (a store that does not exist is none) and
-  // kept for the process: a full handshake asks about every certificate of its chain. (Never
-  // destroyed: at the end of the process another thread may still be inside a call.)
-  static std::mutex& lock = *new std::mutex;
-  static bool opened = false;
-  static HCERTSTORE stores[2] = {nullptr, nullptr};
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    if (!opened) {
-      constexpr DWORD kReadExisting = CERT_STORE_OPEN_EXISTING_FLAG | CERT_STORE_READONLY_FLAG;
-      stores[0] = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                CERT_SYSTEM_STORE_CURRENT_USER | kReadExisting, L"Disallowed");
-      stores[1] = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                CERT_SYSTEM_STORE_LOCAL_MACHINE | kReadExisting, L"Disallowed");
-      opened = true;
-    }
-  }
   CRYPT_HASH_BLOB hash;
   hash.cbData = size;
   hash.pbData = thumbprint;
-  for (HCERTSTORE store : stores) {
+  for (HCERTSTORE store : OpenedDistrustStores().stores) {
     if (store == nullptr) continue;
     PCCERT_CONTEXT found = CertFindCertificateInStore(
         store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_SHA1_HASH, &hash, nullptr);
