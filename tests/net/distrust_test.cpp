@@ -176,8 +176,10 @@ class ScopedDisallowed {
   bool Added() const { return added_; }
 
  private:
+  // The store in the registry itself: a deletion through the system store (a collection of such
+  // stores) is lost under Wine.
   static HCERTSTORE Open() {
-    return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER,
+    return CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER,
                          L"Disallowed");
   }
 
