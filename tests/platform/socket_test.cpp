@@ -13,6 +13,10 @@
 
 #if !defined(_WIN32)
 #include <errno.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
 #endif
 
 namespace tessora::platform {
@@ -241,6 +245,81 @@ TEST_F(SocketPairTiming, ReceiveTimeOutFailsWith10060) {
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(150));
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
 }
+
+#if !defined(_WIN32)
+
+// Signals for one thread every 20 ms from a thread of their own, for at most 10 s: what a host with
+// an interval timer, a profiler or a language run-time's ticks gets. The handler does nothing and
+// is installed with SA_RESTART, as such hosts install theirs.
+class SignalStorm {
+ public:
+  explicit SignalStorm(pthread_t target) {
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGUSR2, &action, &previous_);
+    thread_ = std::thread([this, target] {
+      for (int i = 0; i < 500 && !stop_; ++i) {
+        pthread_kill(target, SIGUSR2);
+        ++sent_;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      running_ = false;
+    });
+  }
+  ~SignalStorm() {
+    stop_ = true;
+    thread_.join();
+    sigaction(SIGUSR2, &previous_, nullptr);
+  }
+  SignalStorm(const SignalStorm&) = delete;
+  SignalStorm& operator=(const SignalStorm&) = delete;
+
+  bool Running() const { return running_; }
+  int Sent() const { return sent_; }
+
+ private:
+  struct sigaction previous_ {};
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> running_{true};
+  std::atomic<int> sent_{0};
+  std::thread thread_;
+};
+
+TEST_F(SocketPairTiming, AReceiveUnderSignalsStillEndsAtItsTimeOut) {
+  SetSocketTimeouts(client_, 300);
+  SignalStorm storm(pthread_self());
+  char buffer[8];
+  EXPECT_EQ(SocketReceive(client_, buffer, sizeof buffer), -1);
+  EXPECT_EQ(LastSocketError(), 10060);
+  // It ended while the signals still came, not once they stopped.
+  EXPECT_TRUE(storm.Running());
+  EXPECT_GE(storm.Sent(), 2);
+}
+
+TEST_F(SocketPairTiming, AWaitUnderSignalsLastsItsWholeTime) {
+  SignalStorm storm(pthread_self());
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(WaitReadable(client_, 300));
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(290));
+  EXPECT_GE(storm.Sent(), 2);
+}
+
+TEST_F(SocketPair, AReceiveUnderSignalsGetsTheBytes) {
+  SetSocketTimeouts(client_, 5000);
+  SignalStorm storm(pthread_self());
+  std::thread sender([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    SocketSend(server_, "pong", 4);
+  });
+  char buffer[8] = {};
+  EXPECT_EQ(SocketReceive(client_, buffer, sizeof buffer), 4);
+  sender.join();
+  EXPECT_EQ(std::string(buffer, 4), "pong");
+}
+
+#endif
 
 TEST_F(SocketPair, ReceiveSeesTheEndOfTheStream) {
   CloseSocket(server_);

@@ -413,11 +413,62 @@ void SetSocketTimeouts(SocketHandle socket, int milliseconds) {
   setsockopt(Fd(socket), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
+namespace {
+
+// Milliseconds from now until `end`, rounded up (so that a wait never ends just short of it); 0
+// once it has passed.
+int MillisecondsUntil(std::chrono::steady_clock::time_point end) {
+  const auto left = end - std::chrono::steady_clock::now();
+  if (left <= std::chrono::steady_clock::duration::zero()) return 0;
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+}
+
+// Runs a blocking receive or send (`call`) under the socket's time-out (`option`: SO_RCVTIMEO or
+// SO_SNDTIMEO). The system restarts the time-out whenever a signal interrupts the call, so a
+// plain retry would let a host that takes signals more often than that (interval timers,
+// profilers, language run-times) keep a silent peer's receive waiting for ever: after an
+// interruption the call waits (`events`) only for what is left of the time-out, and one that runs
+// out fails as the time-out does (EAGAIN).
+template <class Call>
+ssize_t WithinTimeout(int fd, int option, short events, Call call) {
+  const auto start = std::chrono::steady_clock::now();
+  ssize_t n = call();
+  if (n >= 0 || errno != EINTR) return n;
+  timeval limit{};
+  socklen_t size = sizeof limit;
+  const bool bounded = getsockopt(fd, SOL_SOCKET, option, &limit, &size) == 0 &&
+                       (limit.tv_sec > 0 || limit.tv_usec > 0);
+  const auto end =
+      start + std::chrono::seconds(limit.tv_sec) + std::chrono::microseconds(limit.tv_usec);
+  for (;;) {
+    if (bounded) {
+      const int left = MillisecondsUntil(end);
+      pollfd p{};
+      p.fd = fd;
+      p.events = events;
+      const int ready = left > 0 ? poll(&p, 1, left) : 0;
+      if (ready == 0) {
+        errno = EAGAIN;
+        return -1;
+      }
+      if (ready < 0) {
+        if (errno == EINTR) continue;
+        return -1;
+      }
+    }
+    n = call();
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+}  // namespace
+
 int SocketSend(SocketHandle socket, const char* data, int size) {
-  ssize_t n;
-  do {
-    n = send(Fd(socket), data, static_cast<std::size_t>(size), MSG_NOSIGNAL);
-  } while (n < 0 && errno == EINTR);
+  const int fd = Fd(socket);
+  const ssize_t n = WithinTimeout(fd, SO_SNDTIMEO, POLLOUT, [&] {
+    return send(fd, data, static_cast<std::size_t>(size), MSG_NOSIGNAL);
+  });
   if (n < 0) {
     SaveErrno();
     return -1;
@@ -426,10 +477,9 @@ int SocketSend(SocketHandle socket, const char* data, int size) {
 }
 
 int SocketReceive(SocketHandle socket, char* buffer, int size) {
-  ssize_t n;
-  do {
-    n = recv(Fd(socket), buffer, static_cast<std::size_t>(size), 0);
-  } while (n < 0 && errno == EINTR);
+  const int fd = Fd(socket);
+  const ssize_t n = WithinTimeout(
+      fd, SO_RCVTIMEO, POLLIN, [&] { return recv(fd, buffer, static_cast<std::size_t>(size), 0); });
   if (n < 0) {
     SaveErrno();
     return -1;
@@ -438,12 +488,19 @@ int SocketReceive(SocketHandle socket, char* buffer, int size) {
 }
 
 bool WaitReadable(SocketHandle socket, int timeoutMs) {
+  // A signal ends poll() early: the wait goes on for the time that is left.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   pollfd p{};
   p.fd = Fd(socket);
   p.events = POLLIN;
-  const int result = poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
-  if (result < 0) SaveErrno();
-  return result > 0;
+  for (;;) {
+    const int result = poll(&p, 1, timeoutMs < 0 ? -1 : MillisecondsUntil(end));
+    if (result >= 0) return result > 0;
+    if (errno != EINTR) {
+      SaveErrno();
+      return false;
+    }
+  }
 }
 
 int LastSocketError() {
