@@ -91,6 +91,10 @@ std::unique_ptr<File> File::OpenAppend(const std::u16string& path) {
     if (fstat(handle->fd, &found) != 0) RaiseFileError(false, path, errno);
     if (!S_ISREG(found.st_mode)) RaiseNotARegularFile(path);
     if (found.st_uid != geteuid()) RaiseFileError(false, path, EACCES);
+    // Nor into a file with another name as well: a hard link that a local user made in the place
+    // of the log to a file of this user's (a start-up script, a file others may read) would have
+    // the records appended to that file.
+    if (found.st_nlink != 1) RaiseFileError(false, path, EACCES);
     fcntl(handle->fd, F_SETFL, fcntl(handle->fd, F_GETFL) & ~O_NONBLOCK);
   } else {
     if (const int fault = TakeFault(Fault::kFileCreate)) RaiseFileError(true, path, fault);
