@@ -256,6 +256,7 @@ PreparedRequest PrepareRequest(const ThreadSettings& settings, const std::u16str
   RefuseLineBreak(u"partner-token", settings.partnerToken);
   prepared.baseUrl = FullBaseUrl(settings.environment, options.apiHost);
   prepared.url = UrlResolver::ResolveUrlParameters(prepared.baseUrl + route, parameters);
+  prepared.routeTooLong = prepared.url.size() > UrlResolver::kMaxResolvedUrl;
   prepared.url = UrlResolver::ResolveOptionalParameters(prepared.url, optionalParameters);
   if (!body.empty()) prepared.body = TextToUtf8(body);
 
@@ -312,6 +313,12 @@ std::u16string CallEndpoint(ThreadSettings& settings, const ConfigItem& endpoint
   settings.httpClient->SetConnectionReuse(options.connectionReuse, options.connectionIdleMs);
   if (kept) settings.httpClient->OfferKeptConnection(std::move(*kept));
   return RunExchange(settings, *settings.httpClient, [&](HttpClient& client) {
+    if (prepared.routeTooLong) {
+      Raise(ErrorKind::kRequest,
+            u"The route and the Parameters make a URL of more than " +
+                IntToText(static_cast<std::int64_t>(UrlResolver::kMaxResolvedUrl)) +
+                u" characters. Nothing was sent.");
+    }
     CheckSameHost(prepared.url, prepared.baseUrl);
     // A kept connection needs HTTP/1.1 for every method; without reuse each method keeps its own.
     const HttpVersion version =

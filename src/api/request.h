@@ -29,6 +29,9 @@ struct PreparedRequest {
   std::u16string url;
   // The URL the route and the Parameters were filled into: where the request must go.
   std::u16string baseUrl;
+  // Whether filling the route's placeholders made the URL longer than
+  // UrlResolver::kMaxResolvedUrl (the exchange then refuses it).
+  bool routeTooLong = false;
   // The UTF-8 bytes of the body text, without a byte-order mark; none for an empty text.
   std::optional<std::string> body;
 };

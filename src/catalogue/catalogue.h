@@ -126,8 +126,14 @@ class UrlResolver {
  public:
   UrlResolver() = delete;
 
+  // The longest URL the route's placeholders are filled into; see ResolveUrlParameters.
+  static constexpr std::size_t kMaxResolvedUrl = 65536;
+
   // For each entry in order, replaces the first occurrence of ":" + its name (letter case ignored)
-  // by the value for that name, inserted as it is.
+  // by the value for that name, inserted as it is. Once the URL is longer than kMaxResolvedUrl the
+  // later entries are left out and the URL is returned as it is then, for the caller to refuse: a
+  // value that holds its own placeholder is filled in again by every later entry of its name, so
+  // that a block of a few kilobytes would make a URL of gigabytes.
   static std::u16string ResolveUrlParameters(std::u16string_view url,
                                              const ParameterList& parameters);
   // Appends "?" (or "&" when the URL already has a "?") and the entries joined by "&" and

@@ -84,7 +84,7 @@ std::u16string UrlResolver::ResolveUrlParameters(std::u16string_view url,
                                                  const ParameterList& parameters) {
   std::u16string result(url);
   const std::size_t count = parameters.Count();
-  for (std::size_t i = 0; i < count; ++i) {
+  for (std::size_t i = 0; i < count && result.size() <= kMaxResolvedUrl; ++i) {
     const std::u16string_view name = parameters.Name(i);
     const std::u16string value = parameters.Value(name);
     std::u16string token = u":";

@@ -71,6 +71,25 @@ TEST(ResolveUrlParametersTest, EdgeCases) {
     EXPECT_EQ(Route(c), c.after) << Describe(c);
 }
 
+// A value holding its own placeholder is filled in again by every later entry of its name: a
+// block of a few kilobytes would grow the URL to gigabytes. The entries stop once the URL is
+// longer than the bound, and the URL is returned as it is then, for the caller to refuse.
+TEST(ResolveUrlParametersTest, StopsOnceTheUrlIsLongerThanTheBound) {
+  std::string block = "id=";
+  for (int i = 0; i < 2000; ++i)
+    block += ":id";
+  for (int i = 0; i < 2000; ++i)
+    block += "\r\nid";
+  const std::string url = Route({kB + "/api/:id", block, ""});
+  EXPECT_GT(url.size(), UrlResolver::kMaxResolvedUrl);
+  // The last entry applied added at most one value more (6000 characters here).
+  EXPECT_LE(url.size(), UrlResolver::kMaxResolvedUrl + 6000);
+
+  // A URL that stays within the bound takes every entry.
+  const std::string value(UrlResolver::kMaxResolvedUrl - kB.size() - 20, 'x');
+  EXPECT_EQ(Route({kB + "/api/:a/:b", "a=" + value + "\r\nb=2", ""}), kB + "/api/" + value + "/2");
+}
+
 TEST(ResolveOptionalParametersTest, WorkedExamples) {
   const UrlCase cases[] = {
       {kB + "/api/items", "", kB + "/api/items"},

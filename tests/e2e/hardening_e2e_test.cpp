@@ -123,6 +123,26 @@ TEST_F(Hardening, ARouteOrParametersThatMoveTheHostAreRefusedBeforeSending) {
   EXPECT_EQ(api.Requests(1).size(), 1u);
 }
 
+// Parameters whose value holds its own placeholder, filled in again by every later entry: a block
+// of 12 KB would make a URL of 12 million characters and keep the call busy for minutes. The call
+// is refused instead, as one that would move the host is.
+TEST_F(Hardening, ParametersThatWouldMakeAHugeUrlAreRefusedBeforeSending) {
+  ScriptedApi api({JsonReply("200 OK", "{}")});
+  Configure(api.Environment());
+  std::string parameters = "id=";
+  for (int i = 0; i < 2000; ++i)
+    parameters += ":id";
+  for (int i = 0; i < 2000; ++i)
+    parameters += "\r\nid";
+  const auto [ok, text] = Try("CHARGE_DETAIL", parameters.c_str());
+  EXPECT_EQ(ok, 1) << text;
+  EXPECT_EQ(text, "");
+  EXPECT_EQ(library_.LastError(),
+            "The route and the Parameters make a URL of more than 65536 characters. Nothing was "
+            "sent.");
+  EXPECT_EQ(api.Connections(), 0);
+}
+
 TEST_F(Hardening, APartnerTokenWithALineBreakInsideFailsTheCallBeforeSending) {
   ScriptedApi api({JsonReply("200 OK", "{}")});
   Configure(api.Environment(), "pt\r\nHost: evil.example\r\nContent-Length: 0");
