@@ -8,8 +8,9 @@ namespace tessora::platform {
 using LibraryHandle = void*;
 
 // Loads a shared library by file name; the platform's standard search order applies when the name
-// has no directory. The system's error box for a missing file is suppressed. nullptr on failure
-// (also when a Fault::kLoadLibrary is pending).
+// has no directory, on Windows without the current directory (a library loaded already by that
+// name is the one taken). The system's error box for a missing file is suppressed. nullptr on
+// failure (also when a Fault::kLoadLibrary is pending).
 LibraryHandle LoadSharedLibrary(const std::u16string& fileName);
 // The address of an exported function, or nullptr.
 void* LibraryFunction(LibraryHandle library, const char* name);

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "base/fault_injection.h"
+#include "support/temp_dir.h"
 
 namespace tessora::platform {
 namespace {
@@ -61,6 +62,58 @@ TEST(SharedLibraries, ModuleDirectoryIsTheFolderOfTheModuleHoldingTheCode) {
   EXPECT_TRUE(
       std::filesystem::equivalent(std::filesystem::path(directory), ProgramFile().parent_path()));
 }
+
+#if defined(_WIN32)
+
+// Sets PATH for as long as it lives.
+class ScopedPath {
+ public:
+  explicit ScopedPath(const std::wstring& value) {
+    wchar_t buffer[32768];
+    const DWORD n = GetEnvironmentVariableW(L"PATH", buffer, 32768);
+    had_ = n > 0 && n < 32768;
+    if (had_) previous_.assign(buffer, n);
+    SetEnvironmentVariableW(L"PATH", value.c_str());
+  }
+  ~ScopedPath() { SetEnvironmentVariableW(L"PATH", had_ ? previous_.c_str() : nullptr); }
+  ScopedPath(const ScopedPath&) = delete;
+  ScopedPath& operator=(const ScopedPath&) = delete;
+
+ private:
+  bool had_ = false;
+  std::wstring previous_;
+};
+
+// A library named without a folder is never taken from the current directory (whatever folder a
+// host's file dialog moved to): one planted there would run inside the host. A folder of PATH
+// still provides it. The probe leaves a file beside itself when it is loaded.
+TEST(SharedLibraries, ANameAloneIsNotLookedForInTheCurrentDirectory) {
+  test::TempDir dir;
+  const std::filesystem::path probe = dir / "tessora-search-probe.dll";
+  std::filesystem::copy_file(TESSORA_SEARCH_PROBE, probe);
+  const std::filesystem::path marker = dir / "planted-module-loaded";
+  {
+    test::ScopedCurrentDir current(dir.Path());
+    EXPECT_EQ(LoadSharedLibrary(u"tessora-search-probe.dll"), nullptr);
+    // Nor through a relative folder of PATH, which is the current directory again.
+    ScopedPath path(L".;bin");
+    EXPECT_EQ(LoadSharedLibrary(u"tessora-search-probe.dll"), nullptr);
+  }
+  EXPECT_FALSE(std::filesystem::exists(marker));
+
+  ScopedPath path(L"C:\\no-such-folder-7f3a;" + dir.Path().wstring());
+  LibraryHandle library = LoadSharedLibrary(u"tessora-search-probe.dll");
+  EXPECT_NE(library, nullptr);
+  EXPECT_TRUE(std::filesystem::exists(marker));
+  // Loaded now: the name alone finds it, whatever the search would say.
+  ScopedPath none(L"");
+  LibraryHandle again = LoadSharedLibrary(u"tessora-search-probe.dll");
+  EXPECT_EQ(again, library);
+  UnloadSharedLibrary(again);
+  UnloadSharedLibrary(library);
+}
+
+#endif
 
 TEST(SharedLibraries, NullHandleIsHarmless) {
   EXPECT_EQ(LibraryFunction(nullptr, kSystemFunction), nullptr);

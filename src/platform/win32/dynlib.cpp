@@ -1,8 +1,13 @@
-// Shared libraries through LoadLibraryW, with the system's error box for a missing or broken file
-// suppressed while loading.
+// Shared libraries through LoadLibraryW / LoadLibraryExW, with the system's error box for a missing
+// or broken file suppressed while loading; a name without a folder is looked for in the system's
+// order, but never in the current directory.
 #include "platform/dynlib.h"
 
 #include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "base/fault_injection.h"
 
@@ -22,6 +27,98 @@ SetThreadErrorModeFunction FindSetThreadErrorMode() {
   return kFunction;
 }
 
+// A folder the system's search may take a library from: one named in full, not one that depends
+// on the current directory or drive ("bin", ".\\x", "\\x").
+bool IsAbsoluteFolder(const std::wstring& folder) {
+  if (folder.size() >= 3 && folder[1] == L':' && (folder[2] == L'\\' || folder[2] == L'/')) {
+    return true;
+  }
+  return folder.size() >= 2 && (folder[0] == L'\\' || folder[0] == L'/') &&
+         (folder[1] == L'\\' || folder[1] == L'/');
+}
+
+// The folder a system function writes into a buffer (`get` gives the length it needs when the
+// buffer is too small); empty when it fails.
+template <class Get>
+std::wstring FolderFrom(Get get) {
+  std::wstring folder(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const DWORD n = get(folder.data(), static_cast<DWORD>(folder.size()));
+    if (n == 0) return {};
+    if (n < folder.size()) {
+      folder.resize(n);
+      return folder;
+    }
+    folder.resize(static_cast<std::size_t>(n) + 1);
+  }
+  return {};
+}
+
+// The folders the system searches for a library named without a folder, in its order, but
+// without the current directory: the program's folder, the one the host set with
+// SetDllDirectory, the system folders, the Windows folder, then the absolute folders of PATH.
+std::vector<std::wstring> SearchFolders() {
+  std::vector<std::wstring> folders;
+  std::wstring program = FolderFrom(
+      [](wchar_t* buffer, DWORD size) { return GetModuleFileNameW(nullptr, buffer, size); });
+  const std::size_t slash = program.find_last_of(L"\\/");
+  if (slash != std::wstring::npos) folders.push_back(program.substr(0, slash));
+  folders.push_back(
+      FolderFrom([](wchar_t* buffer, DWORD size) { return GetDllDirectoryW(size, buffer); }));
+  folders.push_back(
+      FolderFrom([](wchar_t* buffer, DWORD size) { return GetSystemDirectoryW(buffer, size); }));
+  const std::wstring windows =
+      FolderFrom([](wchar_t* buffer, DWORD size) { return GetWindowsDirectoryW(buffer, size); });
+  if (!windows.empty()) folders.push_back(windows + L"\\System");
+  folders.push_back(windows);
+  const std::wstring path = FolderFrom(
+      [](wchar_t* buffer, DWORD size) { return GetEnvironmentVariableW(L"PATH", buffer, size); });
+  for (std::size_t start = 0; start <= path.size();) {
+    std::size_t end = path.find(L';', start);
+    if (end == std::wstring::npos) end = path.size();
+    std::wstring folder = path.substr(start, end - start);
+    if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"') {
+      folder = folder.substr(1, folder.size() - 2);
+    }
+    folders.push_back(std::move(folder));
+    start = end + 1;
+  }
+  std::vector<std::wstring> absolute;
+  for (std::wstring& folder : folders) {
+    if (IsAbsoluteFolder(folder)) absolute.push_back(std::move(folder));
+  }
+  return absolute;
+}
+
+// A library named without a folder, as the system's standard search finds it, except in the
+// current directory: that is whatever folder a host's file dialog last moved to, and a DLL of
+// the name planted there would run inside the host. One loaded already is the one the system
+// hands out, wherever it came from.
+HMODULE LoadByName(const std::wstring& name) {
+  if (GetModuleHandleW(name.c_str()) != nullptr) return LoadLibraryW(name.c_str());
+  for (const std::wstring& folder : SearchFolders()) {
+    std::wstring path = folder;
+    if (path.back() != L'\\' && path.back() != L'/') path.push_back(L'\\');
+    path += name;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      continue;
+    }
+    // Its own imports are looked for in its folder first, as beside the program.
+    if (HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
+      return module;
+    }
+    // A file that is no library for this process (the other width) does not end the search.
+  }
+  SetLastError(ERROR_MOD_NOT_FOUND);
+  return nullptr;
+}
+
+HMODULE Load(const std::wstring& name) {
+  return name.find_first_of(L"\\/:") == std::wstring::npos ? LoadByName(name)
+                                                           : LoadLibraryW(name.c_str());
+}
+
 }  // namespace
 
 LibraryHandle LoadSharedLibrary(const std::u16string& fileName) {
@@ -35,11 +132,11 @@ LibraryHandle LoadSharedLibrary(const std::u16string& fileName) {
   if (SetThreadErrorModeFunction setThreadErrorMode = FindSetThreadErrorMode()) {
     DWORD previous = 0;
     setThreadErrorMode(quiet, &previous);
-    module = LoadLibraryW(name.c_str());
+    module = Load(name);
     setThreadErrorMode(previous, nullptr);
   } else {
     const UINT previous = SetErrorMode(quiet);
-    module = LoadLibraryW(name.c_str());
+    module = Load(name);
     SetErrorMode(previous);
   }
   return reinterpret_cast<LibraryHandle>(module);
