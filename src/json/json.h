@@ -81,11 +81,15 @@ class JsonObject {
 
 // How deeply arrays and objects may nest (the root object is level 1).
 inline constexpr int kJsonMaxNesting = 512;
+// How many values one text may hold, arrays, objects and members written without a value
+// included (the root object is one).
+inline constexpr std::int64_t kJsonMaxValues = 1000000;
 
 // Parses `json` and returns its root object; an empty text gives an object without members, and
 // whatever follows the root object is ignored. Raises the reader's syntax and conversion failures;
 // a text whose value is not an object fails with "Expected {" and the position after the token
-// found instead, and nesting deeper than kJsonMaxNesting fails where the limit is passed.
+// found instead, and nesting deeper than kJsonMaxNesting or more than kJsonMaxValues values fail
+// where the limit is passed.
 JsonObject ParseJsonObject(std::u16string_view json);
 
 }  // namespace tessora

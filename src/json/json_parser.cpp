@@ -187,6 +187,7 @@ class Builder {
     // fails at once, with the position after that token, as a missing colon does.
     if (Peek().kind != TokenKind::kOpenBrace) tokens_.Fail(u"Expected {");
     Take();
+    Count();
     auto root = std::make_shared<JsonObjectData>();
     Enter();
     ReadObject(*root);
@@ -212,6 +213,15 @@ class Builder {
   void Enter() {
     if (++depth_ > kJsonMaxNesting) {
       tokens_.Fail(u"Nesting deeper than " + IntToText(kJsonMaxNesting) + u" levels");
+    }
+  }
+
+  // Each value read, members written without one included, counts against kJsonMaxValues: a value
+  // of a few bytes of text takes some tens of bytes in the tree, so a 64 MiB answer of "[{},{},..."
+  // would otherwise take gigabytes, more than a 32-bit host has.
+  void Count() {
+    if (++values_ > kJsonMaxValues) {
+      tokens_.Fail(u"More than " + IntToText(kJsonMaxValues) + u" values");
     }
   }
 
@@ -245,6 +255,7 @@ class Builder {
         break;
       case TokenKind::kOpenBracket: {
         Take();
+        Count();
         Enter();
         value.kind = DataType::kArray;
         ReadArray(value.data.emplace<JsonArray>());
@@ -253,6 +264,7 @@ class Builder {
       }
       case TokenKind::kOpenBrace: {
         Take();
+        Count();
         Enter();
         auto object = std::make_shared<JsonObjectData>();
         ReadObject(*object);
@@ -265,6 +277,7 @@ class Builder {
         return false;
     }
     Take();
+    Count();
     return true;
   }
 
@@ -296,7 +309,7 @@ class Builder {
         if (Peek().kind != TokenKind::kColon) tokens_.Fail(u"Expected :");
         Take();
         JsonValue value;  // kNil: a member written without a value
-        ReadValue(value);
+        if (!ReadValue(value)) Count();
         members.Store(std::move(name), std::move(value));
       }
       if (Peek().kind == TokenKind::kComma) {
@@ -314,6 +327,7 @@ class Builder {
   Token token_;
   bool waiting_ = false;
   int depth_ = 0;
+  std::int64_t values_ = 0;
 };
 
 }  // namespace

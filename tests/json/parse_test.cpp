@@ -224,5 +224,24 @@ TEST(JsonParse, LimitsNesting) {
             "error: Nesting deeper than 512 levels. (Line: 1 Col: 517)");
 }
 
+// "{"a":[" + `values` numbers "1" + "]}": the root, the array and the numbers are values. With
+// `lastWithoutValue` one more object, holding a member written without a value: two more.
+std::u16string ManyValues(std::int64_t values, bool lastWithoutValue) {
+  std::u16string text = u"{\"a\":[";
+  for (std::int64_t i = 0; i < values; ++i)
+    text += i == 0 ? u"1" : u",1";
+  return text + (lastWithoutValue ? u",{\"m\":}]}" : u"]}");
+}
+
+TEST(JsonParse, LimitsTheNumberOfValues) {
+  // The root, the array and the numbers count; a member written without a value too.
+  EXPECT_NO_THROW(ParseJsonObject(ManyValues(kJsonMaxValues - 4, true)));
+  // One more fails after the value, or the member, that passes it.
+  EXPECT_EQ(ParseOutcome(ManyValues(kJsonMaxValues - 1, false)),
+            "error: More than 1000000 values. (Line: 1 Col: 2000003)");
+  EXPECT_EQ(ParseOutcome(ManyValues(kJsonMaxValues - 3, true)),
+            "error: More than 1000000 values. (Line: 1 Col: 2000006)");
+}
+
 }  // namespace
 }  // namespace tessora
