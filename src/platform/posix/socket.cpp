@@ -424,41 +424,45 @@ int MillisecondsUntil(std::chrono::steady_clock::time_point end) {
   return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
 }
 
-// Runs a blocking receive or send (`call`) under the socket's time-out (`option`: SO_RCVTIMEO or
-// SO_SNDTIMEO). The system restarts the time-out whenever a signal interrupts the call, so a
-// plain retry would let a host that takes signals more often than that (interval timers,
-// profilers, language run-times) keep a silent peer's receive waiting for ever: after an
-// interruption the call waits (`events`) only for what is left of the time-out, and one that runs
-// out fails as the time-out does (EAGAIN).
+// Runs a blocking receive or send (`call`, given the flags to add) under the socket's time-out
+// (`option`: SO_RCVTIMEO or SO_SNDTIMEO). The system restarts the time-out whenever a signal
+// interrupts the call, so a plain retry would let a host that takes signals more often than that
+// (interval timers, profilers, language run-times) keep a silent peer's receive waiting for ever:
+// after an interruption the call waits (`events`) only for what is left of the time-out and is
+// then made without blocking, and one whose time runs out fails as the time-out does (EAGAIN).
 template <class Call>
 ssize_t WithinTimeout(int fd, int option, short events, Call call) {
   const auto start = std::chrono::steady_clock::now();
-  ssize_t n = call();
+  ssize_t n = call(0);
   if (n >= 0 || errno != EINTR) return n;
   timeval limit{};
   socklen_t size = sizeof limit;
   const bool bounded = getsockopt(fd, SOL_SOCKET, option, &limit, &size) == 0 &&
                        (limit.tv_sec > 0 || limit.tv_usec > 0);
+  if (!bounded) {
+    do {
+      n = call(0);
+    } while (n < 0 && errno == EINTR);
+    return n;
+  }
   const auto end =
       start + std::chrono::seconds(limit.tv_sec) + std::chrono::microseconds(limit.tv_usec);
   for (;;) {
-    if (bounded) {
-      const int left = MillisecondsUntil(end);
-      pollfd p{};
-      p.fd = fd;
-      p.events = events;
-      const int ready = left > 0 ? poll(&p, 1, left) : 0;
-      if (ready == 0) {
-        errno = EAGAIN;
-        return -1;
-      }
-      if (ready < 0) {
-        if (errno == EINTR) continue;
-        return -1;
-      }
+    const int left = MillisecondsUntil(end);
+    pollfd p{};
+    p.fd = fd;
+    p.events = events;
+    const int ready = left > 0 ? poll(&p, 1, left) : 0;
+    if (ready == 0) {
+      errno = EAGAIN;
+      return -1;
     }
-    n = call();
-    if (n >= 0 || errno != EINTR) return n;
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    n = call(MSG_DONTWAIT);
+    if (n >= 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) return n;
   }
 }
 
@@ -466,8 +470,8 @@ ssize_t WithinTimeout(int fd, int option, short events, Call call) {
 
 int SocketSend(SocketHandle socket, const char* data, int size) {
   const int fd = Fd(socket);
-  const ssize_t n = WithinTimeout(fd, SO_SNDTIMEO, POLLOUT, [&] {
-    return send(fd, data, static_cast<std::size_t>(size), MSG_NOSIGNAL);
+  const ssize_t n = WithinTimeout(fd, SO_SNDTIMEO, POLLOUT, [&](int flags) {
+    return send(fd, data, static_cast<std::size_t>(size), MSG_NOSIGNAL | flags);
   });
   if (n < 0) {
     SaveErrno();
@@ -478,8 +482,9 @@ int SocketSend(SocketHandle socket, const char* data, int size) {
 
 int SocketReceive(SocketHandle socket, char* buffer, int size) {
   const int fd = Fd(socket);
-  const ssize_t n = WithinTimeout(
-      fd, SO_RCVTIMEO, POLLIN, [&] { return recv(fd, buffer, static_cast<std::size_t>(size), 0); });
+  const ssize_t n = WithinTimeout(fd, SO_RCVTIMEO, POLLIN, [&](int flags) {
+    return recv(fd, buffer, static_cast<std::size_t>(size), flags);
+  });
   if (n < 0) {
     SaveErrno();
     return -1;
