@@ -149,6 +149,20 @@ TEST_F(FileTest, AppendRefusesALinkInThePlaceOfTheFile) {
   EXPECT_EQ(ReadFileBytes(path), "earlier\r\nlater\r\n");
 }
 
+// A hard link in the place of the log is refused: the records would go into the other file too.
+TEST_F(FileTest, AppendRefusesAFileWithAnotherName) {
+  const auto target = dir_ / "profile.txt";
+  WriteFileBytes(target, "export A=1\n");
+  const auto link = dir_ / "log.txt";
+  std::filesystem::create_hard_link(target, link);
+  EXPECT_EQ(FailureOf([&] { File::OpenAppend(TextPath(link)); }).Kind(), ErrorKind::kFileOpen);
+  EXPECT_EQ(ReadFileBytes(target), "export A=1\n");
+  // Once it has one name again, it is the user's log.
+  std::filesystem::remove(target);
+  File::OpenAppend(TextPath(link))->Write("ours\r\n");
+  EXPECT_EQ(ReadFileBytes(link), "export A=1\nours\r\n");
+}
+
 #if !defined(_WIN32)
 TEST_F(FileTest, AppendFollowsNoSymbolicLink) {
   const auto target = dir_ / "target.txt";
@@ -164,20 +178,6 @@ TEST_F(FileTest, AppendFollowsNoSymbolicLink) {
   std::filesystem::create_symlink(dir_ / "created-elsewhere.txt", dangling);
   EXPECT_EQ(FailureOf([&] { File::OpenAppend(TextPath(dangling)); }).Kind(), ErrorKind::kFileOpen);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "created-elsewhere.txt"));
-}
-
-// A hard link in the place of the log is refused: the records would go into the other file too.
-TEST_F(FileTest, AppendRefusesAFileWithAnotherName) {
-  const auto target = dir_ / "profile.txt";
-  WriteFileBytes(target, "export A=1\n");
-  const auto link = dir_ / "log.txt";
-  std::filesystem::create_hard_link(target, link);
-  EXPECT_EQ(FailureOf([&] { File::OpenAppend(TextPath(link)); }).Kind(), ErrorKind::kFileOpen);
-  EXPECT_EQ(ReadFileBytes(target), "export A=1\n");
-  // Once it has one name again, it is the user's log.
-  std::filesystem::remove(target);
-  File::OpenAppend(TextPath(link))->Write("ours\r\n");
-  EXPECT_EQ(ReadFileBytes(link), "export A=1\nours\r\n");
 }
 
 // A FIFO in the place of the log is refused at once, whether anybody reads it or not: records

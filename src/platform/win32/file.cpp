@@ -109,6 +109,13 @@ std::unique_ptr<File> File::OpenAppend(const std::u16string& path) {
       CloseHandle(h);
       RaiseFileError(false, path, ERROR_CANT_ACCESS_FILE);
     }
+    // Nor into a file with another name as well: a hard link that a local user made in the place
+    // of the log to a file of this user's would have the records appended to that file.
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (GetFileInformationByHandle(h, &information) && information.nNumberOfLinks > 1) {
+      CloseHandle(h);
+      RaiseFileError(false, path, ERROR_ACCESS_DENIED);
+    }
     // SetFilePointerEx: SetFilePointer without the high part fails for a file of 4 GiB or more
     // and leaves the position at the start, where the records would overwrite the file.
     if (!SetFilePointerEx(h, LARGE_INTEGER{}, nullptr, FILE_END)) {
