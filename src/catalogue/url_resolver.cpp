@@ -1,4 +1,7 @@
 // Route placeholders and the query string.
+#include <string>
+#include <unordered_map>
+
 #include "base/text.h"
 #include "catalogue/catalogue.h"
 #include "platform/locale.h"
@@ -83,15 +86,27 @@ void AppendEntry(std::u16string& combo, const std::u16string& entry) {
 std::u16string UrlResolver::ResolveUrlParameters(std::u16string_view url,
                                                  const ParameterList& parameters) {
   std::u16string result(url);
+  // The URL upper-cased, kept in step with it: upper-casing maps each code unit alone and keeps
+  // the length, so a position in it is one in the URL, and a replaced stretch is upper-cased
+  // alone. (Upper-casing the whole URL for every entry made a block of many entries quadratic.)
+  std::u16string upper = platform::UpperCaseText(result);
+  // The value for each name, looked up in the list once: a block that repeats one name many times
+  // does not scan the list for each.
+  std::unordered_map<std::u16string, std::u16string> values;
   const std::size_t count = parameters.Count();
   for (std::size_t i = 0; i < count && result.size() <= kMaxResolvedUrl; ++i) {
     const std::u16string_view name = parameters.Name(i);
-    const std::u16string value = parameters.Value(name);
     std::u16string token = u":";
     token += name;
-    // Upper-casing keeps the length, so a position in the upper-cased URL is one in the URL.
-    const std::size_t at = platform::UpperCaseText(result).find(platform::UpperCaseText(token));
-    if (at != std::u16string::npos) result.replace(at, token.size(), value);
+    const std::size_t at = upper.find(platform::UpperCaseText(token));
+    if (at == std::u16string::npos) continue;
+    auto found = values.find(std::u16string(name));
+    if (found == values.end()) {
+      found = values.emplace(std::u16string(name), parameters.Value(name)).first;
+    }
+    const std::u16string& value = found->second;
+    result.replace(at, token.size(), value);
+    upper.replace(at, token.size(), platform::UpperCaseText(value));
   }
   return result;
 }

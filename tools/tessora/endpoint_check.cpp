@@ -114,6 +114,11 @@ RouteCheck CheckRoute(const std::string& route, const std::vector<std::string>& 
   // (letter case ignored) by the value of the first entry of that name.
   std::u16string current = platform::AnsiToText(route);
   for (std::size_t i = 0; i < list.Count(); ++i) {
+    // The library leaves the later entries out and refuses the call.
+    if (current.size() > UrlResolver::kMaxResolvedUrl) {
+      check.tooLong = true;
+      break;
+    }
     const std::u16string name(list.Name(i));
     const std::u16string probe =
         UrlResolver::ResolveUrlParameters(current, ParameterList(name + u"=\x1F"));

@@ -54,6 +54,8 @@ struct RouteCheck {
   std::string route;                  // with the parameters filled in
   std::vector<std::string> leftOver;  // placeholders still in it
   std::vector<std::string> unused;    // entries (name=value) whose ":name" the route lacks
+  bool tooLong =
+      false;  // the filled route passed UrlResolver::kMaxResolvedUrl: the call is refused
 };
 RouteCheck CheckRoute(const std::string& route, const std::vector<std::string>& parameters);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "TessoraNet.h"
+#include "catalogue/catalogue.h"
 #include "console.h"
 #include "endpoint_check.h"
 #include "help.h"
@@ -271,6 +272,13 @@ void WarnAboutRoute(const EndpointReport& endpoints, const Operation& operation,
   for (const EndpointOperation& entry : endpoints.operations) {
     if (entry.name != operation.name) continue;
     const RouteCheck check = CheckRoute(entry.route, operation.params);
+    if (check.tooLong) {
+      printer.Error("warning: " + operation.name +
+                    ": the route and the --param values make a URL of more than " +
+                    std::to_string(UrlResolver::kMaxResolvedUrl) +
+                    " characters, which the library refuses to send");
+      return;
+    }
     for (const std::string& placeholder : check.leftOver) {
       printer.Error("warning: " + operation.name + ": the route " + Quoted(check.route) +
                     " still holds " + placeholder +

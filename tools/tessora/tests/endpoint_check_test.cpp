@@ -48,6 +48,18 @@ TEST_F(EndpointCheckTest, RepeatedPlaceholderTakesTheFirstValueTwice) {
   EXPECT_TRUE(check.unused.empty());
 }
 
+// A value that holds its own placeholder grows the route with every later entry of its name; past
+// the library's bound the call is refused, and the later entries are not called unused.
+TEST_F(EndpointCheckTest, ARouteThatGrowsPastTheBoundIsSaidToBeTooLong) {
+  Lines parameters = {"id=" + std::string(40000, 'x') + ":id"};
+  for (int i = 0; i < 3; ++i)
+    parameters.push_back("id");
+  const RouteCheck check = CheckRoute("/v1/charges/:id", parameters);
+  EXPECT_TRUE(check.tooLong);
+  EXPECT_TRUE(check.unused.empty());
+  EXPECT_FALSE(CheckRoute("/v1/charges/:id", {"id=" + std::string(40000, 'x')}).tooLong);
+}
+
 TEST_F(EndpointCheckTest, NoFileNameIsNotGiven) {
   EXPECT_EQ(CheckEndpointFile("").outcome, EndpointReport::Outcome::kNotGiven);
 }
