@@ -113,6 +113,27 @@ TEST(SharedLibraries, ANameAloneIsNotLookedForInTheCurrentDirectory) {
   UnloadSharedLibrary(library);
 }
 
+// Nor are the imports of a library found in a folder: the DLL it imports, planted in the current
+// directory, would run inside the host just the same.
+TEST(SharedLibraries, TheImportsOfALibraryAreNotLookedForInTheCurrentDirectory) {
+  test::TempDir found;
+  test::TempDir current;
+  std::filesystem::copy_file(TESSORA_IMPORT_PROBE, found / "tessora-import-probe.dll");
+  std::filesystem::copy_file(TESSORA_IMPORTED_PROBE, current / "tessora-imported-probe.dll");
+  test::ScopedCurrentDir here(current.Path());
+  ScopedPath path(found.Path().wstring());
+  EXPECT_EQ(LoadSharedLibrary(u"tessora-import-probe.dll"), nullptr);
+  EXPECT_FALSE(std::filesystem::exists(current / "imported-probe-loaded"));
+
+  // Beside it, the import is found.
+  std::filesystem::copy_file(TESSORA_IMPORTED_PROBE, found / "tessora-imported-probe.dll");
+  LibraryHandle library = LoadSharedLibrary(u"tessora-import-probe.dll");
+  EXPECT_NE(library, nullptr);
+  EXPECT_TRUE(std::filesystem::exists(found / "imported-probe-loaded"));
+  EXPECT_FALSE(std::filesystem::exists(current / "imported-probe-loaded"));
+  UnloadSharedLibrary(library);
+}
+
 #endif
 
 TEST(SharedLibraries, NullHandleIsHarmless) {

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,19 +38,20 @@ bool IsAbsoluteFolder(const std::wstring& folder) {
          (folder[1] == L'\\' || folder[1] == L'/');
 }
 
-// The folder a system function writes into a buffer (`get` gives the length it needs when the
-// buffer is too small); empty when it fails.
+// The text a system function writes into a buffer: `get` returns the length written or, when the
+// buffer is too small, the length it needs (GetModuleFileNameW returns the buffer's size then);
+// empty when it fails.
 template <class Get>
-std::wstring FolderFrom(Get get) {
-  std::wstring folder(MAX_PATH, L'\0');
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    const DWORD n = get(folder.data(), static_cast<DWORD>(folder.size()));
+std::wstring TextFrom(Get get) {
+  std::wstring text(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const DWORD n = get(text.data(), static_cast<DWORD>(text.size()));
     if (n == 0) return {};
-    if (n < folder.size()) {
-      folder.resize(n);
-      return folder;
+    if (n < text.size()) {
+      text.resize(n);
+      return text;
     }
-    folder.resize(static_cast<std::size_t>(n) + 1);
+    text.resize(std::max(static_cast<std::size_t>(n) + 1, text.size() * 2));
   }
   return {};
 }
@@ -59,28 +61,24 @@ std::wstring FolderFrom(Get get) {
 // SetDllDirectory, the system folders, the Windows folder, then the absolute folders of PATH.
 std::vector<std::wstring> SearchFolders() {
   std::vector<std::wstring> folders;
-  std::wstring program = FolderFrom(
+  std::wstring program = TextFrom(
       [](wchar_t* buffer, DWORD size) { return GetModuleFileNameW(nullptr, buffer, size); });
   const std::size_t slash = program.find_last_of(L"\\/");
   if (slash != std::wstring::npos) folders.push_back(program.substr(0, slash));
   folders.push_back(
-      FolderFrom([](wchar_t* buffer, DWORD size) { return GetDllDirectoryW(size, buffer); }));
+      TextFrom([](wchar_t* buffer, DWORD size) { return GetDllDirectoryW(size, buffer); }));
   folders.push_back(
-      FolderFrom([](wchar_t* buffer, DWORD size) { return GetSystemDirectoryW(buffer, size); }));
+      TextFrom([](wchar_t* buffer, DWORD size) { return GetSystemDirectoryW(buffer, size); }));
   const std::wstring windows =
-      FolderFrom([](wchar_t* buffer, DWORD size) { return GetWindowsDirectoryW(buffer, size); });
+      TextFrom([](wchar_t* buffer, DWORD size) { return GetWindowsDirectoryW(buffer, size); });
   if (!windows.empty()) folders.push_back(windows + L"\\System");
   folders.push_back(windows);
-  const std::wstring path = FolderFrom(
+  const std::wstring path = TextFrom(
       [](wchar_t* buffer, DWORD size) { return GetEnvironmentVariableW(L"PATH", buffer, size); });
   for (std::size_t start = 0; start <= path.size();) {
     std::size_t end = path.find(L';', start);
     if (end == std::wstring::npos) end = path.size();
-    std::wstring folder = path.substr(start, end - start);
-    if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"') {
-      folder = folder.substr(1, folder.size() - 2);
-    }
-    folders.push_back(std::move(folder));
+    folders.push_back(path.substr(start, end - start));
     start = end + 1;
   }
   std::vector<std::wstring> absolute;
@@ -90,12 +88,29 @@ std::vector<std::wstring> SearchFolders() {
   return absolute;
 }
 
+// Loads a library by its full path. Its own imports are looked for in its folder, the program's
+// folder, the system folder and the host's AddDllDirectory folders, never in the current
+// directory; a system without these search flags (Windows 7 without update KB2533623) refuses
+// them, and the imports are then looked for as the standard search does, from the library's
+// folder.
+HMODULE LoadFullPath(const std::wstring& path) {
+  constexpr DWORD kSearch = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+  HMODULE module = LoadLibraryExW(path.c_str(), nullptr, kSearch);
+  if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
+    module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  }
+  return module;
+}
+
 // A library named without a folder, as the system's standard search finds it, except in the
 // current directory: that is whatever folder a host's file dialog last moved to, and a DLL of
 // the name planted there would run inside the host. One loaded already is the one the system
-// hands out, wherever it came from.
-HMODULE LoadByName(const std::wstring& name) {
-  if (GetModuleHandleW(name.c_str()) != nullptr) return LoadLibraryW(name.c_str());
+// hands out, wherever it came from (taken with a reference of its own at once, so that another
+// thread's unload cannot slip in between).
+HMODULE LoadByName(std::wstring name) {
+  if (name.find(L'.') == std::wstring::npos) name += L".dll";  // as LoadLibrary adds it
+  HMODULE module = nullptr;
+  if (GetModuleHandleExW(0, name.c_str(), &module)) return module;
   for (const std::wstring& folder : SearchFolders()) {
     std::wstring path = folder;
     if (path.back() != L'\\' && path.back() != L'/') path.push_back(L'\\');
@@ -104,19 +119,18 @@ HMODULE LoadByName(const std::wstring& name) {
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       continue;
     }
-    // Its own imports are looked for in its folder first, as beside the program.
-    if (HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
-      return module;
-    }
-    // A file that is no library for this process (the other width) does not end the search.
+    module = LoadFullPath(path);
+    // A file that is no library for this process (the other width) does not end the search, as
+    // it does not the system's; any other failure does, with its own error.
+    if (module != nullptr || GetLastError() != ERROR_BAD_EXE_FORMAT) return module;
   }
   SetLastError(ERROR_MOD_NOT_FOUND);
   return nullptr;
 }
 
 HMODULE Load(const std::wstring& name) {
-  return name.find_first_of(L"\\/:") == std::wstring::npos ? LoadByName(name)
-                                                           : LoadLibraryW(name.c_str());
+  if (name.find_first_of(L"\\/:") == std::wstring::npos) return LoadByName(name);
+  return IsAbsoluteFolder(name) ? LoadFullPath(name) : LoadLibraryW(name.c_str());
 }
 
 }  // namespace
