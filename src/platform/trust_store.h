@@ -50,12 +50,13 @@ std::vector<std::string> SystemRootsWithSubject(std::string_view subject);
 
 // Whether the system distrusts the certificate (its DER encoding): on Windows one that the
 // user's or the machine's Disallowed store ("Untrusted Certificates") holds, found by its SHA-1
-// thumbprint, where an administrator or the system's updates put a compromised root or
-// intermediate; never on POSIX, where a distrusted root is taken out of the trusted ones instead.
-// The stores are opened by the first use and kept for the process. Thread-safe.
+// thumbprint, where an administrator puts a compromised root or intermediate; never on POSIX,
+// where a distrusted root is taken out of the trusted ones instead. The stores are read at the
+// first question and kept, until OpenSystemDistrust reads them again. Thread-safe.
 bool SystemDistrusts(std::string_view certificate);
-// Opens what SystemDistrusts consults ahead of its first question (about 2 ms under Wine), so
-// that the first handshake does not wait for it after the server's answer.
+// Reads what SystemDistrusts consults (again), ahead of its next question: when the TLS context is
+// made, during the first connect (reading the stores takes about 2 ms under Wine), so that
+// certificates distrusted since the last context was made count from the next one.
 void OpenSystemDistrust();
 
 }  // namespace tessora::platform

@@ -187,19 +187,27 @@ class ScopedDisallowed {
   bool added_ = false;
 };
 
-// The system's own distrust: a certificate in the user's Disallowed store, placed there before the
-// process first asks (the store is read once).
-TEST(SystemDistrust, ACertificateInTheUsersDisallowedStoreIsRefused) {
+// The system's own distrust: a certificate in the user's Disallowed store. The stores are read
+// when a context is made: a certificate placed there counts from the next context on. (One test:
+// the tests of a run share the registry, and only this one places the certificate.)
+TEST(SystemDistrust, ACertificateInTheUsersDisallowedStoreIsRefusedFromTheNextContext) {
   ReleaseSharedTls();
   const std::string distrusted = PkiDer("distrusted");
   ASSERT_FALSE(distrusted.empty());
-  ScopedDisallowed placed(distrusted);
-  ASSERT_TRUE(placed.Added());
-  EXPECT_TRUE(platform::SystemDistrusts(distrusted));
-  EXPECT_FALSE(platform::SystemDistrusts(PkiDer("server")));
-  EXPECT_FALSE(platform::SystemDistrusts(PkiDer("ca")));
-  EXPECT_FALSE(platform::SystemDistrusts(""));
-  ExpectRejected(HandshakeWithTheDistrustedServer(false));
+  EXPECT_FALSE(HandshakeWithTheDistrustedServer(false).has_value());
+  {
+    ScopedDisallowed placed(distrusted);
+    ASSERT_TRUE(placed.Added());
+    ReleaseSharedTls();
+    ExpectRejected(HandshakeWithTheDistrustedServer(false));
+    EXPECT_TRUE(platform::SystemDistrusts(distrusted));
+    EXPECT_FALSE(platform::SystemDistrusts(PkiDer("server")));
+    EXPECT_FALSE(platform::SystemDistrusts(PkiDer("ca")));
+    EXPECT_FALSE(platform::SystemDistrusts(""));
+  }
+  // Taken out again: the next context accepts it.
+  ReleaseSharedTls();
+  EXPECT_FALSE(HandshakeWithTheDistrustedServer(false).has_value());
   ReleaseSharedTls();
 }
 

@@ -90,35 +90,43 @@ std::vector<std::string> SystemRootsWithSubject(std::string_view subject) {
 
 namespace {
 
-// The user's Disallowed store and the machine's, opened by the first use (a store that does not
-// exist is none) and kept for the process: a full handshake asks about every certificate of its
-// chain. (Never closed: at the end of the process another thread may still be inside a call.)
+// The user's Disallowed store and the machine's as they were when last read (a store that does not
+// exist is none). A full handshake asks about every certificate of its chain, so they are kept,
+// and read again each time the TLS context is made (OpenSystemDistrust). A reading that another
+// replaced stays open: a thread may still be searching it. (Never closed: at the end of the
+// process another thread may still be inside a call.)
 struct DistrustStores {
   HCERTSTORE stores[2] = {nullptr, nullptr};
 };
 
-const DistrustStores& OpenedDistrustStores() {
+std::mutex& DistrustLock() {
   static std::mutex& lock = *new std::mutex;
-  static DistrustStores* opened = nullptr;
-  std::lock_guard<std::mutex> guard(lock);
-  if (opened == nullptr) {
-    auto* stores = new DistrustStores;
-    constexpr DWORD kReadExisting = CERT_STORE_OPEN_EXISTING_FLAG | CERT_STORE_READONLY_FLAG;
-    stores->stores[0] =
-        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                      CERT_SYSTEM_STORE_CURRENT_USER | kReadExisting, L"Disallowed");
-    stores->stores[1] =
-        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                      CERT_SYSTEM_STORE_LOCAL_MACHINE | kReadExisting, L"Disallowed");
-    opened = stores;
-  }
-  return *opened;
+  return lock;
+}
+DistrustStores* gDistrustStores = nullptr;  // guarded by DistrustLock()
+
+DistrustStores* ReadDistrustStores() {
+  auto* read = new DistrustStores;
+  constexpr DWORD kReadExisting = CERT_STORE_OPEN_EXISTING_FLAG | CERT_STORE_READONLY_FLAG;
+  read->stores[0] = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                  CERT_SYSTEM_STORE_CURRENT_USER | kReadExisting, L"Disallowed");
+  read->stores[1] = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                  CERT_SYSTEM_STORE_LOCAL_MACHINE | kReadExisting, L"Disallowed");
+  return read;
+}
+
+const DistrustStores& CurrentDistrustStores() {
+  std::lock_guard<std::mutex> guard(DistrustLock());
+  if (gDistrustStores == nullptr) gDistrustStores = ReadDistrustStores();
+  return *gDistrustStores;
 }
 
 }  // namespace
 
 void OpenSystemDistrust() {
-  OpenedDistrustStores();
+  DistrustStores* read = ReadDistrustStores();
+  std::lock_guard<std::mutex> guard(DistrustLock());
+  gDistrustStores = read;
 }
 
 bool SystemDistrusts(std::string_view certificate) {
@@ -134,7 +142,7 @@ bool SystemDistrusts(std::string_view certificate) {
   CRYPT_HASH_BLOB hash;
   hash.cbData = size;
   hash.pbData = thumbprint;
-  for (HCERTSTORE store : OpenedDistrustStores().stores) {
+  for (HCERTSTORE store : CurrentDistrustStores().stores) {
     if (store == nullptr) continue;
     PCCERT_CONTEXT found = CertFindCertificateInStore(
         store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_SHA1_HASH, &hash, nullptr);
