@@ -123,14 +123,14 @@ TEST(SharedLibraries, TheImportsOfALibraryAreNotLookedForInTheCurrentDirectory) 
   test::ScopedCurrentDir here(current.Path());
   ScopedPath path(found.Path().wstring());
   EXPECT_EQ(LoadSharedLibrary(u"tessora-import-probe.dll"), nullptr);
-  EXPECT_FALSE(std::filesystem::exists(current / "imported-probe-loaded"));
+  EXPECT_FALSE(std::filesystem::exists(current / "planted-module-loaded"));
 
   // Beside it, the import is found.
   std::filesystem::copy_file(TESSORA_IMPORTED_PROBE, found / "tessora-imported-probe.dll");
   LibraryHandle library = LoadSharedLibrary(u"tessora-import-probe.dll");
   EXPECT_NE(library, nullptr);
-  EXPECT_TRUE(std::filesystem::exists(found / "imported-probe-loaded"));
-  EXPECT_FALSE(std::filesystem::exists(current / "imported-probe-loaded"));
+  EXPECT_TRUE(std::filesystem::exists(found / "planted-module-loaded"));
+  EXPECT_FALSE(std::filesystem::exists(current / "planted-module-loaded"));
   UnloadSharedLibrary(library);
 }
 
